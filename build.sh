@@ -1,0 +1,17 @@
+#!/usr/bin/env bash
+# ./build.sh run   installs what is missing, builds, starts the program
+# ./build.sh test  installs what is missing, builds, runs every test
+# ./build.sh cli ARGS...  builds and runs corvanel-cli
+set -euo pipefail
+cd "$(dirname "$0")"
+what="${1:-run}"
+[ $# -gt 0 ] && shift
+scripts/install-deps.sh
+cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake --build build -j2
+case "$what" in
+  run)  exec build/bin/corvanel "$@" ;;
+  cli)  exec build/bin/corvanel-cli "$@" ;;
+  test) cd build && exec ctest --output-on-failure -j2 --timeout 900 "$@" ;;
+  *)    echo "usage: ./build.sh run|test|cli ARGS..." >&2; exit 2 ;;
+esac

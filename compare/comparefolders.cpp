@@ -1,0 +1,196 @@
+#include "compare/comparefolders.h"
+
+#include "platform/paths.h"
+
+#include <cstdint>
+#include <functional>
+#include <string_view>
+
+namespace {
+
+// An open-addressing index of the right rows by name. Rows with the same
+// name are chained in list order, so every match is visited as a nested scan
+// would visit it.
+class NameIndex
+{
+public:
+    explicit NameIndex(const std::vector<ResultRow> &rows)
+        : m_rows(rows), m_next(rows.size(), kEmpty)
+    {
+        std::size_t capacity = 16;
+        while (capacity < rows.size() * 2)
+            capacity *= 2;
+        m_mask = capacity - 1;
+        m_heads.assign(capacity, kEmpty);
+        std::vector<std::uint32_t> tails(capacity, kEmpty);
+        for (std::uint32_t i = 0; i < rows.size(); ++i) {
+            const std::size_t slot = find(rows[i].name);
+            if (m_heads[slot] == kEmpty)
+                m_heads[slot] = i;
+            else
+                m_next[tails[slot]] = i;
+            tails[slot] = i;
+        }
+    }
+
+    // The first row with this name, or kEmpty.
+    std::uint32_t first(std::string_view name) const { return m_heads[find(name)]; }
+    std::uint32_t next(std::uint32_t row) const { return m_next[row]; }
+
+    static constexpr std::uint32_t kEmpty = UINT32_MAX;
+
+private:
+    std::size_t find(std::string_view name) const
+    {
+        std::size_t slot = std::hash<std::string_view>()(name) & m_mask;
+        while (m_heads[slot] != kEmpty && m_rows[m_heads[slot]].name != name)
+            slot = (slot + 1) & m_mask;
+        return slot;
+    }
+
+    const std::vector<ResultRow> &m_rows;
+    std::vector<std::uint32_t> m_heads;
+    std::vector<std::uint32_t> m_next;
+    std::size_t m_mask = 0;
+};
+
+// No time counts as earlier than every time.
+bool later(std::int64_t a, std::int64_t b)
+{
+    return a > b;
+}
+
+void setStatus(ResultRow &row, Status status, std::uint8_t icon)
+{
+    row.status = status;
+    row.icon = icon;
+}
+
+struct Appender
+{
+    const Comparison &comparison;
+    PendingOperationList &operations;
+    std::size_t wanted = 0;
+
+    const std::string &root(Side side) const
+    {
+        return side == Side::Left ? comparison.leftRoot : comparison.rightRoot;
+    }
+
+    void overwrite(Side from, Side to, const std::string &name)
+    {
+        if (++wanted > std::size_t(PendingOperationList::kSlots))
+            return;
+        PendingOperation op;
+        op.source = platform::JoinPath(root(from), name);
+        op.action = kOverwrites;
+        op.destination = platform::JoinPath(root(to), name);
+        op.copyFrom = op.source;
+        op.copyTo = op.destination;
+        op.deleteFirst = op.destination;
+        operations.append(std::move(op));
+    }
+
+    void copy(Side from, Side to, const std::string &name)
+    {
+        if (++wanted > std::size_t(PendingOperationList::kSlots))
+            return;
+        PendingOperation op;
+        op.source = platform::JoinPath(root(from), name);
+        op.action = kCopiedTo;
+        op.destination = platform::WithSeparator(root(to));
+        op.copyFrom = op.source;
+        op.copyTo = platform::JoinPath(root(to), name);
+        operations.append(std::move(op));
+    }
+};
+
+void applyPairRule(ResultRow &left, ResultRow &right, Appender &append)
+{
+    if (left.size == right.size) {
+        left.status = Status::OK;
+        right.status = Status::OK;
+        return;
+    }
+    if (left.modified == right.modified)
+        return;
+    if (later(left.modified, right.modified)) {
+        setStatus(left, Status::Newer, NewerIcon);
+        setStatus(right, Status::Older, OlderIcon);
+        append.overwrite(Side::Left, Side::Right, left.name);
+    } else {
+        setStatus(left, Status::Older, OlderIcon);
+        setStatus(right, Status::Newer, NewerIcon);
+        append.overwrite(Side::Right, Side::Left, right.name);
+    }
+}
+
+} // namespace
+
+void MatchRows(Comparison &comparison, PendingOperationList &operations)
+{
+    Appender append{comparison, operations};
+    const NameIndex rightIndex(comparison.right);
+    // A right row has a match exactly when some left row found it here.
+    std::vector<bool> rightMatched(comparison.right.size(), false);
+
+    for (ResultRow &left : comparison.left) {
+        bool found = false;
+        for (std::uint32_t j = rightIndex.first(left.name); j != NameIndex::kEmpty; j = rightIndex.next(j)) {
+            found = true;
+            rightMatched[j] = true;
+            applyPairRule(left, comparison.right[j], append);
+        }
+        if (!found) {
+            setStatus(left, Status::NotFound, NotFoundIcon);
+            append.copy(Side::Left, Side::Right, left.name);
+        }
+    }
+    for (std::size_t i = 0; i < comparison.right.size(); ++i) {
+        if (rightMatched[i])
+            continue;
+        ResultRow &right = comparison.right[i];
+        setStatus(right, Status::NotFound, NotFoundIcon);
+        append.copy(Side::Right, Side::Left, right.name);
+    }
+    comparison.wantedOperations = append.wanted;
+}
+
+std::string TruncationMessage(std::size_t wantedOperations)
+{
+    return "Only the first " + std::to_string(PendingOperationList::kSlots) + " of "
+        + std::to_string(wantedOperations)
+        + " file operations are listed. Compare again after synchronizing to list the rest.";
+}
+
+bool CompareFolders(const std::string &leftText, const std::string &rightText, const CompareHooks &hooks,
+                    Comparison &result, PendingOperationList &operations)
+{
+    if (!platform::IsFolder(leftText) || !platform::IsFolder(rightText)) {
+        if (hooks.showMessage)
+            hooks.showMessage(kInvalidFolders, kErrorCaption);
+        return false;
+    }
+
+    result = Comparison();
+    if (hooks.clearLists)
+        hooks.clearLists();
+    operations.reset();
+
+    const std::string left = platform::TrimTrailingSeparators(leftText);
+    if (hooks.writeBackRoot && left != leftText)
+        hooks.writeBackRoot(Side::Left, left);
+    const std::string right = platform::TrimTrailingSeparators(rightText);
+    if (hooks.writeBackRoot && right != rightText)
+        hooks.writeBackRoot(Side::Right, right);
+    result.leftRoot = hooks.readRoot ? platform::TrimTrailingSeparators(hooks.readRoot(Side::Left)) : left;
+    result.rightRoot = hooks.readRoot ? platform::TrimTrailingSeparators(hooks.readRoot(Side::Right)) : right;
+
+    FillResultList(result.left, result.leftRoot, hooks);
+    FillResultList(result.right, result.rightRoot, hooks);
+    MatchRows(result, operations);
+
+    if (result.truncated() && hooks.showMessage)
+        hooks.showMessage(TruncationMessage(result.wantedOperations), kProductName);
+    return true;
+}

@@ -1,0 +1,51 @@
+#pragma once
+
+#include "compare/folderscan.h"
+#include "compare/global.h"
+#include "compare/resultrow.h"
+
+#include <cstddef>
+#include <functional>
+#include <string>
+#include <vector>
+
+enum class Side { Left, Right };
+
+// What a comparison needs of the window besides the scan's hooks. Any hook may
+// be empty; the command-line tool leaves most of them so.
+struct CompareHooks : ScanHooks
+{
+    std::function<void(const std::string &text, const std::string &caption)> showMessage;
+    std::function<void()> clearLists;
+    // The trimmed root goes back where the user typed it.
+    std::function<void(Side, const std::string &)> writeBackRoot;
+    // The root text as it stands once both have been written back; read once.
+    std::function<std::string(Side)> readRoot;
+};
+
+inline const char kInvalidFolders[] = "Please make sure you have two valid folders selected.";
+inline const char kErrorCaption[] = "Error";
+
+struct Comparison
+{
+    std::string leftRoot;
+    std::string rightRoot;
+    std::vector<ResultRow> left;
+    std::vector<ResultRow> right;
+    std::size_t wantedOperations = 0; // may exceed what the list holds
+    bool truncated() const { return wantedOperations > std::size_t(PendingOperationList::kSlots); }
+};
+
+// Compare: checks that both texts name folders (else shows kInvalidFolders
+// and returns false, changing nothing), resets operations, trims trailing
+// separators, scans left then right, sets every row's status and icon and
+// appends the operations: each left row's in left order, then the copies of
+// unmatched right rows in right order. Names match byte for byte.
+bool CompareFolders(const std::string &leftText, const std::string &rightText, const CompareHooks &hooks,
+                    Comparison &result, PendingOperationList &operations);
+
+// The matching alone, over scanned rows and their roots.
+void MatchRows(Comparison &comparison, PendingOperationList &operations);
+
+// The message shown when more operations were found than the list holds.
+std::string TruncationMessage(std::size_t wantedOperations);

@@ -1,0 +1,35 @@
+#include "compare/global.h"
+
+#include <utility>
+
+PendingOperationList::PendingOperationList()
+    : m_slots(kSlots)
+{
+}
+
+int PendingOperationList::count() const
+{
+    int k = 0;
+    while (k < kSlots && !m_slots[k].source.empty())
+        ++k;
+    return k;
+}
+
+void PendingOperationList::reset()
+{
+    for (PendingOperation &slot : m_slots)
+        slot = PendingOperation();
+    m_next = 0;
+}
+
+bool PendingOperationList::append(PendingOperation operation)
+{
+    if (m_next >= kSlots)
+        return false;
+    m_slots[m_next++] = std::move(operation);
+    return true;
+}
+
+namespace Global {
+PendingOperationList PendingOperations;
+} // namespace Global

@@ -1,0 +1,50 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+// The hand-over between the comparison and the Sync Wizard: a fixed table of
+// slots, packed from slot 0 and ended by the first slot whose source is empty.
+// No count is stored; every reader finds the end by that rule.
+
+inline const char kOverwrites[] = "overwrites";
+inline const char kCopiedTo[] = "copied to";
+
+struct PendingOperation
+{
+    std::string source;       // shown in the wizard
+    std::string action;       // kOverwrites or kCopiedTo
+    std::string destination;  // shown: the replaced file, or the other root and a separator
+    std::string copyFrom;     // the file copied (the same text as source)
+    std::string copyTo;       // the path the copy is written to
+    std::string deleteFirst;  // the file replaced; empty for kCopiedTo
+};
+
+class PendingOperationList
+{
+public:
+    static constexpr int kSlots = 10001;
+
+    PendingOperationList();
+
+    const PendingOperation &operator[](int slot) const { return m_slots[slot]; }
+
+    // Entries in use: the slots before the first empty source.
+    int count() const;
+    bool empty() const { return m_slots[0].source.empty(); }
+
+    // Empties every slot.
+    void reset();
+
+    // Writes the entry into the next free slot; false when all slots are taken.
+    bool append(PendingOperation operation);
+
+private:
+    std::vector<PendingOperation> m_slots;
+    int m_next = 0;
+};
+
+namespace Global {
+// Lives for the whole run; replaced by every Compare that passes its folder check.
+extern PendingOperationList PendingOperations;
+} // namespace Global

@@ -1,0 +1,20 @@
+#pragma once
+
+#include "compare/comparefolders.h"
+
+#include <cstdio>
+#include <string>
+#include <string_view>
+
+// Text and JSON reports of a comparison, for the command-line tool. Every
+// text is the one the window shows; JSON strings carry names that are not
+// valid UTF-8 with replacement characters.
+
+// Appends s to out as a JSON string literal, quotes included.
+void AppendJsonString(std::string &out, std::string_view s);
+
+// Writes the whole comparison as one JSON object.
+void WriteJsonReport(std::FILE *out, const Comparison &comparison, const PendingOperationList &operations);
+
+// Writes both lists and the pending operations as aligned text.
+void WriteTextReport(std::FILE *out, const Comparison &comparison, const PendingOperationList &operations);

@@ -1,0 +1,1 @@
+// Folder combos and histories arrive here.

@@ -1,0 +1,40 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+
+// Paths in the engine are native byte strings; only what a person sees is
+// converted to QString. Every folder of the program reaches the file system's
+// notion of "folder" and "file" through these functions.
+namespace platform {
+
+// The native separator: "/" on POSIX, "\" on Windows.
+#ifdef _WIN32
+inline constexpr char kSeparator = '\\';
+#else
+inline constexpr char kSeparator = '/';
+#endif
+
+// True when the path names an existing folder (links followed). Any failure,
+// an empty text included, is false. A relative text resolves against the
+// current folder.
+bool IsFolder(const std::string &path);
+
+// True when the file system can report the path's status. A text that ends in
+// the separator counts as absent.
+bool FileExists(const std::string &path);
+
+// The folder that holds the running program, without a final separator.
+std::string ProgramFolder();
+
+// root followed by one separator: "/" stays "/", "data" becomes "data/".
+std::string WithSeparator(std::string_view root);
+
+// The folder text with every trailing separator removed; the file-system root
+// stays the root.
+std::string TrimTrailingSeparators(std::string_view text);
+
+// Joins a root and a relative name with exactly one separator between them.
+std::string JoinPath(std::string_view root, std::string_view relative);
+
+} // namespace platform

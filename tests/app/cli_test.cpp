@@ -1,0 +1,124 @@
+#include "support/testdir.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+struct Result
+{
+    int exitCode = -1;
+    QByteArray out;
+    QByteArray err;
+};
+
+Result runCli(const QStringList &args)
+{
+    QProcess process;
+    process.start(QStringLiteral(CORVANEL_BIN_DIR "/corvanel-cli"), args);
+    process.waitForFinished(120000);
+    return {process.exitCode(), process.readAllStandardOutput(), process.readAllStandardError()};
+}
+
+QString q(const std::string &s)
+{
+    return QString::fromStdString(s);
+}
+
+TEST(CliCompare, JsonCarriesEveryStatusInFieldOrder)
+{
+    TestDir left, right;
+    const auto early = TestDir::time(2019, 12, 31), late = TestDir::time(2020, 1, 1);
+    left.file("ok.txt", "same");
+    right.file("ok.txt", "same");
+    left.file("sub/newer.txt", "longer", late);
+    right.file("sub/newer.txt", "x", early);
+    left.file("left-only.txt", "l");
+    right.file("sub/deep/right-only.txt", "r");
+
+    const Result r = runCli({"compare", "--json", q(left.root()), q(right.root())});
+    ASSERT_EQ(r.exitCode, 1) << r.err.constData();
+    const QJsonObject doc = QJsonDocument::fromJson(r.out).object();
+    ASSERT_FALSE(doc.isEmpty()) << r.out.constData();
+    EXPECT_EQ(doc["left"]["root"].toString(), q(left.root()));
+    EXPECT_FALSE(doc["truncated"].toBool());
+
+    QMap<QString, QJsonObject> leftRows;
+    for (const auto &v : doc["left"]["rows"].toArray())
+        leftRows[v.toObject()["name"].toString()] = v.toObject();
+    EXPECT_EQ(leftRows["ok.txt"]["status"].toString(), "OK");
+    EXPECT_EQ(leftRows["ok.txt"]["icon"].toInt(), 0);
+    EXPECT_EQ(leftRows["ok.txt"]["size"].toString(), "4 bytes");
+    EXPECT_TRUE(leftRows["ok.txt"]["checked"].toBool());
+    EXPECT_EQ(leftRows["sub/newer.txt"]["status"].toString(), "Newer");
+    EXPECT_EQ(leftRows["sub/newer.txt"]["icon"].toInt(), 1);
+    EXPECT_FALSE(leftRows["sub/newer.txt"]["modified"].toString().isEmpty());
+    EXPECT_EQ(leftRows["left-only.txt"]["status"].toString(), "Not found");
+    EXPECT_EQ(leftRows["left-only.txt"]["icon"].toInt(), 4);
+
+    const QJsonArray ops = doc["operations"].toArray();
+    ASSERT_EQ(ops.size(), 3);
+    EXPECT_EQ(ops[2].toObject()["source"].toString(), q(right.path("sub/deep/right-only.txt")));
+    EXPECT_EQ(ops[2].toObject()["destination"].toString(), q(left.root() + "/"));
+    EXPECT_EQ(ops[2].toObject()["copy_to"].toString(), q(left.path("sub/deep/right-only.txt")));
+    EXPECT_EQ(ops[2].toObject()["delete_first"].toString(), "");
+
+    // Keys appear in the documented order.
+    const QByteArray &out = r.out;
+    EXPECT_LT(out.indexOf("\"left\""), out.indexOf("\"right\""));
+    EXPECT_LT(out.indexOf("\"right\""), out.indexOf("\"operations\""));
+    EXPECT_LT(out.indexOf("\"operations\""), out.indexOf("\"truncated\""));
+    const QByteArray firstRow = out.mid(out.indexOf("{\"name\""), 200);
+    EXPECT_TRUE(firstRow.indexOf("\"status\"") < firstRow.indexOf("\"size\"")
+                && firstRow.indexOf("\"size\"") < firstRow.indexOf("\"modified\"")
+                && firstRow.indexOf("\"modified\"") < firstRow.indexOf("\"icon\"")
+                && firstRow.indexOf("\"icon\"") < firstRow.indexOf("\"checked\""));
+    const QByteArray firstOp = out.mid(out.indexOf("{\"source\""));
+    EXPECT_TRUE(firstOp.indexOf("\"action\"") < firstOp.indexOf("\"destination\"")
+                && firstOp.indexOf("\"destination\"") < firstOp.indexOf("\"copy_from\"")
+                && firstOp.indexOf("\"copy_from\"") < firstOp.indexOf("\"copy_to\"")
+                && firstOp.indexOf("\"copy_to\"") < firstOp.indexOf("\"delete_first\""));
+}
+
+TEST(CliCompare, ExitStatusTellsWhetherAnythingIsPending)
+{
+    TestDir left, right;
+    left.file("a.txt", "1");
+    right.file("a.txt", "1");
+    const Result same = runCli({"compare", q(left.root()), q(right.root())});
+    EXPECT_EQ(same.exitCode, 0);
+    EXPECT_TRUE(same.out.contains("Pending operations: 0"));
+
+    const Result bad = runCli({"compare", q(left.root()), q(right.path("missing"))});
+    EXPECT_EQ(bad.exitCode, 2);
+    EXPECT_TRUE(bad.err.contains("Please make sure you have two valid folders selected."));
+    EXPECT_TRUE(bad.out.isEmpty());
+}
+
+TEST(CliCompare, BadArgumentsAreExplained)
+{
+    EXPECT_EQ(runCli({"compare", "--frobnicate", "a", "b"}).exitCode, 2);
+    EXPECT_TRUE(runCli({"compare", "--frobnicate", "a", "b"}).err.contains("unknown option '--frobnicate'"));
+    EXPECT_EQ(runCli({"compare", "onlyone"}).exitCode, 2);
+    EXPECT_EQ(runCli({"launch"}).exitCode, 2);
+    EXPECT_EQ(runCli({}).exitCode, 2);
+    const Result help = runCli({"--help"});
+    EXPECT_EQ(help.exitCode, 0);
+    EXPECT_TRUE(help.out.contains("corvanel-cli compare"));
+}
+
+TEST(CliCompare, NamesThatAreNotUtf8BecomeReplacementCharactersInJson)
+{
+    TestDir left, right;
+    left.file("bad\xFFname.txt", "1");
+    const Result r = runCli({"compare", "--json", q(left.root()), q(right.root())});
+    const QJsonObject doc = QJsonDocument::fromJson(r.out).object();
+    ASSERT_FALSE(doc.isEmpty());
+    EXPECT_EQ(doc["left"]["rows"][0]["name"].toString(), QString::fromUtf8("bad\xEF\xBF\xBDname.txt"));
+}
+
+} // namespace

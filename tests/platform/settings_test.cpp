@@ -1,0 +1,48 @@
+#include "platform/settings.h"
+
+#include "support/testdir.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+
+namespace {
+
+TEST(Settings, TextsComeBackExactly)
+{
+    TestSettings settings;
+    const QStringList values = {
+        QStringLiteral("C:\\data,D:\\more,"), QStringLiteral("/home/x, y/"), QStringLiteral("Ünïcødé ✓"),
+        QString(), QStringLiteral("\"quoted\" ; #hash = eq"), QStringLiteral("-1"),
+    };
+    for (int i = 0; i < values.size(); ++i)
+        ASSERT_TRUE(platform::WriteSetting(QStringLiteral("Key%1").arg(i), values[i]));
+    for (int i = 0; i < values.size(); ++i)
+        EXPECT_EQ(platform::ReadSetting(QStringLiteral("Key%1").arg(i)), values[i]) << i;
+    EXPECT_TRUE(platform::HasSetting(QStringLiteral("Key3")));
+    EXPECT_FALSE(platform::HasSetting(QStringLiteral("Absent")));
+    EXPECT_EQ(platform::ReadSetting(QStringLiteral("Absent")), QString());
+}
+
+TEST(Settings, HandEditedFileIsReadAsTyped)
+{
+    TestSettings settings;
+    {
+        std::ofstream out(settings.settingsFile());
+        out << "[Corvanel]\nLeftCombo=/a,/b,\nWindowState=2\n";
+    }
+    EXPECT_EQ(platform::ReadSetting(QStringLiteral("LeftCombo")), QStringLiteral("/a,/b,"));
+    EXPECT_EQ(platform::ReadSetting(QStringLiteral("WindowState")), QStringLiteral("2"));
+}
+
+TEST(Settings, WritesReachTheFileAtOnce)
+{
+    TestSettings settings;
+    ASSERT_TRUE(platform::WriteSetting(QStringLiteral("FormHeight"), QStringLiteral("7845")));
+    std::ifstream in(settings.settingsFile());
+    std::string content((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    EXPECT_NE(content.find("[Corvanel]"), std::string::npos);
+    EXPECT_NE(content.find("FormHeight=7845"), std::string::npos);
+}
+
+} // namespace

@@ -1,0 +1,53 @@
+#pragma once
+
+#include <QTemporaryDir>
+
+#include <cstdint>
+#include <ctime>
+#include <string>
+
+// A temporary folder tree that a test builds to read like the situation it
+// sets up: dir.file("sub/a.txt", "hello", dir.time(2020, 1, 1)). Removed with
+// the object. Paths are native strings relative to the tree's root.
+class TestDir
+{
+public:
+    TestDir();
+    ~TestDir();
+
+    const std::string &root() const { return m_root; }
+    std::string path(const std::string &relative) const;
+
+    // Creates the file with its folders; sets its modification time when given.
+    std::string file(const std::string &relative, const std::string &content = std::string(),
+                     std::int64_t modified = -1);
+    std::string folder(const std::string &relative);
+    void setModified(const std::string &relative, std::int64_t modified);
+
+    std::string read(const std::string &relative) const;
+    bool exists(const std::string &relative) const;
+    std::int64_t modified(const std::string &relative) const;
+
+    // Seconds since 1970 for a local date and time.
+    static std::int64_t time(int year, int month, int day, int hour = 12, int minute = 0, int second = 0);
+
+private:
+    QTemporaryDir m_dir;
+    std::string m_root;
+};
+
+// Points XDG_CONFIG_HOME at a fresh temporary folder for the object's life, so
+// the settings store is a real file that no user owns.
+class TestSettings
+{
+public:
+    TestSettings();
+    ~TestSettings();
+    std::string configFolder() const;
+    std::string settingsFile() const;
+
+private:
+    QTemporaryDir m_dir;
+    QByteArray m_previous;
+    bool m_hadPrevious;
+};

@@ -1,0 +1,1 @@
+// The Sync Wizard arrives here.
