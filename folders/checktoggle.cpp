@@ -1,0 +1,1 @@
+#include "folders/checktoggle.h"

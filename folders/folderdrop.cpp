@@ -1,0 +1,1 @@
+#include "folders/folderdrop.h"

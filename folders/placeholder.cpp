@@ -1,1 +1,0 @@
-// Folder combos and histories arrive here.

@@ -1,1 +1,0 @@
-// The Sync Wizard arrives here.

@@ -1,0 +1,1 @@
+#include "wizard/syncwizard.h"

@@ -1,0 +1,26 @@
+#pragma once
+
+#include "compare/comparefolders.h" // Side
+#include "compare/global.h"
+
+#include <QString>
+
+#include <functional>
+
+class QWidget;
+
+// What the Sync Wizard needs of the main window. The wizard never includes
+// the main window's headers.
+struct WizardContext
+{
+    QWidget *mainWindow = nullptr;      // hidden while the wizard is open, shown when it closes
+    const PendingOperationList *operations = &Global::PendingOperations;
+    std::function<int(Side)> rowCount;  // rows of that side's result list
+    std::function<QString(Side)> comboText; // read at the moment it is needed
+    std::function<void()> compareAgain; // the main window's Compare, as a press of its button
+};
+
+// The Sync Wizard command: with pending operations the main window steps
+// aside and the wizard takes its place (not modal); otherwise a message says
+// why there is nothing to do.
+void OpenSyncWizard(const WizardContext &context);
