@@ -3,7 +3,7 @@
 # only those that are missing.
 set -euo pipefail
 packages=(cmake g++ make qt6-base-dev qt6-base-dev-tools libqt6test6 libgtest-dev
-          xvfb xauth xdotool x11-apps imagemagick fonts-liberation rsync time python3)
+          xvfb xauth xdotool x11-apps imagemagick fonts-liberation rsync time python3 bc)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
