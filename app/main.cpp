@@ -1,11 +1,13 @@
+// Corvanel: the main window is the whole program; it lives until Exit.
+
+#include "main_window/form1.h"
+
 #include <QApplication>
-#include <QWidget>
 
 int main(int argc, char *argv[])
 {
     QApplication app(argc, argv);
-    QWidget window;
-    window.setWindowTitle(QStringLiteral("Corvanel"));
-    window.show();
+    Form1 form;
+    form.show();
     return app.exec();
 }

@@ -1,0 +1,523 @@
+#include "main_window/form1.h"
+
+#include "main_window/cursorfile.h"
+#include "main_window/pictures.h"
+#include "main_window/resultlistmodel.h"
+#include "main_window/resultlistview.h"
+
+#include "folders/addfolder.h"
+#include "folders/folderdrop.h"
+#include "folders/foldercombos.h"
+#include "compare/global.h"
+#include "platform/desktop.h"
+#include "platform/paths.h"
+#include "platform/settings.h"
+
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QGroupBox>
+#include <QHeaderView>
+#include <QLabel>
+#include <QMimeData>
+#include <QMouseEvent>
+#include <QToolButton>
+
+#include <utility>
+
+namespace {
+
+const char kHandPointerFile[] = "HAND-M.CUR";
+const char kDropPointerFile[] = "dragfolder.cur";
+
+// A scan lets window events in at most this often; more often, event
+// processing would cost more than the scan itself on a tree of many folders.
+constexpr qint64 kYieldIntervalMs = 20;
+
+// Thrown out of a scan when Exit is pressed while the scan lets events in.
+struct ScanAbandoned
+{
+};
+
+QFont arial(qreal points, bool bold)
+{
+    QFont font(QStringLiteral("Arial"));
+    font.setPointSizeF(points);
+    font.setBold(bold);
+    return font;
+}
+
+void paintWhite(QWidget *widget)
+{
+    QPalette palette = widget->palette();
+    palette.setColor(QPalette::Window, Qt::white);
+    palette.setColor(QPalette::Button, Qt::white);
+    widget->setPalette(palette);
+    widget->setAutoFillBackground(true);
+}
+
+int stateNumber(Qt::WindowStates state)
+{
+    if (state & Qt::WindowMinimized)
+        return 1;
+    if (state & (Qt::WindowMaximized | Qt::WindowFullScreen))
+        return 2;
+    return 0;
+}
+
+std::string toNative(const QString &text)
+{
+    return QFile::encodeName(text).toStdString();
+}
+
+QString fromNative(const std::string &text)
+{
+    return QFile::decodeName(QByteArray::fromStdString(text));
+}
+
+} // namespace
+
+Form1::Form1(QWidget *parent)
+    : Form1(platform::ProgramFolder(), parent)
+{
+}
+
+Form1::Form1(const std::string &programFolder, QWidget *parent)
+    : QWidget(parent), m_programFolder(programFolder), m_placements(DesignedPlacements())
+{
+    buildControls();
+    startUp();
+}
+
+Form1::~Form1() = default;
+
+ResultListModel *Form1::resultList(Side side) const
+{
+    return side == Side::Left ? m_model1 : m_model2;
+}
+
+void Form1::buildControls()
+{
+    setObjectName(QStringLiteral("Form1"));
+    setWindowTitle(QString::fromLatin1(kProductName));
+    paintWhite(this);
+    setMouseTracking(true);
+
+    const QFont buttonFont = arial(11.25, true);
+    const QFont legendFont = arial(9.75, true);
+    const QFont listFont = arial(9.75, false);
+
+    auto makeCombo = [&](const char *name) {
+        auto *combo = new QComboBox(this);
+        combo->setObjectName(QLatin1String(name));
+        combo->setEditable(true);
+        // The list is always a copy of the stored history; Enter adds nothing.
+        combo->setInsertPolicy(QComboBox::NoInsert);
+        combo->setFont(listFont);
+        return combo;
+    };
+    m_combo1 = makeCombo("Combo1");
+    m_combo2 = makeCombo("Combo2");
+
+    auto makeBrowsePicture = [&](const char *name) {
+        auto *picture = new QLabel(this);
+        picture->setObjectName(QLatin1String(name));
+        picture->setPixmap(BrowsePicture());
+        picture->setScaledContents(true);
+        picture->setToolTip(QStringLiteral("Browse to Folder"));
+        picture->setMouseTracking(true);
+        picture->installEventFilter(this);
+        return picture;
+    };
+    m_image1 = makeBrowsePicture("Image1");
+    m_image2 = makeBrowsePicture("Image2");
+
+    auto makeList = [&](const char *name) {
+        auto *list = new ResultListView(this);
+        list->setObjectName(QLatin1String(name));
+        list->setFont(listFont);
+        return list;
+    };
+    m_listView1 = makeList("ListView1");
+    m_listView2 = makeList("ListView2");
+    m_model1 = new ResultListModel(this);
+    m_model2 = new ResultListModel(this);
+
+    auto makeButton = [&](const char *name, const QString &caption, const QIcon &picture) {
+        auto *button = new QToolButton(this);
+        button->setObjectName(QLatin1String(name));
+        button->setCheckable(true);
+        button->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
+        button->setText(caption);
+        button->setIcon(picture);
+        button->setIconSize(QSize(32, 32));
+        button->setFont(buttonFont);
+        paintWhite(button);
+        button->setMouseTracking(true);
+        button->installEventFilter(this);
+        return button;
+    };
+    m_check1 = makeButton("Check1", QStringLiteral("Compare"), ComparePicture());
+    m_check1->setToolTip(QStringLiteral("Compare the two selected folders for matches and differences, show results."));
+    m_check2 = makeButton("Check2", QStringLiteral("Sync Wizard"), SyncWizardPicture());
+    m_check2->setToolTip(QStringLiteral("This wizard will safely show you the possible file operations (file copy, "
+                                        "file overwrite) necessary to synchronize the two folders."));
+    m_check7 = makeButton("Check7", QStringLiteral("Exit"), ExitPicture());
+
+    m_frame1 = new QGroupBox(QStringLiteral("Legend"), this);
+    m_frame1->setObjectName(QStringLiteral("Frame1"));
+    m_frame1->setFont(buttonFont);
+    paintWhite(m_frame1);
+    auto makeLegendRow = [&](const char *pictureName, const char *labelName, std::uint8_t icon, float top) {
+        auto *picture = new QLabel(m_frame1);
+        picture->setObjectName(QLatin1String(pictureName));
+        picture->setPixmap(StatusPicture(icon));
+        auto *label = new QLabel(m_frame1);
+        label->setObjectName(QLatin1String(labelName));
+        label->setFont(legendFont);
+        setTwipsGeometry(picture, {360, top, 240, 240});
+        setTwipsGeometry(label, {720, top, 7000, 255});
+        return std::pair(picture, label);
+    };
+    std::tie(m_image3, m_label1) = makeLegendRow("Image3", "Label1", NewerIcon, 240);
+    std::tie(m_image4, m_label2) = makeLegendRow("Image4", "Label2", OlderIcon, 480);
+    std::tie(m_image5, m_label3) = makeLegendRow("Image5", "Label3", NotFoundIcon, 720);
+
+    applyPlacements();
+    setGeometry(TwipsToPixels(kDesignedClientLeft, logicalDpiX()), TwipsToPixels(kDesignedClientTop, logicalDpiY()),
+                TwipsToPixels(kDesignedClientWidth, logicalDpiX()),
+                TwipsToPixels(kDesignedClientHeight, logicalDpiY()));
+
+    m_combos = new FolderCombos(m_combo1, m_combo2, this);
+
+    connectPushButton(m_check1, &Form1::Compare);
+    connectPushButton(m_check2, &Form1::SyncWizard);
+    connectPushButton(m_check7, &Form1::Exit);
+
+    connect(m_listView1, &QAbstractItemView::clicked, this, [this] { m_checkToggle.click(m_listView1); });
+    for (Side side : {Side::Left, Side::Right}) {
+        ResultListView *list = side == Side::Left ? m_listView1 : m_listView2;
+        connect(list, &ResultListView::foldersDropped, this,
+                [this, side](const QMimeData *data) { DropFolders(*m_combos, side, data, this); });
+        connect(list, &ResultListView::mouseMoved, this, &Form1::listMouseMove);
+    }
+
+    m_wizardContext.mainWindow = this;
+    m_wizardContext.rowCount = [this](Side side) { return resultList(side)->rowCount(); };
+    m_wizardContext.comboText = [this](Side side) { return m_combos->text(side); };
+    // Compare again as a press of the button, so the push-button rule runs.
+    m_wizardContext.compareAgain = [this] { m_check1->setChecked(true); };
+}
+
+void Form1::startUp()
+{
+    loadCustomPointer(kHandPointerFile);
+
+    m_combos->setText(Side::Left, QString());
+    m_combos->setText(Side::Right, QString());
+
+    m_listView1->setModel(m_model1);
+    m_listView2->setModel(m_model2);
+
+    m_combos->LoadFolderHistories();
+    m_combos->RestoreFolderSelections();
+
+    m_placements.image1.width = 240;
+    m_placements.image1.height = 210;
+    m_placements.image2.width = 240;
+    m_placements.image2.height = 210;
+    setTwipsGeometry(m_image1, m_placements.image1);
+    setTwipsGeometry(m_image2, m_placements.image2);
+
+    applyStoredWindow();
+
+    setColumnWidths(m_listView1, m_placements.listView1.width);
+    setColumnWidths(m_listView2, m_placements.listView2.width);
+
+    m_placements.frame1.height = m_placements.check7.height + 100;
+    m_placements.frame1.left = m_placements.check7.left + 1570;
+    m_placements.frame1.top = m_placements.check7.top - 100;
+    setTwipsGeometry(m_frame1, m_placements.frame1);
+
+    for (auto [picture, label] : {std::pair(m_image3, m_label1), std::pair(m_image4, m_label2),
+                                  std::pair(m_image5, m_label3)}) {
+        const int down = TwipsToPixels(80, logicalDpiY());
+        picture->move(picture->x(), picture->y() + down);
+        label->move(label->x(), picture->y());
+    }
+
+    m_label1->setText(QStringLiteral("This file is newer than its match and needs to be synchronized."));
+    m_label2->setText(QStringLiteral("This file is older than its match and needs to be synchronized."));
+    m_label3->setText(QStringLiteral("This file does not have a match and needs to be synchronized."));
+}
+
+void Form1::applyStoredWindow()
+{
+    // A value that cannot be used keeps the designed one.
+    const std::optional<int> state = ParseWindowState(platform::ReadSetting(QStringLiteral("WindowState")));
+    const std::optional<int> height = ParseFormHeight(platform::ReadSetting(QStringLiteral("FormHeight")));
+
+    // The height is the normal (restored) size's, so it goes on while the
+    // window is still in its normal state; the state follows.
+    if (height) {
+        const int outer = TwipsToPixels(float(*height), logicalDpiY());
+        const int frame = frameGeometry().height() - geometry().height();
+        if (outer - frame >= 0) {
+            resize(width(), outer - frame);
+            m_pendingOuterHeight = outer;
+            // A hidden window gets its resize event only when shown; the
+            // layout follows every size change at once.
+            layOut();
+        }
+    }
+    if (state && *state != 0)
+        setWindowState(*state == 1 ? Qt::WindowMinimized : Qt::WindowMaximized);
+}
+
+void Form1::setColumnWidths(ResultListView *list, float listWidth)
+{
+    const std::array<float, 4> widths = ColumnWidths(listWidth);
+    for (int column = 0; column < int(widths.size()); ++column) {
+        if (widths[column] >= 0)
+            list->header()->resizeSection(column, TwipsToPixels(widths[column], logicalDpiX()));
+    }
+}
+
+void Form1::changeEvent(QEvent *event)
+{
+    QWidget::changeEvent(event);
+    if (event->type() == QEvent::WindowStateChange)
+        layOut();
+}
+
+void Form1::resizeEvent(QResizeEvent *event)
+{
+    QWidget::resizeEvent(event);
+    layOut();
+}
+
+void Form1::showEvent(QShowEvent *event)
+{
+    QWidget::showEvent(event);
+    correctOuterHeight();
+}
+
+void Form1::moveEvent(QMoveEvent *event)
+{
+    QWidget::moveEvent(event);
+    correctOuterHeight();
+}
+
+bool Form1::correctOuterHeight()
+{
+    // Before the first show the frame's size is unknown, so a stored outer
+    // height went on as the inner one; once the window system has added its
+    // frame (and the window is in its normal state) the frame comes off.
+    if (m_pendingOuterHeight < 0 || !isVisible() || windowState() != Qt::WindowNoState)
+        return false;
+    const int frame = frameGeometry().height() - geometry().height();
+    if (frame <= 0)
+        return false;
+    const int wanted = m_pendingOuterHeight - frame;
+    m_pendingOuterHeight = -1;
+    if (wanted < 0 || wanted == height())
+        return false;
+    resize(width(), wanted);
+    return true;
+}
+
+void Form1::layOut()
+{
+    if (correctOuterHeight())
+        return; // the resize runs the layout again
+
+    const QRect outer = frameGeometry();
+    const float W = PixelsToTwips(outer.width(), logicalDpiX());
+    const float H = PixelsToTwips(outer.height(), logicalDpiY());
+    m_placements = LayOutMainWindow(W, H, m_placements);
+    applyPlacements();
+
+    platform::WriteSetting(QStringLiteral("WindowState"), QString::number(stateNumber(windowState())));
+    platform::WriteSetting(QStringLiteral("FormHeight"), QString::number(qRound(H)));
+}
+
+void Form1::applyPlacements()
+{
+    setTwipsGeometry(m_combo1, m_placements.combo1);
+    setTwipsGeometry(m_combo2, m_placements.combo2);
+    setTwipsGeometry(m_image1, m_placements.image1);
+    setTwipsGeometry(m_image2, m_placements.image2);
+    setTwipsGeometry(m_listView1, m_placements.listView1);
+    setTwipsGeometry(m_listView2, m_placements.listView2);
+    setTwipsGeometry(m_check1, m_placements.check1);
+    setTwipsGeometry(m_check2, m_placements.check2);
+    setTwipsGeometry(m_check7, m_placements.check7);
+    setTwipsGeometry(m_frame1, m_placements.frame1);
+}
+
+void Form1::setTwipsGeometry(QWidget *control, const TwipsRect &rect)
+{
+    const qreal dpiX = logicalDpiX();
+    const qreal dpiY = logicalDpiY();
+    control->setGeometry(TwipsToPixels(rect.left, dpiX), TwipsToPixels(rect.top, dpiY),
+                         TwipsToPixels(rect.width, dpiX), TwipsToPixels(rect.height, dpiY));
+}
+
+void Form1::connectPushButton(QToolButton *button, void (Form1::*command)())
+{
+    // A click checks the button; the command runs only then, and first
+    // releases the button, whose second notification finds it unchecked.
+    connect(button, &QToolButton::toggled, this, [this, button, command] {
+        if (!button->isChecked())
+            return;
+        button->setChecked(false);
+        (this->*command)();
+    });
+}
+
+void Form1::Compare()
+{
+    // The scan lets events in; a second comparison started from there would
+    // fill the lists from two scans at once.
+    if (m_scanning)
+        return;
+    m_scanning = true;
+
+    QElapsedTimer sinceYield;
+    CompareHooks hooks;
+    hooks.yield = [this, &sinceYield] {
+        if (!sinceYield.isValid() || sinceYield.elapsed() >= kYieldIntervalMs) {
+            QCoreApplication::processEvents();
+            sinceYield.restart();
+        }
+        if (m_exitRequested)
+            throw ScanAbandoned();
+    };
+    hooks.setCaption = [this](const std::string &caption) { setWindowTitle(QString::fromUtf8(caption)); };
+    hooks.setWaitPointer = [this] {
+        if (cursor().shape() != Qt::WaitCursor)
+            setCursor(Qt::WaitCursor);
+    };
+    hooks.showMessage = [this](const std::string &text, const std::string &caption) {
+        platform::desktop().message(this, QString::fromUtf8(text), QString::fromUtf8(caption));
+    };
+    hooks.clearLists = [this] {
+        m_model1->clear();
+        m_model2->clear();
+    };
+    hooks.writeBackRoot = [this](Side side, const std::string &root) { m_combos->setText(side, fromNative(root)); };
+    // Read once, after the trailing separators are gone: typing in a combo
+    // while the scan runs changes nothing of this comparison.
+    hooks.readRoot = [this](Side side) { return toNative(m_combos->text(side)); };
+
+    Comparison comparison;
+    bool compared = false;
+    try {
+        compared = CompareFolders(toNative(m_combos->text(Side::Left)), toNative(m_combos->text(Side::Right)), hooks,
+                                  comparison, Global::PendingOperations);
+    } catch (const ScanAbandoned &) {
+        m_scanning = false;
+        return;
+    }
+    if (compared) {
+        m_model1->setRows(std::move(comparison.left));
+        m_model2->setRows(std::move(comparison.right));
+    }
+    m_scanning = false;
+}
+
+void Form1::SyncWizard()
+{
+    if (m_scanning)
+        return;
+    OpenSyncWizard(m_wizardContext);
+}
+
+void Form1::Exit()
+{
+    // Every setting is already on disk. A scan in progress is abandoned at
+    // its next look at the event queue.
+    m_exitRequested = true;
+    QCoreApplication::exit(0);
+}
+
+void Form1::closeEvent(QCloseEvent *event)
+{
+    // Closing the window ends the program too; a running scan stops.
+    m_exitRequested = true;
+    QWidget::closeEvent(event);
+}
+
+bool Form1::eventFilter(QObject *watched, QEvent *event)
+{
+    if (event->type() == QEvent::MouseMove
+        && (watched == m_check1 || watched == m_check2 || watched == m_check7 || watched == m_image1
+            || watched == m_image2)) {
+        hover();
+    } else if (event->type() == QEvent::MouseButtonRelease && (watched == m_image1 || watched == m_image2)) {
+        auto *mouse = static_cast<QMouseEvent *>(event);
+        auto *picture = static_cast<QWidget *>(watched);
+        if (mouse->button() == Qt::LeftButton && picture->rect().contains(mouse->position().toPoint())) {
+            browse(watched == m_image1 ? Side::Left : Side::Right);
+            return true;
+        }
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+void Form1::mouseMoveEvent(QMouseEvent *event)
+{
+    // Moves over controls that do not take them arrive here too; only the
+    // bare window turns the pointer back into the arrow.
+    if (!childAt(event->position().toPoint()))
+        backgroundMove();
+    QWidget::mouseMoveEvent(event);
+}
+
+void Form1::hover()
+{
+    loadCustomPointer(kHandPointerFile);
+    showCustomPointer();
+}
+
+void Form1::backgroundMove()
+{
+    setCursor(Qt::ArrowCursor);
+}
+
+void Form1::listMouseMove()
+{
+    // The drop hint shows while nothing has been compared yet: both lists
+    // go by the left list.
+    if (m_model1->rowCount() == 0) {
+        loadCustomPointer(kDropPointerFile);
+        showCustomPointer();
+    } else {
+        setCursor(Qt::ArrowCursor);
+    }
+}
+
+void Form1::loadCustomPointer(const char *fileName)
+{
+    // Looked up afresh each time, so a replaced file shows at the next move.
+    std::string path = m_programFolder;
+    path += platform::kSeparator;
+    path += fileName;
+    if (!platform::FileExists(path))
+        return;
+    // A file that is no cursor keeps the image loaded before.
+    if (std::optional<QCursor> pointer = LoadCursorFile(path))
+        m_customPointer = std::move(pointer);
+}
+
+void Form1::showCustomPointer()
+{
+    setCursor(m_customPointer ? *m_customPointer : QCursor(Qt::ArrowCursor));
+}
+
+void Form1::browse(Side side)
+{
+    m_combos->setText(side, BrowseForFolder(this, QString::fromLatin1(kBrowsePrompt)));
+}

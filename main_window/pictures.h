@@ -1,0 +1,20 @@
+#pragma once
+
+#include <QIcon>
+#include <QPixmap>
+
+#include <cstdint>
+
+// The window's own drawings, painted at first use and kept. The status
+// pictures are 16 x 16 and shared by the result lists and the legend.
+
+// The picture of a status icon number (1 newer, 2 older, 4 no match); a null
+// pixmap for any other number.
+QPixmap StatusPicture(std::uint8_t icon);
+
+QIcon ComparePicture();
+QIcon SyncWizardPicture();
+QIcon ExitPicture();
+
+// The small folder of the browse pictures.
+QPixmap BrowsePicture();

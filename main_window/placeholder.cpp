@@ -1,1 +1,0 @@
-// The main window arrives here.
