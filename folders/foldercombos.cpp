@@ -1,1 +1,162 @@
 #include "folders/foldercombos.h"
+
+#include "platform/paths.h"
+#include "platform/settings.h"
+
+#include <QComboBox>
+#include <QFile>
+#include <QScopedValueRollback>
+
+#include <algorithm>
+
+namespace {
+
+QString historyKey(Side side)
+{
+    return side == Side::Left ? QStringLiteral("LeftCombo") : QStringLiteral("RightCombo");
+}
+
+QString indexKey(Side side)
+{
+    return side == Side::Left ? QStringLiteral("LeftComboIndex") : QStringLiteral("RightComboIndex");
+}
+
+// "C:" alone names the current folder of that drive, not its top folder, so
+// it never goes into a history. POSIX has nothing like it.
+bool isBareDriveDesignator(const QString &text)
+{
+#ifdef _WIN32
+    return text.size() == 2 && text.at(1) == QLatin1Char(':');
+#else
+    Q_UNUSED(text);
+    return false;
+#endif
+}
+
+// Whether an entry of the stored history already covers the folder: its text
+// occurs, letter case aside, inside an entry followed by the separator. So an
+// entry's parent, the entry itself with or without a trailing separator, and
+// any leading part of an entry's path all count as known. The empty piece
+// after the final "," takes part as well.
+bool isKnown(const QString &folder, const QString &history)
+{
+    const QString needle = folder.toLower();
+    const QChar separator = QLatin1Char(platform::kSeparator);
+    const QStringList pieces = history.split(QLatin1Char(','));
+    return std::any_of(pieces.begin(), pieces.end(), [&](const QString &piece) {
+        return (piece + separator).toLower().contains(needle);
+    });
+}
+
+} // namespace
+
+FolderCombos::FolderCombos(QComboBox *left, QComboBox *right, QObject *parent)
+    : QObject(parent)
+    , m_left(left)
+    , m_right(right)
+{
+    for (const Side side : {Side::Left, Side::Right}) {
+        QComboBox *box = combo(side);
+        box->setEditable(true);
+        box->setInsertPolicy(QComboBox::NoInsert);
+        box->setCompleter(nullptr);
+        connect(box, &QComboBox::editTextChanged, this, [this, side] {
+            if (!m_changing)
+                RecordFolder(side);
+        });
+        connect(box, &QComboBox::currentIndexChanged, this, [this] {
+            if (!m_changing)
+                SaveFolderSelections();
+        });
+    }
+}
+
+QComboBox *FolderCombos::combo(Side side) const
+{
+    return side == Side::Left ? m_left : m_right;
+}
+
+QString FolderCombos::text(Side side) const
+{
+    return combo(side)->currentText();
+}
+
+void FolderCombos::setText(Side side, const QString &text)
+{
+    {
+        const QScopedValueRollback guard(m_changing, true);
+        combo(side)->setEditText(text);
+    }
+    RecordFolder(side);
+}
+
+void FolderCombos::LoadFolderHistories()
+{
+    const QScopedValueRollback guard(m_changing, true);
+    for (const Side side : {Side::Left, Side::Right}) {
+        QString history = platform::ReadSetting(historyKey(side));
+        history.chop(1); // normally the final ",", but whatever it is
+        if (history.isEmpty())
+            continue;
+        QComboBox *box = combo(side);
+        const int index = box->currentIndex();
+        const QString text = box->currentText();
+        box->addItems(history.split(QLatin1Char(',')));
+        // Qt selects the first item put into an empty list; loading a history
+        // must not choose an entry.
+        if (box->currentIndex() != index)
+            box->setCurrentIndex(index);
+        if (box->currentText() != text)
+            box->setEditText(text);
+    }
+}
+
+void FolderCombos::RestoreFolderSelections()
+{
+    const QScopedValueRollback guard(m_changing, true);
+    for (const Side side : {Side::Left, Side::Right}) {
+        QComboBox *box = combo(side);
+        if (box->count() == 0)
+            continue;
+        bool ok = false;
+        const int position = platform::ReadSetting(indexKey(side)).toShort(&ok);
+        if (!ok || position < -1 || position >= box->count())
+            continue;
+        box->setCurrentIndex(position); // shows the entry's text, none for -1
+        SaveFolderSelections();
+    }
+}
+
+void FolderCombos::SaveFolderSelections()
+{
+    // A store that cannot be written loses the positions; nothing depends on
+    // them but the next start.
+    platform::WriteSetting(indexKey(Side::Left), QString::number(m_left->currentIndex()));
+    platform::WriteSetting(indexKey(Side::Right), QString::number(m_right->currentIndex()));
+}
+
+void FolderCombos::RecordFolder(Side side)
+{
+    const QString folder = text(side);
+    if (isBareDriveDesignator(folder))
+        return;
+    if (!platform::IsFolder(QFile::encodeName(folder).toStdString()))
+        return;
+    // Read afresh each time: nothing of the store is cached.
+    const QString history = platform::ReadSetting(historyKey(side));
+    if (isKnown(folder, history))
+        return;
+    // When the history cannot be stored, the refill below would only replace
+    // the folder just entered by an older entry: leave the combos alone.
+    if (!platform::WriteSetting(historyKey(side), history + folder + QLatin1Char(',')))
+        return;
+
+    const QScopedValueRollback guard(m_changing, true);
+    m_left->clear();
+    m_right->clear();
+    LoadFolderHistories();
+    for (QComboBox *box : {m_left, m_right}) {
+        box->setCurrentIndex(box->count() - 1);
+        SaveFolderSelections();
+    }
+}
