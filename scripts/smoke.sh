@@ -1,0 +1,84 @@
+#!/usr/bin/env bash
+# Smoke test of the real program on a virtual X display: types two folders
+# into the combos, presses Compare, takes screenshots, presses Exit.
+#   scripts/smoke.sh [SHOT_DIR]        (default: build/smoke)
+# CORVANEL names the program (default: build/bin/corvanel beside this script).
+# Needs xvfb-run, xdotool and imagemagick's import and compare.
+set -euo pipefail
+here="$(cd "$(dirname "$0")" && pwd)"
+
+if [ "${1:-}" != "--inside" ]; then
+  shots="$(mkdir -p "${1:-$here/../build/smoke}" && cd "${1:-$here/../build/smoke}" && pwd)"
+  program="$(realpath "${CORVANEL:-$here/../build/bin/corvanel}")"
+  [ -x "$program" ] || { echo "smoke: no program at $program (build first)" >&2; exit 2; }
+  for tool in xvfb-run xdotool import compare; do
+    command -v "$tool" >/dev/null || { echo "smoke: SKIPPED, $tool is missing (scripts/install-deps.sh installs it)" >&2; exit 77; }
+  done
+  exec xvfb-run -a -s "-screen 0 1280x800x24" "$0" --inside "$shots" "$program"
+fi
+
+shots="$2"
+program="$3"
+work="$(mktemp -d)"
+pid=""
+cleanup() {
+  [ -n "$pid" ] && kill "$pid" 2>/dev/null || true
+  rm -rf "$work"
+}
+trap cleanup EXIT
+fail() { echo "smoke: FAIL: $*" >&2; exit 1; }
+
+# Two small trees: one file the same, one newer on the left, one on each
+# side only.
+mkdir -p "$work/config" "$work/left/sub" "$work/right"
+echo same >"$work/left/same.txt";  echo same >"$work/right/same.txt"
+echo "the newer and longer text" >"$work/left/changed.txt"
+echo older >"$work/right/changed.txt"
+touch -d 2020-01-01 "$work/right/changed.txt"
+echo only >"$work/left/sub/left-only.txt"
+echo only >"$work/right/right-only.txt"
+
+export XDG_CONFIG_HOME="$work/config"
+export QT_QPA_PLATFORM=xcb
+"$program" >"$shots/program.log" 2>&1 &
+pid=$!
+
+window="$(timeout 20 xdotool search --sync --onlyvisible --name '^Corvanel$' | head -1)" \
+  || fail "no window named Corvanel appeared"
+sleep 0.5
+eval "$(xdotool getwindowgeometry --shell "$window")"   # X Y WIDTH HEIGHT
+echo "window $window at $X,$Y size ${WIDTH}x$HEIGHT"
+# Twips to pixels at 96 DPI: 15 twips a pixel. Offsets are inside the window.
+click_at() { xdotool mousemove --sync $((X + $1)) $((Y + $2)) click 1; }
+type_into_combo() { # x y text
+  click_at "$1" "$2"
+  xdotool key --clearmodifiers ctrl+a BackSpace
+  xdotool type --delay 15 "$3"
+  sleep 0.3
+}
+type_into_combo 100 20 "$work/left"
+type_into_combo $((WIDTH / 2 + 100)) 20 "$work/right"
+import -window root "$shots/before-compare.png"
+
+# The Compare button: 1455 x 1095 twips at (120, H - 1650).
+click_at 56 $((HEIGHT - 110 + 36))
+sleep 1
+import -window root "$shots/after-compare.png"
+
+kill -0 "$pid" 2>/dev/null || fail "the program ended after Compare"
+title="$(xdotool getwindowname "$window")"
+[ "$title" = "Corvanel" ] || fail "caption is '$title' after Compare"
+# The left list (120, 480 twips) must have changed: its rows were drawn.
+list="$((WIDTH / 2 - 40))x$((HEIGHT / 2))+$((X + 12))+$((Y + 55))"
+changed="$(compare -metric AE -extract "$list" "$shots/before-compare.png" "$shots/after-compare.png" null: 2>&1 || true)"
+[ "${changed%% *}" -gt 200 ] 2>/dev/null || fail "the left list did not change after Compare ($changed pixels)"
+echo "left list: $changed pixels changed"
+
+# Exit ends the program at once, with success.
+click_at $((3240 / 15 + 48)) $((HEIGHT - 110 + 36))
+for _ in $(seq 50); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
+if kill -0 "$pid" 2>/dev/null; then fail "Exit did not end the program"; fi
+wait "$pid" || fail "the program ended with status $?"
+pid=""
+grep -q "FormHeight=" "$XDG_CONFIG_HOME/Quillmark.conf" || fail "the window settings were not stored"
+echo "smoke: OK, screenshots in $shots"
