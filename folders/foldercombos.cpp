@@ -8,6 +8,8 @@
 #include <QScopedValueRollback>
 
 #include <algorithm>
+#include <optional>
+#include <utility>
 
 namespace {
 
@@ -19,6 +21,14 @@ QString historyKey(Side side)
 QString indexKey(Side side)
 {
     return side == Side::Left ? QStringLiteral("LeftComboIndex") : QStringLiteral("RightComboIndex");
+}
+
+// A stored position is a 16-bit signed number; anything else is none.
+std::optional<int> storedPosition(Side side)
+{
+    bool ok = false;
+    const int position = platform::ReadSetting(indexKey(side)).toShort(&ok);
+    return ok ? std::optional<int>(position) : std::nullopt;
 }
 
 // "C:" alone names the current folder of that drive, not its top folder, so
@@ -113,16 +123,18 @@ void FolderCombos::LoadFolderHistories()
 
 void FolderCombos::RestoreFolderSelections()
 {
+    // Both positions are read before either is selected: selecting the left
+    // entry saves both positions, which would put the right combo's "none"
+    // over the right position before it was restored.
+    const std::pair<QComboBox *, std::optional<int>> selections[] = {
+        {m_left, storedPosition(Side::Left)},
+        {m_right, storedPosition(Side::Right)},
+    };
     const QScopedValueRollback guard(m_changing, true);
-    for (const Side side : {Side::Left, Side::Right}) {
-        QComboBox *box = combo(side);
-        if (box->count() == 0)
+    for (const auto &[box, position] : selections) {
+        if (box->count() == 0 || !position || *position < -1 || *position >= box->count())
             continue;
-        bool ok = false;
-        const int position = platform::ReadSetting(indexKey(side)).toShort(&ok);
-        if (!ok || position < -1 || position >= box->count())
-            continue;
-        box->setCurrentIndex(position); // shows the entry's text, none for -1
+        box->setCurrentIndex(*position); // shows the entry's text, none for -1
         SaveFolderSelections();
     }
 }

@@ -116,6 +116,20 @@ TEST_F(CombosTest, RestoreSelectsStoredPositionsAndRewritesBoth)
     EXPECT_EQ(stored("RightComboIndex"), "-1") << "the empty side's position is written back as none";
 }
 
+TEST_F(CombosTest, BothSidesAreRestored)
+{
+    store("LeftCombo", "/a,/b,");
+    store("RightCombo", "/c,/d,/e,");
+    store("LeftComboIndex", "0");
+    store("RightComboIndex", "2");
+    start();
+    // Restoring the left side used to save the right position as -1 first.
+    EXPECT_EQ(left->currentText(), "/a");
+    EXPECT_EQ(right->currentText(), "/e");
+    EXPECT_EQ(stored("LeftComboIndex"), "0");
+    EXPECT_EQ(stored("RightComboIndex"), "2");
+}
+
 TEST_F(CombosTest, StoredMinusOneSelectsNothing)
 {
     store("RightCombo", "/a,/b,");
