@@ -27,6 +27,8 @@
 
 #include <utility>
 
+using namespace Form1Layout;
+
 namespace {
 
 const char kHandPointerFile[] = "HAND-M.CUR";

@@ -35,7 +35,7 @@ public:
     ~Form1() override;
 
     // Where the controls stand now, in twips.
-    const MainPlacements &placements() const { return m_placements; }
+    const Form1Layout::MainPlacements &placements() const { return m_placements; }
     ResultListModel *resultList(Side side) const;
     FolderCombos &combos() const { return *m_combos; }
     // True while a comparison scans (and lets window events in).
@@ -58,7 +58,7 @@ private:
     void layOut();
     bool correctOuterHeight();
     void applyPlacements();
-    void setTwipsGeometry(QWidget *control, const TwipsRect &rect);
+    void setTwipsGeometry(QWidget *control, const Form1Layout::TwipsRect &rect);
 
     void connectPushButton(QToolButton *button, void (Form1::*command)());
     void Compare();
@@ -73,7 +73,7 @@ private:
     void browse(Side side);
 
     std::string m_programFolder;
-    MainPlacements m_placements;
+    Form1Layout::MainPlacements m_placements;
 
     QComboBox *m_combo1 = nullptr;
     QComboBox *m_combo2 = nullptr;

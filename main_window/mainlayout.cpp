@@ -2,6 +2,7 @@
 
 #include <cmath>
 
+namespace Form1Layout {
 namespace {
 
 // Fixed parts of the design.
@@ -100,3 +101,5 @@ float PixelsToTwips(int pixels, qreal dpi)
 {
     return float(double(pixels) * 1440.0 / dpi);
 }
+
+} // namespace Form1Layout

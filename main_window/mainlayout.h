@@ -8,6 +8,7 @@
 // The main window's geometry arithmetic, in twips (1/1440 inch) held as
 // single-precision numbers, free of any widget so that it can be checked
 // without a window. Pixels come only when a placement is applied.
+namespace Form1Layout {
 
 struct TwipsRect
 {
@@ -63,3 +64,5 @@ std::optional<int> ParseFormHeight(const QString &stored);
 // Twips to pixels and back at a logical resolution in dots per inch.
 int TwipsToPixels(float twips, qreal dpi);
 float PixelsToTwips(int pixels, qreal dpi);
+
+} // namespace Form1Layout

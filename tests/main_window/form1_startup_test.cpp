@@ -16,6 +16,8 @@
 #include <QToolButton>
 #include <QTreeView>
 
+using namespace Form1Layout;
+
 namespace {
 
 int px(float twips, qreal dpi)

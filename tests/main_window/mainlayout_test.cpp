@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+using namespace Form1Layout;
+
 namespace {
 
 MainPlacements layOut(float W, float H)
