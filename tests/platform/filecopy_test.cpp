@@ -1,0 +1,301 @@
+#include "platform/filecopy.h"
+
+#include "support/testdir.h"
+
+#include <gtest/gtest.h>
+
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <vector>
+
+using platform::CopyError;
+using platform::CopyFileSafely;
+using platform::CopyRequest;
+using platform::ExistingDestination;
+
+namespace {
+
+// Root may write anywhere; a permission check proves something only as an
+// ordinary user. Returns the child's exit status.
+int asNobody(const std::function<int()> &body)
+{
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        if (::setgid(65534) != 0 || ::setuid(65534) != 0)
+            ::_exit(99);
+        ::_exit(body());
+    }
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 98;
+}
+
+// Every hidden entry below root: leftovers of interrupted copies would be here.
+std::vector<std::string> hiddenEntries(const std::string &root)
+{
+    std::vector<std::string> found;
+    std::error_code ec;
+    for (auto it = std::filesystem::recursive_directory_iterator(root, ec);
+         !ec && it != std::filesystem::recursive_directory_iterator(); it.increment(ec)) {
+        if (it->path().filename().string()[0] == '.')
+            found.push_back(it->path().string());
+    }
+    return found;
+}
+
+CopyRequest request(const std::string &from, const std::string &to,
+                    ExistingDestination existing = ExistingDestination::Replace, const std::string &root = {})
+{
+    CopyRequest r;
+    r.from = from;
+    r.to = to;
+    r.existing = existing;
+    r.root = root;
+    return r;
+}
+
+struct stat statOf(const std::string &path)
+{
+    struct stat st = {};
+    ::lstat(path.c_str(), &st);
+    return st;
+}
+
+// A tmpfs of 1 MiB mounted for the object's life, or nothing when mounting
+// is not allowed here.
+class SmallFileSystem
+{
+public:
+    explicit SmallFileSystem(const std::string &where) : m_where(where)
+    {
+        m_mounted = ::mount("tmpfs", where.c_str(), "tmpfs", 0, "size=1m") == 0;
+    }
+    ~SmallFileSystem()
+    {
+        if (m_mounted)
+            ::umount2(m_where.c_str(), MNT_DETACH);
+    }
+    bool mounted() const { return m_mounted; }
+
+private:
+    std::string m_where;
+    bool m_mounted = false;
+};
+
+} // namespace
+
+TEST(FileCopy, ReplacementCarriesContentTimeAndPermissions)
+{
+    TestDir dir;
+    const std::string from = dir.file("from.txt", "new content");
+    const std::string to = dir.file("to.txt", "old");
+    ::chmod(from.c_str(), 0640);
+    const struct timespec times[2] = {{1500000000, 123456789}, {1600000000, 987654321}};
+    ASSERT_EQ(::utimensat(AT_FDCWD, from.c_str(), times, 0), 0);
+
+    CopyError error;
+    ASSERT_TRUE(CopyFileSafely(request(from, to), &error)) << error.reason;
+    EXPECT_EQ(dir.read("to.txt"), "new content");
+    const struct stat st = statOf(to);
+    EXPECT_EQ(st.st_mtim.tv_sec, 1600000000);
+    EXPECT_EQ(st.st_mtim.tv_nsec, 987654321);
+    EXPECT_EQ(st.st_mode & 07777, 0640u);
+    EXPECT_TRUE(hiddenEntries(dir.root()).empty());
+}
+
+TEST(FileCopy, LargeFileIsCopiedExactlyWithProgress)
+{
+    TestDir dir;
+    std::string content(20 * 1024 * 1024 + 17, '\0');
+    for (std::size_t i = 0; i < content.size(); ++i)
+        content[i] = char((i * 2654435761u) >> 13);
+    const std::string from = dir.file("big.bin", content);
+    std::int64_t reported = 0;
+    int calls = 0;
+    CopyError error;
+    ASSERT_TRUE(CopyFileSafely(request(from, dir.path("copy.bin")), &error, [&](std::int64_t n) {
+        reported += n;
+        ++calls;
+    })) << error.reason;
+    EXPECT_EQ(dir.read("copy.bin"), content);
+    EXPECT_EQ(reported, std::int64_t(content.size()));
+    EXPECT_GT(calls, 1) << "a large file reports its progress along the way";
+}
+
+TEST(FileCopy, NoReplaceNeverOverwrites)
+{
+    TestDir dir;
+    const std::string from = dir.file("from.txt", "new");
+    const std::string to = dir.file("to.txt", "precious");
+    CopyError error;
+    EXPECT_FALSE(CopyFileSafely(request(from, to, ExistingDestination::Keep), &error));
+    EXPECT_EQ(error.code, EEXIST);
+    EXPECT_NE(error.reason.find("already exists"), std::string::npos) << error.reason;
+    EXPECT_EQ(dir.read("to.txt"), "precious");
+
+    // A dangling link counts as something there.
+    ASSERT_EQ(::symlink(dir.path("nowhere").c_str(), dir.path("link").c_str()), 0);
+    EXPECT_FALSE(CopyFileSafely(request(from, dir.path("link"), ExistingDestination::Keep), &error));
+    EXPECT_FALSE(dir.exists("nowhere"));
+    EXPECT_TRUE(hiddenEntries(dir.root()).empty());
+
+    EXPECT_TRUE(CopyFileSafely(request(from, dir.path("fresh.txt"), ExistingDestination::Keep), &error));
+    EXPECT_EQ(dir.read("fresh.txt"), "new");
+}
+
+TEST(FileCopy, LinkAtDestinationIsReplacedNotWrittenThrough)
+{
+    TestDir dir;
+    const std::string target = dir.file("target.txt", "the link's target");
+    const std::string from = dir.file("side/from.txt", "new content");
+    ASSERT_EQ(::symlink(target.c_str(), dir.path("side/to.txt").c_str()), 0);
+    CopyError error;
+    ASSERT_TRUE(CopyFileSafely(request(from, dir.path("side/to.txt")), &error)) << error.reason;
+    EXPECT_TRUE(S_ISREG(statOf(dir.path("side/to.txt")).st_mode));
+    EXPECT_EQ(dir.read("side/to.txt"), "new content");
+    EXPECT_EQ(dir.read("target.txt"), "the link's target");
+}
+
+TEST(FileCopy, MissingFoldersAreCreatedButNeverThroughALink)
+{
+    TestDir dir;
+    const std::string from = dir.file("left/a/b/c.txt", "c");
+    dir.folder("right");
+    CopyError error;
+    ASSERT_TRUE(CopyFileSafely(request(from, dir.path("right/a/b/c.txt"), ExistingDestination::Keep,
+                                       dir.path("right") + "/"),
+                               &error))
+        << error.reason;
+    EXPECT_EQ(dir.read("right/a/b/c.txt"), "c");
+
+    // Without a root, the parent is created the ordinary way.
+    ASSERT_TRUE(CopyFileSafely(request(from, dir.path("other/x/c.txt")), &error)) << error.reason;
+    EXPECT_EQ(dir.read("other/x/c.txt"), "c");
+
+    // A folder below the root that is a link leads out of the tree.
+    dir.folder("outside");
+    ASSERT_EQ(::symlink(dir.path("outside").c_str(), dir.path("right/linked").c_str()), 0);
+    EXPECT_FALSE(CopyFileSafely(request(from, dir.path("right/linked/c.txt"), ExistingDestination::Keep,
+                                        dir.path("right")),
+                                &error));
+    EXPECT_NE(error.reason.find("symbolic link"), std::string::npos) << error.reason;
+    EXPECT_FALSE(dir.exists("outside/c.txt"));
+
+    // A file where a folder should be.
+    dir.file("right/plain", "p");
+    EXPECT_FALSE(CopyFileSafely(request(from, dir.path("right/plain/c.txt"), ExistingDestination::Keep,
+                                        dir.path("right")),
+                                &error));
+    EXPECT_NE(error.reason.find("not a folder"), std::string::npos) << error.reason;
+    EXPECT_EQ(dir.read("right/plain"), "p");
+    EXPECT_TRUE(hiddenEntries(dir.root()).empty());
+}
+
+TEST(FileCopy, FailuresLeaveTheOldFileAndNoTemporary)
+{
+    TestDir dir;
+    const std::string to = dir.file("to.txt", "old");
+    CopyError error;
+    EXPECT_FALSE(CopyFileSafely(request(dir.path("gone.txt"), to), &error));
+    EXPECT_EQ(error.code, ENOENT);
+    EXPECT_EQ(error.reason, "cannot read the source: No such file or directory");
+    EXPECT_EQ(dir.read("to.txt"), "old");
+
+    ASSERT_EQ(::mkfifo(dir.path("fifo").c_str(), 0644), 0);
+    EXPECT_FALSE(CopyFileSafely(request(dir.path("fifo"), to), &error)) << "a FIFO must not hang the copy";
+    EXPECT_EQ(error.reason, "the source is not a regular file");
+
+    dir.folder("folder");
+    EXPECT_FALSE(CopyFileSafely(request(dir.file("src.txt", "s"), dir.path("folder")), &error));
+    EXPECT_EQ(error.reason, "the destination is a folder");
+    EXPECT_TRUE(hiddenEntries(dir.root()).empty());
+}
+
+TEST(FileCopy, ReadOnlyDestinationsRefuseAsAnOrdinaryUser)
+{
+    TestDir dir;
+    ASSERT_EQ(::geteuid(), 0u) << "the check needs root to switch users";
+    ::chmod(dir.root().c_str(), 0755);
+    const std::string from = dir.file("from.txt", "new");
+    ::chmod(from.c_str(), 0644);
+    dir.file("closed/to.txt", "old in a closed folder");
+    dir.file("open/locked.txt", "old read-only file");
+    dir.file("open/fine.txt", "old");
+    for (const char *f : {"closed", "open"})
+        ASSERT_EQ(::chown(dir.path(f).c_str(), 65534, 65534), 0);
+    for (const char *f : {"closed/to.txt", "open/locked.txt", "open/fine.txt"})
+        ASSERT_EQ(::chown(dir.path(f).c_str(), 65534, 65534), 0);
+    ::chmod(dir.path("closed").c_str(), 0555);
+    ::chmod(dir.path("open/locked.txt").c_str(), 0444);
+
+    const int status = asNobody([&] {
+        CopyError error;
+        if (CopyFileSafely(request(from, dir.path("closed/to.txt")), &error))
+            return 1;
+        if (error.reason != "cannot write in the destination folder: Permission denied")
+            return 2;
+        if (CopyFileSafely(request(from, dir.path("open/locked.txt")), &error))
+            return 3;
+        if (error.reason != "the destination is read-only")
+            return 4;
+        if (!CopyFileSafely(request(from, dir.path("open/fine.txt")), &error))
+            return 5;
+        return 0;
+    });
+    EXPECT_EQ(status, 0);
+    EXPECT_EQ(dir.read("closed/to.txt"), "old in a closed folder");
+    EXPECT_EQ(dir.read("open/locked.txt"), "old read-only file");
+    EXPECT_EQ(dir.read("open/fine.txt"), "new");
+    EXPECT_TRUE(hiddenEntries(dir.root()).empty());
+}
+
+TEST(FileCopy, ImmutableDestinationIsKept)
+{
+    TestDir dir;
+    const std::string from = dir.file("from.txt", "new");
+    const std::string to = dir.file("to.txt", "old");
+    if (std::system(("chattr +i '" + to + "' 2>/dev/null").c_str()) != 0)
+        GTEST_SKIP() << "this file system has no immutable attribute (chattr +i failed)";
+    CopyError error;
+    const bool copied = CopyFileSafely(request(from, to), &error);
+    std::system(("chattr -i '" + to + "'").c_str());
+    EXPECT_FALSE(copied);
+    EXPECT_EQ(error.reason, "cannot replace the destination: Operation not permitted");
+    EXPECT_EQ(dir.read("to.txt"), "old");
+    EXPECT_TRUE(hiddenEntries(dir.root()).empty());
+}
+
+TEST(FileCopy, FullFileSystemKeepsTheOldFile)
+{
+    TestDir dir;
+    const std::string small = dir.folder("small");
+    SmallFileSystem fs(small);
+    if (!fs.mounted())
+        GTEST_SKIP() << "cannot mount a 1 MiB tmpfs here (needs root and mount permission)";
+    dir.file("small/to.bin", std::string(100 * 1024, 'o'));
+    const std::string from = dir.file("big.bin", std::string(2 * 1024 * 1024, 'n'));
+    CopyError error;
+    EXPECT_FALSE(CopyFileSafely(request(from, dir.path("small/to.bin")), &error));
+    EXPECT_EQ(error.code, ENOSPC);
+    EXPECT_NE(error.reason.find("No space left on device"), std::string::npos) << error.reason;
+    EXPECT_EQ(dir.read("small/to.bin"), std::string(100 * 1024, 'o'));
+    EXPECT_TRUE(hiddenEntries(small).empty());
+
+    // A small file still fits, across file systems.
+    EXPECT_TRUE(CopyFileSafely(request(dir.file("little.txt", "fits"), dir.path("small/little.txt")), &error))
+        << error.reason;
+    EXPECT_EQ(dir.read("small/little.txt"), "fits");
+}
+
+TEST(FileCopy, TemporaryNamesAreRecognised)
+{
+    EXPECT_TRUE(platform::IsCopyTemporaryName(".a.txt.corvanel-0a1b2c3d"));
+    EXPECT_FALSE(platform::IsCopyTemporaryName("a.txt.corvanel-0a1b2c3d"));
+    EXPECT_FALSE(platform::IsCopyTemporaryName(".hidden"));
+}
