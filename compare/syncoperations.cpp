@@ -1,0 +1,161 @@
+#include "compare/syncoperations.h"
+
+#include "platform/filecopy.h"
+#include "platform/filesystem.h"
+#include "platform/paths.h"
+
+#include <cstdio>
+
+namespace {
+
+// A batch is flushed to disk once; larger batches save flushes, smaller ones
+// keep fewer temporaries around and report progress in smaller steps.
+constexpr std::size_t kBatchFiles = 128;
+constexpr std::int64_t kBatchBytes = 64 << 20;
+
+std::string plural(std::size_t n, const char *one, const char *many)
+{
+    return std::to_string(n) + " " + (n == 1 ? one : many);
+}
+
+} // namespace
+
+std::vector<SyncJob> SyncJobs(const PendingOperationList &operations)
+{
+    std::vector<SyncJob> jobs;
+    const int count = operations.count();
+    jobs.reserve(count);
+    for (int k = 0; k < count; ++k) {
+        const PendingOperation &op = operations[k];
+        SyncJob job;
+        job.from = op.copyFrom;
+        job.to = op.copyTo;
+        job.replace = !op.deleteFirst.empty();
+        // A copy's displayed destination is its root and a separator.
+        if (!job.replace && op.destination.size() > 1 && op.destination.back() == platform::kSeparator)
+            job.root = op.destination;
+        jobs.push_back(std::move(job));
+    }
+    return jobs;
+}
+
+SyncReport RunSyncJobs(const std::vector<SyncJob> &jobs, const SyncProgressCallback &progress)
+{
+    SyncReport report;
+    report.outcomes.resize(jobs.size());
+
+    SyncProgress state;
+    state.filesTotal = jobs.size();
+    for (const SyncJob &job : jobs) {
+        if (const auto status = platform::StatFile(job.from); status && status->size > 0)
+            state.bytesTotal += status->size;
+    }
+    bool keepGoing = true;
+    const auto report_ = [&] {
+        if (progress && !progress(state))
+            keepGoing = false;
+    };
+    report_();
+
+    platform::FileCopier copier;
+    std::vector<std::size_t> staged; // job index of each staged copy
+    const auto commit = [&] {
+        copier.commit([&](std::size_t i, const platform::CopyError *error) {
+            SyncOutcome &outcome = report.outcomes[staged[i]];
+            if (error) {
+                outcome.result = SyncResult::Failed;
+                outcome.reason = error->reason;
+                ++report.failed;
+            } else {
+                outcome.result = SyncResult::Done;
+                ++report.done;
+            }
+            ++state.filesDone;
+        });
+        staged.clear();
+        report_();
+    };
+
+    std::size_t next = 0;
+    for (; next < jobs.size() && keepGoing; ++next) {
+        const SyncJob &job = jobs[next];
+        state.currentFile = job.from;
+        platform::CopyRequest request;
+        request.from = job.from;
+        request.to = job.to;
+        request.existing = job.replace ? platform::ExistingDestination::Replace : platform::ExistingDestination::Keep;
+        request.root = job.root;
+        platform::CopyError error;
+        const bool ok = copier.stage(request, &error, [&](std::int64_t bytes) {
+            state.bytesDone += bytes;
+            report.bytesCopied += bytes;
+            report_();
+        });
+        if (ok) {
+            staged.push_back(next);
+        } else {
+            report.outcomes[next].result = SyncResult::Failed;
+            report.outcomes[next].reason = error.reason;
+            ++report.failed;
+            ++state.filesDone;
+            report_();
+        }
+        if (copier.stagedCount() >= kBatchFiles || copier.stagedBytes() >= kBatchBytes)
+            commit();
+    }
+    // Whatever was staged is complete: a stop request still lets it land.
+    commit();
+    report.notDone = jobs.size() - next;
+    report.stopped = report.notDone > 0;
+    state.currentFile.clear();
+    if (progress)
+        progress(state);
+    return report;
+}
+
+std::string SyncFailureText(const std::vector<SyncJob> &jobs, const SyncReport &report, std::size_t named)
+{
+    const std::size_t total = report.outcomes.size();
+    std::string text;
+    if (report.failed > 0)
+        text = std::to_string(report.failed) + " of " + plural(total, "file operation", "file operations")
+            + " failed.";
+    if (report.notDone > 0) {
+        if (!text.empty())
+            text += ' ';
+        text += "The synchronization was stopped: " + std::to_string(report.notDone) + " of "
+            + plural(total, "file operation was", "file operations were") + " not carried out.";
+    }
+    if (text.empty())
+        return text;
+    text += ' ' + std::to_string(report.done) + (report.done == 1 ? " was" : " were") + " carried out.";
+
+    std::size_t shown = 0;
+    for (std::size_t i = 0; i < report.outcomes.size() && shown < named; ++i) {
+        if (report.outcomes[i].result != SyncResult::Failed)
+            continue;
+        if (shown == 0)
+            text += "\n";
+        text += "\n" + jobs[i].from + " -> " + jobs[i].to + ": " + report.outcomes[i].reason;
+        ++shown;
+    }
+    if (report.failed > shown)
+        text += "\n... and " + std::to_string(report.failed - shown) + " more.";
+    return text;
+}
+
+std::string ByteCountText(std::int64_t bytes)
+{
+    static const char *const kUnits[] = {"KB", "MB", "GB", "TB"};
+    if (bytes < 1024)
+        return plural(std::size_t(bytes < 0 ? 0 : bytes), "byte", "bytes");
+    double value = double(bytes) / 1024;
+    int unit = 0;
+    while (value >= 1024 && unit < 3) {
+        value /= 1024;
+        ++unit;
+    }
+    char buffer[32];
+    std::snprintf(buffer, sizeof buffer, value < 10 ? "%.1f %s" : "%.0f %s", value, kUnits[unit]);
+    return buffer;
+}

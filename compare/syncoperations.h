@@ -1,0 +1,73 @@
+#pragma once
+
+#include "compare/global.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+// Carrying out the pending operations, shared by the wizard's OK and the
+// command-line sync. Widget-free and thread-agnostic: the wizard runs it on a
+// worker thread, the command-line tool on its main thread.
+//
+// Nothing is ever deleted first: every destination is replaced in one rename
+// by a complete copy (platform/filecopy.h), so a failed copy leaves the old
+// file as it was. A "copied to" operation never replaces anything: if its
+// destination exists when the copy runs, that operation fails.
+
+struct SyncJob
+{
+    std::string from;    // CopyFrom
+    std::string to;      // CopyTo
+    bool replace = false; // an "overwrites" operation; otherwise a copy that must not overwrite
+    std::string root;    // for copies: the destination root, below which missing folders are created
+};
+
+// The operations in use, in slot order.
+std::vector<SyncJob> SyncJobs(const PendingOperationList &operations);
+
+enum class SyncResult : std::uint8_t { NotDone, Done, Failed };
+
+struct SyncOutcome
+{
+    SyncResult result = SyncResult::NotDone;
+    std::string reason; // plain words, for failed operations
+};
+
+struct SyncProgress
+{
+    std::size_t filesDone = 0; // finished, failed ones included
+    std::size_t filesTotal = 0;
+    std::int64_t bytesDone = 0;
+    std::int64_t bytesTotal = 0; // sizes of the sources when the run started
+    std::string currentFile;     // the source being copied
+};
+
+struct SyncReport
+{
+    std::vector<SyncOutcome> outcomes; // one per job, in job order
+    std::size_t done = 0;
+    std::size_t failed = 0;
+    std::size_t notDone = 0; // left out because the run was stopped
+    std::int64_t bytesCopied = 0;
+    bool stopped = false;
+    bool allDone() const { return failed == 0 && notDone == 0; }
+};
+
+// Called after every few megabytes and after every file; returning false asks
+// the run to stop after the file being copied. The jobs not started then
+// count as not done.
+using SyncProgressCallback = std::function<bool(const SyncProgress &)>;
+
+// Carries out every job in order. A job that fails does not stop the others.
+SyncReport RunSyncJobs(const std::vector<SyncJob> &jobs, const SyncProgressCallback &progress = {});
+
+// What went wrong, for a person: how many operations failed or were not
+// carried out, and the first few failures with their reasons. Paths are the
+// native bytes; the wizard decodes the whole text for display.
+std::string SyncFailureText(const std::vector<SyncJob> &jobs, const SyncReport &report, std::size_t named = 5);
+
+// "12.3 MB", "512 bytes": sizes for progress texts.
+std::string ByteCountText(std::int64_t bytes);

@@ -1,0 +1,182 @@
+#include "compare/comparefolders.h"
+#include "compare/syncoperations.h"
+
+#include "support/testdir.h"
+
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+#include <filesystem>
+
+namespace {
+
+// Compares the two trees into a fresh list, as the window does.
+PendingOperationList compare(const TestDir &left, const TestDir &right)
+{
+    PendingOperationList operations;
+    Comparison comparison;
+    EXPECT_TRUE(CompareFolders(left.root(), right.root(), {}, comparison, operations));
+    return operations;
+}
+
+bool hasHiddenEntries(const std::string &root)
+{
+    std::error_code ec;
+    for (auto it = std::filesystem::recursive_directory_iterator(root, ec);
+         !ec && it != std::filesystem::recursive_directory_iterator(); it.increment(ec)) {
+        if (it->path().filename().string()[0] == '.')
+            return true;
+    }
+    return false;
+}
+
+struct timespec modifiedOf(const std::string &path)
+{
+    struct stat st = {};
+    ::stat(path.c_str(), &st);
+    return st.st_mtim;
+}
+
+} // namespace
+
+TEST(SyncOperations, JobsFollowTheListInSlotOrder)
+{
+    TestDir left, right;
+    left.file("a.txt", "newer and longer", TestDir::time(2021, 1, 1));
+    right.file("a.txt", "old", TestDir::time(2020, 1, 1));
+    left.file("sub/b.txt", "b");
+    const PendingOperationList operations = compare(left, right);
+    const std::vector<SyncJob> jobs = SyncJobs(operations);
+    ASSERT_EQ(jobs.size(), 2u);
+    EXPECT_TRUE(jobs[0].replace);
+    EXPECT_EQ(jobs[0].to, right.path("a.txt"));
+    EXPECT_FALSE(jobs[1].replace);
+    EXPECT_EQ(jobs[1].from, left.path("sub/b.txt"));
+    EXPECT_EQ(jobs[1].to, right.path("sub/b.txt"));
+    EXPECT_EQ(jobs[1].root, right.root() + "/");
+}
+
+TEST(SyncOperations, BringsBothSidesIntoStep)
+{
+    TestDir left, right;
+    // Both directions, a new subfolder, and more files than one flush batch.
+    left.file("newer.txt", "left wins", TestDir::time(2021, 5, 5));
+    right.file("newer.txt", "old", TestDir::time(2020, 5, 5));
+    right.file("older.txt", "right wins", TestDir::time(2022, 1, 1));
+    left.file("older.txt", "old", TestDir::time(2019, 1, 1));
+    for (int i = 0; i < 300; ++i)
+        left.file("deep/er/f" + std::to_string(i) + ".txt", std::string(i, 'x'));
+    right.file("only-right.txt", "r");
+
+    const PendingOperationList operations = compare(left, right);
+    const std::vector<SyncJob> jobs = SyncJobs(operations);
+    ASSERT_EQ(jobs.size(), 303u);
+    std::size_t lastFilesDone = 0;
+    bool monotonic = true;
+    const SyncReport report = RunSyncJobs(jobs, [&](const SyncProgress &p) {
+        monotonic = monotonic && p.filesDone >= lastFilesDone && p.bytesDone <= p.bytesTotal;
+        lastFilesDone = p.filesDone;
+        return true;
+    });
+    EXPECT_TRUE(report.allDone());
+    EXPECT_EQ(report.done, 303u);
+    EXPECT_TRUE(monotonic);
+    EXPECT_EQ(lastFilesDone, 303u);
+
+    EXPECT_TRUE(compare(left, right).empty());
+    EXPECT_EQ(right.read("newer.txt"), "left wins");
+    EXPECT_EQ(left.read("older.txt"), "right wins");
+    EXPECT_EQ(right.read("deep/er/f299.txt"), std::string(299, 'x'));
+    const struct timespec a = modifiedOf(left.path("deep/er/f7.txt")), b = modifiedOf(right.path("deep/er/f7.txt"));
+    EXPECT_EQ(a.tv_sec, b.tv_sec);
+    EXPECT_EQ(a.tv_nsec, b.tv_nsec);
+    EXPECT_FALSE(hasHiddenEntries(left.root()));
+    EXPECT_FALSE(hasHiddenEntries(right.root()));
+}
+
+TEST(SyncOperations, FailuresAreReportedAndTheRestStillRun)
+{
+    TestDir left, right;
+    left.file("1-gone.txt", "vanishes before the sync");
+    left.file("2-taken.txt", "mine");
+    left.file("3-fine.txt", "fine");
+    left.file("4-replace.txt", "newer text", TestDir::time(2022, 1, 1));
+    right.file("4-replace.txt", "old", TestDir::time(2020, 1, 1));
+    const PendingOperationList operations = compare(left, right);
+    const std::vector<SyncJob> jobs = SyncJobs(operations);
+    ASSERT_EQ(jobs.size(), 4u);
+
+    std::filesystem::remove(left.path("1-gone.txt"));
+    // Someone else's file appears where a copy was to go.
+    right.file("2-taken.txt", "someone else's");
+
+    const SyncReport report = RunSyncJobs(jobs);
+    EXPECT_EQ(report.failed, 2u);
+    EXPECT_EQ(report.done, 2u);
+    EXPECT_FALSE(report.allDone());
+    EXPECT_EQ(right.read("2-taken.txt"), "someone else's");
+    EXPECT_EQ(right.read("3-fine.txt"), "fine");
+    EXPECT_EQ(right.read("4-replace.txt"), "newer text");
+    EXPECT_FALSE(hasHiddenEntries(right.root()));
+
+    const std::string text = SyncFailureText(jobs, report);
+    EXPECT_EQ(text.rfind("2 of 4 file operations failed. 2 were carried out.", 0), 0u) << text;
+    EXPECT_NE(text.find(left.path("1-gone.txt") + " -> " + right.path("1-gone.txt")
+                        + ": cannot read the source: No such file or directory"),
+              std::string::npos)
+        << text;
+    EXPECT_NE(text.find(right.path("2-taken.txt") + ": the destination already exists; it is not overwritten"),
+              std::string::npos)
+        << text;
+}
+
+TEST(SyncOperations, FailureTextNamesOnlyTheFirstFew)
+{
+    std::vector<SyncJob> jobs(8);
+    SyncReport report;
+    report.outcomes.resize(8);
+    for (int i = 0; i < 7; ++i) {
+        jobs[i].from = "/l/" + std::to_string(i);
+        jobs[i].to = "/r/" + std::to_string(i);
+        report.outcomes[i] = {SyncResult::Failed, "reason " + std::to_string(i)};
+    }
+    report.outcomes[7].result = SyncResult::Done;
+    report.failed = 7;
+    report.done = 1;
+    const std::string text = SyncFailureText(jobs, report, 5);
+    EXPECT_NE(text.find("/l/4 -> /r/4: reason 4"), std::string::npos) << text;
+    EXPECT_EQ(text.find("/l/5"), std::string::npos) << text;
+    EXPECT_NE(text.find("... and 2 more."), std::string::npos) << text;
+}
+
+TEST(SyncOperations, StopLetsTheCurrentFileLandAndCountsTheRestAsNotDone)
+{
+    TestDir left, right;
+    for (int i = 0; i < 10; ++i)
+        left.file("f" + std::to_string(i) + ".txt", "content " + std::to_string(i));
+    const std::vector<SyncJob> jobs = SyncJobs(compare(left, right));
+    ASSERT_EQ(jobs.size(), 10u);
+    const SyncReport report = RunSyncJobs(jobs, [&](const SyncProgress &p) {
+        return p.bytesDone == 0; // stop once the first file's bytes are in
+    });
+    EXPECT_EQ(report.done, 1u);
+    EXPECT_EQ(report.notDone, 9u);
+    EXPECT_TRUE(report.stopped);
+    EXPECT_EQ(report.outcomes[0].result, SyncResult::Done);
+    EXPECT_EQ(report.outcomes[1].result, SyncResult::NotDone);
+    EXPECT_EQ(right.read(std::filesystem::path(jobs[0].to).filename().string()),
+              left.read(std::filesystem::path(jobs[0].from).filename().string()));
+    EXPECT_FALSE(hasHiddenEntries(right.root()));
+    const std::string text = SyncFailureText(jobs, report);
+    EXPECT_EQ(text, "The synchronization was stopped: 9 of 10 file operations were not carried out. 1 was carried out.");
+}
+
+TEST(SyncOperations, ByteCounts)
+{
+    EXPECT_EQ(ByteCountText(0), "0 bytes");
+    EXPECT_EQ(ByteCountText(1), "1 byte");
+    EXPECT_EQ(ByteCountText(1536), "1.5 KB");
+    EXPECT_EQ(ByteCountText(std::int64_t(1) << 30), "1.0 GB");
+    EXPECT_EQ(ByteCountText(300LL << 20), "300 MB");
+}
