@@ -171,4 +171,7 @@ void FolderCombos::RecordFolder(Side side)
         box->setCurrentIndex(box->count() - 1);
         SaveFolderSelections();
     }
+    // A "," in the folder splits it into two entries, and the newest one is
+    // only its tail: keep showing the folder that was entered.
+    combo(side)->setEditText(folder);
 }
