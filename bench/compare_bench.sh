@@ -29,7 +29,7 @@ peak() { # peak resident memory in KiB
   { /usr/bin/time -f %M "$@" 2>&1 >/dev/null || true; } | tail -1
 }
 
-"$cli" compare --json "$L" "$R" >/dev/null || true    # warm the cache
+"$cli" compare --json "$L" "$R" >/dev/null 2>&1 || true    # warm the cache
 find "$L" "$R" -type f -printf '%P %s %T@\n' >/dev/null
 
 t_cli=$(timeit "$cli" compare --json "$L" "$R")
