@@ -1,1 +1,58 @@
 #include "wizard/syncwizard.h"
+
+#include "wizard/form3.h"
+
+#include "platform/desktop.h"
+
+#include <QPointer>
+#include <QWidget>
+
+namespace {
+
+const char kNothingToSynchronize[] =
+    "Nothing to synchronize. You need to select two folders and generate results by clicking 'Compare'.";
+
+// The one open wizard, if any.
+QPointer<Form3> g_wizard;
+
+} // namespace
+
+void OpenSyncWizard(const WizardContext &context)
+{
+    QWidget *mainWindow = context.mainWindow;
+    if (context.operations && !context.operations->empty()) {
+        if (g_wizard && g_wizard->isRunning())
+            return;
+        QRect outer;
+        QSize frameMargins;
+        if (mainWindow) {
+            outer = mainWindow->frameGeometry();
+            frameMargins = outer.size() - mainWindow->geometry().size();
+            mainWindow->hide();
+        }
+        if (!g_wizard) {
+            g_wizard = new Form3(context);
+            // Owned by itself (it deletes itself on closing), or gone with
+            // the main window.
+            if (mainWindow)
+                QObject::connect(mainWindow, &QObject::destroyed, g_wizard.data(), &QObject::deleteLater);
+        }
+        if (mainWindow)
+            g_wizard->setOuterGeometry(outer, frameMargins);
+        g_wizard->show();
+        return;
+    }
+
+    const QString caption = QString::fromLatin1(kErrorCaption);
+    const bool listed = context.rowCount && context.rowCount(Side::Left) > 0 && context.rowCount(Side::Right) > 0;
+    if (!listed) {
+        platform::desktop().message(mainWindow, QString::fromLatin1(kNothingToSynchronize), caption);
+        return;
+    }
+    const QString left = context.comboText ? context.comboText(Side::Left) : QString();
+    const QString right = context.comboText ? context.comboText(Side::Right) : QString();
+    platform::desktop().message(mainWindow,
+                                QStringLiteral("No need to synchronize. ") + left + QStringLiteral(" & ") + right
+                                    + QStringLiteral(" are identical."),
+                                caption);
+}

@@ -1,0 +1,411 @@
+#include "wizard/form3.h"
+
+#include "wizard/operationmodel.h"
+#include "wizard/shellexe.h"
+#include "wizard/syncprogress.h"
+#include "wizard/wizardpictures.h"
+
+#include "compare/folderscan.h" // kProductName
+#include "compare/syncoperations.h"
+#include "platform/desktop.h"
+#include "platform/paths.h"
+
+#include <QCloseEvent>
+#include <QFile>
+#include <QGroupBox>
+#include <QHeaderView>
+#include <QLabel>
+#include <QPointer>
+#include <QTimer>
+#include <QToolButton>
+#include <QTreeView>
+
+#include <atomic>
+#include <mutex>
+#include <thread>
+
+namespace {
+
+const char kInstruction[] = "Please confirm the following file operations. Feel free to run (open) the files "
+                            "with 'Run Source' and 'Run Destination'.";
+const char kSourceIsFolder[] = "The source item is a folder, not a file. You can not run this.";
+const char kDestinationIsFolder[] = "The destination item is a folder, not a file. You can not run this.";
+const char kHandCursorFile[] = "HAND-M.CUR";
+
+QFont captionFont(qreal points)
+{
+    QFont font(QStringLiteral("Arial"));
+    font.setPointSizeF(points);
+    font.setBold(true);
+    return font;
+}
+
+void setWhiteBackground(QWidget *widget)
+{
+    QPalette palette = widget->palette();
+    palette.setColor(QPalette::Window, Qt::white);
+    palette.setColor(QPalette::Button, Qt::white);
+    widget->setPalette(palette);
+    widget->setAutoFillBackground(true);
+}
+
+QString display(const std::string &bytes)
+{
+    return QFile::decodeName(QByteArray::fromStdString(bytes));
+}
+
+QToolButton *makeButton(QWidget *parent, const char *name, const QString &caption, WizardPicture picture)
+{
+    auto *button = new QToolButton(parent);
+    button->setObjectName(QLatin1String(name));
+    button->setText(caption);
+    button->setIcon(WizardIcon(picture));
+    button->setIconSize(QSize(32, 32));
+    button->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
+    button->setCheckable(true);
+    button->setFont(captionFont(11.25));
+    button->setMouseTracking(true);
+    setWhiteBackground(button);
+    return button;
+}
+
+void setCaptionColour(QToolButton *button, const QColor &colour)
+{
+    QPalette palette = button->palette();
+    palette.setColor(QPalette::ButtonText, colour);
+    button->setPalette(palette);
+}
+
+QColor captionColour(const QToolButton *button)
+{
+    return button->palette().color(QPalette::ButtonText);
+}
+
+} // namespace
+
+const QColor Form3::kRunnable = QColor(0, 0, 0);
+const QColor Form3::kBlocked = QColor(0xC0, 0xC0, 0xC0);
+
+// Shared between the window and the worker thread that carries the
+// operations out; the worker touches nothing else.
+struct Form3::Run
+{
+    std::vector<SyncJob> jobs;
+    std::thread worker;
+    std::atomic<bool> stop{false};
+    std::mutex mutex;
+    SyncProgress progress; // guarded by mutex
+    SyncReport report;     // written by the worker before it hands back
+};
+
+Form3::Form3(const WizardContext &context, QWidget *parent)
+    : QWidget(parent, Qt::Window)
+    , m_context(context)
+{
+    setObjectName(QStringLiteral("Form3"));
+    setWindowTitle(QStringLiteral("Sync Wizard"));
+    setAttribute(Qt::WA_DeleteOnClose);
+    setWhiteBackground(this);
+    setMouseTracking(true);
+
+    ListView1 = new QTreeView(this);
+    ListView1->setObjectName(QStringLiteral("ListView1"));
+    ListView1->setRootIsDecorated(false);
+    ListView1->setUniformRowHeights(true);
+    ListView1->setItemsExpandable(false);
+    ListView1->setSelectionMode(QAbstractItemView::SingleSelection);
+    ListView1->setSelectionBehavior(QAbstractItemView::SelectRows);
+    ListView1->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    ListView1->setAllColumnsShowFocus(true);
+    ListView1->header()->setStretchLastSection(false);
+    // The window-wide pointer may be the hand; the list is not a button.
+    ListView1->viewport()->setCursor(Qt::ArrowCursor);
+    m_model = new OperationModel(this);
+    ListView1->setModel(m_model);
+
+    Check2 = makeButton(this, "Check2", QStringLiteral("OK"), WizardPicture::Ok);
+    Check1 = makeButton(this, "Check1", QStringLiteral("Cancel"), WizardPicture::Cancel);
+    Check4 = makeButton(this, "Check4", QStringLiteral("Run Source"), WizardPicture::RunSource);
+    Check5 = makeButton(this, "Check5", QStringLiteral("Run Dstn"), WizardPicture::RunDestination);
+    setCaptionColour(Check1, kRunnable);
+    for (QToolButton *button : {Check2, Check1, Check4, Check5})
+        button->installEventFilter(this);
+
+    Frame1 = new QGroupBox(QStringLiteral("Instruction"), this);
+    Frame1->setObjectName(QStringLiteral("Frame1"));
+    Frame1->setFont(captionFont(11.25));
+    setWhiteBackground(Frame1);
+    Label1 = new QLabel(Frame1);
+    Label1->setObjectName(QStringLiteral("Label1"));
+    Label1->setFont(captionFont(9.75));
+    Label1->setWordWrap(true);
+    Label1->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    QPalette labelPalette = Label1->palette();
+    labelPalette.setColor(QPalette::WindowText, QColor(192, 0, 0));
+    Label1->setPalette(labelPalette);
+
+    m_progressTimer = new QTimer(this);
+    m_progressTimer->setInterval(100);
+    connect(m_progressTimer, &QTimer::timeout, this, [this] {
+        if (!m_run || !m_progress)
+            return;
+        SyncProgress progress;
+        {
+            std::lock_guard<std::mutex> lock(m_run->mutex);
+            progress = m_run->progress;
+        }
+        m_progress->setProgress(progress);
+    });
+
+    connect(Check2, &QToolButton::toggled, this, &Form3::RunOperations);
+    connect(Check4, &QToolButton::toggled, this, &Form3::RunSource);
+    connect(Check5, &QToolButton::toggled, this, &Form3::RunDestination);
+    // Cancel acts on its first notification, whatever its value.
+    connect(Check1, &QToolButton::toggled, this, [this] {
+        if (isRunning()) {
+            const QSignalBlocker blocker(Check1);
+            Check1->setChecked(false);
+            return;
+        }
+        close();
+    });
+    connect(ListView1, &QTreeView::clicked, this, [this](const QModelIndex &index) {
+        if (index.isValid())
+            UpdateRunButtons(index.row());
+    });
+    // Keyboard moves change the selected row too; the colours follow it, so
+    // a Run command never judges one row by another's colour.
+    connect(ListView1->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
+            [this](const QModelIndex &current) {
+                if (current.isValid())
+                    UpdateRunButtons(current.row());
+            });
+
+    resize(toPixelsX(kWizardDesignWidth), toPixelsY(kWizardDesignHeight));
+    FillOperationList();
+}
+
+Form3::~Form3()
+{
+    if (m_run && m_run->worker.joinable()) {
+        m_run->stop = true;
+        m_run->worker.join();
+    }
+}
+
+int Form3::toPixelsX(float twips) const
+{
+    return qRound(twips * float(logicalDpiX()) / 1440.0f);
+}
+
+int Form3::toPixelsY(float twips) const
+{
+    return qRound(twips * float(logicalDpiY()) / 1440.0f);
+}
+
+void Form3::setOuterGeometry(const QRect &outer, const QSize &frameMargins)
+{
+    // A window's own size excludes its frame; the frame of this window is
+    // taken to be the main window's, as both are plain top-level windows.
+    resize(outer.size() - frameMargins);
+    move(outer.topLeft());
+}
+
+void Form3::FillOperationList()
+{
+    const std::string handFile = platform::ProgramFolder() + platform::kSeparator + kHandCursorFile;
+    if (platform::FileExists(handFile))
+        m_handCursor = LoadCursorFromFile(handFile);
+
+    m_placement = LoadedPlacement();
+    Label1->setText(QString::fromLatin1(kInstruction));
+
+    std::vector<OperationRow> rows;
+    const PendingOperationList &operations = *m_context.operations;
+    for (int k = 0; k < PendingOperationList::kSlots && !operations[k].source.empty(); ++k)
+        rows.push_back({operations[k].source, operations[k].action, operations[k].destination, k});
+    m_model->setRows(std::move(rows));
+    applyPlacement();
+
+    if (m_model->rowCount() > 0) {
+        ListView1->setCurrentIndex(m_model->index(0, 0));
+        UpdateRunButtons(0);
+    }
+}
+
+void Form3::UpdateRunButtons(int row)
+{
+    if (row < 0 || row >= m_model->rowCount())
+        return;
+    const OperationRow &r = m_model->row(row);
+    setCaptionColour(Check4, platform::FileExists(r.source) ? kRunnable : kBlocked);
+    setCaptionColour(Check5, platform::FileExists(r.destination) ? kRunnable : kBlocked);
+}
+
+void Form3::applyPlacement()
+{
+    const auto place = [this](QWidget *widget, const TwipsRect &r) {
+        widget->setGeometry(toPixelsX(r.left), toPixelsY(r.top), toPixelsX(r.width), toPixelsY(r.height));
+    };
+    place(ListView1, m_placement.list);
+    place(Check2, m_placement.ok);
+    place(Check1, m_placement.cancel);
+    place(Check4, m_placement.runSource);
+    place(Check5, m_placement.runDestination);
+    place(Frame1, m_placement.frame);
+    place(Label1, m_placement.label);
+    for (int i = 0; i < 3; ++i)
+        ListView1->header()->resizeSection(i, toPixelsX(m_placement.columns[i]));
+}
+
+void Form3::LayoutWizard()
+{
+    const QSize outer = frameGeometry().size();
+    const float width = float(outer.width()) * 1440.0f / float(logicalDpiX());
+    const float height = float(outer.height()) * 1440.0f / float(logicalDpiY());
+    m_placement = ::LayoutWizard(width, height, m_placement);
+    applyPlacement();
+}
+
+void Form3::resizeEvent(QResizeEvent *event)
+{
+    QWidget::resizeEvent(event);
+    LayoutWizard();
+}
+
+void Form3::closeEvent(QCloseEvent *event)
+{
+    if (isRunning()) {
+        event->ignore();
+        return;
+    }
+    if (m_context.mainWindow)
+        m_context.mainWindow->show();
+    event->accept();
+}
+
+void Form3::mouseMoveEvent(QMouseEvent *event)
+{
+    setCursor(Qt::ArrowCursor);
+    QWidget::mouseMoveEvent(event);
+}
+
+bool Form3::eventFilter(QObject *watched, QEvent *event)
+{
+    if ((event->type() == QEvent::MouseMove || event->type() == QEvent::Enter)
+        && (watched == Check2 || watched == Check1 || watched == Check4 || watched == Check5)) {
+        // The custom pointer is the arrow while no hand pointer was loaded.
+        setCursor(m_handCursor ? *m_handCursor : QCursor(Qt::ArrowCursor));
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+void Form3::RunSource()
+{
+    runCommand(Check4, true);
+}
+
+void Form3::RunDestination()
+{
+    runCommand(Check5, false);
+}
+
+void Form3::runCommand(QToolButton *button, bool source)
+{
+    if (!button->isChecked())
+        return;
+    button->setChecked(false);
+    if (isRunning())
+        return;
+    if (captionColour(button) != kBlocked) {
+        ListView1->setFocus();
+        const QModelIndexList selected = ListView1->selectionModel()->selectedRows();
+        if (selected.isEmpty())
+            return;
+        const OperationRow &row = m_model->row(selected.first().row());
+        ShellExe::OpenWithShell(this, source ? row.source : row.destination);
+    } else {
+        platform::desktop().message(this, QString::fromLatin1(source ? kSourceIsFolder : kDestinationIsFolder),
+                                    QString::fromLatin1(kProductName));
+        button->setChecked(false);
+    }
+}
+
+void Form3::RunOperations()
+{
+    if (!Check2->isChecked())
+        return;
+    Check2->setChecked(false);
+    if (isRunning())
+        return;
+
+    auto run = std::make_shared<Run>();
+    run->jobs = SyncJobs(*m_context.operations);
+    m_run = run;
+    if (m_context.mainWindow)
+        m_context.mainWindow->setEnabled(false);
+
+    m_progress = new SyncProgressDialog(this);
+    connect(m_progress, &SyncProgressDialog::stopRequestedChanged, this, [run] { run->stop = true; });
+    // Short runs finish before the dialog would only flash.
+    QTimer::singleShot(300, m_progress, &QWidget::show);
+    m_progressTimer->start();
+
+    QPointer<Form3> self(this);
+    run->worker = std::thread([run, self] {
+        run->report = RunSyncJobs(run->jobs, [&run](const SyncProgress &progress) {
+            std::lock_guard<std::mutex> lock(run->mutex);
+            run->progress = progress;
+            return !run->stop.load();
+        });
+        // Queued to the window's thread; dropped if the window is gone.
+        QMetaObject::invokeMethod(self.data(), [self] {
+            if (self)
+                self->finishOperations();
+        }, Qt::QueuedConnection);
+    });
+}
+
+void Form3::finishOperations()
+{
+    if (!m_run)
+        return;
+    const std::shared_ptr<Run> run = std::move(m_run);
+    run->worker.join();
+    m_progressTimer->stop();
+    delete m_progress;
+    m_progress = nullptr;
+
+    hide();
+    QWidget *mainWindow = m_context.mainWindow;
+    if (mainWindow) {
+        mainWindow->setEnabled(true);
+        mainWindow->show();
+    }
+    if (m_context.compareAgain)
+        m_context.compareAgain();
+
+    const QString left = m_context.comboText ? m_context.comboText(Side::Left) : QString();
+    const QString right = m_context.comboText ? m_context.comboText(Side::Right) : QString();
+    const SyncReport &report = run->report;
+    if (!report.allDone()) {
+        platform::desktop().message(mainWindow, display(SyncFailureText(run->jobs, report)),
+                                    QString::fromLatin1(kErrorCaption));
+    } else if (!m_context.operations->empty()) {
+        // Every operation worked, yet the folders still differ: more were
+        // found than one list holds, or files changed meanwhile.
+        platform::desktop().message(
+            mainWindow,
+            QStringLiteral("All %1 file operations were carried out, but %2 & %3 still differ. Open the Sync "
+                           "Wizard again to carry out the %4 operations now pending.")
+                .arg(report.done)
+                .arg(left, right)
+                .arg(m_context.operations->count()),
+            QString::fromLatin1(kProductName));
+    } else {
+        platform::desktop().message(mainWindow, left + QStringLiteral(" & ") + right
+                                                    + QStringLiteral(" have been synchronized."),
+                                    QStringLiteral("Congratulations"));
+    }
+    close();
+}

@@ -1,0 +1,85 @@
+#pragma once
+
+#include "wizard/syncwizard.h"
+#include "wizard/wizardlayout.h"
+
+#include <QCursor>
+#include <QWidget>
+
+#include <memory>
+#include <optional>
+
+class OperationModel;
+class QGroupBox;
+class QLabel;
+class QTimer;
+class QToolButton;
+class QTreeView;
+class SyncProgressDialog;
+
+// The Sync Wizard window: lists the pending operations for confirmation,
+// opens either side's file of an operation, and carries the operations out.
+// Exists only while it is open (it deletes itself on closing); its rows are
+// a copy taken when it is loaded.
+//
+// OK copies on a worker thread so the progress dialog stays live; while that
+// runs, OK, Cancel, the Run commands and closing are refused and the main
+// window is disabled as well as hidden.
+class Form3 : public QWidget
+{
+    Q_OBJECT
+
+public:
+    explicit Form3(const WizardContext &context, QWidget *parent = nullptr);
+    ~Form3() override;
+
+    // Places the window at an outer rectangle (position and size including
+    // the window frame), as the main window's outer rectangle is copied.
+    void setOuterGeometry(const QRect &outer, const QSize &frameMargins);
+
+    void UpdateRunButtons(int row);
+    bool isRunning() const { return m_run != nullptr; }
+    const WizardPlacement &placement() const { return m_placement; }
+
+    static const QColor kRunnable;
+    static const QColor kBlocked;
+
+protected:
+    void resizeEvent(QResizeEvent *event) override;
+    void closeEvent(QCloseEvent *event) override;
+    void mouseMoveEvent(QMouseEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
+private:
+    struct Run;
+
+    void FillOperationList();
+    void LayoutWizard();
+    void applyPlacement();
+    int toPixelsX(float twips) const;
+    int toPixelsY(float twips) const;
+
+    void RunOperations();
+    void RunSource();
+    void RunDestination();
+    void runCommand(QToolButton *button, bool source);
+    void showProgress();
+    void finishOperations();
+
+    WizardContext m_context;
+    WizardPlacement m_placement;
+    std::optional<QCursor> m_handCursor;
+
+    QTreeView *ListView1;
+    OperationModel *m_model;
+    QToolButton *Check2; // OK
+    QToolButton *Check1; // Cancel
+    QToolButton *Check4; // Run Source
+    QToolButton *Check5; // Run Dstn
+    QGroupBox *Frame1;
+    QLabel *Label1;
+
+    std::shared_ptr<Run> m_run;
+    SyncProgressDialog *m_progress = nullptr;
+    QTimer *m_progressTimer;
+};

@@ -1,0 +1,37 @@
+#pragma once
+
+#include <QAbstractTableModel>
+
+#include <string>
+#include <vector>
+
+// One row of the wizard's operation list: the texts of its three columns,
+// native bytes, and the slot of the pending operation it shows. The rows are
+// the wizard's own copy; what a Run command opens is what the row shows.
+struct OperationRow
+{
+    std::string source;
+    std::string action;
+    std::string destination;
+    int slot = 0;
+};
+
+// Adapts the rows to the list view; columns "Source", "Action", "Destination".
+class OperationModel : public QAbstractTableModel
+{
+    Q_OBJECT
+
+public:
+    explicit OperationModel(QObject *parent = nullptr);
+
+    void setRows(std::vector<OperationRow> rows);
+    const OperationRow &row(int index) const { return m_rows[index]; }
+
+    int rowCount(const QModelIndex &parent = QModelIndex()) const override;
+    int columnCount(const QModelIndex &parent = QModelIndex()) const override;
+    QVariant data(const QModelIndex &index, int role = Qt::DisplayRole) const override;
+    QVariant headerData(int section, Qt::Orientation orientation, int role = Qt::DisplayRole) const override;
+
+private:
+    std::vector<OperationRow> m_rows;
+};
