@@ -1,0 +1,125 @@
+#include "support/testdir.h"
+
+#include <QProcess>
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+namespace {
+
+struct Result
+{
+    int exitCode = -1;
+    QByteArray out;
+    QByteArray err;
+};
+
+Result runCli(const QStringList &args)
+{
+    QProcess process;
+    process.start(QStringLiteral(CORVANEL_BIN_DIR "/corvanel-cli"), args);
+    process.waitForFinished(240000);
+    return {process.exitCode(), process.readAllStandardOutput(), process.readAllStandardError()};
+}
+
+QString q(const std::string &s)
+{
+    return QString::fromStdString(s);
+}
+
+bool hasHiddenEntries(const std::string &root)
+{
+    std::error_code ec;
+    for (auto it = std::filesystem::recursive_directory_iterator(root, ec);
+         !ec && it != std::filesystem::recursive_directory_iterator(); it.increment(ec)) {
+        if (it->path().filename().string()[0] == '.')
+            return true;
+    }
+    return false;
+}
+
+} // namespace
+
+TEST(CliSync, LeavesBothSidesInStep)
+{
+    TestDir left, right;
+    left.file("a.txt", "left is newer", TestDir::time(2022, 2, 2));
+    right.file("a.txt", "old", TestDir::time(2021, 2, 2));
+    left.file("sub/deeper/b.txt", "only left");
+    right.file("c.txt", "only right");
+
+    const Result r = runCli({"sync", q(left.root()), q(right.root())});
+    ASSERT_EQ(r.exitCode, 0) << r.out.constData() << r.err.constData();
+    EXPECT_TRUE(r.out.contains("Pass 1: 3 file operations")) << r.out.constData();
+    EXPECT_TRUE(r.out.contains(QByteArray::fromStdString(left.path("a.txt") + " overwrites " + right.path("a.txt"))))
+        << r.out.constData();
+    EXPECT_TRUE(r.out.contains(
+        QByteArray::fromStdString(left.path("sub/deeper/b.txt") + " copied to " + right.path("sub/deeper/b.txt"))));
+    EXPECT_TRUE(r.out.contains(QByteArray::fromStdString(left.root() + " & " + right.root() + " have been synchronized.")));
+    EXPECT_TRUE(r.err.isEmpty()) << "no progress on a pipe: " << r.err.constData();
+    EXPECT_EQ(right.read("a.txt"), "left is newer");
+    EXPECT_EQ(right.modified("a.txt"), left.modified("a.txt"));
+    EXPECT_EQ(right.read("sub/deeper/b.txt"), "only left");
+    EXPECT_EQ(left.read("c.txt"), "only right");
+
+    const Result again = runCli({"compare", q(left.root()), q(right.root())});
+    EXPECT_EQ(again.exitCode, 0) << again.out.constData();
+    const Result nothing = runCli({"sync", q(left.root()), q(right.root())});
+    EXPECT_EQ(nothing.exitCode, 0);
+    EXPECT_TRUE(nothing.out.contains("No need to synchronize.")) << nothing.out.constData();
+}
+
+TEST(CliSync, FailingOperationsAreReportedAndTheRestCarriedOut)
+{
+    TestDir left, right;
+    // A file on one side where the other has a folder of that name: neither
+    // copy can be made, whoever runs it.
+    left.file("clash", "a file");
+    right.file("clash/inner.txt", "in a folder");
+    left.file("fine.txt", "fine");
+    right.file("also-fine.txt", "also fine");
+
+    const Result r = runCli({"sync", q(left.root()), q(right.root())});
+    EXPECT_EQ(r.exitCode, 1) << r.out.constData() << r.err.constData();
+    EXPECT_TRUE(r.err.contains("2 of 4 file operations failed. 2 were carried out.")) << r.err.constData();
+    EXPECT_TRUE(r.err.contains(QByteArray::fromStdString(
+        right.path("clash") + ": the destination already exists; it is not overwritten")))
+        << r.err.constData();
+    EXPECT_TRUE(r.err.contains(QByteArray::fromStdString(left.path("clash") + " is a file, not a folder")))
+        << r.err.constData();
+    EXPECT_TRUE(r.out.contains("FAILED: ")) << r.out.constData();
+    EXPECT_TRUE(r.out.contains("2 file operations are still pending.")) << r.out.constData();
+    EXPECT_EQ(right.read("fine.txt"), "fine");
+    EXPECT_EQ(left.read("also-fine.txt"), "also fine");
+    EXPECT_EQ(left.read("clash"), "a file");
+    EXPECT_EQ(right.read("clash/inner.txt"), "in a folder");
+    EXPECT_FALSE(hasHiddenEntries(left.root()));
+    EXPECT_FALSE(hasHiddenEntries(right.root()));
+}
+
+TEST(CliSync, MoreOperationsThanOneListHoldsTakeFurtherPasses)
+{
+    TestDir left, right;
+    for (int i = 0; i < 10050; ++i)
+        left.file("d" + std::to_string(i % 50) + "/f" + std::to_string(i), "x");
+
+    const Result r = runCli({"sync", q(left.root()), q(right.root())});
+    ASSERT_EQ(r.exitCode, 0) << r.out.right(2000).constData() << r.err.constData();
+    EXPECT_TRUE(r.out.contains("Pass 1: 10001 file operations"));
+    EXPECT_TRUE(r.out.contains("Pass 2: 49 file operations"));
+    EXPECT_FALSE(r.out.contains("Pass 3"));
+    EXPECT_TRUE(right.exists("d0/f10000"));
+}
+
+TEST(CliSync, BadInput)
+{
+    TestDir dir;
+    EXPECT_EQ(runCli({"sync", q(dir.root())}).exitCode, 2);
+    const Result missing = runCli({"sync", q(dir.root()), q(dir.path("missing"))});
+    EXPECT_EQ(missing.exitCode, 2);
+    EXPECT_TRUE(missing.err.contains("Please make sure you have two valid folders selected.")) << missing.err.constData();
+    EXPECT_EQ(runCli({"sync", "--bogus", q(dir.root()), q(dir.root())}).exitCode, 2);
+    const Result help = runCli({"--help"});
+    EXPECT_TRUE(help.out.contains("corvanel-cli sync LEFT RIGHT")) << help.out.constData();
+}
