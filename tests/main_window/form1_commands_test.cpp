@@ -8,6 +8,7 @@
 #include "main_window/pictures.h"
 #include "main_window/resultlistmodel.h"
 
+#include <QApplication>
 #include <QComboBox>
 #include <QCoreApplication>
 #include <QDropEvent>
@@ -382,4 +383,50 @@ TEST_F(PointerTest, DropsBrowsesAndClicksReachTheFolderSide)
     QTest::mouseClick(listView2->viewport(), Qt::LeftButton, {},
                       listView2->visualRect(rightList()->index(0, 1)).center());
     EXPECT_TRUE(rightList()->rows()[0].checked);
+}
+
+namespace {
+
+QWidget *openWizard()
+{
+    for (QWidget *top : QApplication::topLevelWidgets()) {
+        if (top->objectName() == "Form3" && top->isVisible())
+            return top;
+    }
+    return nullptr;
+}
+
+} // namespace
+
+TEST_F(CommandTest, SyncWizardTakesTheWindowsPlaceAndComparesAgainAfterwards)
+{
+    makeTrees();
+    Form1 &form = createShown();
+    setFolders(left, right);
+    click("Check1");
+    ASSERT_EQ(Global::PendingOperations.count(), 3);
+    const QRect outer = form.frameGeometry();
+
+    click("Check2");
+    EXPECT_FALSE(form.isVisible());
+    QWidget *wizard = openWizard();
+    ASSERT_NE(wizard, nullptr);
+    EXPECT_EQ(wizard->frameGeometry(), outer);
+
+    // OK carries the operations out; the window comes back and compares again.
+    auto *ok = wizard->findChild<QToolButton *>(QStringLiteral("Check2"));
+    ASSERT_NE(ok, nullptr);
+    QTest::mouseClick(ok, Qt::LeftButton);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return form.isVisible() && !openWizard(); }, 10000));
+    EXPECT_FALSE(form.scanning());
+    ASSERT_EQ(leftList()->rowCount(), 4);
+    ASSERT_EQ(rightList()->rowCount(), 4);
+    for (ResultListModel *list : {leftList(), rightList()}) {
+        for (int r = 0; r < list->rowCount(); ++r)
+            EXPECT_EQ(list->index(r, 1).data().toString(), "OK") << list->index(r, 0).data().toString().toStdString();
+    }
+    EXPECT_TRUE(Global::PendingOperations.empty());
+    EXPECT_EQ(form.windowTitle(), "Corvanel");
+    ASSERT_FALSE(desktop.messages.isEmpty());
+    EXPECT_EQ(desktop.messages.back().second, "Congratulations");
 }
