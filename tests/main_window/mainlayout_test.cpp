@@ -97,12 +97,3 @@ TEST(MainLayout, StoredWindowValuesThatCannotBeUsedAreRefused)
     for (const char *bad : {"", "32768", "-5", "0", "tall", "7845.5", "1e4"})
         EXPECT_FALSE(ParseFormHeight(QString::fromLatin1(bad))) << bad;
 }
-
-TEST(MainLayout, TwipsAndPixels)
-{
-    EXPECT_EQ(TwipsToPixels(1440, 96), 96);
-    EXPECT_EQ(TwipsToPixels(5750, 96), 383);
-    EXPECT_EQ(TwipsToPixels(-650, 96), -43);
-    EXPECT_EQ(TwipsToPixels(1440, 144), 144);
-    EXPECT_FLOAT_EQ(PixelsToTwips(523, 96), 7845);
-}

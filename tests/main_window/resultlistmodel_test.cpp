@@ -99,15 +99,3 @@ TEST(ResultListModel, ReplacingTheRowsIsOneReset)
     EXPECT_EQ(resets.count(), 2);
     EXPECT_EQ(inserts.count(), 0);
 }
-
-TEST(StatusPictures, AreSixteenSquareAndDistinct)
-{
-    const QPixmap newer = StatusPicture(NewerIcon);
-    const QPixmap older = StatusPicture(OlderIcon);
-    const QPixmap missing = StatusPicture(NotFoundIcon);
-    for (const QPixmap &p : {newer, older, missing})
-        EXPECT_EQ(p.size(), QSize(16, 16));
-    EXPECT_NE(newer.toImage(), older.toImage());
-    EXPECT_NE(older.toImage(), missing.toImage());
-    EXPECT_TRUE(StatusPicture(3).isNull());
-}
