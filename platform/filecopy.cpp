@@ -241,11 +241,31 @@ int renameNoReplace(int dir, const char *from, const char *to)
     return renameNoReplaceByPlaceholder(dir, from, to);
 }
 
+// Linking an unnamed file into a folder goes through /proc for an ordinary
+// user; root may link the descriptor itself.
+bool canLinkAnonymousFiles()
+{
+    static const bool can = ::geteuid() == 0 || ::access("/proc/self/fd", F_OK) == 0;
+    return can;
+}
+
+int linkAnonymousFile(int fd, int dir, const char *name)
+{
+    char path[64];
+    std::snprintf(path, sizeof path, "/proc/self/fd/%d", fd);
+    if (::linkat(AT_FDCWD, path, dir, name, AT_SYMLINK_FOLLOW) == 0)
+        return 0;
+    if (errno != ENOENT || ::geteuid() != 0)
+        return -1;
+    return ::linkat(fd, "", dir, name, AT_EMPTY_PATH);
+}
+
 } // namespace
 
 struct FileCopier::Folder
 {
     Fd fd;
+    dev_t device = 0;
 };
 
 struct FileCopier::Staged
@@ -255,7 +275,6 @@ struct FileCopier::Staged
     std::string temporary;
     std::string name;
     ExistingDestination existing = ExistingDestination::Replace;
-    dev_t device = 0;
 };
 
 FileCopier::FileCopier() = default;
@@ -281,7 +300,6 @@ bool FileCopier::stage(const CopyRequest &request, CopyError *error, const Bytes
         return failErrno(error, "cannot read the source");
     if (!S_ISREG(st.st_mode))
         return fail(error, EINVAL, "the source is not a regular file");
-    ::fcntl(source.get(), F_SETFL, 0);
     ::posix_fadvise(source.get(), 0, 0, POSIX_FADV_SEQUENTIAL);
 
     Staged staged;
@@ -299,7 +317,9 @@ bool FileCopier::stage(const CopyRequest &request, CopyError *error, const Bytes
         Fd folder = openDestinationFolder(request.root, parent, error);
         if (!folder.valid())
             return false;
-        m_folder = std::make_shared<const Folder>(Folder{std::move(folder)});
+        struct stat folderInfo;
+        const dev_t device = ::fstat(folder.get(), &folderInfo) == 0 ? folderInfo.st_dev : 0;
+        m_folder = std::make_shared<const Folder>(Folder{std::move(folder), device});
         m_folderKey = folderKey;
     }
     staged.folder = m_folder;
@@ -318,6 +338,14 @@ bool FileCopier::stage(const CopyRequest &request, CopyError *error, const Bytes
             return fail(error, EACCES, "the destination is read-only");
     }
 
+    // A new file is written as an unnamed one and linked in under its name
+    // at the end: the name never shows partial content, linking fails if
+    // anything took the name meanwhile, and a crash leaves nothing behind.
+    if (request.existing == ExistingDestination::Keep && canLinkAnonymousFiles()) {
+        staged.file = Fd(::openat(dir, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600));
+        if (!staged.file.valid() && errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL)
+            return failErrno(error, "cannot write in the destination folder");
+    }
     for (int attempt = 0; attempt < 100 && !staged.file.valid(); ++attempt) {
         staged.temporary = temporaryName(staged.name);
         staged.file = Fd(::openat(dir, staged.temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
@@ -328,7 +356,8 @@ bool FileCopier::stage(const CopyRequest &request, CopyError *error, const Bytes
         return fail(error, EEXIST, "cannot find a free temporary name in the destination folder");
 
     const auto abandon = [&](int code, const std::string &reason) {
-        ::unlinkat(dir, staged.temporary.c_str(), 0);
+        if (!staged.temporary.empty())
+            ::unlinkat(dir, staged.temporary.c_str(), 0);
         return fail(error, code, reason);
     };
     const auto abandonErrno = [&](const std::string &what) {
@@ -338,6 +367,9 @@ bool FileCopier::stage(const CopyRequest &request, CopyError *error, const Bytes
 
     std::int64_t copied = 0;
     bool kernelCopy = true;
+    // A large file's pages start their way to the disk while the copy goes
+    // on, so the flush at the end has little left to wait for.
+    const bool writeBehind = st.st_size > std::int64_t(kChunk);
     for (;;) {
         ssize_t n;
         if (kernelCopy) {
@@ -371,6 +403,8 @@ bool FileCopier::stage(const CopyRequest &request, CopyError *error, const Bytes
         }
         if (n == 0)
             break;
+        if (writeBehind)
+            ::sync_file_range(staged.file.get(), copied, n, SYNC_FILE_RANGE_WRITE);
         copied += n;
         if (onBytes)
             onBytes(n);
@@ -379,8 +413,10 @@ bool FileCopier::stage(const CopyRequest &request, CopyError *error, const Bytes
     // As root the copy keeps the source's owner, as "cp -p" does. The
     // set-user-ID, set-group-ID and sticky bits are dropped: they would be
     // dangerous on a file whose owner may differ from the source's.
-    static const bool root = ::geteuid() == 0;
-    if (root && ::fchown(staged.file.get(), st.st_uid, st.st_gid) != 0) {
+    static const uid_t euid = ::geteuid();
+    static const gid_t egid = ::getegid();
+    if (euid == 0 && (st.st_uid != euid || st.st_gid != egid)
+        && ::fchown(staged.file.get(), st.st_uid, st.st_gid) != 0) {
         // A file system without owners (or a squashing share) keeps ours.
     }
     if (::fchmod(staged.file.get(), st.st_mode & 0777) != 0)
@@ -389,8 +425,6 @@ bool FileCopier::stage(const CopyRequest &request, CopyError *error, const Bytes
     if (::futimens(staged.file.get(), times) != 0)
         return abandonErrno("cannot set the modification time of the destination");
 
-    struct stat written;
-    staged.device = ::fstat(staged.file.get(), &written) == 0 ? written.st_dev : 0;
     m_stagedBytes += copied;
     m_staged.push_back(std::move(staged));
     return true;
@@ -407,7 +441,7 @@ void FileCopier::commit(const std::function<void(std::size_t, const CopyError *)
         std::set<dev_t> devices;
         flushed = true;
         for (const Staged &s : m_staged) {
-            if (devices.insert(s.device).second && ::syncfs(s.file.get()) != 0)
+            if (devices.insert(s.folder->device).second && ::syncfs(s.file.get()) != 0)
                 flushed = false;
         }
     }
@@ -418,9 +452,9 @@ void FileCopier::commit(const std::function<void(std::size_t, const CopyError *)
         bool ok = true;
         if (!flushed && ::fsync(s.file.get()) != 0 && errno != EINVAL && errno != EROFS)
             ok = failErrno(&error, "cannot write the destination");
-        s.file.reset();
         if (ok) {
-            const int rc = s.existing == ExistingDestination::Keep
+            const int rc = s.temporary.empty() ? linkAnonymousFile(s.file.get(), dir, s.name.c_str())
+                : s.existing == ExistingDestination::Keep
                 ? renameNoReplace(dir, s.temporary.c_str(), s.name.c_str())
                 : ::renameat(dir, s.temporary.c_str(), dir, s.name.c_str());
             if (rc != 0) {
@@ -432,7 +466,8 @@ void FileCopier::commit(const std::function<void(std::size_t, const CopyError *)
                     ok = failErrno(&error, "cannot replace the destination");
             }
         }
-        if (!ok)
+        s.file.reset();
+        if (!ok && !s.temporary.empty())
             ::unlinkat(dir, s.temporary.c_str(), 0);
         s.temporary.clear();
         if (done)

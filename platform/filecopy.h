@@ -7,13 +7,15 @@
 #include <string>
 #include <vector>
 
-// Replacing files without ever exposing a half-written one. Each copy is
-// written to a hidden temporary (its name starts with ".", so a scan never
+// Replacing files without ever exposing a half-written one. A replacement
+// is written to a hidden temporary (its name starts with ".", so a scan never
 // lists it) in the destination's own folder, given the source's modification
 // time and permission bits, made durable, and only then renamed over the
-// destination. At every moment a destination holds its old or its complete
-// new content; a symbolic link at the destination is replaced, never written
-// through. Paths are native bytes.
+// destination: at every moment the destination holds its old or its complete
+// new content, and a symbolic link there is replaced, never written through.
+// A new file is written the same way as an unnamed file where the file
+// system allows, and linked in under its name at the end, which fails if
+// anything has taken the name meanwhile. Paths are native bytes.
 namespace platform {
 
 enum class ExistingDestination {

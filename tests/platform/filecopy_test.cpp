@@ -246,12 +246,18 @@ TEST(FileCopy, ReadOnlyDestinationsRefuseAsAnOrdinaryUser)
             return 4;
         if (!CopyFileSafely(request(from, dir.path("open/fine.txt")), &error))
             return 5;
+        // A new file, linked in under its name once complete.
+        if (!CopyFileSafely(request(from, dir.path("open/new.txt"), ExistingDestination::Keep), &error))
+            return 6;
+        if (CopyFileSafely(request(from, dir.path("open/new.txt"), ExistingDestination::Keep), &error))
+            return 7;
         return 0;
     });
     EXPECT_EQ(status, 0);
     EXPECT_EQ(dir.read("closed/to.txt"), "old in a closed folder");
     EXPECT_EQ(dir.read("open/locked.txt"), "old read-only file");
     EXPECT_EQ(dir.read("open/fine.txt"), "new");
+    EXPECT_EQ(dir.read("open/new.txt"), "new");
     EXPECT_TRUE(hiddenEntries(dir.root()).empty());
 }
 
