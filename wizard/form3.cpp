@@ -144,6 +144,10 @@ Form3::Form3(const WizardContext &context, QWidget *parent)
     labelPalette.setColor(QPalette::WindowText, QColor(192, 0, 0));
     Label1->setPalette(labelPalette);
 
+    // The frame reaches a little into the list's bottom edge; the list's
+    // border stays visible.
+    ListView1->raise();
+
     m_progressTimer = new QTimer(this);
     m_progressTimer->setInterval(100);
     connect(m_progressTimer, &QTimer::timeout, this, [this] {
@@ -394,13 +398,14 @@ void Form3::finishOperations()
     } else if (!m_context.operations->empty()) {
         // Every operation worked, yet the folders still differ: more were
         // found than one list holds, or files changed meanwhile.
+        const int pending = m_context.operations->count();
         platform::desktop().message(
             mainWindow,
-            QStringLiteral("All %1 file operations were carried out, but %2 & %3 still differ. Open the Sync "
-                           "Wizard again to carry out the %4 operations now pending.")
-                .arg(report.done)
+            QStringLiteral("Every file operation was carried out, but %1 & %2 still differ: %3 more %4 pending. "
+                           "Open the Sync Wizard again to carry them out.")
                 .arg(left, right)
-                .arg(m_context.operations->count()),
+                .arg(pending)
+                .arg(pending == 1 ? QStringLiteral("is") : QStringLiteral("are")),
             QString::fromLatin1(kProductName));
     } else {
         platform::desktop().message(mainWindow, left + QStringLiteral(" & ") + right

@@ -506,6 +506,24 @@ TEST_F(WizardTest, OkBringsTheFoldersIntoStepAndCongratulates)
     EXPECT_FALSE(hasHiddenEntries(right.root()));
 }
 
+TEST_F(WizardTest, FoldersThatStillDifferAfterwardsAreNotCongratulated)
+{
+    left.file("a.txt", "a");
+    compare();
+    Form3 *w = open();
+    ASSERT_NE(w, nullptr);
+    // A file appears while the operations run.
+    QTest::mouseClick(child<QToolButton>(w, "Check2"), Qt::LeftButton);
+    left.file("late.txt", "arrived during the sync");
+    ASSERT_TRUE(waitForClose());
+    ASSERT_EQ(desktop.messages.size(), 1u);
+    EXPECT_EQ(desktop.messages[0].caption, "Corvanel");
+    EXPECT_EQ(desktop.messages[0].text, "Every file operation was carried out, but " + leftText + " & " + rightText
+                                            + " still differ: 1 more is pending. Open the Sync Wizard again to "
+                                              "carry them out.");
+    EXPECT_EQ(right.read("a.txt"), "a");
+}
+
 TEST_F(WizardTest, FailedOperationsAreReportedAndNothingIsLost)
 {
     const std::string outside = left.file("outside/target.txt", "must stay");
