@@ -504,12 +504,4 @@ bool CopyFileSafely(const CopyRequest &request, CopyError *error, const FileCopi
     return ok;
 }
 
-bool IsCopyTemporaryName(const std::string &name)
-{
-    if (name.empty() || name[0] != '.')
-        return false;
-    const std::size_t mark = name.rfind(kTemporaryMark);
-    return mark != std::string::npos && mark > 0 && name.size() == mark + std::strlen(kTemporaryMark) + 8;
-}
-
 } // namespace platform

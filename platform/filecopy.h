@@ -86,8 +86,4 @@ private:
 // One copy, staged and committed at once.
 bool CopyFileSafely(const CopyRequest &request, CopyError *error, const FileCopier::BytesCopied &onBytes = {});
 
-// True for the names of this program's temporaries, so tests and tools can
-// find leftovers.
-bool IsCopyTemporaryName(const std::string &name);
-
 } // namespace platform

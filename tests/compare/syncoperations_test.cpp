@@ -68,10 +68,11 @@ TEST(SyncOperations, BringsBothSidesIntoStep)
     for (int i = 0; i < 300; ++i)
         left.file("deep/er/f" + std::to_string(i) + ".txt", std::string(i, 'x'));
     right.file("only-right.txt", "r");
+    right.file("not-utf8-\xff\xfe.txt", "bytes, not text");
 
     const PendingOperationList operations = compare(left, right);
     const std::vector<SyncJob> jobs = SyncJobs(operations);
-    ASSERT_EQ(jobs.size(), 303u);
+    ASSERT_EQ(jobs.size(), 304u);
     std::size_t lastFilesDone = 0;
     bool monotonic = true;
     const SyncReport report = RunSyncJobs(jobs, [&](const SyncProgress &p) {
@@ -80,14 +81,15 @@ TEST(SyncOperations, BringsBothSidesIntoStep)
         return true;
     });
     EXPECT_TRUE(report.allDone());
-    EXPECT_EQ(report.done, 303u);
+    EXPECT_EQ(report.done, 304u);
     EXPECT_TRUE(monotonic);
-    EXPECT_EQ(lastFilesDone, 303u);
+    EXPECT_EQ(lastFilesDone, 304u);
 
     EXPECT_TRUE(compare(left, right).empty());
     EXPECT_EQ(right.read("newer.txt"), "left wins");
     EXPECT_EQ(left.read("older.txt"), "right wins");
     EXPECT_EQ(right.read("deep/er/f299.txt"), std::string(299, 'x'));
+    EXPECT_EQ(left.read("not-utf8-\xff\xfe.txt"), "bytes, not text");
     const struct timespec a = modifiedOf(left.path("deep/er/f7.txt")), b = modifiedOf(right.path("deep/er/f7.txt"));
     EXPECT_EQ(a.tv_sec, b.tv_sec);
     EXPECT_EQ(a.tv_nsec, b.tv_nsec);

@@ -298,10 +298,3 @@ TEST(FileCopy, FullFileSystemKeepsTheOldFile)
         << error.reason;
     EXPECT_EQ(dir.read("small/little.txt"), "fits");
 }
-
-TEST(FileCopy, TemporaryNamesAreRecognised)
-{
-    EXPECT_TRUE(platform::IsCopyTemporaryName(".a.txt.corvanel-0a1b2c3d"));
-    EXPECT_FALSE(platform::IsCopyTemporaryName("a.txt.corvanel-0a1b2c3d"));
-    EXPECT_FALSE(platform::IsCopyTemporaryName(".hidden"));
-}
