@@ -173,12 +173,3 @@ TEST(SyncOperations, StopLetsTheCurrentFileLandAndCountsTheRestAsNotDone)
     const std::string text = SyncFailureText(jobs, report);
     EXPECT_EQ(text, "The synchronization was stopped: 9 of 10 file operations were not carried out. 1 was carried out.");
 }
-
-TEST(SyncOperations, ByteCounts)
-{
-    EXPECT_EQ(ByteCountText(0), "0 bytes");
-    EXPECT_EQ(ByteCountText(1), "1 byte");
-    EXPECT_EQ(ByteCountText(1536), "1.5 KB");
-    EXPECT_EQ(ByteCountText(std::int64_t(1) << 30), "1.0 GB");
-    EXPECT_EQ(ByteCountText(300LL << 20), "300 MB");
-}

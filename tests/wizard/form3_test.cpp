@@ -9,6 +9,7 @@
 #include "platform/paths.h"
 #include "support/testdir.h"
 
+#include <QAbstractItemModelTester>
 #include <QApplication>
 #include <QEnterEvent>
 #include <QFile>
@@ -228,6 +229,7 @@ TEST_F(WizardTest, WizardTakesTheMainWindowsPlaceAndListsEveryOperation)
 
     auto *list = child<QTreeView>(w, "ListView1");
     ASSERT_NE(list, nullptr);
+    QAbstractItemModelTester tester(list->model(), QAbstractItemModelTester::FailureReportingMode::Fatal);
     ASSERT_EQ(list->model()->rowCount(), 3);
     EXPECT_EQ(list->model()->headerData(0, Qt::Horizontal).toString(), "Source");
     EXPECT_EQ(list->model()->headerData(1, Qt::Horizontal).toString(), "Action");
