@@ -168,7 +168,12 @@ int runSync(const std::vector<std::string> &args)
     ::sigaction(SIGINT, &action, nullptr);
     ::sigaction(SIGTERM, &action, nullptr);
 
-    const CompareHooks hooks = messageHooks();
+    // A list cut short is no news here: further passes take the rest.
+    CompareHooks hooks;
+    hooks.showMessage = [](const std::string &text, const std::string &caption) {
+        if (caption == kErrorCaption)
+            std::fprintf(stderr, "%s\n", text.c_str());
+    };
     Comparison comparison;
     PendingOperationList &operations = Global::PendingOperations;
     if (!CompareFolders(folders[0], folders[1], hooks, comparison, operations))

@@ -109,6 +109,7 @@ TEST(CliSync, MoreOperationsThanOneListHoldsTakeFurtherPasses)
     EXPECT_TRUE(r.out.contains("Pass 1: 10001 file operations"));
     EXPECT_TRUE(r.out.contains("Pass 2: 49 file operations"));
     EXPECT_FALSE(r.out.contains("Pass 3"));
+    EXPECT_TRUE(r.err.isEmpty()) << r.err.constData();
     EXPECT_TRUE(right.exists("d0/f10000"));
 }
 
