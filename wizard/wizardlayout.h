@@ -3,7 +3,7 @@
 #include <array>
 
 // The Sync Wizard's geometry in twips (1/1440 inch), held as single-precision
-// numbers as the window's design gives them; converted to pixels only when
+// numbers as the window was drawn up; converted to pixels only when
 // applied. Pure arithmetic, so every placement can be checked exactly.
 
 struct TwipsRect
@@ -26,11 +26,11 @@ struct WizardPlacement
     std::array<float, 3> columns{}; // Source, Action, Destination
 };
 
-// The window's design client size.
+// The window's client size as drawn up, before it takes the main window's place.
 inline constexpr float kWizardDesignWidth = 11805;
 inline constexpr float kWizardDesignHeight = 5160;
 
-// The controls as the window is loaded: the design positions, then the
+// The controls as the window is loaded: their drawn-up positions, then the
 // instruction frame placed against Run Destination, the columns sized from
 // the list's width and the instruction's height set, as the list is filled.
 WizardPlacement LoadedPlacement();

@@ -318,7 +318,7 @@ TEST_F(WizardTest, RunButtonColoursFollowTheSelectedRow)
     EXPECT_EQ(captionColour(w, "Check5"), grey);
 }
 
-TEST(WizardLayout, TheDesignedExampleComesOutExactly)
+TEST(WizardLayout, TwelveThousandByEightThousandTwipsComesOutExactly)
 {
     const WizardPlacement p = LayoutWizard(12000, 8000, LoadedPlacement());
     EXPECT_EQ(p.list.width, 11600);
