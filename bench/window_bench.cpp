@@ -9,6 +9,7 @@
 #include "folders/foldercombos.h"
 #include "main_window/form1.h"
 #include "main_window/resultlistmodel.h"
+#include "platform/ui.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -72,8 +73,8 @@ int main(int argc, char *argv[])
     Form1 window;
     window.show();
     QCoreApplication::processEvents();
-    window.combos().setText(Side::Left, QFile::decodeName(QByteArray::fromStdString(left)));
-    window.combos().setText(Side::Right, QFile::decodeName(QByteArray::fromStdString(right)));
+    window.combos().setText(Side::Left, platform::DisplayText(left));
+    window.combos().setText(Side::Right, platform::DisplayText(right));
     auto *compare = window.findChild<QToolButton *>(QStringLiteral("Check1"));
     std::vector<double> windowed;
     std::size_t shown = 0;

@@ -2,6 +2,7 @@
 
 #include "platform/paths.h"
 #include "platform/settings.h"
+#include "platform/ui.h"
 
 #include <QComboBox>
 #include <QFile>
@@ -152,7 +153,7 @@ void FolderCombos::RecordFolder(Side side)
     const QString folder = text(side);
     if (isBareDriveDesignator(folder))
         return;
-    if (!platform::IsFolder(QFile::encodeName(folder).toStdString()))
+    if (!platform::IsFolder(platform::NativeText(folder)))
         return;
     // Read afresh each time: nothing of the store is cached.
     const QString history = platform::ReadSetting(historyKey(side));

@@ -3,6 +3,7 @@
 #include "folders/foldercombos.h"
 #include "platform/desktop.h"
 #include "platform/paths.h"
+#include "platform/ui.h"
 
 #include <QDir>
 #include <QFile>
@@ -11,7 +12,7 @@
 
 QString FolderOfDroppedPath(const QString &path)
 {
-    if (platform::IsFolder(QFile::encodeName(path).toStdString()))
+    if (platform::IsFolder(platform::NativeText(path)))
         return path;
     const qsizetype last = path.lastIndexOf(QLatin1Char(platform::kSeparator));
     if (last < 0)

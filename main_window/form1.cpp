@@ -1,6 +1,7 @@
 #include "main_window/form1.h"
 
-#include "main_window/cursorfile.h"
+#include "platform/cursorfile.h"
+#include "platform/ui.h"
 #include "main_window/pictures.h"
 #include "main_window/resultlistmodel.h"
 #include "main_window/resultlistview.h"
@@ -43,23 +44,6 @@ struct ScanAbandoned
 {
 };
 
-QFont arial(qreal points, bool bold)
-{
-    QFont font(QStringLiteral("Arial"));
-    font.setPointSizeF(points);
-    font.setBold(bold);
-    return font;
-}
-
-void paintWhite(QWidget *widget)
-{
-    QPalette palette = widget->palette();
-    palette.setColor(QPalette::Window, Qt::white);
-    palette.setColor(QPalette::Button, Qt::white);
-    widget->setPalette(palette);
-    widget->setAutoFillBackground(true);
-}
-
 int stateNumber(Qt::WindowStates state)
 {
     if (state & Qt::WindowMinimized)
@@ -67,16 +51,6 @@ int stateNumber(Qt::WindowStates state)
     if (state & (Qt::WindowMaximized | Qt::WindowFullScreen))
         return 2;
     return 0;
-}
-
-std::string toNative(const QString &text)
-{
-    return QFile::encodeName(text).toStdString();
-}
-
-QString fromNative(const std::string &text)
-{
-    return QFile::decodeName(QByteArray::fromStdString(text));
 }
 
 } // namespace
@@ -104,12 +78,12 @@ void Form1::buildControls()
 {
     setObjectName(QStringLiteral("Form1"));
     setWindowTitle(QString::fromLatin1(kProductName));
-    paintWhite(this);
+    platform::PaintWhite(this);
     setMouseTracking(true);
 
-    const QFont buttonFont = arial(11.25, true);
-    const QFont legendFont = arial(9.75, true);
-    const QFont listFont = arial(9.75, false);
+    const QFont buttonFont = platform::ArialFont(11.25, true);
+    const QFont legendFont = platform::ArialFont(9.75, true);
+    const QFont listFont = platform::ArialFont(9.75, false);
 
     auto makeCombo = [&](const char *name) {
         auto *combo = new QComboBox(this);
@@ -156,7 +130,7 @@ void Form1::buildControls()
         button->setIcon(picture);
         button->setIconSize(QSize(32, 32));
         button->setFont(buttonFont);
-        paintWhite(button);
+        platform::PaintWhite(button);
         button->setMouseTracking(true);
         button->installEventFilter(this);
         return button;
@@ -171,7 +145,7 @@ void Form1::buildControls()
     m_frame1 = new QGroupBox(QStringLiteral("Legend"), this);
     m_frame1->setObjectName(QStringLiteral("Frame1"));
     m_frame1->setFont(buttonFont);
-    paintWhite(m_frame1);
+    platform::PaintWhite(m_frame1);
     auto makeLegendRow = [&](const char *pictureName, const char *labelName, std::uint8_t icon, float top) {
         auto *picture = new QLabel(m_frame1);
         picture->setObjectName(QLatin1String(pictureName));
@@ -179,8 +153,8 @@ void Form1::buildControls()
         auto *label = new QLabel(m_frame1);
         label->setObjectName(QLatin1String(labelName));
         label->setFont(legendFont);
-        setTwipsGeometry(picture, {360, top, 240, 240});
-        setTwipsGeometry(label, {720, top, 7000, 255});
+        platform::SetTwipsGeometry(picture, {360, top, 240, 240});
+        platform::SetTwipsGeometry(label, {720, top, 7000, 255});
         return std::pair(picture, label);
     };
     std::tie(m_image3, m_label1) = makeLegendRow("Image3", "Label1", NewerIcon, 240);
@@ -188,9 +162,9 @@ void Form1::buildControls()
     std::tie(m_image5, m_label3) = makeLegendRow("Image5", "Label3", NotFoundIcon, 720);
 
     applyPlacements();
-    setGeometry(TwipsToPixels(kDesignedClientLeft, logicalDpiX()), TwipsToPixels(kDesignedClientTop, logicalDpiY()),
-                TwipsToPixels(kDesignedClientWidth, logicalDpiX()),
-                TwipsToPixels(kDesignedClientHeight, logicalDpiY()));
+    setGeometry(platform::TwipsToPixels(kDesignedClientLeft, logicalDpiX()), platform::TwipsToPixels(kDesignedClientTop, logicalDpiY()),
+                platform::TwipsToPixels(kDesignedClientWidth, logicalDpiX()),
+                platform::TwipsToPixels(kDesignedClientHeight, logicalDpiY()));
 
     m_combos = new FolderCombos(m_combo1, m_combo2, this);
 
@@ -230,8 +204,8 @@ void Form1::startUp()
     m_placements.image1.height = 210;
     m_placements.image2.width = 240;
     m_placements.image2.height = 210;
-    setTwipsGeometry(m_image1, m_placements.image1);
-    setTwipsGeometry(m_image2, m_placements.image2);
+    platform::SetTwipsGeometry(m_image1, m_placements.image1);
+    platform::SetTwipsGeometry(m_image2, m_placements.image2);
 
     applyStoredWindow();
 
@@ -241,11 +215,11 @@ void Form1::startUp()
     m_placements.frame1.height = m_placements.check7.height + 100;
     m_placements.frame1.left = m_placements.check7.left + 1570;
     m_placements.frame1.top = m_placements.check7.top - 100;
-    setTwipsGeometry(m_frame1, m_placements.frame1);
+    platform::SetTwipsGeometry(m_frame1, m_placements.frame1);
 
     for (auto [picture, label] : {std::pair(m_image3, m_label1), std::pair(m_image4, m_label2),
                                   std::pair(m_image5, m_label3)}) {
-        const int down = TwipsToPixels(80, logicalDpiY());
+        const int down = platform::TwipsToPixels(80, logicalDpiY());
         picture->move(picture->x(), picture->y() + down);
         label->move(label->x(), picture->y());
     }
@@ -264,7 +238,7 @@ void Form1::applyStoredWindow()
     // The height is the normal (restored) size's, so it goes on while the
     // window is still in its normal state; the state follows.
     if (height) {
-        const int outer = TwipsToPixels(float(*height), logicalDpiY());
+        const int outer = platform::TwipsToPixels(float(*height), logicalDpiY());
         const int frame = frameGeometry().height() - geometry().height();
         if (outer - frame >= 0) {
             resize(width(), outer - frame);
@@ -283,7 +257,7 @@ void Form1::setColumnWidths(ResultListView *list, float listWidth)
     const std::array<float, 4> widths = ColumnWidths(listWidth);
     for (int column = 0; column < int(widths.size()); ++column) {
         if (widths[column] >= 0)
-            list->header()->resizeSection(column, TwipsToPixels(widths[column], logicalDpiX()));
+            list->header()->resizeSection(column, platform::TwipsToPixels(widths[column], logicalDpiX()));
     }
 }
 
@@ -336,8 +310,8 @@ void Form1::layOut()
         return; // the resize runs the layout again
 
     const QRect outer = frameGeometry();
-    const float W = PixelsToTwips(outer.width(), logicalDpiX());
-    const float H = PixelsToTwips(outer.height(), logicalDpiY());
+    const float W = platform::PixelsToTwips(outer.width(), logicalDpiX());
+    const float H = platform::PixelsToTwips(outer.height(), logicalDpiY());
     m_placements = LayOutMainWindow(W, H, m_placements);
     applyPlacements();
 
@@ -347,24 +321,16 @@ void Form1::layOut()
 
 void Form1::applyPlacements()
 {
-    setTwipsGeometry(m_combo1, m_placements.combo1);
-    setTwipsGeometry(m_combo2, m_placements.combo2);
-    setTwipsGeometry(m_image1, m_placements.image1);
-    setTwipsGeometry(m_image2, m_placements.image2);
-    setTwipsGeometry(m_listView1, m_placements.listView1);
-    setTwipsGeometry(m_listView2, m_placements.listView2);
-    setTwipsGeometry(m_check1, m_placements.check1);
-    setTwipsGeometry(m_check2, m_placements.check2);
-    setTwipsGeometry(m_check7, m_placements.check7);
-    setTwipsGeometry(m_frame1, m_placements.frame1);
-}
-
-void Form1::setTwipsGeometry(QWidget *control, const TwipsRect &rect)
-{
-    const qreal dpiX = logicalDpiX();
-    const qreal dpiY = logicalDpiY();
-    control->setGeometry(TwipsToPixels(rect.left, dpiX), TwipsToPixels(rect.top, dpiY),
-                         TwipsToPixels(rect.width, dpiX), TwipsToPixels(rect.height, dpiY));
+    platform::SetTwipsGeometry(m_combo1, m_placements.combo1);
+    platform::SetTwipsGeometry(m_combo2, m_placements.combo2);
+    platform::SetTwipsGeometry(m_image1, m_placements.image1);
+    platform::SetTwipsGeometry(m_image2, m_placements.image2);
+    platform::SetTwipsGeometry(m_listView1, m_placements.listView1);
+    platform::SetTwipsGeometry(m_listView2, m_placements.listView2);
+    platform::SetTwipsGeometry(m_check1, m_placements.check1);
+    platform::SetTwipsGeometry(m_check2, m_placements.check2);
+    platform::SetTwipsGeometry(m_check7, m_placements.check7);
+    platform::SetTwipsGeometry(m_frame1, m_placements.frame1);
 }
 
 void Form1::connectPushButton(QToolButton *button, void (Form1::*command)())
@@ -409,15 +375,15 @@ void Form1::Compare()
         m_model1->clear();
         m_model2->clear();
     };
-    hooks.writeBackRoot = [this](Side side, const std::string &root) { m_combos->setText(side, fromNative(root)); };
+    hooks.writeBackRoot = [this](Side side, const std::string &root) { m_combos->setText(side, platform::DisplayText(root)); };
     // Read once, after the trailing separators are gone: typing in a combo
     // while the scan runs changes nothing of this comparison.
-    hooks.readRoot = [this](Side side) { return toNative(m_combos->text(side)); };
+    hooks.readRoot = [this](Side side) { return platform::NativeText(m_combos->text(side)); };
 
     Comparison comparison;
     bool compared = false;
     try {
-        compared = CompareFolders(toNative(m_combos->text(Side::Left)), toNative(m_combos->text(Side::Right)), hooks,
+        compared = CompareFolders(platform::NativeText(m_combos->text(Side::Left)), platform::NativeText(m_combos->text(Side::Right)), hooks,
                                   comparison, Global::PendingOperations);
     } catch (const ScanAbandoned &) {
         m_scanning = false;
@@ -510,7 +476,7 @@ void Form1::loadCustomPointer(const char *fileName)
     if (!platform::FileExists(path))
         return;
     // A file that is no cursor keeps the image loaded before.
-    if (std::optional<QCursor> pointer = LoadCursorFile(path))
+    if (std::optional<QCursor> pointer = platform::LoadCursorFile(path))
         m_customPointer = std::move(pointer);
 }
 

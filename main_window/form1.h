@@ -58,7 +58,6 @@ private:
     void layOut();
     bool correctOuterHeight();
     void applyPlacements();
-    void setTwipsGeometry(QWidget *control, const Form1Layout::TwipsRect &rect);
 
     void connectPushButton(QToolButton *button, void (Form1::*command)());
     void Compare();

@@ -92,14 +92,4 @@ std::optional<int> ParseFormHeight(const QString &stored)
     return height;
 }
 
-int TwipsToPixels(float twips, qreal dpi)
-{
-    return int(std::lround(double(twips) * dpi / 1440.0));
-}
-
-float PixelsToTwips(int pixels, qreal dpi)
-{
-    return float(double(pixels) * 1440.0 / dpi);
-}
-
 } // namespace Form1Layout

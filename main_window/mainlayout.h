@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/ui.h"
+
 #include <QString>
 
 #include <array>
@@ -10,15 +12,7 @@
 // without a window. Pixels come only when a placement is applied.
 namespace Form1Layout {
 
-struct TwipsRect
-{
-    float left = 0;
-    float top = 0;
-    float width = 0;
-    float height = 0;
-
-    bool operator==(const TwipsRect &) const = default;
-};
+using platform::TwipsRect;
 
 // Everything the layout places.
 struct MainPlacements
@@ -60,9 +54,5 @@ std::optional<int> ParseWindowState(const QString &stored);
 // A stored "FormHeight" in twips; nothing for a text that is absent, not a
 // whole number, outside 16 bits, or no height at all (zero or less).
 std::optional<int> ParseFormHeight(const QString &stored);
-
-// Twips to pixels and back at a logical resolution in dots per inch.
-int TwipsToPixels(float twips, qreal dpi);
-float PixelsToTwips(int pixels, qreal dpi);
 
 } // namespace Form1Layout

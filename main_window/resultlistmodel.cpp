@@ -1,6 +1,7 @@
 #include "main_window/resultlistmodel.h"
 
 #include "main_window/pictures.h"
+#include "platform/ui.h"
 
 #include <QFile>
 
@@ -41,7 +42,7 @@ QVariant ResultListModel::data(const QModelIndex &index, int role) const
     switch (role) {
     case Qt::DisplayRole:
         switch (index.column()) {
-        case FilenameColumn: return QFile::decodeName(QByteArray::fromStdString(row.name));
+        case FilenameColumn: return platform::DisplayText(row.name);
         case StatusColumn: return QString::fromUtf8(StatusText(row.status));
         case SizeColumn: return QString::fromStdString(SizeText(row));
         case ModifiedColumn: return QString::fromStdString(ModifiedText(row));

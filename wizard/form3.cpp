@@ -7,8 +7,10 @@
 
 #include "compare/folderscan.h" // kProductName
 #include "compare/syncoperations.h"
+#include "platform/cursorfile.h"
 #include "platform/desktop.h"
 #include "platform/paths.h"
+#include "platform/ui.h"
 
 #include <QCloseEvent>
 #include <QFile>
@@ -32,28 +34,6 @@ const char kSourceIsFolder[] = "The source item is a folder, not a file. You can
 const char kDestinationIsFolder[] = "The destination item is a folder, not a file. You can not run this.";
 const char kHandCursorFile[] = "HAND-M.CUR";
 
-QFont captionFont(qreal points)
-{
-    QFont font(QStringLiteral("Arial"));
-    font.setPointSizeF(points);
-    font.setBold(true);
-    return font;
-}
-
-void setWhiteBackground(QWidget *widget)
-{
-    QPalette palette = widget->palette();
-    palette.setColor(QPalette::Window, Qt::white);
-    palette.setColor(QPalette::Button, Qt::white);
-    widget->setPalette(palette);
-    widget->setAutoFillBackground(true);
-}
-
-QString display(const std::string &bytes)
-{
-    return QFile::decodeName(QByteArray::fromStdString(bytes));
-}
-
 QToolButton *makeButton(QWidget *parent, const char *name, const QString &caption, WizardPicture picture)
 {
     auto *button = new QToolButton(parent);
@@ -63,9 +43,9 @@ QToolButton *makeButton(QWidget *parent, const char *name, const QString &captio
     button->setIconSize(QSize(32, 32));
     button->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
     button->setCheckable(true);
-    button->setFont(captionFont(11.25));
+    button->setFont(platform::ArialFont(11.25, true));
     button->setMouseTracking(true);
-    setWhiteBackground(button);
+    platform::PaintWhite(button);
     return button;
 }
 
@@ -105,7 +85,7 @@ Form3::Form3(const WizardContext &context, QWidget *parent)
     setObjectName(QStringLiteral("Form3"));
     setWindowTitle(QStringLiteral("Sync Wizard"));
     setAttribute(Qt::WA_DeleteOnClose);
-    setWhiteBackground(this);
+    platform::PaintWhite(this);
     setMouseTracking(true);
 
     ListView1 = new QTreeView(this);
@@ -133,11 +113,11 @@ Form3::Form3(const WizardContext &context, QWidget *parent)
 
     Frame1 = new QGroupBox(QStringLiteral("Instruction"), this);
     Frame1->setObjectName(QStringLiteral("Frame1"));
-    Frame1->setFont(captionFont(11.25));
-    setWhiteBackground(Frame1);
+    Frame1->setFont(platform::ArialFont(11.25, true));
+    platform::PaintWhite(Frame1);
     Label1 = new QLabel(Frame1);
     Label1->setObjectName(QStringLiteral("Label1"));
-    Label1->setFont(captionFont(9.75));
+    Label1->setFont(platform::ArialFont(9.75, true));
     Label1->setWordWrap(true);
     Label1->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     QPalette labelPalette = Label1->palette();
@@ -185,7 +165,8 @@ Form3::Form3(const WizardContext &context, QWidget *parent)
                     UpdateRunButtons(current.row());
             });
 
-    resize(toPixelsX(kWizardDesignWidth), toPixelsY(kWizardDesignHeight));
+    resize(platform::TwipsToPixels(kWizardDesignWidth, logicalDpiX()),
+           platform::TwipsToPixels(kWizardDesignHeight, logicalDpiY()));
     FillOperationList();
 }
 
@@ -195,16 +176,6 @@ Form3::~Form3()
         m_run->stop = true;
         m_run->worker.join();
     }
-}
-
-int Form3::toPixelsX(float twips) const
-{
-    return qRound(twips * float(logicalDpiX()) / 1440.0f);
-}
-
-int Form3::toPixelsY(float twips) const
-{
-    return qRound(twips * float(logicalDpiY()) / 1440.0f);
 }
 
 void Form3::setOuterGeometry(const QRect &outer, const QSize &frameMargins)
@@ -219,7 +190,7 @@ void Form3::FillOperationList()
 {
     const std::string handFile = platform::ProgramFolder() + platform::kSeparator + kHandCursorFile;
     if (platform::FileExists(handFile))
-        m_handCursor = LoadCursorFromFile(handFile);
+        m_handCursor = platform::LoadCursorFile(handFile);
 
     m_placement = LoadedPlacement();
     Label1->setText(QString::fromLatin1(kInstruction));
@@ -248,9 +219,7 @@ void Form3::UpdateRunButtons(int row)
 
 void Form3::applyPlacement()
 {
-    const auto place = [this](QWidget *widget, const TwipsRect &r) {
-        widget->setGeometry(toPixelsX(r.left), toPixelsY(r.top), toPixelsX(r.width), toPixelsY(r.height));
-    };
+    const auto place = platform::SetTwipsGeometry;
     place(ListView1, m_placement.list);
     place(Check2, m_placement.ok);
     place(Check1, m_placement.cancel);
@@ -259,14 +228,14 @@ void Form3::applyPlacement()
     place(Frame1, m_placement.frame);
     place(Label1, m_placement.label);
     for (int i = 0; i < 3; ++i)
-        ListView1->header()->resizeSection(i, toPixelsX(m_placement.columns[i]));
+        ListView1->header()->resizeSection(i, platform::TwipsToPixels(m_placement.columns[i], logicalDpiX()));
 }
 
 void Form3::LayoutWizard()
 {
     const QSize outer = frameGeometry().size();
-    const float width = float(outer.width()) * 1440.0f / float(logicalDpiX());
-    const float height = float(outer.height()) * 1440.0f / float(logicalDpiY());
+    const float width = platform::PixelsToTwips(outer.width(), logicalDpiX());
+    const float height = platform::PixelsToTwips(outer.height(), logicalDpiY());
     m_placement = ::LayoutWizard(width, height, m_placement);
     applyPlacement();
 }
@@ -393,7 +362,7 @@ void Form3::finishOperations()
     const QString right = m_context.comboText ? m_context.comboText(Side::Right) : QString();
     const SyncReport &report = run->report;
     if (!report.allDone()) {
-        platform::desktop().message(mainWindow, display(SyncFailureText(run->jobs, report)),
+        platform::desktop().message(mainWindow, platform::DisplayText(SyncFailureText(run->jobs, report)),
                                     QString::fromLatin1(kErrorCaption));
     } else if (!m_context.operations->empty()) {
         // Every operation worked, yet the folders still differ: more were

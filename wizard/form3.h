@@ -56,8 +56,6 @@ private:
     void FillOperationList();
     void LayoutWizard();
     void applyPlacement();
-    int toPixelsX(float twips) const;
-    int toPixelsY(float twips) const;
 
     void RunOperations();
     void RunSource();

@@ -1,4 +1,5 @@
 #include "wizard/operationmodel.h"
+#include "platform/ui.h"
 
 #include <QFile>
 
@@ -36,7 +37,7 @@ QVariant OperationModel::data(const QModelIndex &index, int role) const
     const std::string &text = index.column() == 0 ? r.source : index.column() == 1 ? r.action : r.destination;
     // Names that are not valid UTF-8 show replacement characters; the row
     // keeps the bytes.
-    return QFile::decodeName(QByteArray::fromStdString(text));
+    return platform::DisplayText(text);
 }
 
 QVariant OperationModel::headerData(int section, Qt::Orientation orientation, int role) const

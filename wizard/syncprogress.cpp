@@ -1,4 +1,5 @@
 #include "wizard/syncprogress.h"
+#include "platform/ui.h"
 
 #include <QFile>
 #include <QFontMetrics>
@@ -44,7 +45,7 @@ void SyncProgressDialog::setProgress(const SyncProgress &p)
                           .arg(QString::fromStdString(ByteCountText(p.bytesDone)),
                                QString::fromStdString(ByteCountText(p.bytesTotal)))
                       + (m_stopRequested ? QStringLiteral(" - stopping after the current file") : QString()));
-    const QString file = QFile::decodeName(QByteArray::fromStdString(p.currentFile));
+    const QString file = platform::DisplayText(p.currentFile);
     m_current->setText(m_current->fontMetrics().elidedText(file, Qt::ElideMiddle, m_current->width()));
     m_current->setToolTip(file);
     // Bytes say more than files when there are any; a run of empty files

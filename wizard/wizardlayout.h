@@ -1,18 +1,14 @@
 #pragma once
 
+#include "platform/ui.h"
+
 #include <array>
 
 // The Sync Wizard's geometry in twips (1/1440 inch), held as single-precision
 // numbers as the window was drawn up; converted to pixels only when
 // applied. Pure arithmetic, so every placement can be checked exactly.
 
-struct TwipsRect
-{
-    float left = 0;
-    float top = 0;
-    float width = 0;
-    float height = 0;
-};
+using platform::TwipsRect;
 
 struct WizardPlacement
 {

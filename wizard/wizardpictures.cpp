@@ -80,35 +80,9 @@ QPixmap draw(WizardPicture picture)
     return pixmap;
 }
 
-int littleEndian16(const QByteArray &bytes, int offset)
-{
-    return static_cast<unsigned char>(bytes[offset]) | (static_cast<unsigned char>(bytes[offset + 1]) << 8);
-}
-
 } // namespace
 
 QIcon WizardIcon(WizardPicture picture)
 {
     return QIcon(draw(picture));
-}
-
-std::optional<QCursor> LoadCursorFromFile(const std::string &path)
-{
-    QFile file(QFile::decodeName(QByteArray::fromStdString(path)));
-    if (!file.open(QIODevice::ReadOnly))
-        return std::nullopt;
-    const QByteArray bytes = file.read(1 << 20);
-    QImage image;
-    if (!image.loadFromData(bytes, "ICO") && !image.loadFromData(bytes))
-        return std::nullopt;
-    if (image.isNull())
-        return std::nullopt;
-    int x = 0, y = 0;
-    if (bytes.size() >= 14) {
-        x = littleEndian16(bytes, 10);
-        y = littleEndian16(bytes, 12);
-    }
-    x = std::clamp(x, 0, image.width() - 1);
-    y = std::clamp(y, 0, image.height() - 1);
-    return QCursor(QPixmap::fromImage(image), x, y);
 }

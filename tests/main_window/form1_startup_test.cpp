@@ -22,7 +22,7 @@ namespace {
 
 int px(float twips, qreal dpi)
 {
-    return TwipsToPixels(twips, dpi);
+    return platform::TwipsToPixels(twips, dpi);
 }
 
 // What the settings file holds on disk, not what a cache remembers.
@@ -134,7 +134,7 @@ TEST_F(StartUpTest, EmptyStoreGivesTheDesignedWindow)
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&form));
     EXPECT_EQ(storedOnDisk(settings, "WindowState"), "0");
     EXPECT_EQ(storedOnDisk(settings, "FormHeight"),
-              QString::number(qRound(PixelsToTwips(form.frameGeometry().height(), dpiY))));
+              QString::number(qRound(platform::PixelsToTwips(form.frameGeometry().height(), dpiY))));
 }
 
 TEST_F(StartUpTest, StoredHeightGivesTheOuterHeight)
@@ -206,7 +206,7 @@ TEST_F(StartUpTest, LayoutFollowsTheOuterSizeAndStoresIt)
     ASSERT_EQ(form.frameGeometry().size(), QSize(px(12000, dpiX), px(7845, dpiY)));
 
     const MainPlacements &p = form.placements();
-    EXPECT_EQ(p, LayOutMainWindow(PixelsToTwips(px(12000, dpiX), dpiX), PixelsToTwips(px(7845, dpiY), dpiY),
+    EXPECT_EQ(p, LayOutMainWindow(platform::PixelsToTwips(px(12000, dpiX), dpiX), platform::PixelsToTwips(px(7845, dpiY), dpiY),
                                   DesignedPlacements()));
     if (dpiX == 96 && dpiY == 96) {
         // Pixels of the worked example at 15 twips a pixel.
@@ -235,7 +235,7 @@ TEST_F(StartUpTest, LayoutFollowsTheOuterSizeAndStoresIt)
     EXPECT_EQ(child<QWidget>("ListView1")->height(), listHeight);
     EXPECT_LT(child<QWidget>("Check7")->y(), 0);
     EXPECT_EQ(storedOnDisk(settings, "FormHeight"),
-              QString::number(qRound(PixelsToTwips(form.frameGeometry().height(), dpiY))));
+              QString::number(qRound(platform::PixelsToTwips(form.frameGeometry().height(), dpiY))));
 
     // Resizing never touches the columns.
     for (int c = 0; c < 4; ++c)

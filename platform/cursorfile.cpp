@@ -1,4 +1,4 @@
-#include "main_window/cursorfile.h"
+#include "platform/cursorfile.h"
 
 #include <QBuffer>
 #include <QFile>
@@ -6,6 +6,8 @@
 #include <QPixmap>
 
 #include <algorithm>
+
+namespace platform {
 
 std::optional<QCursor> LoadCursorFile(const std::string &path)
 {
@@ -37,3 +39,5 @@ std::optional<QCursor> LoadCursorFile(const std::string &path)
     const int y = cursor ? std::clamp(word(12), 0, image.height() - 1) : 0;
     return QCursor(QPixmap::fromImage(image), x, y);
 }
+
+} // namespace platform

@@ -1,0 +1,42 @@
+#pragma once
+
+#include <QFont>
+#include <QString>
+
+#include <string>
+
+class QWidget;
+
+// Small pieces both windows share, so they look and convert alike.
+namespace platform {
+
+// Arial at the given point size; fontconfig stands in a metric-compatible face.
+QFont ArialFont(qreal points, bool bold);
+
+// A white background for the widget and its buttons.
+void PaintWhite(QWidget *widget);
+
+// Native path bytes as a person sees them (invalid UTF-8 shows replacement
+// characters), and a typed text back to native bytes.
+QString DisplayText(const std::string &native);
+std::string NativeText(const QString &text);
+
+// Twips (1/1440 inch) held as single-precision numbers, and their conversion
+// to pixels at a logical resolution in dots per inch.
+struct TwipsRect
+{
+    float left = 0;
+    float top = 0;
+    float width = 0;
+    float height = 0;
+
+    bool operator==(const TwipsRect &) const = default;
+};
+
+int TwipsToPixels(float twips, qreal dpi);
+float PixelsToTwips(int pixels, qreal dpi);
+
+// Places the control at a rectangle in twips, at its own screen's resolution.
+void SetTwipsGeometry(QWidget *control, const TwipsRect &rect);
+
+} // namespace platform
