@@ -144,8 +144,10 @@ void FolderCombos::SaveFolderSelections()
 {
     // A store that cannot be written loses the positions; nothing depends on
     // them but the next start.
-    platform::WriteSetting(indexKey(Side::Left), QString::number(m_left->currentIndex()));
-    platform::WriteSetting(indexKey(Side::Right), QString::number(m_right->currentIndex()));
+    const bool left = platform::WriteSetting(indexKey(Side::Left), QString::number(m_left->currentIndex()));
+    const bool right = platform::WriteSetting(indexKey(Side::Right), QString::number(m_right->currentIndex()));
+    if (!left || !right)
+        emit settingsNotSaved();
 }
 
 void FolderCombos::RecordFolder(Side side)
@@ -161,8 +163,10 @@ void FolderCombos::RecordFolder(Side side)
         return;
     // When the history cannot be stored, the refill below would only replace
     // the folder just entered by an older entry: leave the combos alone.
-    if (!platform::WriteSetting(historyKey(side), history + folder + QLatin1Char(',')))
+    if (!platform::WriteSetting(historyKey(side), history + folder + QLatin1Char(','))) {
+        emit settingsNotSaved();
         return;
+    }
 
     const QScopedValueRollback guard(m_changing, true);
     m_left->clear();

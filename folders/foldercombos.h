@@ -40,6 +40,10 @@ public:
     // entry. When the history cannot be stored, nothing changes.
     void RecordFolder(Side side);
 
+signals:
+    // A history or a selected position could not be written to the store.
+    void settingsNotSaved();
+
 private:
     QComboBox *m_left;
     QComboBox *m_right;

@@ -17,6 +17,7 @@
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QCoreApplication>
+#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QGroupBox>
@@ -24,6 +25,7 @@
 #include <QLabel>
 #include <QMimeData>
 #include <QMouseEvent>
+#include <QTimer>
 #include <QToolButton>
 
 #include <utility>
@@ -167,6 +169,7 @@ void Form1::buildControls()
                 platform::TwipsToPixels(kDesignedClientHeight, logicalDpiY()));
 
     m_combos = new FolderCombos(m_combo1, m_combo2, this);
+    connect(m_combos, &FolderCombos::settingsNotSaved, this, &Form1::settingsNotSaved);
 
     connectPushButton(m_check1, &Form1::Compare);
     connectPushButton(m_check2, &Form1::SyncWizard);
@@ -315,8 +318,11 @@ void Form1::layOut()
     m_placements = LayOutMainWindow(W, H, m_placements);
     applyPlacements();
 
-    platform::WriteSetting(QStringLiteral("WindowState"), QString::number(stateNumber(windowState())));
-    platform::WriteSetting(QStringLiteral("FormHeight"), QString::number(qRound(H)));
+    const QString state = QString::number(stateNumber(windowState()));
+    const bool stateSaved = platform::WriteSetting(QStringLiteral("WindowState"), state);
+    const bool heightSaved = platform::WriteSetting(QStringLiteral("FormHeight"), QString::number(qRound(H)));
+    if (!stateSaved || !heightSaved)
+        settingsNotSaved();
 }
 
 void Form1::applyPlacements()
@@ -379,19 +385,17 @@ void Form1::Compare()
     // Read once, after the trailing separators are gone: typing in a combo
     // while the scan runs changes nothing of this comparison.
     hooks.readRoot = [this](Side side) { return platform::NativeText(m_combos->text(side)); };
-
-    Comparison comparison;
-    bool compared = false;
-    try {
-        compared = CompareFolders(platform::NativeText(m_combos->text(Side::Left)), platform::NativeText(m_combos->text(Side::Right)), hooks,
-                                  comparison, Global::PendingOperations);
-    } catch (const ScanAbandoned &) {
-        m_scanning = false;
-        return;
-    }
-    if (compared) {
+    // The lists are filled before any message about them comes up.
+    hooks.showResults = [this](Comparison &comparison) {
         m_model1->setRows(std::move(comparison.left));
         m_model2->setRows(std::move(comparison.right));
+    };
+
+    Comparison comparison;
+    try {
+        CompareFolders(platform::NativeText(m_combos->text(Side::Left)), platform::NativeText(m_combos->text(Side::Right)), hooks,
+                                  comparison, Global::PendingOperations);
+    } catch (const ScanAbandoned &) {
     }
     m_scanning = false;
 }
@@ -488,4 +492,20 @@ void Form1::showCustomPointer()
 void Form1::browse(Side side)
 {
     m_combos->setText(side, BrowseForFolder(this, QString::fromLatin1(kBrowsePrompt)));
+}
+
+void Form1::settingsNotSaved()
+{
+    if (m_settingsFailureReported)
+        return;
+    m_settingsFailureReported = true;
+    // Said once events run again, never from inside a resize or the start-up.
+    QTimer::singleShot(0, this, [this] {
+        platform::desktop().message(
+            this,
+            QStringLiteral("Corvanel cannot save its settings in %1. The folders you enter and the size of this "
+                           "window will not be remembered the next time Corvanel starts.")
+                .arg(QDir::toNativeSeparators(platform::SettingsLocation())),
+            QString::fromLatin1(kProductName));
+    });
 }

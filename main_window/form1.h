@@ -70,6 +70,7 @@ private:
     void loadCustomPointer(const char *fileName);
     void showCustomPointer();
     void browse(Side side);
+    void settingsNotSaved();
 
     std::string m_programFolder;
     Form1Layout::MainPlacements m_placements;
@@ -101,6 +102,9 @@ private:
     std::optional<QCursor> m_customPointer;
     bool m_scanning = false;
     bool m_exitRequested = false;
+    // The store is written on every resize: a store that cannot be written
+    // is reported once per run.
+    bool m_settingsFailureReported = false;
     // A stored outer height waits here until the frame's size is known.
     int m_pendingOuterHeight = -1;
 };
