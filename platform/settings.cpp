@@ -1,9 +1,14 @@
 #include "platform/settings.h"
 
 #include <QDir>
+#include <QFile>
+#include <QLockFile>
 #include <QSettings>
 #include <QStringList>
 
+#include <sys/stat.h>
+
+#include <cerrno>
 #include <cstdlib>
 #include <memory>
 
@@ -12,6 +17,8 @@ namespace {
 
 const char kApplication[] = "Quillmark";
 const char kSection[] = "Corvanel";
+// Another instance holds the lock only while it writes a few hundred bytes.
+constexpr int kLockWaitMs = 1000;
 
 // Built afresh for every call so that a store edited by hand, or a config
 // folder moved by a test, is always read as it stands now.
@@ -26,6 +33,40 @@ std::unique_ptr<QSettings> openStore()
     store->beginGroup(QString::fromLatin1(kSection));
     return store;
 }
+
+#ifndef _WIN32
+// QSettings opens whatever stands at the store's path: a FIFO there would
+// block every read for good. Only a regular file (or none yet) is a store.
+bool isRegularOrAbsent(const QString &path)
+{
+    struct stat st;
+    return ::stat(QFile::encodeName(path).constData(), &st) != 0 ? errno == ENOENT : S_ISREG(st.st_mode);
+}
+
+bool storeIsUsable()
+{
+    return isRegularOrAbsent(SettingsLocation());
+}
+
+// QSettings waits without end for its lock file when it can neither take
+// nor clear it (a folder or an immutable file at that name). Taking the same
+// lock first, for a bounded time, turns that into a failed write; anything
+// but a file at that name fails at once. The lock is let go again before
+// QSettings takes it, since a lock file is not re-entrant. Other failures
+// (no config folder yet) fail QSettings' own lock at once.
+bool lockIsObtainable()
+{
+    const QString path = SettingsLocation() + QStringLiteral(".lock");
+    if (!isRegularOrAbsent(path))
+        return false;
+    QLockFile lock(path);
+    if (lock.tryLock(kLockWaitMs)) {
+        lock.unlock();
+        return true;
+    }
+    return lock.error() != QLockFile::LockFailedError;
+}
+#endif
 
 } // namespace
 
@@ -43,6 +84,10 @@ QString SettingsLocation()
 
 QString ReadSetting(const QString &key)
 {
+#ifndef _WIN32
+    if (!storeIsUsable())
+        return QString();
+#endif
     const QVariant value = openStore()->value(key);
     // A value edited by hand without quotes and holding commas comes back as
     // a list; joining it restores the text that was typed.
@@ -53,11 +98,19 @@ QString ReadSetting(const QString &key)
 
 bool HasSetting(const QString &key)
 {
+#ifndef _WIN32
+    if (!storeIsUsable())
+        return false;
+#endif
     return openStore()->contains(key);
 }
 
 bool WriteSetting(const QString &key, const QString &value)
 {
+#ifndef _WIN32
+    if (!storeIsUsable() || !lockIsObtainable())
+        return false;
+#endif
     auto store = openStore();
     if (!store->isWritable())
         return false;

@@ -14,7 +14,11 @@
 #include <QFile>
 #include <QToolButton>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <filesystem>
+#include <fstream>
 #include <iostream>
 
 // Readable failures.
@@ -28,6 +32,12 @@ namespace {
 QString q(const std::string &path)
 {
     return QFile::decodeName(QByteArray::fromStdString(path));
+}
+
+void writeFile(const std::string &path, const std::string &content)
+{
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out << content;
 }
 
 const char kCannotSave[] = "Corvanel cannot save its settings in ";
@@ -95,6 +105,43 @@ TEST_F(SettingsFaultTest, UnwritableStoreIsReportedOnceAndTheWindowStillWorks)
     form.showMaximized();
     settle();
     EXPECT_EQ(cannotSaveMessages(), 1) << "told once, not on every resize or folder";
+}
+
+TEST_F(SettingsFaultTest, StoreThatIsNoFileNeitherHangsNorWrites)
+{
+    // A FIFO where the file belongs blocked the very first read; a folder
+    // where the store's lock file goes blocked every write for good.
+    struct Case
+    {
+        const char *what;
+        std::string path;
+        bool fifo;
+    };
+    const Case cases[] = {
+        {"a FIFO in place of the store", settings.settingsFile(), true},
+        {"a folder in place of the lock file", settings.settingsFile() + ".lock", false},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        std::filesystem::remove_all(settings.settingsFile());
+        if (c.fifo) {
+            ASSERT_EQ(::mkfifo(c.path.c_str(), 0644), 0);
+        } else {
+            writeFile(settings.settingsFile(), "[Corvanel]\nWindowState=2\n");
+            std::filesystem::create_directory(c.path);
+        }
+        desktop.messages.clear();
+        QElapsedTimer timer;
+        timer.start();
+        EXPECT_FALSE(platform::WriteSetting(QStringLiteral("FormHeight"), QStringLiteral("7845")));
+        createShown();
+        settle();
+        EXPECT_LT(timer.elapsed(), 30000);
+        EXPECT_EQ(cannotSaveMessages(), 1);
+        expectCompareWorks();
+        window.reset();
+        std::filesystem::remove_all(c.path);
+    }
 }
 
 TEST_F(SettingsFaultTest, TenThousandHistoryEntriesLoadAndGrow)
