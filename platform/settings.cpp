@@ -11,6 +11,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <memory>
+#include <optional>
 
 namespace platform {
 namespace {
@@ -41,6 +42,29 @@ bool isRegularOrAbsent(const QString &path)
 {
     struct stat st;
     return ::stat(QFile::encodeName(path).constData(), &st) != 0 ? errno == ENOENT : S_ISREG(st.st_mode);
+}
+
+// Changes with every write of the file, whether in place or by a rename.
+struct FileStamp
+{
+    dev_t device;
+    ino_t inode;
+    off_t size;
+    timespec changed;
+
+    bool operator==(const FileStamp &other) const
+    {
+        return device == other.device && inode == other.inode && size == other.size
+            && changed.tv_sec == other.changed.tv_sec && changed.tv_nsec == other.changed.tv_nsec;
+    }
+};
+
+std::optional<FileStamp> stampOf(const QString &path)
+{
+    struct stat st;
+    if (::stat(QFile::encodeName(path).constData(), &st) != 0)
+        return std::nullopt;
+    return FileStamp{st.st_dev, st.st_ino, st.st_size, st.st_ctim};
 }
 
 bool storeIsUsable()
@@ -114,9 +138,24 @@ bool WriteSetting(const QString &key, const QString &value)
     auto store = openStore();
     if (!store->isWritable())
         return false;
+#ifndef _WIN32
+    const std::optional<FileStamp> before = stampOf(SettingsLocation());
+#endif
     store->setValue(key, value);
     store->sync();
-    return store->status() == QSettings::NoError;
+    switch (store->status()) {
+    case QSettings::NoError:
+        return true;
+#ifndef _WIN32
+    case QSettings::FormatError:
+        // The file was malformed when it was read, and that error hides
+        // whether the well-formed one replacing it got written: the file
+        // itself tells.
+        return stampOf(SettingsLocation()) != before;
+#endif
+    default:
+        return false;
+    }
 }
 
 } // namespace platform

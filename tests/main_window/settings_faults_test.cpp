@@ -20,6 +20,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iostream>
+#include <random>
 
 // Readable failures.
 void PrintTo(const QString &s, std::ostream *os)
@@ -38,6 +39,15 @@ void writeFile(const std::string &path, const std::string &content)
 {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     out << content;
+}
+
+std::string randomBytes(std::size_t count, unsigned seed)
+{
+    std::mt19937 generator(seed);
+    std::string bytes(count, '\0');
+    for (char &c : bytes)
+        c = char(generator() & 0xff);
+    return bytes;
 }
 
 const char kCannotSave[] = "Corvanel cannot save its settings in ";
@@ -80,6 +90,42 @@ protected:
 
     TestDir trees;
 };
+
+TEST_F(SettingsFaultTest, DamagedStoreStartsTheDesignedWindowAndIsWrittenAfresh)
+{
+    const std::string random = randomBytes(4096, 7);
+    const std::vector<std::pair<const char *, std::string>> stores = {
+        {"empty", ""},
+        {"cut short inside a quoted history", "[Corvanel]\nLeftCombo=\"/a,/b\nLeftComboIndex=0\nWindowSt"},
+        {"cut short inside a section name", "[Corv"},
+        {"random bytes", random},
+        {"random bytes under the right section", "[Corvanel]\n" + random},
+        {"texts where numbers belong", "[Corvanel]\nWindowState=maximised\nFormHeight=99999999999\n"
+                                       "LeftComboIndex=first\nRightComboIndex=-40000\nLeftCombo=,,,\n"},
+        {"a NUL and invalid UTF-8 in a history", std::string("[Corvanel]\nLeftCombo=/a\0b,\xff\xfe,\n", 29)},
+    };
+    for (const auto &[what, content] : stores) {
+        SCOPED_TRACE(what);
+        desktop.messages.clear();
+        writeFile(settings.settingsFile(), content);
+        Form1 &form = createShown();
+        settle();
+        EXPECT_EQ(form.windowState(), Qt::WindowNoState);
+        EXPECT_EQ(cannotSaveMessages(), 0);
+        // The layout stored usable values over whatever was there.
+        EXPECT_EQ(platform::ReadSetting(QStringLiteral("WindowState")), "0");
+        EXPECT_FALSE(platform::ReadSetting(QStringLiteral("FormHeight")).isEmpty());
+        expectCompareWorks();
+        window.reset();
+    }
+    // No store at all, as at the first start.
+    std::filesystem::remove(settings.settingsFile());
+    createShown();
+    settle();
+    EXPECT_EQ(child<QComboBox>("Combo1")->count(), 0);
+    expectCompareWorks();
+    EXPECT_TRUE(desktop.messages.isEmpty());
+}
 
 TEST_F(SettingsFaultTest, UnwritableStoreIsReportedOnceAndTheWindowStillWorks)
 {
