@@ -190,6 +190,8 @@ bool CompareFolders(const std::string &leftText, const std::string &rightText, c
     FillResultList(result.right, result.rightRoot, hooks);
     MatchRows(result, operations);
 
+    if (hooks.showResults)
+        hooks.showResults(result);
     if (result.truncated() && hooks.showMessage)
         hooks.showMessage(TruncationMessage(result.wantedOperations), kProductName);
     return true;

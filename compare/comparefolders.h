@@ -11,6 +11,8 @@
 
 enum class Side { Left, Right };
 
+struct Comparison;
+
 // What a comparison needs of the window besides the scan's hooks. Any hook may
 // be empty; the command-line tool leaves most of them so.
 struct CompareHooks : ScanHooks
@@ -21,6 +23,8 @@ struct CompareHooks : ScanHooks
     std::function<void(Side, const std::string &)> writeBackRoot;
     // The root text as it stands once both have been written back; read once.
     std::function<std::string(Side)> readRoot;
+    // The matched rows, before any message about them; may take the rows.
+    std::function<void(Comparison &)> showResults;
 };
 
 inline const char kInvalidFolders[] = "Please make sure you have two valid folders selected.";

@@ -153,6 +153,27 @@ TEST_F(CommandTest, InvalidFolderIsReportedAndTheListsStay)
     EXPECT_EQ(Global::PendingOperations.count(), 3);
 }
 
+TEST_F(CommandTest, NoteAboutUnlistedOperationsComesWithTheListsFilled)
+{
+    // Before, the note came up while both lists were still empty.
+    left = trees.folder("left");
+    right = trees.folder("right");
+    const int files = PendingOperationList::kSlots + 5;
+    for (int i = 0; i < files; ++i)
+        trees.file("left/" + std::to_string(i));
+    createShown();
+    setFolders(left, right);
+    int rowsAtMessage = -1;
+    QObject::connect(leftList(), &QAbstractItemModel::modelReset, [&] { rowsAtMessage = -2; });
+    desktop.onMessage = [&] { rowsAtMessage = leftList()->rowCount(); };
+    click("Check1");
+    ASSERT_EQ(desktop.messages.size(), 1);
+    EXPECT_EQ(desktop.messages[0].second, "Corvanel");
+    EXPECT_TRUE(desktop.messages[0].first.startsWith("Only the first 10001 of 10006 file operations are listed."));
+    EXPECT_EQ(rowsAtMessage, files);
+    EXPECT_EQ(Global::PendingOperations.count(), PendingOperationList::kSlots);
+}
+
 TEST_F(CommandTest, AClickThatLeavesAButtonUncheckedDoesNothing)
 {
     createShown();

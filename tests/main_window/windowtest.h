@@ -11,6 +11,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <memory>
 #include <utility>
 
@@ -24,6 +25,8 @@ public:
     void message(QWidget *, const QString &text, const QString &caption) override
     {
         messages.append({text, caption});
+        if (onMessage)
+            onMessage();
     }
     QString browseForFolder(QWidget *, const QString &prompt) override
     {
@@ -33,6 +36,7 @@ public:
     void openFile(const std::string &) override {}
 
     QList<std::pair<QString, QString>> messages;
+    std::function<void()> onMessage; // runs while the message would be up
     QStringList prompts;
     QString answer;
 };
