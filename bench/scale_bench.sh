@@ -1,0 +1,116 @@
+#!/usr/bin/env bash
+# Corvanel at scale, side by side with the tools a user would otherwise reach
+# for, cache warm, each figure the median of RUNS runs:
+#   - compare: corvanel-cli compare --json against find (the floor for walking
+#     both trees) and rsync's dry run (a peer doing the same comparison);
+#   - sync of the differing files into place (both directions) against rsync
+#     and cp, and of the whole tree into an empty folder (at 100,000 files);
+#   - peak memory of each, per file listed;
+#   - the window (offscreen): Compare click to both lists filled, beside the
+#     command's time, and a scroll to the end and a click on a row.
+#   bench/scale_bench.sh [--runs N] [--smoke] [FILES...]   (default: 10000 100000 1000000)
+# --smoke: one run at 10,000 files, for CI (checks the script, not the times).
+# BUILD names the build folder (default: build beside this folder).
+set -euo pipefail
+here="$(cd "$(dirname "$0")" && pwd)"
+bin="${BUILD:-$here/../build}/bin"
+runs=3
+sizes=()
+while [ $# -gt 0 ]; do
+  case "$1" in
+    --runs) runs="$2"; shift 2 ;;
+    --smoke) runs=1; sizes=(10000); shift ;;
+    *) sizes+=("$1"); shift ;;
+  esac
+done
+[ ${#sizes[@]} -gt 0 ] || sizes=(10000 100000 1000000)
+for tool in corvanel-cli window_bench; do
+  [ -x "$bin/$tool" ] || { echo "build first: $bin/$tool missing" >&2; exit 2; }
+done
+cli="$bin/corvanel-cli"
+scratch="${BENCH_DIR:-$here/out}/scratch"
+export QT_QPA_PLATFORM=offscreen
+
+median() { sort -n | awk '{a[NR]=$1} END {print a[int((NR+1)/2)]}'; }
+now() { date +%s.%N; }
+# seconds CMD...: wall time of one run (the command's exit status is ignored).
+seconds() { local t0; t0=$(now); "$@" >/dev/null 2>&1 || true; echo "$(now) - $t0" | bc -l; }
+# peak_kib CMD...: the command's peak resident memory.
+peak_kib() { { /usr/bin/time -f %M "$@" 2>&1 >/dev/null || true; } | tail -1; }
+
+table=()
+# add SIZE WHAT SECONDS REFERENCE_SECONDS PEAK_KIB LISTED
+add() {
+  local ratio="-" mem="-" per="-"
+  [ -n "$4" ] && ratio=$(printf '%.2f' "$(echo "$3 / $4" | bc -l)")
+  if [ -n "$5" ]; then
+    mem=$(printf '%.1f' "$(echo "$5 / 1024" | bc -l)")
+    per=$(printf '%.0f' "$(echo "$5 * 1024 / $6" | bc -l)")
+  fi
+  table+=("$(printf '| %9s | %-46s | %8.3f | %5s | %8s | %6s |' "$1" "$2" "$3" "$ratio" "$mem" "$per")")
+}
+
+# Fresh copies of both trees for a sync that changes them: hard links are
+# enough, since every tool measured replaces a file rather than writing into it.
+fresh() { rm -rf "$scratch"; mkdir -p "$scratch"; cp -al "$1/left" "$1/right" "$scratch/"; }
+
+sync_cli()   { "$cli" sync "$scratch/left" "$scratch/right"; }
+sync_rsync() { rsync -a --update "$scratch/left/" "$scratch/right/" && rsync -a --update "$scratch/right/" "$scratch/left/"; }
+sync_cp()    { cp -rpu --remove-destination "$scratch/left/." "$scratch/right/" &&
+               cp -rpu --remove-destination "$scratch/right/." "$scratch/left/"; }
+# timed_sync TREES KIND: median seconds over RUNS fresh copies.
+timed_sync() {
+  for _ in $(seq "$runs"); do fresh "$1"; sync; seconds "sync_$2"; done | median
+}
+
+for files in "${sizes[@]}"; do
+  trees="$("$here/gentrees.sh" "$files")"
+  L="$trees/left"; R="$trees/right"
+  listed=$(find "$L" "$R" -type f | wc -l)
+  "$cli" compare --json "$L" "$R" >/dev/null 2>&1 || true   # warm the cache
+
+  med() { for _ in $(seq "$runs"); do seconds "$@"; done | median; }
+  t_cli=$(med "$cli" compare --json "$L" "$R")
+  t_find=$(med find "$L" "$R" -type f -printf '%P %s %T@\n')
+  t_rsync=$(med rsync -rn --itemize-changes "$L/" "$R/")
+  add "$files" "compare: corvanel-cli compare --json" "$t_cli" "$t_find" "$(peak_kib "$cli" compare --json "$L" "$R")" "$listed"
+  add "$files" "compare: find -printf (floor)" "$t_find" "$t_find" "$(peak_kib find "$L" "$R" -type f -printf '%P %s %T@\n')" "$listed"
+  add "$files" "compare: rsync -rn --itemize-changes" "$t_rsync" "$t_find" "$(peak_kib rsync -rn --itemize-changes "$L/" "$R/")" "$listed"
+
+  s_cli=$(timed_sync "$trees" cli)
+  s_rsync=$(timed_sync "$trees" rsync)
+  s_cp=$(timed_sync "$trees" cp)
+  fresh "$trees"; m_sync=$(peak_kib "$cli" sync "$scratch/left" "$scratch/right")
+  "$cli" compare "$scratch/left" "$scratch/right" >/dev/null 2>&1 || echo "warning: sync left operations pending at $files files" >&2
+  add "$files" "sync differing: corvanel-cli sync" "$s_cli" "$s_cp" "$m_sync" "$listed"
+  add "$files" "sync differing: rsync -a --update, both ways" "$s_rsync" "$s_cp" "" ""
+  add "$files" "sync differing: cp -rpu, both ways (reference)" "$s_cp" "$s_cp" "" ""
+  rm -rf "$scratch"
+
+  if [ "$files" -eq 100000 ]; then
+    empty="$scratch/empty"
+    whole() { rm -rf "$scratch"; mkdir -p "$empty"; sync; seconds "$@"; }
+    w_cli=$(for _ in $(seq "$runs"); do whole "$cli" sync "$L" "$empty"; done | median)
+    w_rsync=$(for _ in $(seq "$runs"); do whole rsync -a "$L/" "$empty/"; done | median)
+    w_cp=$(for _ in $(seq "$runs"); do whole cp -rp "$L/." "$empty/"; done | median)
+    add "$files" "whole tree into empty: corvanel-cli sync" "$w_cli" "$w_cp" "" ""
+    add "$files" "whole tree into empty: rsync -a" "$w_rsync" "$w_cp" "" ""
+    add "$files" "whole tree into empty: cp -rp (reference)" "$w_cp" "$w_cp" "" ""
+    rm -rf "$scratch"
+  fi
+
+  out="$("$bin/window_bench" "$L" "$R" "$runs" 2>/dev/null)"
+  value() { echo "$out" | awk -v k="$1" '$1 == k {print $2}'; }
+  m_window=$(peak_kib "$bin/window_bench" "$L" "$R" 1 --window-only)
+  add "$files" "window: Compare click to both lists filled" "$(value window_seconds)" "$t_cli" "$m_window" "$listed"
+  add "$files" "window: engine alone, same process" "$(value engine_seconds)" "$t_cli" "" ""
+  add "$files" "window: scroll to the end" "$(value scroll_seconds)" "" "" ""
+  add "$files" "window: click on a row" "$(value click_seconds)" "" "" ""
+done
+
+echo "Corvanel at scale, $(date -u +%Y-%m-%d), $(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ //'), median of $runs"
+echo "ratio: against find (compare), cp (sync) or the command's compare (window); bytes/file: peak memory per file listed"
+echo
+echo "| files/side | measurement                                    |  seconds | ratio | peak MiB | bytes/file |"
+echo "|-----------:|------------------------------------------------|---------:|------:|---------:|-----------:|"
+printf '%s\n' "${table[@]}"
