@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Smoke test of the real program on a virtual X display: types two folders
-# into the combos, presses Compare, takes screenshots, presses Exit.
+# into the combos, presses Compare, Sync Wizard and OK, takes screenshots on
+# the way, checks the files were copied, presses Exit.
 #   scripts/smoke.sh [SHOT_DIR]        (default: build/smoke)
 # CORVANEL names the program (default: build/bin/corvanel beside this script).
 # Needs xvfb-run, xdotool and imagemagick's import and compare.
@@ -74,7 +75,30 @@ changed="$(compare -metric AE -extract "$list" "$shots/before-compare.png" "$sho
 [ "${changed%% *}" -gt 200 ] 2>/dev/null || fail "the left list did not change after Compare ($changed pixels)"
 echo "left list: $changed pixels changed"
 
-# Exit ends the program at once, with success.
+# Sync Wizard (1680 twips from the left) takes the window's place.
+click_at $((1680 / 15 + 48)) $((HEIGHT - 110 + 36))
+wizard="$(timeout 10 xdotool search --sync --onlyvisible --name '^Sync Wizard$' | head -1)" \
+  || fail "the Sync Wizard did not open"
+sleep 0.5
+import -window root "$shots/wizard.png"
+eval "$(xdotool getwindowgeometry --shell "$wizard")"
+echo "wizard $wizard at $X,$Y size ${WIDTH}x$HEIGHT"
+# OK: 1455 x 1095 twips at (120, H - 1670).
+click_at 56 $((HEIGHT - 111 + 36))
+message="$(timeout 20 xdotool search --sync --onlyvisible --name '^Congratulations$' | head -1)" \
+  || { import -window root "$shots/after-ok.png"; fail "no Congratulations message after OK"; }
+sleep 0.5
+import -window root "$shots/congratulations.png"
+xdotool key Return
+sleep 0.5
+cmp -s "$work/left/changed.txt" "$work/right/changed.txt" || fail "changed.txt was not copied"
+[ -f "$work/right/sub/left-only.txt" ] || fail "sub/left-only.txt was not copied"
+[ -f "$work/left/right-only.txt" ] || fail "right-only.txt was not copied"
+
+# Back in the main window: Exit ends the program at once, with success.
+window="$(timeout 10 xdotool search --sync --onlyvisible --name '^Corvanel$' | head -1)" \
+  || fail "the main window did not come back"
+eval "$(xdotool getwindowgeometry --shell "$window")"
 click_at $((3240 / 15 + 48)) $((HEIGHT - 110 + 36))
 for _ in $(seq 50); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
 if kill -0 "$pid" 2>/dev/null; then fail "Exit did not end the program"; fi
