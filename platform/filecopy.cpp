@@ -2,7 +2,9 @@
 
 #include "platform/paths.h"
 
+#include <dirent.h>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -98,6 +100,66 @@ std::string temporaryName(std::string_view name)
     result += kTemporaryMark;
     result += randomSuffix();
     return result;
+}
+
+// A name temporaryName() gives: "." + name + kTemporaryMark + 8 characters.
+bool isTemporaryName(std::string_view name)
+{
+    constexpr std::size_t kMarkLength = sizeof kTemporaryMark - 1;
+    if (name.size() < 2 + kMarkLength + 8 || name[0] != '.')
+        return false;
+    const std::string_view tail = name.substr(name.size() - kMarkLength - 8);
+    if (tail.substr(0, kMarkLength) != kTemporaryMark)
+        return false;
+    for (const char c : tail.substr(kMarkLength)) {
+        if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'z')))
+            return false;
+    }
+    return true;
+}
+
+// Locks the freshly created temporary and checks that the name still leads
+// to it.
+bool holdsTemporary(int dir, const std::string &name, int fd)
+{
+    struct stat byName, byFd;
+    return ::flock(fd, LOCK_EX | LOCK_NB) == 0 && ::fstat(fd, &byFd) == 0
+        && ::fstatat(dir, name.c_str(), &byName, AT_SYMLINK_NOFOLLOW) == 0 && byName.st_dev == byFd.st_dev
+        && byName.st_ino == byFd.st_ino;
+}
+
+// Removes the temporaries in the folder that no live copy holds: a run that
+// is killed mid-copy leaves its one temporary behind, never a destination
+// half-written. A temporary that is being written is locked and stays.
+void removeLeftoverTemporaries(int dir)
+{
+    const int listFd = ::openat(dir, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (listFd < 0)
+        return;
+    DIR *listing = ::fdopendir(listFd);
+    if (!listing) {
+        ::close(listFd);
+        return;
+    }
+    std::vector<std::string> found;
+    while (const dirent *entry = ::readdir(listing)) {
+        if ((entry->d_type == DT_REG || entry->d_type == DT_UNKNOWN) && isTemporaryName(entry->d_name))
+            found.emplace_back(entry->d_name);
+    }
+    ::closedir(listing);
+    for (const std::string &name : found) {
+        Fd file(::openat(dir, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+        struct stat st;
+        if (!file.valid() || ::fstat(file.get(), &st) != 0 || !S_ISREG(st.st_mode))
+            continue;
+        if (::flock(file.get(), LOCK_EX | LOCK_NB) != 0)
+            continue;
+        // Still the file that was locked, not one that took its name since.
+        struct stat now;
+        if (::fstatat(dir, name.c_str(), &now, AT_SYMLINK_NOFOLLOW) == 0 && now.st_dev == st.st_dev
+            && now.st_ino == st.st_ino)
+            ::unlinkat(dir, name.c_str(), 0);
+    }
 }
 
 bool isUsableName(std::string_view name)
@@ -318,7 +380,12 @@ bool FileCopier::stage(const CopyRequest &request, CopyError *error, const Bytes
         if (!folder.valid())
             return false;
         struct stat folderInfo;
-        const dev_t device = ::fstat(folder.get(), &folderInfo) == 0 ? folderInfo.st_dev : 0;
+        const bool known = ::fstat(folder.get(), &folderInfo) == 0;
+        const dev_t device = known ? folderInfo.st_dev : 0;
+        // Once per folder and run: the leftovers of a run that was killed
+        // while it copied into this folder.
+        if (known && m_cleared.insert({std::uint64_t(folderInfo.st_dev), std::uint64_t(folderInfo.st_ino)}).second)
+            removeLeftoverTemporaries(folder.get());
         m_folder = std::make_shared<const Folder>(Folder{std::move(folder), device});
         m_folderKey = folderKey;
     }
@@ -351,6 +418,11 @@ bool FileCopier::stage(const CopyRequest &request, CopyError *error, const Bytes
         staged.file = Fd(::openat(dir, staged.temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
         if (!staged.file.valid() && errno != EEXIST)
             return failErrno(error, "cannot write in the destination folder");
+        // Held until the temporary is renamed or removed, so that no other
+        // run takes it for the leftover of a killed one. A run that is
+        // clearing it holds the lock, or has already taken the name away.
+        if (staged.file.valid() && !holdsTemporary(dir, staged.temporary, staged.file.get()))
+            staged.file.reset();
     }
     if (!staged.file.valid())
         return fail(error, EEXIST, "cannot find a free temporary name in the destination folder");

@@ -4,7 +4,9 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 // Replacing files without ever exposing a half-written one. A replacement
@@ -16,6 +18,11 @@
 // A new file is written the same way as an unnamed file where the file
 // system allows, and linked in under its name at the end, which fails if
 // anything has taken the name meanwhile. Paths are native bytes.
+//
+// A program killed in the middle leaves no destination half-written, only
+// the temporaries it had not yet renamed into place (hidden, so no scan lists
+// them). Each is locked while it exists; the next copy into that folder
+// removes those that no one holds.
 namespace platform {
 
 enum class ExistingDestination {
@@ -81,6 +88,7 @@ private:
     std::string m_folderKey;
     std::int64_t m_stagedBytes = 0;
     std::vector<char> m_buffer;
+    std::set<std::pair<std::uint64_t, std::uint64_t>> m_cleared; // folders rid of leftovers, by device and inode
 };
 
 // One copy, staged and committed at once.

@@ -298,3 +298,30 @@ TEST(FileCopy, FullFileSystemKeepsTheOldFile)
         << error.reason;
     EXPECT_EQ(dir.read("small/little.txt"), "fits");
 }
+
+TEST(FileCopy, LeftoversOfAKilledRunGoButATemporaryBeingWrittenStays)
+{
+    TestDir dir;
+    const std::string from = dir.file("from.txt", "new");
+    dir.file("side/to.txt", "old");
+    // Another copy is writing into the folder and has not finished.
+    platform::FileCopier busy;
+    CopyError error;
+    ASSERT_TRUE(busy.stage(request(from, dir.path("side/busy.txt")), &error)) << error.reason;
+    // What a killed run leaves: a temporary nobody holds, under the name it
+    // would have had, beside a file the user named alike by chance.
+    dir.file("side/.to.txt.corvanel-k1ll3d00", "half of it");
+    dir.file("side/.notes.corvanel-draft", "the user's own");
+    ASSERT_EQ(hiddenEntries(dir.path("side")).size(), 3u);
+
+    ASSERT_TRUE(CopyFileSafely(request(from, dir.path("side/to.txt")), &error)) << error.reason;
+    EXPECT_FALSE(dir.exists("side/.to.txt.corvanel-k1ll3d00"));
+    EXPECT_TRUE(dir.exists("side/.notes.corvanel-draft"));
+    ASSERT_EQ(hiddenEntries(dir.path("side")).size(), 2u) << "the busy copy's temporary stays";
+
+    bool landed = false;
+    busy.commit([&](std::size_t, const CopyError *e) { landed = e == nullptr; });
+    EXPECT_TRUE(landed);
+    EXPECT_EQ(dir.read("side/busy.txt"), "new");
+    EXPECT_EQ(dir.read("side/to.txt"), "new");
+}
