@@ -12,6 +12,9 @@ namespace {
 // keep fewer temporaries around and report progress in smaller steps.
 constexpr std::size_t kBatchFiles = 128;
 constexpr std::int64_t kBatchBytes = 64 << 20;
+// A file this large goes in a batch of its own: it takes long enough to copy
+// that a program killed meanwhile should leave only its temporary behind.
+constexpr std::int64_t kLargeFile = 8 << 20;
 
 std::string plural(std::size_t n, const char *one, const char *many)
 {
@@ -46,9 +49,11 @@ SyncReport RunSyncJobs(const std::vector<SyncJob> &jobs, const SyncProgressCallb
 
     SyncProgress state;
     state.filesTotal = jobs.size();
-    for (const SyncJob &job : jobs) {
-        if (const auto status = platform::StatFile(job.from); status && status->size > 0)
-            state.bytesTotal += status->size;
+    std::vector<std::int64_t> sizes(jobs.size(), 0);
+    for (std::size_t i = 0; i < jobs.size(); ++i) {
+        if (const auto status = platform::StatFile(jobs[i].from); status && status->size > 0)
+            sizes[i] = status->size;
+        state.bytesTotal += sizes[i];
     }
     bool keepGoing = true;
     const auto report_ = [&] {
@@ -79,6 +84,9 @@ SyncReport RunSyncJobs(const std::vector<SyncJob> &jobs, const SyncProgressCallb
     std::size_t next = 0;
     for (; next < jobs.size() && keepGoing; ++next) {
         const SyncJob &job = jobs[next];
+        const bool large = sizes[next] >= kLargeFile;
+        if (large && copier.stagedCount() > 0)
+            commit();
         state.currentFile = job.from;
         platform::CopyRequest request;
         request.from = job.from;
@@ -100,7 +108,7 @@ SyncReport RunSyncJobs(const std::vector<SyncJob> &jobs, const SyncProgressCallb
             ++state.filesDone;
             report_();
         }
-        if (copier.stagedCount() >= kBatchFiles || copier.stagedBytes() >= kBatchBytes)
+        if (large || copier.stagedCount() >= kBatchFiles || copier.stagedBytes() >= kBatchBytes)
             commit();
     }
     // Whatever was staged is complete: a stop request still lets it land.
