@@ -1,6 +1,10 @@
 // Messy real-world trees through the command-line tool: nothing may hang,
 // crash or go missing, whatever the tree holds.
 
+#include "clirun.h"
+
+#include "compare/comparefolders.h"
+#include "platform/paths.h"
 #include "support/testdir.h"
 
 #include <QJsonArray>
@@ -17,6 +21,8 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <filesystem>
+#include <map>
 #include <set>
 
 namespace {
@@ -50,13 +56,36 @@ QString q(const std::string &s)
     return QFile::decodeName(QByteArray::fromStdString(s));
 }
 
-std::set<QString> leftNames(const Result &r)
+std::set<QString> leftNames(const QByteArray &json)
 {
     std::set<QString> names;
-    const QJsonObject doc = QJsonDocument::fromJson(r.out).object();
+    const QJsonObject doc = QJsonDocument::fromJson(json).object();
     for (const auto &v : doc["left"].toObject()["rows"].toArray())
         names.insert(v.toObject()["name"].toString());
     return names;
+}
+
+// Name to size text of one side's rows.
+std::map<QString, QString> sizesByName(const QByteArray &json, const char *side)
+{
+    std::map<QString, QString> sizes;
+    const QJsonObject doc = QJsonDocument::fromJson(json).object();
+    for (const auto &v : doc[side].toObject()["rows"].toArray())
+        sizes[v.toObject()["name"].toString()] = v.toObject()["size"].toString();
+    return sizes;
+}
+
+// Every name below root, as bytes, with the content of each file.
+std::map<std::string, std::string> treeBytes(const TestDir &dir)
+{
+    std::map<std::string, std::string> tree;
+    std::error_code ec;
+    for (auto it = std::filesystem::recursive_directory_iterator(dir.root(), ec);
+         !ec && it != std::filesystem::recursive_directory_iterator(); it.increment(ec)) {
+        const std::string relative = it->path().native().substr(dir.root().size() + 1);
+        tree[relative] = it->is_regular_file() ? dir.read(relative) : std::string("<folder>");
+    }
+    return tree;
 }
 
 TEST(HostileTrees, SpecialFilesAndLinksNeitherHangNorLeaveTheRoot)
@@ -82,7 +111,7 @@ TEST(HostileTrees, SpecialFilesAndLinksNeitherHangNorLeaveTheRoot)
     ::close(s);
     ASSERT_TRUE(r.finished);
     EXPECT_EQ(r.exitCode, 1);
-    EXPECT_EQ(leftNames(r), std::set<QString>{"sub/a.txt"});
+    EXPECT_EQ(leftNames(r.out), std::set<QString>{"sub/a.txt"});
 }
 
 TEST(HostileTrees, AwkwardNamesAreListedAndMatchedByteForByte)
@@ -105,7 +134,7 @@ TEST(HostileTrees, AwkwardNamesAreListedAndMatchedByteForByte)
     for (const auto &v : rows)
         EXPECT_EQ(v.toObject()["status"].toString(), "Older") << v.toObject()["name"].toString().toStdString();
     EXPECT_EQ(doc["operations"].toArray().size(), int(names.size()));
-    EXPECT_TRUE(leftNames(r).count(QString::fromUtf8("new\nline.txt")));
+    EXPECT_TRUE(leftNames(r.out).count(QString::fromUtf8("new\nline.txt")));
 }
 
 TEST(HostileTrees, LongPathsAndCrowdedFolders)
@@ -125,7 +154,7 @@ TEST(HostileTrees, LongPathsAndCrowdedFolders)
     }
     const Result r = runCli({"compare", "--json", q(left.root()), q(right.root())});
     ASSERT_TRUE(r.finished);
-    const auto names = leftNames(r);
+    const auto names = leftNames(r.out);
     EXPECT_EQ(names.size(), std::size_t(crowd + 1));
     EXPECT_TRUE(names.count(q(deep + "deep.txt")));
     // More operations than the list holds: all rows still get their status.
@@ -162,6 +191,161 @@ TEST(HostileTrees, RootsWithTrailingSeparatorsOrRelative)
     const QJsonObject relOp = rel["operations"].toArray()[0].toObject();
     EXPECT_EQ(relOp["source"].toString(), "data/x/data/y.txt");
     EXPECT_EQ(relOp["copy_to"].toString(), q(right.path("data/x/data/y.txt")));
+}
+
+TEST(HostileTrees, UnreadableFilesAndFoldersAsAnOrdinaryUser)
+{
+    ASSERT_EQ(::geteuid(), 0u) << "the test needs root to switch to nobody";
+    TestDir left, right;
+    for (const TestDir *dir : {&left, &right})
+        ::chmod(dir->root().c_str(), 0755);
+    ASSERT_EQ(::chown(right.root().c_str(), 65534, 65534), 0);
+    left.file("open.txt", "readable");
+    left.file("locked.txt", "no one but root reads this");
+    left.file("closed/hidden-inside.txt", "x");
+    left.file("no-search/listed-but-unreachable.txt", "x");
+    left.file("no-search/deeper/b.txt", "x");
+    ::chmod(left.path("locked.txt").c_str(), 0);
+    ::chmod(left.path("closed").c_str(), 0);
+    ::chmod(left.path("no-search").c_str(), 0644);
+
+    const clirun::Result compared = clirun::runAsNobody({"compare", "--json", q(left.root()), q(right.root())});
+    ASSERT_TRUE(compared.finished);
+    EXPECT_EQ(compared.exitCode, 1) << compared.err.constData();
+    const std::map<QString, QString> expected = {{"open.txt", "8 bytes"}, {"locked.txt", ""}};
+    EXPECT_EQ(sizesByName(compared.out, "left"), expected) << compared.out.constData();
+
+    // Syncing as that user: the file it may not read is the one failure.
+    const clirun::Result synced = clirun::runAsNobody({"sync", q(left.root()), q(right.root())});
+    ASSERT_TRUE(synced.finished);
+    EXPECT_EQ(synced.exitCode, 1);
+    EXPECT_TRUE(synced.out.contains(QByteArray::fromStdString(
+        "FAILED: " + left.path("locked.txt") + " copied to " + right.path("locked.txt")
+        + ": cannot read the source: Permission denied")))
+        << synced.out.constData();
+    EXPECT_TRUE(synced.err.contains("1 of 2 file operations failed. 1 was carried out.")) << synced.err.constData();
+    EXPECT_EQ(right.read("open.txt"), "readable");
+    EXPECT_FALSE(right.exists("locked.txt"));
+    EXPECT_TRUE(clirun::hiddenEntries(right.root()).empty());
+}
+
+TEST(HostileTrees, AwkwardNamesAreCopiedByteForByte)
+{
+    TestDir left, right;
+    const std::vector<std::string> names = {
+        "with space.txt", "comma,in,name.txt", "quote\"d'.txt", "back\\slash.txt", "-leading-dash.txt",
+        "--json", "-h", "new\nline.txt", "latin1-\xE9\xE8.txt", "tab\tname", "\xff\xfe not UTF-8",
+        "ünïcødé.txt", "sub \xC3(/-dash \n folder/inner.txt",
+    };
+    const auto older = TestDir::time(2020, 1, 1), newer = TestDir::time(2022, 1, 1);
+    for (std::size_t i = 0; i < names.size(); ++i) {
+        // Every other name is replaced on the right, the rest are new there.
+        left.file(names[i], "left " + std::to_string(i) + " " + names[i], newer);
+        if (i % 2 == 0)
+            right.file(names[i], "old", older);
+    }
+    right.file("right only \x80\n.txt", "from the right");
+
+    const clirun::Result r = clirun::run({"sync", "--", q(left.root()), q(right.root())});
+    ASSERT_TRUE(r.finished);
+    EXPECT_EQ(r.exitCode, 0) << r.out.constData() << r.err.constData();
+    EXPECT_EQ(treeBytes(left), treeBytes(right));
+    EXPECT_EQ(right.read("\xff\xfe not UTF-8"), "left 10 \xff\xfe not UTF-8");
+    EXPECT_EQ(left.read("right only \x80\n.txt"), "from the right");
+    const clirun::Result again = clirun::run({"compare", "--", q(left.root()), q(right.root())});
+    EXPECT_EQ(again.exitCode, 0) << again.out.constData();
+}
+
+// The file-system root itself, without scanning the real one: the program
+// runs in a small tree made the root with chroot. Its loader and libraries
+// lie in a hidden folder, which no scan lists.
+TEST(HostileTrees, FileSystemRootAsTheRoot)
+{
+#if defined(__SANITIZE_ADDRESS__)
+    GTEST_SKIP() << "the sanitizer runtime reads /proc, which would have to be part of the scanned root; the "
+                    "joining at the root is checked by FileSystemRootJoinsWithOneSeparator";
+#endif
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "chroot needs root; FileSystemRootJoinsWithOneSeparator checks the joining";
+    TestDir root;
+    root.file("top.txt", "newer and longer", TestDir::time(2022, 1, 1));
+    root.file("sub/inner.txt", "in");
+    root.file("r/top.txt", "old", TestDir::time(2020, 1, 1));
+    const std::string runtime = root.folder(".rt");
+    QProcess ldd;
+    ldd.start(QStringLiteral("ldd"), {clirun::program()});
+    ASSERT_TRUE(ldd.waitForFinished(30000));
+    std::vector<std::string> files = {clirun::program().toStdString()};
+    for (const QByteArray &line : ldd.readAllStandardOutput().split('\n')) {
+        const int slash = line.indexOf('/');
+        if (slash >= 0)
+            files.push_back(line.mid(slash, line.indexOf(' ', slash) - slash).trimmed().toStdString());
+    }
+    std::string loader;
+    for (const std::string &file : files) {
+        const std::string name = std::filesystem::path(file).filename();
+        std::error_code ec;
+        std::filesystem::create_hard_link(std::filesystem::canonical(file), runtime + "/" + name, ec);
+        if (ec)
+            std::filesystem::copy_file(std::filesystem::canonical(file), runtime + "/" + name);
+        if (name.rfind("ld-linux", 0) == 0)
+            loader = "/.rt/" + name;
+    }
+    ASSERT_FALSE(loader.empty()) << "no dynamic loader among " << files.size() << " files";
+
+    for (const char *rootText : {"/", "///"}) {
+        SCOPED_TRACE(rootText);
+        QProcess process;
+        process.start(QStringLiteral("chroot"), {q(root.root()), q(loader), "--library-path", "/.rt",
+                                                 "/.rt/corvanel-cli", "compare", "--json", rootText, "/r/"});
+        const clirun::Result r = clirun::collect(process, 60000);
+        ASSERT_TRUE(r.finished);
+        ASSERT_EQ(r.exitCode, 1) << r.out.constData() << r.err.constData();
+        const QJsonObject doc = QJsonDocument::fromJson(r.out).object();
+        EXPECT_EQ(doc["left"].toObject()["root"].toString(), "/");
+        EXPECT_EQ(doc["right"].toObject()["root"].toString(), "/r");
+        const std::set<QString> expected = {"top.txt", "sub/inner.txt", "r/top.txt"};
+        EXPECT_EQ(leftNames(r.out), expected);
+        std::set<QString> operations;
+        for (const auto &v : doc["operations"].toArray()) {
+            const QJsonObject op = v.toObject();
+            operations.insert(op["source"].toString() + " " + op["action"].toString() + " "
+                              + op["destination"].toString() + " -> " + op["copy_to"].toString());
+        }
+        const std::set<QString> expectedOperations = {
+            "/top.txt overwrites /r/top.txt -> /r/top.txt",
+            "/sub/inner.txt copied to /r/ -> /r/sub/inner.txt",
+            "/r/top.txt copied to /r/ -> /r/r/top.txt",
+        };
+        EXPECT_EQ(operations, expectedOperations);
+    }
+}
+
+TEST(HostileTrees, FileSystemRootJoinsWithOneSeparator)
+{
+    EXPECT_EQ(platform::TrimTrailingSeparators("///"), "/");
+    EXPECT_EQ(platform::WithSeparator("/"), "/");
+    Comparison comparison;
+    comparison.leftRoot = "/";
+    comparison.rightRoot = "/mnt/r";
+    ResultRow row;
+    row.name = "sub/a.txt";
+    row.size = 1;
+    comparison.left.push_back(row);
+    PendingOperationList operations;
+    MatchRows(comparison, operations);
+    ASSERT_EQ(operations.count(), 1);
+    EXPECT_EQ(operations[0].source, "/sub/a.txt");
+    EXPECT_EQ(operations[0].copyTo, "/mnt/r/sub/a.txt");
+
+    comparison = Comparison();
+    comparison.leftRoot = "/mnt/l";
+    comparison.rightRoot = "/";
+    comparison.left.push_back(row);
+    operations.reset();
+    MatchRows(comparison, operations);
+    EXPECT_EQ(operations[0].destination, "/");
+    EXPECT_EQ(operations[0].copyTo, "/sub/a.txt");
 }
 
 } // namespace
