@@ -246,7 +246,10 @@ int main(int argc, char *argv[])
     }
     const std::string command = args[0];
     args.erase(args.begin());
+    // After "--" a folder may be called "-h".
     for (const std::string &arg : args) {
+        if (arg == "--")
+            break;
         if (arg == "--help" || arg == "-h") {
             std::fputs(kUsage, stdout);
             return 0;

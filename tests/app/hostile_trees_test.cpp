@@ -256,6 +256,19 @@ TEST(HostileTrees, AwkwardNamesAreCopiedByteForByte)
     EXPECT_EQ(again.exitCode, 0) << again.out.constData();
 }
 
+TEST(HostileTrees, FoldersNamedLikeOptionsAfterTheSeparator)
+{
+    TestDir dir;
+    dir.file("-h/a.txt", "a");
+    dir.folder("--json");
+    // Before, "-h" after "--" printed the help instead of comparing.
+    const clirun::Result r = clirun::run({"compare", "--", "-h", "--json"}, q(dir.root()));
+    ASSERT_TRUE(r.finished);
+    EXPECT_EQ(r.exitCode, 1) << r.out.constData() << r.err.constData();
+    EXPECT_FALSE(r.out.contains("Usage:")) << r.out.constData();
+    EXPECT_TRUE(r.out.contains("-h/a.txt")) << r.out.constData();
+}
+
 // The file-system root itself, without scanning the real one: the program
 // runs in a small tree made the root with chroot. Its loader and libraries
 // lie in a hidden folder, which no scan lists.
