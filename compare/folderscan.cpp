@@ -7,11 +7,6 @@
 
 namespace {
 
-struct PendingFolder
-{
-    std::string relative; // ends with the separator, or is empty for the root
-};
-
 void call(const std::function<void()> &hook)
 {
     if (hook)
@@ -34,40 +29,46 @@ bool ListFiles(const std::string &folder, const std::string &relative, std::vect
     }, subfolders);
 }
 
-void FillResultList(std::vector<ResultRow> &rows, const std::string &rootText, const ScanHooks &hooks)
+void ListSubfolders(const std::string &rootText, const FolderLister &list, const ScanHooks &hooks)
 {
-    if (rootText.empty())
-        return;
     const std::string root = platform::WithSeparator(platform::TrimTrailingSeparators(rootText));
-    if (hooks.setCaption)
-        hooks.setCaption(std::string(kProductName) + kLoadingSuffix);
-
     // One enumeration per folder gives both its files and its subfolders; the
     // rows come out in the order of a walk that queues every folder first and
     // lists files afterwards, since each folder's files precede its subtree.
-    std::vector<PendingFolder> stack;
-    stack.push_back({std::string()});
+    std::vector<std::string> stack;
+    stack.emplace_back();
     std::vector<std::string> subfolders;
     std::string full;
     while (!stack.empty()) {
-        PendingFolder current = std::move(stack.back());
+        const std::string relative = std::move(stack.back());
         stack.pop_back();
         call(hooks.setWaitPointer);
         call(hooks.yield);
 
         full = root;
-        full += current.relative;
+        full += relative;
         subfolders.clear();
-        ListFiles(full, current.relative, rows, subfolders);
+        list(full, relative, subfolders);
 
         for (auto it = subfolders.rbegin(); it != subfolders.rend(); ++it) {
-            std::string relative = current.relative;
-            relative += *it;
-            relative += platform::kSeparator;
-            stack.push_back({std::move(relative)});
+            std::string below = relative;
+            below += *it;
+            below += platform::kSeparator;
+            stack.push_back(std::move(below));
         }
     }
+}
 
+void FillResultList(std::vector<ResultRow> &rows, const std::string &rootText, const ScanHooks &hooks)
+{
+    if (rootText.empty())
+        return;
+    if (hooks.setCaption)
+        hooks.setCaption(std::string(kProductName) + kLoadingSuffix);
+    ListSubfolders(rootText, [&rows](const std::string &full, const std::string &relative,
+                                     std::vector<std::string> &subfolders) {
+        ListFiles(full, relative, rows, subfolders);
+    }, hooks);
     if (hooks.setCaption)
         hooks.setCaption(kProductName);
 }

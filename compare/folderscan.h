@@ -30,3 +30,13 @@ void FillResultList(std::vector<ResultRow> &rows, const std::string &root, const
 // cannot be listed (nothing is appended then).
 bool ListFiles(const std::string &folder, const std::string &relative, std::vector<ResultRow> &rows,
                std::vector<std::string> &subfolders);
+
+// Walks root and every folder below it, depth first, each folder before its
+// own subfolders and siblings in enumeration order, yielding once per folder.
+// list is given each folder's full path and its path relative to root (ending
+// with the separator; empty for root itself) and appends the names of the
+// folder's subfolders, which the walk then visits. Links to folders are never
+// among them, so the walk neither loops nor leaves root.
+using FolderLister = std::function<void(const std::string &full, const std::string &relative,
+                                        std::vector<std::string> &subfolders)>;
+void ListSubfolders(const std::string &root, const FolderLister &list, const ScanHooks &hooks = {});
