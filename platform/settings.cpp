@@ -1,94 +1,72 @@
 #include "platform/settings.h"
 
 #include <QDir>
-#include <QFile>
-#include <QLockFile>
+
+#ifdef _WIN32
 #include <QSettings>
 #include <QStringList>
 
+#include <memory>
+#else
+#include "platform/inifile.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QLockFile>
+#include <QSaveFile>
+
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
-#include <cstdlib>
-#include <memory>
 #include <optional>
+#endif
 
 namespace platform {
 namespace {
 
 const char kApplication[] = "Quillmark";
 const char kSection[] = "Corvanel";
-// Another instance holds the lock only while it writes a few hundred bytes.
-constexpr int kLockWaitMs = 1000;
 
-// Built afresh for every call so that a store edited by hand, or a config
-// folder moved by a test, is always read as it stands now.
+#ifdef _WIN32
+// Built afresh for every call so that the registry is always read as it
+// stands now.
 std::unique_ptr<QSettings> openStore()
 {
-#ifdef _WIN32
     auto store = std::make_unique<QSettings>(QSettings::NativeFormat, QSettings::UserScope,
                                              QString::fromLatin1(kApplication));
-#else
-    auto store = std::make_unique<QSettings>(SettingsLocation(), QSettings::IniFormat);
-#endif
     store->beginGroup(QString::fromLatin1(kSection));
     return store;
 }
+#else
+// Another program holds the lock only while it writes a few hundred bytes.
+constexpr int kLockWaitMs = 1000;
+// Far beyond any history a person enters; a larger file is no store of ours.
+constexpr qint64 kMaxStoreBytes = 64 << 20;
 
-#ifndef _WIN32
-// QSettings opens whatever stands at the store's path: a FIFO there would
-// block every read for good. Only a regular file (or none yet) is a store.
 bool isRegularOrAbsent(const QString &path)
 {
     struct stat st;
     return ::stat(QFile::encodeName(path).constData(), &st) != 0 ? errno == ENOENT : S_ISREG(st.st_mode);
 }
 
-// Changes with every write of the file, whether in place or by a rename.
-struct FileStamp
+// The store's bytes; empty for a store not yet written, nothing for one
+// that cannot be read. Only a regular file is read: a FIFO at that path
+// would block for good.
+std::optional<QByteArray> readStore()
 {
-    dev_t device;
-    ino_t inode;
-    off_t size;
-    timespec changed;
-
-    bool operator==(const FileStamp &other) const
-    {
-        return device == other.device && inode == other.inode && size == other.size
-            && changed.tv_sec == other.changed.tv_sec && changed.tv_nsec == other.changed.tv_nsec;
-    }
-};
-
-std::optional<FileStamp> stampOf(const QString &path)
-{
-    struct stat st;
-    if (::stat(QFile::encodeName(path).constData(), &st) != 0)
-        return std::nullopt;
-    return FileStamp{st.st_dev, st.st_ino, st.st_size, st.st_ctim};
-}
-
-bool storeIsUsable()
-{
-    return isRegularOrAbsent(SettingsLocation());
-}
-
-// QSettings waits without end for its lock file when it can neither take
-// nor clear it (a folder or an immutable file at that name). Taking the same
-// lock first, for a bounded time, turns that into a failed write; anything
-// but a file at that name fails at once. The lock is let go again before
-// QSettings takes it, since a lock file is not re-entrant. Other failures
-// (no config folder yet) fail QSettings' own lock at once.
-bool lockIsObtainable()
-{
-    const QString path = SettingsLocation() + QStringLiteral(".lock");
+    const QString path = SettingsLocation();
     if (!isRegularOrAbsent(path))
-        return false;
-    QLockFile lock(path);
-    if (lock.tryLock(kLockWaitMs)) {
-        lock.unlock();
-        return true;
-    }
-    return lock.error() != QLockFile::LockFailedError;
+        return std::nullopt;
+    QFile file(path);
+    if (!file.exists())
+        return QByteArray();
+    if (!file.open(QIODevice::ReadOnly) || file.size() > kMaxStoreBytes)
+        return std::nullopt;
+    QByteArray content = file.readAll();
+    if (file.error() != QFileDevice::NoError)
+        return std::nullopt;
+    return content;
 }
 #endif
 
@@ -108,54 +86,72 @@ QString SettingsLocation()
 
 QString ReadSetting(const QString &key)
 {
-#ifndef _WIN32
-    if (!storeIsUsable())
-        return QString();
-#endif
+#ifdef _WIN32
     const QVariant value = openStore()->value(key);
-    // A value edited by hand without quotes and holding commas comes back as
-    // a list; joining it restores the text that was typed.
+    // A value holding commas may come back as a list; joining it restores
+    // the text.
     if (value.typeId() == QMetaType::QStringList)
         return value.toStringList().join(QLatin1Char(','));
     return value.toString();
+#else
+    const std::optional<QByteArray> content = readStore();
+    if (!content)
+        return QString();
+    return IniValue(*content, QString::fromLatin1(kSection), key).value_or(QString());
+#endif
 }
 
 bool HasSetting(const QString &key)
 {
-#ifndef _WIN32
-    if (!storeIsUsable())
-        return false;
-#endif
+#ifdef _WIN32
     return openStore()->contains(key);
+#else
+    const std::optional<QByteArray> content = readStore();
+    return content && IniValue(*content, QString::fromLatin1(kSection), key).has_value();
+#endif
 }
 
 bool WriteSetting(const QString &key, const QString &value)
 {
-#ifndef _WIN32
-    if (!storeIsUsable() || !lockIsObtainable())
-        return false;
-#endif
+#ifdef _WIN32
     auto store = openStore();
     if (!store->isWritable())
         return false;
-#ifndef _WIN32
-    const std::optional<FileStamp> before = stampOf(SettingsLocation());
-#endif
     store->setValue(key, value);
     store->sync();
-    switch (store->status()) {
-    case QSettings::NoError:
-        return true;
-#ifndef _WIN32
-    case QSettings::FormatError:
-        // The file was malformed when it was read, and that error hides
-        // whether the well-formed one replacing it got written: the file
-        // itself tells.
-        return stampOf(SettingsLocation()) != before;
-#endif
-    default:
+    return store->status() == QSettings::NoError;
+#else
+    const QString path = SettingsLocation();
+    if (!QDir().mkpath(QFileInfo(path).absolutePath()))
         return false;
-    }
+    // Read, changed and replaced under the lock that QSettings takes too, so
+    // that another program writing the same file loses nothing. A folder or
+    // an immutable file at the lock's name would keep it for good: the wait
+    // is bounded.
+    const QString lockPath = path + QStringLiteral(".lock");
+    if (!isRegularOrAbsent(lockPath))
+        return false;
+    QLockFile lock(lockPath);
+    if (!lock.tryLock(kLockWaitMs))
+        return false;
+
+    // A store the user may not write stays as it is, whatever its folder allows.
+    if (QFileInfo::exists(path) && ::access(QFile::encodeName(path).constData(), W_OK) != 0)
+        return false;
+    const std::optional<QByteArray> content = readStore();
+    if (!content)
+        return false;
+    const std::optional<QByteArray> changed = IniWithValue(*content, QString::fromLatin1(kSection), key, value);
+    if (!changed)
+        return false;
+    // Written beside it and renamed into place once on the disk: the store
+    // is never seen half-written.
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly))
+        return false;
+    file.write(*changed);
+    return file.commit();
+#endif
 }
 
 } // namespace platform
