@@ -303,25 +303,6 @@ int renameNoReplace(int dir, const char *from, const char *to)
     return renameNoReplaceByPlaceholder(dir, from, to);
 }
 
-// Linking an unnamed file into a folder goes through /proc for an ordinary
-// user; root may link the descriptor itself.
-bool canLinkAnonymousFiles()
-{
-    static const bool can = ::geteuid() == 0 || ::access("/proc/self/fd", F_OK) == 0;
-    return can;
-}
-
-int linkAnonymousFile(int fd, int dir, const char *name)
-{
-    char path[64];
-    std::snprintf(path, sizeof path, "/proc/self/fd/%d", fd);
-    if (::linkat(AT_FDCWD, path, dir, name, AT_SYMLINK_FOLLOW) == 0)
-        return 0;
-    if (errno != ENOENT || ::geteuid() != 0)
-        return -1;
-    return ::linkat(fd, "", dir, name, AT_EMPTY_PATH);
-}
-
 } // namespace
 
 struct FileCopier::Folder
@@ -405,14 +386,11 @@ bool FileCopier::stage(const CopyRequest &request, CopyError *error, const Bytes
             return fail(error, EACCES, "the destination is read-only");
     }
 
-    // A new file is written as an unnamed one and linked in under its name
-    // at the end: the name never shows partial content, linking fails if
-    // anything took the name meanwhile, and a crash leaves nothing behind.
-    if (request.existing == ExistingDestination::Keep && canLinkAnonymousFiles()) {
-        staged.file = Fd(::openat(dir, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600));
-        if (!staged.file.valid() && errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL)
-            return failErrno(error, "cannot write in the destination folder");
-    }
+    // Every copy is written under a hidden temporary name and renamed into
+    // place when complete; a new file's rename refuses to replace anything
+    // that took the name meanwhile. (Unnamed files linked in at the end
+    // would do the same, but each one open costs the file system far more
+    // while a batch of them waits to be linked.)
     for (int attempt = 0; attempt < 100 && !staged.file.valid(); ++attempt) {
         staged.temporary = temporaryName(staged.name);
         staged.file = Fd(::openat(dir, staged.temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
@@ -428,8 +406,7 @@ bool FileCopier::stage(const CopyRequest &request, CopyError *error, const Bytes
         return fail(error, EEXIST, "cannot find a free temporary name in the destination folder");
 
     const auto abandon = [&](int code, const std::string &reason) {
-        if (!staged.temporary.empty())
-            ::unlinkat(dir, staged.temporary.c_str(), 0);
+        ::unlinkat(dir, staged.temporary.c_str(), 0);
         return fail(error, code, reason);
     };
     const auto abandonErrno = [&](const std::string &what) {
@@ -525,8 +502,7 @@ void FileCopier::commit(const std::function<void(std::size_t, const CopyError *)
         if (!flushed && ::fsync(s.file.get()) != 0 && errno != EINVAL && errno != EROFS)
             ok = failErrno(&error, "cannot write the destination");
         if (ok) {
-            const int rc = s.temporary.empty() ? linkAnonymousFile(s.file.get(), dir, s.name.c_str())
-                : s.existing == ExistingDestination::Keep
+            const int rc = s.existing == ExistingDestination::Keep
                 ? renameNoReplace(dir, s.temporary.c_str(), s.name.c_str())
                 : ::renameat(dir, s.temporary.c_str(), dir, s.name.c_str());
             if (rc != 0) {
@@ -539,7 +515,7 @@ void FileCopier::commit(const std::function<void(std::size_t, const CopyError *)
             }
         }
         s.file.reset();
-        if (!ok && !s.temporary.empty())
+        if (!ok)
             ::unlinkat(dir, s.temporary.c_str(), 0);
         s.temporary.clear();
         if (done)
@@ -553,8 +529,7 @@ void FileCopier::discard()
 {
     for (Staged &s : m_staged) {
         s.file.reset();
-        if (!s.temporary.empty())
-            ::unlinkat(s.folder->fd.get(), s.temporary.c_str(), 0);
+        ::unlinkat(s.folder->fd.get(), s.temporary.c_str(), 0);
     }
     m_staged.clear();
     m_stagedBytes = 0;

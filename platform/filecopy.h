@@ -15,9 +15,8 @@
 // time and permission bits, made durable, and only then renamed over the
 // destination: at every moment the destination holds its old or its complete
 // new content, and a symbolic link there is replaced, never written through.
-// A new file is written the same way as an unnamed file where the file
-// system allows, and linked in under its name at the end, which fails if
-// anything has taken the name meanwhile. Paths are native bytes.
+// A new file is written the same way and renamed into place only if nothing
+// has taken its name meanwhile. Paths are native bytes.
 //
 // A program killed in the middle leaves no destination half-written, only
 // the temporaries it had not yet renamed into place (hidden, so no scan lists
