@@ -1,3 +1,4 @@
+#include "support/clirun.h"
 #include "support/testdir.h"
 
 #include <QJsonArray>
@@ -9,25 +10,9 @@
 
 namespace {
 
-struct Result
-{
-    int exitCode = -1;
-    QByteArray out;
-    QByteArray err;
-};
-
-Result runCli(const QStringList &args)
-{
-    QProcess process;
-    process.start(QStringLiteral(CORVANEL_BIN_DIR "/corvanel-cli"), args);
-    process.waitForFinished(120000);
-    return {process.exitCode(), process.readAllStandardOutput(), process.readAllStandardError()};
-}
-
-QString q(const std::string &s)
-{
-    return QString::fromStdString(s);
-}
+using clirun::q;
+using clirun::Result;
+using clirun::run;
 
 TEST(CliCompare, JsonCarriesEveryStatusInFieldOrder)
 {
@@ -40,7 +25,7 @@ TEST(CliCompare, JsonCarriesEveryStatusInFieldOrder)
     left.file("left-only.txt", "l");
     right.file("sub/deep/right-only.txt", "r");
 
-    const Result r = runCli({"compare", "--json", q(left.root()), q(right.root())});
+    const Result r = run({"compare", "--json", q(left.root()), q(right.root())});
     ASSERT_EQ(r.exitCode, 1) << r.err.constData();
     const QJsonObject doc = QJsonDocument::fromJson(r.out).object();
     ASSERT_FALSE(doc.isEmpty()) << r.out.constData();
@@ -89,11 +74,11 @@ TEST(CliCompare, ExitStatusTellsWhetherAnythingIsPending)
     TestDir left, right;
     left.file("a.txt", "1");
     right.file("a.txt", "1");
-    const Result same = runCli({"compare", q(left.root()), q(right.root())});
+    const Result same = run({"compare", q(left.root()), q(right.root())});
     EXPECT_EQ(same.exitCode, 0);
     EXPECT_TRUE(same.out.contains("Pending operations: 0"));
 
-    const Result bad = runCli({"compare", q(left.root()), q(right.path("missing"))});
+    const Result bad = run({"compare", q(left.root()), q(right.path("missing"))});
     EXPECT_EQ(bad.exitCode, 2);
     EXPECT_TRUE(bad.err.contains("Please make sure you have two valid folders selected."));
     EXPECT_TRUE(bad.out.isEmpty());
@@ -101,12 +86,12 @@ TEST(CliCompare, ExitStatusTellsWhetherAnythingIsPending)
 
 TEST(CliCompare, BadArgumentsAreExplained)
 {
-    EXPECT_EQ(runCli({"compare", "--frobnicate", "a", "b"}).exitCode, 2);
-    EXPECT_TRUE(runCli({"compare", "--frobnicate", "a", "b"}).err.contains("unknown option '--frobnicate'"));
-    EXPECT_EQ(runCli({"compare", "onlyone"}).exitCode, 2);
-    EXPECT_EQ(runCli({"launch"}).exitCode, 2);
-    EXPECT_EQ(runCli({}).exitCode, 2);
-    const Result help = runCli({"--help"});
+    EXPECT_EQ(run({"compare", "--frobnicate", "a", "b"}).exitCode, 2);
+    EXPECT_TRUE(run({"compare", "--frobnicate", "a", "b"}).err.contains("unknown option '--frobnicate'"));
+    EXPECT_EQ(run({"compare", "onlyone"}).exitCode, 2);
+    EXPECT_EQ(run({"launch"}).exitCode, 2);
+    EXPECT_EQ(run({}).exitCode, 2);
+    const Result help = run({"--help"});
     EXPECT_EQ(help.exitCode, 0);
     EXPECT_TRUE(help.out.contains("corvanel-cli compare"));
 }
@@ -115,7 +100,7 @@ TEST(CliCompare, NamesThatAreNotUtf8BecomeReplacementCharactersInJson)
 {
     TestDir left, right;
     left.file("bad\xFFname.txt", "1");
-    const Result r = runCli({"compare", "--json", q(left.root()), q(right.root())});
+    const Result r = run({"compare", "--json", q(left.root()), q(right.root())});
     const QJsonObject doc = QJsonDocument::fromJson(r.out).object();
     ASSERT_FALSE(doc.isEmpty());
     EXPECT_EQ(doc["left"]["rows"][0]["name"].toString(), QString::fromUtf8("bad\xEF\xBF\xBDname.txt"));

@@ -1,7 +1,7 @@
 // Messy real-world trees through the command-line tool: nothing may hang,
 // crash or go missing, whatever the tree holds.
 
-#include "clirun.h"
+#include "support/clirun.h"
 
 #include "compare/comparefolders.h"
 #include "platform/paths.h"
@@ -226,7 +226,7 @@ TEST(HostileTrees, UnreadableFilesAndFoldersAsAnOrdinaryUser)
     EXPECT_TRUE(synced.err.contains("1 of 2 file operations failed. 1 was carried out.")) << synced.err.constData();
     EXPECT_EQ(right.read("open.txt"), "readable");
     EXPECT_FALSE(right.exists("locked.txt"));
-    EXPECT_TRUE(clirun::hiddenEntries(right.root()).empty());
+    EXPECT_TRUE(hiddenEntries(right.root()).empty());
 }
 
 TEST(HostileTrees, AwkwardNamesAreCopiedByteForByte)

@@ -2,7 +2,7 @@
 // destinations it may not write, links, a full disk, and the program killed
 // mid-copy. No file may be lost or half-written, and what failed is said.
 
-#include "clirun.h"
+#include "support/clirun.h"
 
 #include "support/testdir.h"
 

@@ -14,22 +14,6 @@
 
 namespace {
 
-// Runs body as the unprivileged user "nobody" in a child process; root reads
-// every file whatever its mode, so a permission test proves nothing as root.
-// Returns the child's exit status.
-int asNobody(const std::function<int()> &body)
-{
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-        if (::setgid(65534) != 0 || ::setuid(65534) != 0)
-            ::_exit(99);
-        ::_exit(body());
-    }
-    int status = 0;
-    ::waitpid(pid, &status, 0);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : 98;
-}
-
 TEST(Probes, SizesAreSixtyFourBit)
 {
     TestDir dir;

@@ -20,17 +20,6 @@ PendingOperationList compare(const TestDir &left, const TestDir &right)
     return operations;
 }
 
-bool hasHiddenEntries(const std::string &root)
-{
-    std::error_code ec;
-    for (auto it = std::filesystem::recursive_directory_iterator(root, ec);
-         !ec && it != std::filesystem::recursive_directory_iterator(); it.increment(ec)) {
-        if (it->path().filename().string()[0] == '.')
-            return true;
-    }
-    return false;
-}
-
 struct timespec modifiedOf(const std::string &path)
 {
     struct stat st = {};
@@ -93,8 +82,8 @@ TEST(SyncOperations, BringsBothSidesIntoStep)
     const struct timespec a = modifiedOf(left.path("deep/er/f7.txt")), b = modifiedOf(right.path("deep/er/f7.txt"));
     EXPECT_EQ(a.tv_sec, b.tv_sec);
     EXPECT_EQ(a.tv_nsec, b.tv_nsec);
-    EXPECT_FALSE(hasHiddenEntries(left.root()));
-    EXPECT_FALSE(hasHiddenEntries(right.root()));
+    EXPECT_TRUE(hiddenEntries(left.root()).empty());
+    EXPECT_TRUE(hiddenEntries(right.root()).empty());
 }
 
 TEST(SyncOperations, FailuresAreReportedAndTheRestStillRun)
@@ -120,7 +109,7 @@ TEST(SyncOperations, FailuresAreReportedAndTheRestStillRun)
     EXPECT_EQ(right.read("2-taken.txt"), "someone else's");
     EXPECT_EQ(right.read("3-fine.txt"), "fine");
     EXPECT_EQ(right.read("4-replace.txt"), "newer text");
-    EXPECT_FALSE(hasHiddenEntries(right.root()));
+    EXPECT_TRUE(hiddenEntries(right.root()).empty());
 
     const std::string text = SyncFailureText(jobs, report);
     EXPECT_EQ(text.rfind("2 of 4 file operations failed. 2 were carried out.", 0), 0u) << text;
@@ -169,7 +158,7 @@ TEST(SyncOperations, StopLetsTheCurrentFileLandAndCountsTheRestAsNotDone)
     EXPECT_EQ(report.outcomes[1].result, SyncResult::NotDone);
     EXPECT_EQ(right.read(std::filesystem::path(jobs[0].to).filename().string()),
               left.read(std::filesystem::path(jobs[0].from).filename().string()));
-    EXPECT_FALSE(hasHiddenEntries(right.root()));
+    EXPECT_TRUE(hiddenEntries(right.root()).empty());
     const std::string text = SyncFailureText(jobs, report);
     EXPECT_EQ(text, "The synchronization was stopped: 9 of 10 file operations were not carried out. 1 was carried out.");
 }

@@ -4,6 +4,7 @@
 #include "platform/desktop.h"
 #include "platform/settings.h"
 
+#include "support/recordingdesktop.h"
 #include "support/testdir.h"
 
 #include <QComboBox>
@@ -14,29 +15,6 @@
 
 #include <memory>
 #include <utility>
-
-// Stands in for the message box and the folder browser while installed.
-class RecordingDesktop : public platform::Desktop
-{
-public:
-    RecordingDesktop() { platform::setDesktop(this); }
-    ~RecordingDesktop() override { platform::setDesktop(nullptr); }
-
-    void message(QWidget *, const QString &text, const QString &caption) override
-    {
-        messages.append({text, caption});
-    }
-    QString browseForFolder(QWidget *, const QString &prompt) override
-    {
-        prompts.append(prompt);
-        return answer;
-    }
-    void openFile(const std::string &) override {}
-
-    QList<std::pair<QString, QString>> messages;
-    QStringList prompts;
-    QString answer; // what the browser hands back; empty is a cancel
-};
 
 // Two real combos in a window, a real settings file and a real folder tree.
 // The store is prepared first, then start() runs what the main window runs at

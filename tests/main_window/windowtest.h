@@ -3,6 +3,7 @@
 #include "main_window/form1.h"
 #include "platform/desktop.h"
 
+#include "support/recordingdesktop.h"
 #include "support/testdir.h"
 
 #include <QList>
@@ -14,32 +15,6 @@
 #include <functional>
 #include <memory>
 #include <utility>
-
-// Stands in for the message box and the folder browser while it lives.
-class RecordingDesktop : public platform::Desktop
-{
-public:
-    RecordingDesktop() { platform::setDesktop(this); }
-    ~RecordingDesktop() override { platform::setDesktop(nullptr); }
-
-    void message(QWidget *, const QString &text, const QString &caption) override
-    {
-        messages.append({text, caption});
-        if (onMessage)
-            onMessage();
-    }
-    QString browseForFolder(QWidget *, const QString &prompt) override
-    {
-        prompts.append(prompt);
-        return answer;
-    }
-    void openFile(const std::string &) override {}
-
-    QList<std::pair<QString, QString>> messages;
-    std::function<void()> onMessage; // runs while the message would be up
-    QStringList prompts;
-    QString answer;
-};
 
 // A main window over a fresh settings file, with an empty folder standing in
 // for the program's folder (tests put pointer files there when they need them).

@@ -21,34 +21,6 @@ using platform::ExistingDestination;
 
 namespace {
 
-// Root may write anywhere; a permission check proves something only as an
-// ordinary user. Returns the child's exit status.
-int asNobody(const std::function<int()> &body)
-{
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-        if (::setgid(65534) != 0 || ::setuid(65534) != 0)
-            ::_exit(99);
-        ::_exit(body());
-    }
-    int status = 0;
-    ::waitpid(pid, &status, 0);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : 98;
-}
-
-// Every hidden entry below root: leftovers of interrupted copies would be here.
-std::vector<std::string> hiddenEntries(const std::string &root)
-{
-    std::vector<std::string> found;
-    std::error_code ec;
-    for (auto it = std::filesystem::recursive_directory_iterator(root, ec);
-         !ec && it != std::filesystem::recursive_directory_iterator(); it.increment(ec)) {
-        if (it->path().filename().string()[0] == '.')
-            found.push_back(it->path().string());
-    }
-    return found;
-}
-
 CopyRequest request(const std::string &from, const std::string &to,
                     ExistingDestination existing = ExistingDestination::Replace, const std::string &root = {})
 {

@@ -4,6 +4,7 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -123,4 +124,29 @@ std::string TestSettings::configFolder() const
 std::string TestSettings::settingsFile() const
 {
     return configFolder() + "/Quillmark.conf";
+}
+
+std::vector<std::string> hiddenEntries(const std::string &root)
+{
+    std::vector<std::string> found;
+    std::error_code ec;
+    for (auto it = std::filesystem::recursive_directory_iterator(root, ec);
+         !ec && it != std::filesystem::recursive_directory_iterator(); it.increment(ec)) {
+        if (it->path().filename().string()[0] == '.')
+            found.push_back(it->path().string());
+    }
+    return found;
+}
+
+int asNobody(const std::function<int()> &body)
+{
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        if (::setgid(65534) != 0 || ::setuid(65534) != 0)
+            ::_exit(99);
+        ::_exit(body());
+    }
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 98;
 }

@@ -4,7 +4,9 @@
 
 #include <cstdint>
 #include <ctime>
+#include <functional>
 #include <string>
+#include <vector>
 
 // A temporary folder tree that a test builds to read like the situation it
 // sets up: dir.file("sub/a.txt", "hello", dir.time(2020, 1, 1)). Removed with
@@ -51,3 +53,11 @@ private:
     QByteArray m_previous;
     bool m_hadPrevious;
 };
+
+// Every hidden entry below root: what an interrupted copy could leave.
+std::vector<std::string> hiddenEntries(const std::string &root);
+
+// Runs body in a child process as the unprivileged user nobody and returns
+// its exit status: root reads and writes whatever the modes say, so a
+// permission check proves something only as an ordinary user.
+int asNobody(const std::function<int()> &body);

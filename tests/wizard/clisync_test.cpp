@@ -1,3 +1,4 @@
+#include "support/clirun.h"
 #include "support/testdir.h"
 
 #include <QProcess>
@@ -8,36 +9,9 @@
 
 namespace {
 
-struct Result
-{
-    int exitCode = -1;
-    QByteArray out;
-    QByteArray err;
-};
-
-Result runCli(const QStringList &args)
-{
-    QProcess process;
-    process.start(QStringLiteral(CORVANEL_BIN_DIR "/corvanel-cli"), args);
-    process.waitForFinished(240000);
-    return {process.exitCode(), process.readAllStandardOutput(), process.readAllStandardError()};
-}
-
-QString q(const std::string &s)
-{
-    return QString::fromStdString(s);
-}
-
-bool hasHiddenEntries(const std::string &root)
-{
-    std::error_code ec;
-    for (auto it = std::filesystem::recursive_directory_iterator(root, ec);
-         !ec && it != std::filesystem::recursive_directory_iterator(); it.increment(ec)) {
-        if (it->path().filename().string()[0] == '.')
-            return true;
-    }
-    return false;
-}
+using clirun::q;
+using clirun::Result;
+using clirun::run;
 
 } // namespace
 
@@ -49,7 +23,7 @@ TEST(CliSync, LeavesBothSidesInStep)
     left.file("sub/deeper/b.txt", "only left");
     right.file("c.txt", "only right");
 
-    const Result r = runCli({"sync", q(left.root()), q(right.root())});
+    const Result r = run({"sync", q(left.root()), q(right.root())});
     ASSERT_EQ(r.exitCode, 0) << r.out.constData() << r.err.constData();
     EXPECT_TRUE(r.out.contains("Pass 1: 3 file operations")) << r.out.constData();
     EXPECT_TRUE(r.out.contains(QByteArray::fromStdString(left.path("a.txt") + " overwrites " + right.path("a.txt"))))
@@ -63,9 +37,9 @@ TEST(CliSync, LeavesBothSidesInStep)
     EXPECT_EQ(right.read("sub/deeper/b.txt"), "only left");
     EXPECT_EQ(left.read("c.txt"), "only right");
 
-    const Result again = runCli({"compare", q(left.root()), q(right.root())});
+    const Result again = run({"compare", q(left.root()), q(right.root())});
     EXPECT_EQ(again.exitCode, 0) << again.out.constData();
-    const Result nothing = runCli({"sync", q(left.root()), q(right.root())});
+    const Result nothing = run({"sync", q(left.root()), q(right.root())});
     EXPECT_EQ(nothing.exitCode, 0);
     EXPECT_TRUE(nothing.out.contains("No need to synchronize.")) << nothing.out.constData();
 }
@@ -80,7 +54,7 @@ TEST(CliSync, FailingOperationsAreReportedAndTheRestCarriedOut)
     left.file("fine.txt", "fine");
     right.file("also-fine.txt", "also fine");
 
-    const Result r = runCli({"sync", q(left.root()), q(right.root())});
+    const Result r = run({"sync", q(left.root()), q(right.root())});
     EXPECT_EQ(r.exitCode, 1) << r.out.constData() << r.err.constData();
     EXPECT_TRUE(r.err.contains("2 of 4 file operations failed. 2 were carried out.")) << r.err.constData();
     EXPECT_TRUE(r.err.contains(QByteArray::fromStdString(
@@ -94,8 +68,8 @@ TEST(CliSync, FailingOperationsAreReportedAndTheRestCarriedOut)
     EXPECT_EQ(left.read("also-fine.txt"), "also fine");
     EXPECT_EQ(left.read("clash"), "a file");
     EXPECT_EQ(right.read("clash/inner.txt"), "in a folder");
-    EXPECT_FALSE(hasHiddenEntries(left.root()));
-    EXPECT_FALSE(hasHiddenEntries(right.root()));
+    EXPECT_TRUE(hiddenEntries(left.root()).empty());
+    EXPECT_TRUE(hiddenEntries(right.root()).empty());
 }
 
 TEST(CliSync, MoreOperationsThanOneListHoldsTakeFurtherPasses)
@@ -104,7 +78,7 @@ TEST(CliSync, MoreOperationsThanOneListHoldsTakeFurtherPasses)
     for (int i = 0; i < 10050; ++i)
         left.file("d" + std::to_string(i % 50) + "/f" + std::to_string(i), "x");
 
-    const Result r = runCli({"sync", q(left.root()), q(right.root())});
+    const Result r = run({"sync", q(left.root()), q(right.root())});
     ASSERT_EQ(r.exitCode, 0) << r.out.right(2000).constData() << r.err.constData();
     EXPECT_TRUE(r.out.contains("Pass 1: 10001 file operations"));
     EXPECT_TRUE(r.out.contains("Pass 2: 49 file operations"));
@@ -116,11 +90,11 @@ TEST(CliSync, MoreOperationsThanOneListHoldsTakeFurtherPasses)
 TEST(CliSync, BadInput)
 {
     TestDir dir;
-    EXPECT_EQ(runCli({"sync", q(dir.root())}).exitCode, 2);
-    const Result missing = runCli({"sync", q(dir.root()), q(dir.path("missing"))});
+    EXPECT_EQ(run({"sync", q(dir.root())}).exitCode, 2);
+    const Result missing = run({"sync", q(dir.root()), q(dir.path("missing"))});
     EXPECT_EQ(missing.exitCode, 2);
     EXPECT_TRUE(missing.err.contains("Please make sure you have two valid folders selected.")) << missing.err.constData();
-    EXPECT_EQ(runCli({"sync", "--bogus", q(dir.root()), q(dir.root())}).exitCode, 2);
-    const Result help = runCli({"--help"});
+    EXPECT_EQ(run({"sync", "--bogus", q(dir.root()), q(dir.root())}).exitCode, 2);
+    const Result help = run({"--help"});
     EXPECT_TRUE(help.out.contains("corvanel-cli sync LEFT RIGHT")) << help.out.constData();
 }

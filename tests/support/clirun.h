@@ -142,17 +142,4 @@ inline bool sameContent(const std::string &a, const std::string &b)
     }
 }
 
-// Every hidden entry below root: what an interrupted copy could leave.
-inline std::vector<std::string> hiddenEntries(const std::string &root)
-{
-    std::vector<std::string> found;
-    std::error_code ec;
-    for (auto it = std::filesystem::recursive_directory_iterator(root, ec);
-         !ec && it != std::filesystem::recursive_directory_iterator(); it.increment(ec)) {
-        if (it->path().filename().string()[0] == '.')
-            found.push_back(it->path().string());
-    }
-    return found;
-}
-
 } // namespace clirun

@@ -1,0 +1,40 @@
+#pragma once
+
+#include "platform/desktop.h"
+
+#include <QList>
+#include <QString>
+#include <QStringList>
+
+#include <functional>
+#include <string>
+#include <utility>
+#include <vector>
+
+// Stands in for the message box, the folder browser and opening files while
+// it lives: records what the program asked for.
+class RecordingDesktop : public platform::Desktop
+{
+public:
+    RecordingDesktop() { platform::setDesktop(this); }
+    ~RecordingDesktop() override { platform::setDesktop(nullptr); }
+
+    void message(QWidget *, const QString &text, const QString &caption) override
+    {
+        messages.append({text, caption});
+        if (onMessage)
+            onMessage();
+    }
+    QString browseForFolder(QWidget *, const QString &prompt) override
+    {
+        prompts.append(prompt);
+        return answer;
+    }
+    void openFile(const std::string &path) override { opened.push_back(path); }
+
+    QList<std::pair<QString, QString>> messages; // text, caption
+    std::function<void()> onMessage;             // runs while the message would be up
+    QStringList prompts;
+    QString answer; // what the browser hands back; empty is a cancel
+    std::vector<std::string> opened;
+};
