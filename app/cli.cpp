@@ -186,7 +186,7 @@ int runSync(const std::vector<std::string> &args)
 
     bool everyOperationSucceeded = true;
     for (int pass = 1; !operations.empty(); ++pass) {
-        const std::vector<SyncJob> jobs = SyncJobs(operations);
+        const SyncPlan jobs = SyncJobs(operations);
         std::printf("Pass %d: %s\n", pass, plural(jobs.size(), "file operation", "file operations").c_str());
         std::fflush(stdout);
         ProgressLine line;
@@ -195,11 +195,11 @@ int runSync(const std::vector<std::string> &args)
 
         for (std::size_t i = 0; i < jobs.size(); ++i) {
             const SyncOutcome &outcome = report.outcomes[i];
-            const char *verb = jobs[i].replace ? " overwrites " : " copied to ";
+            const char *verb = jobs.jobs[i].replace ? " overwrites " : " copied to ";
             if (outcome.result == SyncResult::Done)
-                std::printf("  %s%s%s\n", jobs[i].from.c_str(), verb, jobs[i].to.c_str());
+                std::printf("  %s%s%s\n", jobs.from(i).c_str(), verb, jobs.to(i).c_str());
             else if (outcome.result == SyncResult::Failed)
-                std::printf("  FAILED: %s%s%s: %s\n", jobs[i].from.c_str(), verb, jobs[i].to.c_str(),
+                std::printf("  FAILED: %s%s%s: %s\n", jobs.from(i).c_str(), verb, jobs.to(i).c_str(),
                             outcome.reason.c_str());
         }
         std::printf("Carried out %zu of %s (%s copied).\n", report.done,

@@ -77,11 +77,27 @@ struct Appender
         return side == Side::Left ? comparison.leftRoot : comparison.rightRoot;
     }
 
-    void overwrite(Side from, Side to, const std::string &name)
+    // The job of every operation; the list's entry for the first ones.
+    bool keep(SyncJob job)
     {
-        if (++wanted > std::size_t(PendingOperationList::kSlots))
+        if (comparison.everyJob)
+            comparison.everyJob->push_back(job);
+        return ++wanted <= std::size_t(PendingOperationList::kSlots);
+    }
+
+    void overwrite(Side from, Side to, const std::string &name, const ResultRow &replaced)
+    {
+        SyncJob job;
+        job.name = name;
+        job.fromLeft = from == Side::Left;
+        job.replace = true;
+        job.seenSize = replaced.size;
+        job.seenModified = replaced.modified;
+        job.seenNanos = replaced.modifiedNanos;
+        if (!keep(job))
             return;
         PendingOperation op;
+        op.job = std::move(job);
         op.source = platform::JoinPath(root(from), name);
         op.action = kOverwrites;
         op.destination = platform::JoinPath(root(to), name);
@@ -93,9 +109,13 @@ struct Appender
 
     void copy(Side from, Side to, const std::string &name)
     {
-        if (++wanted > std::size_t(PendingOperationList::kSlots))
+        SyncJob job;
+        job.name = name;
+        job.fromLeft = from == Side::Left;
+        if (!keep(job))
             return;
         PendingOperation op;
+        op.job = std::move(job);
         op.source = platform::JoinPath(root(from), name);
         op.action = kCopiedTo;
         op.destination = platform::WithSeparator(root(to));
@@ -117,11 +137,11 @@ void applyPairRule(ResultRow &left, ResultRow &right, Appender &append)
     if (later(left.modified, right.modified)) {
         setStatus(left, Status::Newer, NewerIcon);
         setStatus(right, Status::Older, OlderIcon);
-        append.overwrite(Side::Left, Side::Right, left.name);
+        append.overwrite(Side::Left, Side::Right, left.name, right);
     } else {
         setStatus(left, Status::Older, OlderIcon);
         setStatus(right, Status::Newer, NewerIcon);
-        append.overwrite(Side::Right, Side::Left, right.name);
+        append.overwrite(Side::Right, Side::Left, right.name, left);
     }
 }
 
@@ -172,7 +192,11 @@ bool CompareFolders(const std::string &leftText, const std::string &rightText, c
         return false;
     }
 
+    std::vector<SyncJob> *const everyJob = result.everyJob;
     result = Comparison();
+    result.everyJob = everyJob;
+    if (everyJob)
+        everyJob->clear();
     if (hooks.clearLists)
         hooks.clearLists();
     operations.reset();
@@ -189,6 +213,7 @@ bool CompareFolders(const std::string &leftText, const std::string &rightText, c
     FillResultList(result.left, result.leftRoot, hooks);
     FillResultList(result.right, result.rightRoot, hooks);
     MatchRows(result, operations);
+    operations.roots = {result.leftRoot, result.rightRoot, result.leftRootId, result.rightRootId};
 
     if (hooks.showResults)
         hooks.showResults(result);

@@ -30,6 +30,14 @@ struct CompareHooks : ScanHooks
 inline const char kInvalidFolders[] = "Please make sure you have two valid folders selected.";
 inline const char kErrorCaption[] = "Error";
 
+// What a scan could not read: folders or files that were skipped.
+struct ScanProblems
+{
+    static constexpr std::size_t kNamed = 5;
+    std::size_t count = 0;
+    std::vector<std::string> first; // the first kNamed, as full paths, each with its reason
+};
+
 struct Comparison
 {
     std::string leftRoot;
@@ -37,6 +45,20 @@ struct Comparison
     std::vector<ResultRow> left;
     std::vector<ResultRow> right;
     std::size_t wantedOperations = 0; // may exceed what the list holds
+    // The folders the roots led to when the scan opened them.
+    platform::FolderIdentity leftRootId;
+    platform::FolderIdentity rightRootId;
+    ScanProblems leftProblems;
+    ScanProblems rightProblems;
+    // Relative names of hidden temporaries a killed sync may have left; the
+    // next sync removes those it can prove are its own.
+    std::vector<std::string> leftLeftovers;
+    std::vector<std::string> rightLeftovers;
+    // When set before the comparison, receives every operation's job in list
+    // order, those past the list's last slot included.
+    std::vector<SyncJob> *everyJob = nullptr;
+
+    bool complete() const { return leftProblems.count == 0 && rightProblems.count == 0; }
     bool truncated() const { return wantedOperations > std::size_t(PendingOperationList::kSlots); }
 };
 

@@ -25,6 +25,7 @@ bool ListFiles(const std::string &folder, const std::string &relative, std::vect
         row.name += name;
         row.size = status.size;
         row.modified = status.modified;
+        row.modifiedNanos = status.nanoseconds;
         rows.push_back(std::move(row));
     }, subfolders);
 }

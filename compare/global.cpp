@@ -19,6 +19,7 @@ void PendingOperationList::reset()
 {
     for (PendingOperation &slot : m_slots)
         slot = PendingOperation();
+    roots = SyncRoots();
     m_next = 0;
 }
 

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "compare/syncjob.h"
+
 #include <string>
 #include <vector>
 
@@ -18,6 +20,7 @@ struct PendingOperation
     std::string copyFrom;     // the file copied (the same text as source)
     std::string copyTo;       // the path the copy is written to
     std::string deleteFirst;  // the file replaced; empty for kCopiedTo
+    SyncJob job;              // what the sync carries out for this entry
 };
 
 class PendingOperationList
@@ -38,6 +41,9 @@ public:
 
     // Writes the entry into the next free slot; false when all slots are taken.
     bool append(PendingOperation operation);
+
+    // The roots the entries' jobs are relative to, as the comparison found them.
+    SyncRoots roots;
 
 private:
     std::vector<PendingOperation> m_slots;

@@ -22,6 +22,7 @@ struct ResultRow
     Status status = Status::None;
     std::uint8_t icon = NoIcon;
     bool checked = true;
+    std::uint32_t modifiedNanos = 0; // within that second; fills what would be padding
 };
 
 // "Newer", "Older", "Not found", "OK" or empty.

@@ -23,27 +23,30 @@ std::string plural(std::size_t n, const char *one, const char *many)
 
 } // namespace
 
-std::vector<SyncJob> SyncJobs(const PendingOperationList &operations)
+std::string SyncPlan::from(std::size_t i) const
 {
-    std::vector<SyncJob> jobs;
-    const int count = operations.count();
-    jobs.reserve(count);
-    for (int k = 0; k < count; ++k) {
-        const PendingOperation &op = operations[k];
-        SyncJob job;
-        job.from = op.copyFrom;
-        job.to = op.copyTo;
-        job.replace = !op.deleteFirst.empty();
-        // A copy's displayed destination is its root and a separator.
-        if (!job.replace && op.destination.size() > 1 && op.destination.back() == platform::kSeparator)
-            job.root = op.destination;
-        jobs.push_back(std::move(job));
-    }
-    return jobs;
+    return platform::JoinPath(roots.from(jobs[i]), jobs[i].name);
 }
 
-SyncReport RunSyncJobs(const std::vector<SyncJob> &jobs, const SyncProgressCallback &progress)
+std::string SyncPlan::to(std::size_t i) const
 {
+    return platform::JoinPath(roots.to(jobs[i]), jobs[i].name);
+}
+
+SyncPlan SyncJobs(const PendingOperationList &operations)
+{
+    SyncPlan plan;
+    plan.roots = operations.roots;
+    const int count = operations.count();
+    plan.jobs.reserve(count);
+    for (int k = 0; k < count; ++k)
+        plan.jobs.push_back(operations[k].job);
+    return plan;
+}
+
+SyncReport RunSyncJobs(const SyncPlan &plan, const SyncProgressCallback &progress)
+{
+    const std::vector<SyncJob> &jobs = plan.jobs;
     SyncReport report;
     report.outcomes.resize(jobs.size());
 
@@ -51,7 +54,7 @@ SyncReport RunSyncJobs(const std::vector<SyncJob> &jobs, const SyncProgressCallb
     state.filesTotal = jobs.size();
     std::vector<std::int64_t> sizes(jobs.size(), 0);
     for (std::size_t i = 0; i < jobs.size(); ++i) {
-        if (const auto status = platform::StatFile(jobs[i].from); status && status->size > 0)
+        if (const auto status = platform::StatFile(plan.from(i)); status && status->size > 0)
             sizes[i] = status->size;
         state.bytesTotal += sizes[i];
     }
@@ -87,12 +90,12 @@ SyncReport RunSyncJobs(const std::vector<SyncJob> &jobs, const SyncProgressCallb
         const bool large = sizes[next] >= kLargeFile;
         if (large && copier.stagedCount() > 0)
             commit();
-        state.currentFile = job.from;
+        state.currentFile = plan.from(next);
         platform::CopyRequest request;
-        request.from = job.from;
-        request.to = job.to;
+        request.from = state.currentFile;
+        request.to = plan.to(next);
         request.existing = job.replace ? platform::ExistingDestination::Replace : platform::ExistingDestination::Keep;
-        request.root = job.root;
+        request.root = plan.roots.to(job);
         platform::CopyError error;
         const bool ok = copier.stage(request, &error, [&](std::int64_t bytes) {
             state.bytesDone += bytes;
@@ -121,7 +124,7 @@ SyncReport RunSyncJobs(const std::vector<SyncJob> &jobs, const SyncProgressCallb
     return report;
 }
 
-std::string SyncFailureText(const std::vector<SyncJob> &jobs, const SyncReport &report, std::size_t named)
+std::string SyncFailureText(const SyncPlan &plan, const SyncReport &report, std::size_t named)
 {
     const std::size_t total = report.outcomes.size();
     std::string text;
@@ -144,7 +147,7 @@ std::string SyncFailureText(const std::vector<SyncJob> &jobs, const SyncReport &
             continue;
         if (shown == 0)
             text += "\n";
-        text += "\n" + jobs[i].from + " -> " + jobs[i].to + ": " + report.outcomes[i].reason;
+        text += "\n" + plan.from(i) + " -> " + plan.to(i) + ": " + report.outcomes[i].reason;
         ++shown;
     }
     if (report.failed > shown)

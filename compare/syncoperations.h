@@ -17,16 +17,20 @@
 // file as it was. A "copied to" operation never replaces anything: if its
 // destination exists when the copy runs, that operation fails.
 
-struct SyncJob
+// The jobs of one run and the roots they are relative to.
+struct SyncPlan
 {
-    std::string from;    // CopyFrom
-    std::string to;      // CopyTo
-    bool replace = false; // an "overwrites" operation; otherwise a copy that must not overwrite
-    std::string root;    // for copies: the destination root, below which missing folders are created
+    SyncRoots roots;
+    std::vector<SyncJob> jobs;
+
+    std::size_t size() const { return jobs.size(); }
+    // Full paths, for people: a job itself is reached from its roots.
+    std::string from(std::size_t i) const;
+    std::string to(std::size_t i) const;
 };
 
 // The operations in use, in slot order.
-std::vector<SyncJob> SyncJobs(const PendingOperationList &operations);
+SyncPlan SyncJobs(const PendingOperationList &operations);
 
 enum class SyncResult : std::uint8_t { NotDone, Done, Failed };
 
@@ -62,12 +66,12 @@ struct SyncReport
 using SyncProgressCallback = std::function<bool(const SyncProgress &)>;
 
 // Carries out every job in order. A job that fails does not stop the others.
-SyncReport RunSyncJobs(const std::vector<SyncJob> &jobs, const SyncProgressCallback &progress = {});
+SyncReport RunSyncJobs(const SyncPlan &plan, const SyncProgressCallback &progress = {});
 
 // What went wrong, for a person: how many operations failed or were not
 // carried out, and the first few failures with their reasons. Paths are the
 // native bytes; the wizard decodes the whole text for display.
-std::string SyncFailureText(const std::vector<SyncJob> &jobs, const SyncReport &report, std::size_t named = 5);
+std::string SyncFailureText(const SyncPlan &plan, const SyncReport &report, std::size_t named = 5);
 
 // "12.3 MB", "512 bytes": sizes for progress texts.
 std::string ByteCountText(std::int64_t bytes);

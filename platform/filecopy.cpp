@@ -102,8 +102,10 @@ std::string temporaryName(std::string_view name)
     return result;
 }
 
+} // namespace
+
 // A name temporaryName() gives: "." + name + kTemporaryMark + 8 characters.
-bool isTemporaryName(std::string_view name)
+bool IsTemporaryName(std::string_view name)
 {
     constexpr std::size_t kMarkLength = sizeof kTemporaryMark - 1;
     if (name.size() < 2 + kMarkLength + 8 || name[0] != '.')
@@ -117,6 +119,8 @@ bool isTemporaryName(std::string_view name)
     }
     return true;
 }
+
+namespace {
 
 // Locks the freshly created temporary and checks that the name still leads
 // to it.
@@ -143,7 +147,7 @@ void removeLeftoverTemporaries(int dir)
     }
     std::vector<std::string> found;
     while (const dirent *entry = ::readdir(listing)) {
-        if ((entry->d_type == DT_REG || entry->d_type == DT_UNKNOWN) && isTemporaryName(entry->d_name))
+        if ((entry->d_type == DT_REG || entry->d_type == DT_UNKNOWN) && IsTemporaryName(entry->d_name))
             found.emplace_back(entry->d_name);
     }
     ::closedir(listing);

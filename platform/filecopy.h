@@ -6,6 +6,7 @@
 #include <memory>
 #include <set>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -89,6 +90,10 @@ private:
     std::vector<char> m_buffer;
     std::set<std::pair<std::uint64_t, std::uint64_t>> m_cleared; // folders rid of leftovers, by device and inode
 };
+
+// True for a name that the copy gives its temporaries; the scan collects
+// such names so that a later sync can remove those its own runs left.
+bool IsTemporaryName(std::string_view name);
 
 // One copy, staged and committed at once.
 bool CopyFileSafely(const CopyRequest &request, CopyError *error, const FileCopier::BytesCopied &onBytes = {});

@@ -40,6 +40,7 @@ FileStatus statusOf(int dirFd, const char *name, const struct stat &st)
 {
     FileStatus status;
     status.modified = st.st_mtim.tv_sec;
+    status.nanoseconds = std::uint32_t(st.st_mtim.tv_nsec);
     if (readable(dirFd, name, st))
         status.size = st.st_size;
     return status;

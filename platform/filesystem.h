@@ -19,6 +19,17 @@ struct FileStatus
 {
     std::int64_t size = -1;            // -1 when the file may not be read
     std::int64_t modified = kNoTime;   // whole seconds since 1970 UTC
+    std::uint32_t nanoseconds = 0;     // within that second
+};
+
+// Which folder a path led to when it was opened: a folder replaced, or a
+// mount point whose file system went away, has another identity.
+struct FolderIdentity
+{
+    std::uint64_t device = 0;
+    std::uint64_t inode = 0;
+    bool known() const { return device != 0 || inode != 0; }
+    bool operator==(const FolderIdentity &) const = default;
 };
 
 // Status of a regular file (links followed); nothing for anything else.

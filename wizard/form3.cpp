@@ -70,7 +70,7 @@ const QColor Form3::kBlocked = QColor(0xC0, 0xC0, 0xC0);
 // operations out; the worker touches nothing else.
 struct Form3::Run
 {
-    std::vector<SyncJob> jobs;
+    SyncPlan jobs;
     std::thread worker;
     std::atomic<bool> stop{false};
     std::mutex mutex;

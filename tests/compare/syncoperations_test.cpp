@@ -36,14 +36,14 @@ TEST(SyncOperations, JobsFollowTheListInSlotOrder)
     right.file("a.txt", "old", TestDir::time(2020, 1, 1));
     left.file("sub/b.txt", "b");
     const PendingOperationList operations = compare(left, right);
-    const std::vector<SyncJob> jobs = SyncJobs(operations);
+    const SyncPlan jobs = SyncJobs(operations);
     ASSERT_EQ(jobs.size(), 2u);
-    EXPECT_TRUE(jobs[0].replace);
-    EXPECT_EQ(jobs[0].to, right.path("a.txt"));
-    EXPECT_FALSE(jobs[1].replace);
-    EXPECT_EQ(jobs[1].from, left.path("sub/b.txt"));
-    EXPECT_EQ(jobs[1].to, right.path("sub/b.txt"));
-    EXPECT_EQ(jobs[1].root, right.root() + "/");
+    EXPECT_TRUE(jobs.jobs[0].replace);
+    EXPECT_EQ(jobs.to(0), right.path("a.txt"));
+    EXPECT_FALSE(jobs.jobs[1].replace);
+    EXPECT_EQ(jobs.from(1), left.path("sub/b.txt"));
+    EXPECT_EQ(jobs.to(1), right.path("sub/b.txt"));
+    EXPECT_EQ(jobs.roots.right, right.root());
 }
 
 TEST(SyncOperations, BringsBothSidesIntoStep)
@@ -60,7 +60,7 @@ TEST(SyncOperations, BringsBothSidesIntoStep)
     right.file("not-utf8-\xff\xfe.txt", "bytes, not text");
 
     const PendingOperationList operations = compare(left, right);
-    const std::vector<SyncJob> jobs = SyncJobs(operations);
+    const SyncPlan jobs = SyncJobs(operations);
     ASSERT_EQ(jobs.size(), 304u);
     std::size_t lastFilesDone = 0;
     bool monotonic = true;
@@ -95,7 +95,7 @@ TEST(SyncOperations, FailuresAreReportedAndTheRestStillRun)
     left.file("4-replace.txt", "newer text", TestDir::time(2022, 1, 1));
     right.file("4-replace.txt", "old", TestDir::time(2020, 1, 1));
     const PendingOperationList operations = compare(left, right);
-    const std::vector<SyncJob> jobs = SyncJobs(operations);
+    const SyncPlan jobs = SyncJobs(operations);
     ASSERT_EQ(jobs.size(), 4u);
 
     std::filesystem::remove(left.path("1-gone.txt"));
@@ -124,12 +124,14 @@ TEST(SyncOperations, FailuresAreReportedAndTheRestStillRun)
 
 TEST(SyncOperations, FailureTextNamesOnlyTheFirstFew)
 {
-    std::vector<SyncJob> jobs(8);
+    SyncPlan jobs;
+    jobs.roots.left = "/l";
+    jobs.roots.right = "/r";
+    jobs.jobs.resize(8);
     SyncReport report;
     report.outcomes.resize(8);
     for (int i = 0; i < 7; ++i) {
-        jobs[i].from = "/l/" + std::to_string(i);
-        jobs[i].to = "/r/" + std::to_string(i);
+        jobs.jobs[i].name = std::to_string(i);
         report.outcomes[i] = {SyncResult::Failed, "reason " + std::to_string(i)};
     }
     report.outcomes[7].result = SyncResult::Done;
@@ -146,7 +148,7 @@ TEST(SyncOperations, StopLetsTheCurrentFileLandAndCountsTheRestAsNotDone)
     TestDir left, right;
     for (int i = 0; i < 10; ++i)
         left.file("f" + std::to_string(i) + ".txt", "content " + std::to_string(i));
-    const std::vector<SyncJob> jobs = SyncJobs(compare(left, right));
+    const SyncPlan jobs = SyncJobs(compare(left, right));
     ASSERT_EQ(jobs.size(), 10u);
     const SyncReport report = RunSyncJobs(jobs, [&](const SyncProgress &p) {
         return p.bytesDone == 0; // stop once the first file's bytes are in
@@ -156,8 +158,8 @@ TEST(SyncOperations, StopLetsTheCurrentFileLandAndCountsTheRestAsNotDone)
     EXPECT_TRUE(report.stopped);
     EXPECT_EQ(report.outcomes[0].result, SyncResult::Done);
     EXPECT_EQ(report.outcomes[1].result, SyncResult::NotDone);
-    EXPECT_EQ(right.read(std::filesystem::path(jobs[0].to).filename().string()),
-              left.read(std::filesystem::path(jobs[0].from).filename().string()));
+    EXPECT_EQ(right.read(std::filesystem::path(jobs.to(0)).filename().string()),
+              left.read(std::filesystem::path(jobs.from(0)).filename().string()));
     EXPECT_TRUE(hiddenEntries(right.root()).empty());
     const std::string text = SyncFailureText(jobs, report);
     EXPECT_EQ(text, "The synchronization was stopped: 9 of 10 file operations were not carried out. 1 was carried out.");

@@ -1,0 +1,36 @@
+#pragma once
+
+#include "platform/filesystem.h"
+
+#include <cstdint>
+#include <string>
+
+// One file operation as the sync carries it out. The file has the same
+// relative name on both sides; the sync reaches it from each root without
+// following links, so paths longer than the system's limit work too and
+// nothing below a root can lead outside it.
+struct SyncJob
+{
+    std::string name;     // relative to both roots, native separators
+    bool fromLeft = true; // left to right, or right to left
+    bool replace = false; // overwrites the destination; otherwise a new file that must not overwrite
+    // For a replacement: the destination as the comparison saw it. It is
+    // replaced only while it still is that file.
+    std::int64_t seenSize = -1;
+    std::int64_t seenModified = platform::kNoTime;
+    std::uint32_t seenNanos = 0;
+};
+
+// The two roots of a comparison and the folders they were when scanned. A
+// root that no longer leads to the same folder (unmounted, replaced) takes
+// no operation.
+struct SyncRoots
+{
+    std::string left;
+    std::string right;
+    platform::FolderIdentity leftId;
+    platform::FolderIdentity rightId;
+
+    const std::string &from(const SyncJob &job) const { return job.fromLeft ? left : right; }
+    const std::string &to(const SyncJob &job) const { return job.fromLeft ? right : left; }
+};
