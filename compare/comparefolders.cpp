@@ -85,12 +85,14 @@ struct Appender
         return ++wanted <= std::size_t(PendingOperationList::kSlots);
     }
 
-    void overwrite(Side from, Side to, const std::string &name, const ResultRow &replaced)
+    void overwrite(Side from, Side to, const ResultRow &source, const ResultRow &replaced)
     {
+        const std::string &name = source.name;
         SyncJob job;
         job.name = name;
         job.fromLeft = from == Side::Left;
         job.replace = true;
+        job.size = source.size;
         job.seenSize = replaced.size;
         job.seenModified = replaced.modified;
         job.seenNanos = replaced.modifiedNanos;
@@ -107,11 +109,13 @@ struct Appender
         operations.append(std::move(op));
     }
 
-    void copy(Side from, Side to, const std::string &name)
+    void copy(Side from, Side to, const ResultRow &source)
     {
+        const std::string &name = source.name;
         SyncJob job;
         job.name = name;
         job.fromLeft = from == Side::Left;
+        job.size = source.size;
         if (!keep(job))
             return;
         PendingOperation op;
@@ -137,11 +141,11 @@ void applyPairRule(ResultRow &left, ResultRow &right, Appender &append)
     if (later(left.modified, right.modified)) {
         setStatus(left, Status::Newer, NewerIcon);
         setStatus(right, Status::Older, OlderIcon);
-        append.overwrite(Side::Left, Side::Right, left.name, right);
+        append.overwrite(Side::Left, Side::Right, left, right);
     } else {
         setStatus(left, Status::Older, OlderIcon);
         setStatus(right, Status::Newer, NewerIcon);
-        append.overwrite(Side::Right, Side::Left, right.name, left);
+        append.overwrite(Side::Right, Side::Left, right, left);
     }
 }
 
@@ -163,7 +167,7 @@ void MatchRows(Comparison &comparison, PendingOperationList &operations)
         }
         if (!found) {
             setStatus(left, Status::NotFound, NotFoundIcon);
-            append.copy(Side::Left, Side::Right, left.name);
+            append.copy(Side::Left, Side::Right, left);
         }
     }
     for (std::size_t i = 0; i < comparison.right.size(); ++i) {
@@ -171,7 +175,7 @@ void MatchRows(Comparison &comparison, PendingOperationList &operations)
             continue;
         ResultRow &right = comparison.right[i];
         setStatus(right, Status::NotFound, NotFoundIcon);
-        append.copy(Side::Right, Side::Left, right.name);
+        append.copy(Side::Right, Side::Left, right);
     }
     comparison.wantedOperations = append.wanted;
 }
@@ -213,7 +217,8 @@ bool CompareFolders(const std::string &leftText, const std::string &rightText, c
     FillResultList(result.left, result.leftRoot, hooks);
     FillResultList(result.right, result.rightRoot, hooks);
     MatchRows(result, operations);
-    operations.roots = {result.leftRoot, result.rightRoot, result.leftRootId, result.rightRootId};
+    operations.roots = {result.leftRoot, result.rightRoot, result.leftRootId, result.rightRootId,
+                        result.leftLeftovers, result.rightLeftovers};
 
     if (hooks.showResults)
         hooks.showResults(result);

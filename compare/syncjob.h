@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 // One file operation as the sync carries it out. The file has the same
 // relative name on both sides; the sync reaches it from each root without
@@ -14,6 +15,7 @@ struct SyncJob
     std::string name;     // relative to both roots, native separators
     bool fromLeft = true; // left to right, or right to left
     bool replace = false; // overwrites the destination; otherwise a new file that must not overwrite
+    std::int64_t size = -1; // the source's size as compared, for progress
     // For a replacement: the destination as the comparison saw it. It is
     // replaced only while it still is that file.
     std::int64_t seenSize = -1;
@@ -30,6 +32,10 @@ struct SyncRoots
     std::string right;
     platform::FolderIdentity leftId;
     platform::FolderIdentity rightId;
+    // Hidden temporaries a killed run may have left below each root, by
+    // relative name; the sync removes those it can prove are its own.
+    std::vector<std::string> leftLeftovers;
+    std::vector<std::string> rightLeftovers;
 
     const std::string &from(const SyncJob &job) const { return job.fromLeft ? left : right; }
     const std::string &to(const SyncJob &job) const { return job.fromLeft ? right : left; }

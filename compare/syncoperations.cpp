@@ -4,6 +4,7 @@
 #include "platform/filesystem.h"
 #include "platform/paths.h"
 
+#include <algorithm>
 #include <cstdio>
 
 namespace {
@@ -52,12 +53,8 @@ SyncReport RunSyncJobs(const SyncPlan &plan, const SyncProgressCallback &progres
 
     SyncProgress state;
     state.filesTotal = jobs.size();
-    std::vector<std::int64_t> sizes(jobs.size(), 0);
-    for (std::size_t i = 0; i < jobs.size(); ++i) {
-        if (const auto status = platform::StatFile(plan.from(i)); status && status->size > 0)
-            sizes[i] = status->size;
-        state.bytesTotal += sizes[i];
-    }
+    for (const SyncJob &job : jobs)
+        state.bytesTotal += std::max<std::int64_t>(job.size, 0);
     bool keepGoing = true;
     const auto report_ = [&] {
         if (progress && !progress(state))
@@ -66,6 +63,10 @@ SyncReport RunSyncJobs(const SyncPlan &plan, const SyncProgressCallback &progres
     report_();
 
     platform::FileCopier copier;
+    // What a killed run left anywhere in either tree, not only in the
+    // folders this run copies into.
+    copier.removeLeftovers(plan.roots.left, plan.roots.leftId, plan.roots.leftLeftovers);
+    copier.removeLeftovers(plan.roots.right, plan.roots.rightId, plan.roots.rightLeftovers);
     std::vector<std::size_t> staged; // job index of each staged copy
     const auto commit = [&] {
         copier.commit([&](std::size_t i, const platform::CopyError *error) {
@@ -87,15 +88,20 @@ SyncReport RunSyncJobs(const SyncPlan &plan, const SyncProgressCallback &progres
     std::size_t next = 0;
     for (; next < jobs.size() && keepGoing; ++next) {
         const SyncJob &job = jobs[next];
-        const bool large = sizes[next] >= kLargeFile;
+        const bool large = job.size >= kLargeFile;
         if (large && copier.stagedCount() > 0)
             commit();
         state.currentFile = plan.from(next);
         platform::CopyRequest request;
-        request.from = state.currentFile;
-        request.to = plan.to(next);
+        request.fromRoot = plan.roots.from(job);
+        request.from = job.name;
+        request.fromRootId = job.fromLeft ? plan.roots.leftId : plan.roots.rightId;
+        request.toRoot = plan.roots.to(job);
+        request.to = job.name;
+        request.toRootId = job.fromLeft ? plan.roots.rightId : plan.roots.leftId;
         request.existing = job.replace ? platform::ExistingDestination::Replace : platform::ExistingDestination::Keep;
-        request.root = plan.roots.to(job);
+        if (job.replace)
+            request.seen = platform::FileStatus{job.seenSize, job.seenModified, job.seenNanos};
         platform::CopyError error;
         const bool ok = copier.stage(request, &error, [&](std::int64_t bytes) {
             state.bytesDone += bytes;
@@ -116,6 +122,7 @@ SyncReport RunSyncJobs(const SyncPlan &plan, const SyncProgressCallback &progres
     }
     // Whatever was staged is complete: a stop request still lets it land.
     commit();
+    report.notes = copier.notes();
     report.notDone = jobs.size() - next;
     report.stopped = report.notDone > 0;
     state.currentFile.clear();

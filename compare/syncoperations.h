@@ -57,6 +57,7 @@ struct SyncReport
     std::size_t notDone = 0; // left out because the run was stopped
     std::int64_t bytesCopied = 0;
     bool stopped = false;
+    std::vector<std::string> notes; // temporaries left behind, leftovers not proved the program's own
     bool allDone() const { return failed == 0 && notDone == 0; }
 };
 

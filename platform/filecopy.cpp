@@ -6,8 +6,10 @@
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -122,6 +124,31 @@ bool IsTemporaryName(std::string_view name)
 
 namespace {
 
+// The mark that proves a temporary was made by this program: a user's file
+// that merely has a name like ours never carries it.
+const char kMarkAttribute[] = "user.corvanel";
+const char kMarkValue[] = "temporary";
+// How often a source that changes while it is copied is copied again.
+constexpr int kCopyAttempts = 3;
+
+bool setMark(int fd)
+{
+    return ::fsetxattr(fd, kMarkAttribute, kMarkValue, sizeof kMarkValue - 1, 0) == 0;
+}
+
+enum class Mark { Ours, NotOurs, CannotTell };
+
+Mark markOf(int fd)
+{
+    char value[sizeof kMarkValue];
+    const ssize_t n = ::fgetxattr(fd, kMarkAttribute, value, sizeof value);
+    if (n == ssize_t(sizeof kMarkValue - 1) && std::memcmp(value, kMarkValue, n) == 0)
+        return Mark::Ours;
+    if (n < 0 && (errno == ENOTSUP || errno == EOPNOTSUPP))
+        return Mark::CannotTell;
+    return Mark::NotOurs;
+}
+
 // Locks the freshly created temporary and checks that the name still leads
 // to it.
 bool holdsTemporary(int dir, const std::string &name, int fd)
@@ -132,53 +159,28 @@ bool holdsTemporary(int dir, const std::string &name, int fd)
         && byName.st_ino == byFd.st_ino;
 }
 
-// Removes the temporaries in the folder that no live copy holds: a run that
-// is killed mid-copy leaves its one temporary behind, never a destination
-// half-written. A temporary that is being written is locked and stays.
-void removeLeftoverTemporaries(int dir)
-{
-    const int listFd = ::openat(dir, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (listFd < 0)
-        return;
-    DIR *listing = ::fdopendir(listFd);
-    if (!listing) {
-        ::close(listFd);
-        return;
-    }
-    std::vector<std::string> found;
-    while (const dirent *entry = ::readdir(listing)) {
-        if ((entry->d_type == DT_REG || entry->d_type == DT_UNKNOWN) && IsTemporaryName(entry->d_name))
-            found.emplace_back(entry->d_name);
-    }
-    ::closedir(listing);
-    for (const std::string &name : found) {
-        Fd file(::openat(dir, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
-        struct stat st;
-        if (!file.valid() || ::fstat(file.get(), &st) != 0 || !S_ISREG(st.st_mode))
-            continue;
-        if (::flock(file.get(), LOCK_EX | LOCK_NB) != 0)
-            continue;
-        // Still the file that was locked, not one that took its name since.
-        struct stat now;
-        if (::fstatat(dir, name.c_str(), &now, AT_SYMLINK_NOFOLLOW) == 0 && now.st_dev == st.st_dev
-            && now.st_ino == st.st_ino)
-            ::unlinkat(dir, name.c_str(), 0);
-    }
-}
-
 bool isUsableName(std::string_view name)
 {
     return !name.empty() && name != "." && name != "..";
 }
 
-// Opens folder `name` inside `parent`, creating it when missing. Never
-// follows a symbolic link.
-Fd openOrCreateFolder(int parent, const std::string &name, const std::string &shown, CopyError *error)
+FolderIdentity identityOf(const struct stat &st)
+{
+    return {std::uint64_t(st.st_dev), std::uint64_t(st.st_ino)};
+}
+
+// Opens folder `name` inside `parent` without following a symbolic link,
+// creating it when missing and `create` is set.
+Fd openFolderIn(int parent, const std::string &name, bool create, const std::string &shown, CopyError *error)
 {
     for (int attempt = 0; attempt < 2; ++attempt) {
         Fd fd(::openat(parent, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
         if (fd.valid())
             return fd;
+        if (errno == ENOENT && !create) {
+            fail(error, ENOENT, "the folder " + shown + " no longer exists");
+            return Fd();
+        }
         if (errno == ENOENT) {
             if (::mkdirat(parent, name.c_str(), 0777) != 0 && errno != EEXIST) {
                 failErrno(error, "cannot create the folder " + shown);
@@ -201,72 +203,14 @@ Fd openOrCreateFolder(int parent, const std::string &name, const std::string &sh
     return Fd();
 }
 
-// Splits `to` into its folder and its own name; false when it names no file.
-bool splitDestination(const std::string &to, std::string &parent, std::string &name, CopyError *error)
+// Splits a relative name into its folder (empty for the root itself) and its
+// own name; false when it names no file.
+bool splitName(const std::string &relative, std::string_view &folder, std::string &name)
 {
-    const std::size_t cut = to.rfind(kSeparator);
-    name = cut == std::string::npos ? to : to.substr(cut + 1);
-    if (!isUsableName(name))
-        return fail(error, EINVAL, "the destination " + to + " does not name a file");
-    parent = cut == std::string::npos ? std::string(".") : cut == 0 ? std::string(1, kSeparator) : to.substr(0, cut);
-    return true;
-}
-
-// Opens the folder `parent` that will hold a copy, creating what is missing.
-// Below a given root, no folder on the way may be a link.
-Fd openDestinationFolder(const std::string &rootText, const std::string &parent, CopyError *error)
-{
-    const std::string root = TrimTrailingSeparators(rootText);
-    if (!root.empty() && parent.size() >= root.size() && parent.compare(0, root.size(), root) == 0
-        && (parent.size() == root.size() || parent[root.size()] == kSeparator || root.back() == kSeparator)) {
-        Fd folder(::open(root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-        if (!folder.valid()) {
-            failErrno(error, "cannot open the folder " + root);
-            return Fd();
-        }
-        std::string shown = root;
-        std::size_t pos = root.size();
-        while (pos < parent.size()) {
-            if (parent[pos] == kSeparator) {
-                ++pos;
-                continue;
-            }
-            std::size_t end = parent.find(kSeparator, pos);
-            if (end == std::string::npos)
-                end = parent.size();
-            const std::string component = parent.substr(pos, end - pos);
-            pos = end;
-            if (component == ".")
-                continue;
-            if (component == "..") {
-                fail(error, EINVAL, "the folder " + parent + " leads out of " + root);
-                return Fd();
-            }
-            shown = JoinPath(shown, component);
-            folder = openOrCreateFolder(folder.get(), component, shown, error);
-            if (!folder.valid())
-                return Fd();
-        }
-        return folder;
-    }
-
-    Fd folder(::open(parent.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (folder.valid())
-        return folder;
-    if (errno != ENOENT) {
-        failErrno(error, "cannot open the folder " + parent);
-        return Fd();
-    }
-    std::error_code ec;
-    std::filesystem::create_directories(parent, ec);
-    if (ec) {
-        fail(error, ec.value(), "cannot create the folder " + parent + ": " + errorText(ec.value()));
-        return Fd();
-    }
-    folder = Fd(::open(parent.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (!folder.valid())
-        failErrno(error, "cannot open the folder " + parent);
-    return folder;
+    const std::size_t cut = relative.rfind(kSeparator);
+    name = cut == std::string::npos ? relative : relative.substr(cut + 1);
+    folder = cut == std::string::npos ? std::string_view() : std::string_view(relative).substr(0, cut);
+    return isUsableName(name);
 }
 
 bool isWriteSideError(int code)
@@ -307,12 +251,160 @@ int renameNoReplace(int dir, const char *from, const char *to)
     return renameNoReplaceByPlaceholder(dir, from, to);
 }
 
+// Whether the file at name (links followed, as the scan reads it) is still
+// the one last seen.
+bool stillAsSeen(int dir, const std::string &name, const FileStatus &seen)
+{
+    struct stat st;
+    if (::fstatat(dir, name.c_str(), &st, 0) != 0 || !S_ISREG(st.st_mode))
+        return false;
+    return (seen.size < 0 || st.st_size == seen.size) && st.st_mtim.tv_sec == seen.modified
+        && std::uint32_t(st.st_mtim.tv_nsec) == seen.nanoseconds;
+}
+
+bool sameContentState(const struct stat &a, const struct stat &b)
+{
+    return a.st_size == b.st_size && a.st_mtim.tv_sec == b.st_mtim.tv_sec && a.st_mtim.tv_nsec == b.st_mtim.tv_nsec
+        && a.st_ctim.tv_sec == b.st_ctim.tv_sec && a.st_ctim.tv_nsec == b.st_ctim.tv_nsec;
+}
+
+int defaultFlush(int fd, bool wholeFileSystem)
+{
+    return wholeFileSystem ? ::syncfs(fd) : ::fsync(fd);
+}
+
+// Moves the bytes of one file into a temporary: by the kernel where it can,
+// else through a buffer, keeping the source's holes when it has any.
+class DataCopy
+{
+public:
+    DataCopy(int from, int to, std::vector<char> &buffer, const FileCopier::BytesCopied &onBytes)
+        : m_from(from), m_to(to), m_buffer(buffer), m_onBytes(onBytes)
+    {
+    }
+
+    // False with errno set; writeSide() then tells whether writing failed.
+    bool run(const struct stat &st)
+    {
+        m_copied = 0;
+        m_writeBehind = st.st_size > std::int64_t(kChunk);
+        // As "cp --sparse=auto" does: only a file with fewer blocks than its
+        // size has holes worth looking for.
+        if (st.st_size > 0 && std::int64_t(st.st_blocks) * 512 < std::int64_t(st.st_size)) {
+            const off_t first = ::lseek(m_from, 0, SEEK_DATA);
+            if (first >= 0 || errno == ENXIO)
+                return sparse(first < 0 ? st.st_size : first, st.st_size);
+        }
+        return range(0, -1);
+    }
+
+    bool writeSide() const { return m_writeSide; }
+    std::int64_t copied() const { return m_copied; }
+
+private:
+    bool sparse(off_t data, off_t size)
+    {
+        while (data < size) {
+            off_t hole = ::lseek(m_from, data, SEEK_HOLE);
+            if (hole < 0)
+                hole = size;
+            if (!range(data, hole))
+                return false;
+            data = ::lseek(m_from, hole, SEEK_DATA);
+            if (data < 0) {
+                if (errno != ENXIO)
+                    return false;
+                break;
+            }
+        }
+        if (::ftruncate(m_to, size) != 0) {
+            m_writeSide = true;
+            return false;
+        }
+        return true;
+    }
+
+    // Copies [offset, end), or to the end of the file when end is -1.
+    bool range(off_t offset, off_t end)
+    {
+        while (end < 0 || offset < end) {
+            const std::size_t want = end < 0 ? kChunk : std::size_t(std::min<off_t>(end - offset, kChunk));
+            ssize_t n;
+            if (m_kernelCopy) {
+                loff_t in = offset, out = offset;
+                n = ::copy_file_range(m_from, &in, m_to, &out, want, 0);
+                if (n < 0 && m_copied == 0
+                    && (errno == EXDEV || errno == EINVAL || errno == ENOSYS || errno == EOPNOTSUPP || errno == EPERM
+                        || errno == ETXTBSY)) {
+                    m_kernelCopy = false;
+                    continue;
+                }
+                if (n < 0 && errno == EINTR)
+                    continue;
+                if (n < 0) {
+                    m_writeSide = isWriteSideError(errno);
+                    return false;
+                }
+            } else {
+                if (m_buffer.empty())
+                    m_buffer.resize(kBufferSize);
+                n = ::pread(m_from, m_buffer.data(), std::min(want, m_buffer.size()), offset);
+                if (n < 0 && errno == EINTR)
+                    continue;
+                if (n < 0)
+                    return false;
+                for (ssize_t written = 0; written < n;) {
+                    const ssize_t w = ::pwrite(m_to, m_buffer.data() + written, n - written, offset + written);
+                    if (w < 0 && errno == EINTR)
+                        continue;
+                    if (w < 0) {
+                        m_writeSide = true;
+                        return false;
+                    }
+                    written += w;
+                }
+            }
+            if (n == 0)
+                break;
+            // A large file's pages start their way to the disk while the
+            // copy goes on, so the flush at the end has little left to wait for.
+            if (m_writeBehind)
+                ::sync_file_range(m_to, offset, n, SYNC_FILE_RANGE_WRITE);
+            offset += n;
+            m_copied += n;
+            if (m_onBytes)
+                m_onBytes(n);
+        }
+        return true;
+    }
+
+    int m_from;
+    int m_to;
+    std::vector<char> &m_buffer;
+    const FileCopier::BytesCopied &m_onBytes;
+    bool m_kernelCopy = true;
+    bool m_writeBehind = false;
+    bool m_writeSide = false;
+    std::int64_t m_copied = 0;
+};
+
 } // namespace
+
+struct FileCopier::Root
+{
+    std::string path;
+    Fd fd;
+    FolderIdentity id;
+    CopyError failure; // set once the root may no longer be used
+};
 
 struct FileCopier::Folder
 {
+    Root *root = nullptr;
     Fd fd;
-    dev_t device = 0;
+    std::string relative; // below the root; empty for the root itself
+    std::string shown;    // the full path, for people
+    FolderIdentity id;
 };
 
 struct FileCopier::Staged
@@ -322,9 +414,13 @@ struct FileCopier::Staged
     std::string temporary;
     std::string name;
     ExistingDestination existing = ExistingDestination::Replace;
+    std::optional<FileStatus> seen;
 };
 
-FileCopier::FileCopier() = default;
+FileCopier::FileCopier(Flush flush)
+    : m_flush(flush ? std::move(flush) : Flush(defaultFlush))
+{
+}
 
 FileCopier::~FileCopier()
 {
@@ -336,10 +432,193 @@ std::size_t FileCopier::stagedCount() const
     return m_staged.size();
 }
 
+void FileCopier::note(std::string text)
+{
+    if (m_noted.insert(text).second)
+        m_notes.push_back(std::move(text));
+}
+
+FileCopier::Root *FileCopier::root(const std::string &path, FolderIdentity expected, CopyError *error)
+{
+    Root *found = nullptr;
+    for (const auto &r : m_roots) {
+        if (r->path == path)
+            found = r.get();
+    }
+    if (!found) {
+        auto r = std::make_unique<Root>();
+        r->path = path;
+        // The root itself is the folder the user named; a link there is
+        // theirs to follow. Below it, nothing is followed.
+        r->fd = Fd(::open(path.empty() ? "." : path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+        struct stat st;
+        if (!r->fd.valid() || ::fstat(r->fd.get(), &st) != 0) {
+            const int code = errno;
+            r->failure = {code, "cannot open the folder " + path + ": " + errorText(code)};
+        } else {
+            r->id = identityOf(st);
+            if (expected.known() && r->id != expected)
+                r->failure = {ESTALE, "the folder " + path + " is no longer the folder that was compared"};
+        }
+        m_roots.push_back(std::move(r));
+        found = m_roots.back().get();
+    }
+    if (!found->failure.reason.empty()) {
+        if (error)
+            *error = found->failure;
+        return nullptr;
+    }
+    return found;
+}
+
+std::shared_ptr<const FileCopier::Folder> FileCopier::folder(Root &root, std::string_view relative, bool create,
+                                                             CopyError *error)
+{
+    auto result = std::make_shared<Folder>();
+    result->root = &root;
+    result->relative = relative;
+    result->shown = root.path;
+    Fd current;
+    int at = root.fd.get();
+    std::size_t pos = 0;
+    while (pos < relative.size()) {
+        std::size_t end = relative.find(kSeparator, pos);
+        if (end == std::string_view::npos)
+            end = relative.size();
+        const std::string component(relative.substr(pos, end - pos));
+        pos = end + 1;
+        if (component.empty() || component == ".")
+            continue;
+        if (component == "..") {
+            fail(error, EINVAL, "the name " + std::string(relative) + " leads out of " + root.path);
+            return nullptr;
+        }
+        result->shown = JoinPath(result->shown, component);
+        current = openFolderIn(at, component, create, result->shown, error);
+        if (!current.valid())
+            return nullptr;
+        at = current.get();
+    }
+    result->fd = current.valid() ? std::move(current) : Fd(::dup(root.fd.get()));
+    struct stat st;
+    if (!result->fd.valid() || ::fstat(result->fd.get(), &st) != 0) {
+        failErrno(error, "cannot open the folder " + result->shown);
+        return nullptr;
+    }
+    result->id = identityOf(st);
+    return result;
+}
+
+bool FileCopier::stillReachable(const Staged &staged, CopyError *error)
+{
+    const Folder &held = *staged.folder;
+    if (!held.root->failure.reason.empty()) {
+        if (error)
+            *error = held.root->failure;
+        return false;
+    }
+    if (held.relative.empty())
+        return true;
+    const auto now = folder(*held.root, held.relative, false, error);
+    if (!now)
+        return false;
+    if (now->id != held.id)
+        return fail(error, ESTALE, "the folder " + held.shown + " was moved or replaced during the copy");
+    return true;
+}
+
+// Removes the temporaries in the folder that this program marked and no live
+// copy holds: a run that is killed mid-copy leaves its one temporary behind,
+// never a destination half-written.
+void FileCopier::clearLeftovers(const Folder &folder)
+{
+    const int listFd = ::openat(folder.fd.get(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (listFd < 0)
+        return;
+    DIR *listing = ::fdopendir(listFd);
+    if (!listing) {
+        ::close(listFd);
+        return;
+    }
+    std::vector<std::string> found;
+    while (const dirent *entry = ::readdir(listing)) {
+        if ((entry->d_type == DT_REG || entry->d_type == DT_UNKNOWN) && IsTemporaryName(entry->d_name))
+            found.emplace_back(entry->d_name);
+    }
+    ::closedir(listing);
+    for (const std::string &name : found) {
+        Fd file(::openat(folder.fd.get(), name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+        struct stat st;
+        if (!file.valid() || ::fstat(file.get(), &st) != 0 || !S_ISREG(st.st_mode))
+            continue;
+        const Mark mark = markOf(file.get());
+        if (mark == Mark::CannotTell) {
+            note("Hidden files that look like temporaries of an earlier run were left in " + folder.shown
+                 + ": this file system cannot carry the mark that proves them the program's own.");
+            continue;
+        }
+        // A temporary being written is locked by its copy and stays.
+        if (mark != Mark::Ours || ::flock(file.get(), LOCK_EX | LOCK_NB) != 0)
+            continue;
+        // Still the file that was locked, not one that took its name since.
+        struct stat now;
+        if (::fstatat(folder.fd.get(), name.c_str(), &now, AT_SYMLINK_NOFOLLOW) != 0 || now.st_dev != st.st_dev
+            || now.st_ino != st.st_ino)
+            continue;
+        if (::unlinkat(folder.fd.get(), name.c_str(), 0) != 0 && errno != ENOENT)
+            note("A temporary of an earlier run could not be removed and remains: " + JoinPath(folder.shown, name));
+    }
+}
+
+void FileCopier::removeLeftovers(const std::string &rootPath, FolderIdentity rootId,
+                                 const std::vector<std::string> &names)
+{
+    Root *r = names.empty() ? nullptr : root(rootPath, rootId, nullptr);
+    if (!r)
+        return;
+    for (const std::string &relative : names) {
+        std::string_view parent;
+        std::string name;
+        if (!splitName(relative, parent, name))
+            continue;
+        const auto found = folder(*r, parent, false, nullptr);
+        if (found && m_cleared.insert({found->id.device, found->id.inode}).second)
+            clearLeftovers(*found);
+    }
+}
+
 bool FileCopier::stage(const CopyRequest &request, CopyError *error, const BytesCopied &onBytes)
 {
+    Root *fromRoot = root(request.fromRoot, request.fromRootId, error);
+    if (!fromRoot)
+        return false;
+    Root *toRoot = root(request.toRoot, request.toRootId, error);
+    if (!toRoot)
+        return false;
+
+    // Copies come folder by folder: the open folders serve the next file too.
+    // A folder removed meanwhile has no links left and is opened afresh.
+    const auto reuse = [](const std::shared_ptr<const Folder> &held, const Root *r, std::string_view relative) {
+        struct stat st;
+        return held && held->root == r && held->relative == relative && ::fstat(held->fd.get(), &st) == 0
+            && st.st_nlink > 0;
+    };
+
+    std::string_view sourceFolder;
+    std::string sourceName;
+    if (!splitName(request.from, sourceFolder, sourceName))
+        return fail(error, EINVAL, "the source " + request.from + " does not name a file");
+    if (!reuse(m_sourceFolder, fromRoot, sourceFolder)) {
+        m_sourceFolder = folder(*fromRoot, sourceFolder, false, error);
+        if (!m_sourceFolder) {
+            if (error)
+                error->reason = "cannot read the source: " + error->reason;
+            return false;
+        }
+    }
     // Non-blocking, so a FIFO put where the source was cannot hang the copy.
-    Fd source(::open(request.from.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+    // A link to a file stands for its file, as in the scan.
+    Fd source(::openat(m_sourceFolder->fd.get(), sourceName.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
     if (!source.valid())
         return failErrno(error, "cannot read the source");
     struct stat st;
@@ -351,28 +630,21 @@ bool FileCopier::stage(const CopyRequest &request, CopyError *error, const Bytes
 
     Staged staged;
     staged.existing = request.existing;
-    std::string parent;
-    if (!splitDestination(request.to, parent, staged.name, error))
-        return false;
-    // Copies come folder by folder: the open folder serves the next file too.
-    // A folder removed meanwhile has no links left and is opened afresh.
-    const std::string folderKey = request.root + '\0' + parent;
-    struct stat folderStatus;
-    if (!m_folder || m_folderKey != folderKey || ::fstat(m_folder->fd.get(), &folderStatus) != 0
-        || folderStatus.st_nlink == 0) {
+    staged.seen = request.existing == ExistingDestination::Replace ? request.seen : std::nullopt;
+    std::string_view destinationFolder;
+    if (!splitName(request.to, destinationFolder, staged.name))
+        return fail(error, EINVAL, "the destination " + JoinPath(request.toRoot, request.to) + " does not name a file");
+    if (!reuse(m_folder, toRoot, destinationFolder)) {
         m_folder.reset();
-        Fd folder = openDestinationFolder(request.root, parent, error);
-        if (!folder.valid())
+        // Only a new file may need folders; a replacement's folder was there.
+        auto opened = folder(*toRoot, destinationFolder, request.existing == ExistingDestination::Keep, error);
+        if (!opened)
             return false;
-        struct stat folderInfo;
-        const bool known = ::fstat(folder.get(), &folderInfo) == 0;
-        const dev_t device = known ? folderInfo.st_dev : 0;
         // Once per folder and run: the leftovers of a run that was killed
         // while it copied into this folder.
-        if (known && m_cleared.insert({std::uint64_t(folderInfo.st_dev), std::uint64_t(folderInfo.st_ino)}).second)
-            removeLeftoverTemporaries(folder.get());
-        m_folder = std::make_shared<const Folder>(Folder{std::move(folder), device});
-        m_folderKey = folderKey;
+        if (m_cleared.insert({opened->id.device, opened->id.inode}).second)
+            clearLeftovers(*opened);
+        m_folder = std::move(opened);
     }
     staged.folder = m_folder;
     const int dir = staged.folder->fd.get();
@@ -389,6 +661,9 @@ bool FileCopier::stage(const CopyRequest &request, CopyError *error, const Bytes
             && errno == EACCES)
             return fail(error, EACCES, "the destination is read-only");
     }
+    // Checked now to spare a useless copy, and again just before the rename.
+    if (staged.seen && !stillAsSeen(dir, staged.name, *staged.seen))
+        return fail(error, 0, kChangedSinceComparison);
 
     // Every copy is written under a hidden temporary name and renamed into
     // place when complete; a new file's rename refuses to replace anything
@@ -408,9 +683,13 @@ bool FileCopier::stage(const CopyRequest &request, CopyError *error, const Bytes
     }
     if (!staged.file.valid())
         return fail(error, EEXIST, "cannot find a free temporary name in the destination folder");
+    // Without the mark (a file system without extended attributes) a
+    // leftover of this copy is never removed by a later run, only reported.
+    setMark(staged.file.get());
 
     const auto abandon = [&](int code, const std::string &reason) {
-        ::unlinkat(dir, staged.temporary.c_str(), 0);
+        if (::unlinkat(dir, staged.temporary.c_str(), 0) != 0 && errno != ENOENT)
+            note("A temporary could not be removed and remains: " + JoinPath(staged.folder->shown, staged.temporary));
         return fail(error, code, reason);
     };
     const auto abandonErrno = [&](const std::string &what) {
@@ -418,49 +697,24 @@ bool FileCopier::stage(const CopyRequest &request, CopyError *error, const Bytes
         return abandon(code, what + ": " + errorText(code));
     };
 
+    // A source rewritten while it is read would leave a copy that mixes two
+    // versions under the older one's time: copy until it held still.
     std::int64_t copied = 0;
-    bool kernelCopy = true;
-    // A large file's pages start their way to the disk while the copy goes
-    // on, so the flush at the end has little left to wait for.
-    const bool writeBehind = st.st_size > std::int64_t(kChunk);
-    for (;;) {
-        ssize_t n;
-        if (kernelCopy) {
-            n = ::copy_file_range(source.get(), nullptr, staged.file.get(), nullptr, kChunk, 0);
-            if (n < 0 && copied == 0
-                && (errno == EXDEV || errno == EINVAL || errno == ENOSYS || errno == EOPNOTSUPP
-                    || errno == EPERM || errno == ETXTBSY)) {
-                kernelCopy = false;
-                continue;
-            }
-            if (n < 0 && errno == EINTR)
-                continue;
-            if (n < 0)
-                return abandonErrno(isWriteSideError(errno) ? "cannot write the destination" : "cannot copy");
-        } else {
-            if (m_buffer.empty())
-                m_buffer.resize(kBufferSize);
-            n = ::read(source.get(), m_buffer.data(), m_buffer.size());
-            if (n < 0 && errno == EINTR)
-                continue;
-            if (n < 0)
-                return abandonErrno("cannot read the source");
-            for (ssize_t written = 0; written < n;) {
-                const ssize_t w = ::write(staged.file.get(), m_buffer.data() + written, n - written);
-                if (w < 0 && errno == EINTR)
-                    continue;
-                if (w < 0)
-                    return abandonErrno("cannot write the destination");
-                written += w;
-            }
-        }
-        if (n == 0)
+    for (int attempt = 1;; ++attempt) {
+        DataCopy data(source.get(), staged.file.get(), m_buffer, onBytes);
+        if (!data.run(st))
+            return abandonErrno(data.writeSide() ? "cannot write the destination" : "cannot copy");
+        copied = data.copied();
+        struct stat after;
+        if (::fstat(source.get(), &after) != 0)
+            return abandonErrno("cannot read the source");
+        if (sameContentState(st, after))
             break;
-        if (writeBehind)
-            ::sync_file_range(staged.file.get(), copied, n, SYNC_FILE_RANGE_WRITE);
-        copied += n;
-        if (onBytes)
-            onBytes(n);
+        if (attempt == kCopyAttempts)
+            return abandon(0, kSourceKeptChanging);
+        st = after;
+        if (::ftruncate(staged.file.get(), 0) != 0)
+            return abandonErrno("cannot write the destination");
     }
 
     // As root the copy keeps the source's owner, as "cp -p" does. The
@@ -487,24 +741,39 @@ void FileCopier::commit(const std::function<void(std::size_t, const CopyError *)
 {
     // One flush per file system makes the whole batch durable. It reports
     // any write-back error since the file it is given was opened, which
-    // covers the whole batch; only then does an fsync of each file tell which
-    // one failed. A lone file gets just its own fsync.
+    // covers the whole batch; only then does a flush of each file tell which
+    // one failed. A lone file gets just its own flush.
     bool flushed = false;
     if (m_staged.size() > 1) {
-        std::set<dev_t> devices;
+        std::set<std::uint64_t> devices;
         flushed = true;
         for (const Staged &s : m_staged) {
-            if (devices.insert(s.folder->device).second && ::syncfs(s.file.get()) != 0)
+            if (devices.insert(s.folder->id.device).second && m_flush(s.file.get(), true) != 0)
                 flushed = false;
         }
     }
+    // A root that now leads elsewhere (unmounted, replaced) takes nothing.
+    for (const auto &r : m_roots) {
+        struct stat st;
+        if (r->failure.reason.empty() && (::stat(r->path.empty() ? "." : r->path.c_str(), &st) != 0 || identityOf(st) != r->id))
+            r->failure = {ESTALE, "the folder " + r->path + " is no longer the folder that was compared"};
+    }
+    const Folder *reachable = nullptr;
     for (std::size_t i = 0; i < m_staged.size(); ++i) {
         Staged &s = m_staged[i];
         const int dir = s.folder->fd.get();
         CopyError error;
         bool ok = true;
-        if (!flushed && ::fsync(s.file.get()) != 0 && errno != EINVAL && errno != EROFS)
+        if (!flushed && m_flush(s.file.get(), false) != 0 && errno != EINVAL && errno != EROFS)
             ok = failErrno(&error, "cannot write the destination");
+        // Links put in place of a folder since it was opened are caught
+        // here: the rename goes only where the root still leads.
+        if (ok && s.folder.get() != reachable) {
+            ok = stillReachable(s, &error);
+            reachable = ok ? s.folder.get() : nullptr;
+        }
+        if (ok && s.seen && !stillAsSeen(dir, s.name, *s.seen))
+            ok = fail(&error, 0, kChangedSinceComparison);
         if (ok) {
             const int rc = s.existing == ExistingDestination::Keep
                 ? renameNoReplace(dir, s.temporary.c_str(), s.name.c_str())
@@ -519,8 +788,8 @@ void FileCopier::commit(const std::function<void(std::size_t, const CopyError *)
             }
         }
         s.file.reset();
-        if (!ok)
-            ::unlinkat(dir, s.temporary.c_str(), 0);
+        if (!ok && ::unlinkat(dir, s.temporary.c_str(), 0) != 0 && errno != ENOENT)
+            note("A temporary could not be removed and remains: " + JoinPath(s.folder->shown, s.temporary));
         s.temporary.clear();
         if (done)
             done(i, ok ? nullptr : &error);
@@ -533,7 +802,8 @@ void FileCopier::discard()
 {
     for (Staged &s : m_staged) {
         s.file.reset();
-        ::unlinkat(s.folder->fd.get(), s.temporary.c_str(), 0);
+        if (::unlinkat(s.folder->fd.get(), s.temporary.c_str(), 0) != 0 && errno != ENOENT)
+            note("A temporary could not be removed and remains: " + JoinPath(s.folder->shown, s.temporary));
     }
     m_staged.clear();
     m_stagedBytes = 0;

@@ -1,28 +1,45 @@
 #pragma once
 
+#include "platform/filesystem.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <set>
 #include <string>
 #include <string_view>
 #include <utility>
 #include <vector>
 
-// Replacing files without ever exposing a half-written one. A replacement
-// is written to a hidden temporary (its name starts with ".", so a scan never
-// lists it) in the destination's own folder, given the source's modification
-// time and permission bits, made durable, and only then renamed over the
-// destination: at every moment the destination holds its old or its complete
-// new content, and a symbolic link there is replaced, never written through.
-// A new file is written the same way and renamed into place only if nothing
-// has taken its name meanwhile. Paths are native bytes.
+// Replacing files without ever exposing a half-written one, and without ever
+// writing anywhere but below the two roots.
+//
+// - A copy is written to a hidden temporary (its name starts with ".", so a
+//   scan never lists it) in the destination's own folder, given the source's
+//   modification time and permission bits, made durable, and only then
+//   renamed over the destination: at every moment the destination holds its
+//   old or its complete new content, and a symbolic link there is replaced,
+//   never written through. Holes of a sparse source stay holes.
+// - The source must not change while it is copied (size, modification and
+//   change time); a copy that the source never held as a whole is never
+//   renamed into place. It is copied again a few times, then given up.
+// - A replacement names the destination as it was last seen: when its size
+//   or modification time differs just before the rename, the destination is
+//   kept and the copy fails. A new file is renamed into place only if nothing
+//   has taken its name meanwhile.
+// - Both files are reached from their roots one folder at a time, never
+//   through a symbolic link, so paths longer than the system's limit work and
+//   nothing below a root leads out of it. A root must still be the folder it
+//   was when compared; no root is ever created, and a replacement never
+//   creates a folder.
 //
 // A program killed in the middle leaves no destination half-written, only
-// the temporaries it had not yet renamed into place (hidden, so no scan lists
-// them). Each is locked while it exists; the next copy into that folder
-// removes those that no one holds.
+// the temporaries it had not yet renamed into place. Each carries a mark (an
+// extended attribute) and is locked while it exists; a later run removes
+// only marked temporaries that no one holds, so a user's file that merely
+// looks like one is never touched. Paths are native bytes.
 namespace platform {
 
 enum class ExistingDestination {
@@ -32,14 +49,19 @@ enum class ExistingDestination {
 
 struct CopyRequest
 {
+    // The source is `from` below `fromRoot`, the destination `to` below
+    // `toRoot`; both names are relative, with separators between folders.
+    std::string fromRoot;
     std::string from;
+    std::string toRoot;
     std::string to;
+    // When known, each root must still be this folder.
+    FolderIdentity fromRootId;
+    FolderIdentity toRootId;
     ExistingDestination existing = ExistingDestination::Replace;
-    // When not empty, `to` lies below this folder: missing folders between
-    // them are created, and none of them may be a symbolic link, so a copy
-    // never lands outside the tree. When empty, missing folders of `to`'s
-    // parent are created the ordinary way.
-    std::string root;
+    // For a replacement: the destination as last seen (size -1: not known).
+    // It is replaced only while its size and modification time are these.
+    std::optional<FileStatus> seen;
 };
 
 struct CopyError
@@ -47,6 +69,9 @@ struct CopyError
     int code = 0;       // errno, or 0 when the reason is the program's own
     std::string reason; // plain words, such as "cannot read the source: No such file or directory"
 };
+
+inline const char kChangedSinceComparison[] = "the destination changed since the comparison; it is kept";
+inline const char kSourceKeptChanging[] = "the source kept changing while it was copied";
 
 // Copies in batches: stage() writes complete temporaries, commit() makes a
 // whole batch durable with one file-system flush and moves each temporary
@@ -56,7 +81,11 @@ struct CopyError
 class FileCopier
 {
 public:
-    FileCopier();
+    // Makes what was written durable: the whole file system of fd, or fd
+    // alone. Returns 0 or -1 with errno, as fsync does.
+    using Flush = std::function<int(int fd, bool wholeFileSystem)>;
+
+    explicit FileCopier(Flush flush = {});
     ~FileCopier();
     FileCopier(const FileCopier &) = delete;
     FileCopier &operator=(const FileCopier &) = delete;
@@ -80,15 +109,35 @@ public:
     // Removes every staged temporary without touching a destination.
     void discard();
 
+    // Removes the temporaries a killed run left at these names below root,
+    // those this program marked and no one holds.
+    void removeLeftovers(const std::string &root, FolderIdentity rootId, const std::vector<std::string> &names);
+
+    // What a person should know that is no failure of an operation: a
+    // temporary that could not be removed, leftovers that could not be proved
+    // ours. Each said once.
+    const std::vector<std::string> &notes() const { return m_notes; }
+
 private:
+    struct Root;
     struct Folder;
     struct Staged;
+    Root *root(const std::string &path, FolderIdentity expected, CopyError *error);
+    std::shared_ptr<const Folder> folder(Root &root, std::string_view relative, bool create, CopyError *error);
+    bool stillReachable(const Staged &staged, CopyError *error);
+    void clearLeftovers(const Folder &folder);
+    void note(std::string text);
+
+    Flush m_flush;
+    std::vector<std::unique_ptr<Root>> m_roots;
     std::vector<Staged> m_staged;
-    std::shared_ptr<const Folder> m_folder; // the folder of the latest copy, kept open for the next
-    std::string m_folderKey;
+    std::shared_ptr<const Folder> m_folder; // the destination folder of the latest copy, kept open for the next
+    std::shared_ptr<const Folder> m_sourceFolder;
     std::int64_t m_stagedBytes = 0;
     std::vector<char> m_buffer;
     std::set<std::pair<std::uint64_t, std::uint64_t>> m_cleared; // folders rid of leftovers, by device and inode
+    std::vector<std::string> m_notes;
+    std::set<std::string> m_noted;
 };
 
 // True for a name that the copy gives its temporaries; the scan collects
