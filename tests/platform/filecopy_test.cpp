@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -312,4 +313,237 @@ TEST(FileCopy, LeftoversOfAKilledRunGoButATemporaryBeingWrittenStays)
     EXPECT_TRUE(landed);
     EXPECT_EQ(dir.read("side/busy.txt"), "new");
     EXPECT_EQ(dir.read("side/to.txt"), "new");
+}
+
+namespace {
+
+platform::FileStatus statusOf(const std::string &path)
+{
+    const struct stat st = statOf(path);
+    return {st.st_size, st.st_mtim.tv_sec, std::uint32_t(st.st_mtim.tv_nsec)};
+}
+
+// Stages one copy, lets `meanwhile` change the world, then commits.
+bool stageThenCommit(platform::FileCopier &copier, const CopyRequest &r, const std::function<void()> &meanwhile,
+                     CopyError *error)
+{
+    if (!copier.stage(r, error))
+        return false;
+    meanwhile();
+    bool ok = false;
+    copier.commit([&](std::size_t, const CopyError *e) {
+        ok = e == nullptr;
+        if (e)
+            *error = *e;
+    });
+    return ok;
+}
+
+} // namespace
+
+// Whatever happens between the copy and its rename, the destination the user
+// has is never replaced by something it should not be, and no temporary stays.
+TEST(FileCopy, ChangesBetweenCopyAndRenameKeepTheDestination)
+{
+    struct Case
+    {
+        const char *what;
+        ExistingDestination existing;
+        std::function<void(TestDir &)> meanwhile;
+        const char *reason;
+    };
+    const std::vector<Case> cases = {
+        // Before, an edit saved after the comparison was overwritten by the older source.
+        {"the destination is edited", ExistingDestination::Replace,
+         [](TestDir &d) { d.file("right/sub/a.txt", "the user's edit"); }, "changed since the comparison"},
+        {"the destination is touched", ExistingDestination::Replace,
+         [](TestDir &d) { d.setModified("right/sub/a.txt", 1700000000); }, "changed since the comparison"},
+        {"the destination is deleted", ExistingDestination::Replace,
+         [](TestDir &d) { std::filesystem::remove(d.path("right/sub/a.txt")); }, "changed since the comparison"},
+        {"a new file's name is taken", ExistingDestination::Keep,
+         [](TestDir &d) { d.file("right/sub/new.txt", "someone else's"); }, "already exists"},
+        // Before, an overwrite opened its folder by path and followed the link.
+        {"the folder is swapped for a link", ExistingDestination::Replace,
+         [](TestDir &d) {
+             std::filesystem::rename(d.path("right/sub"), d.path("right/sub.old"));
+             std::filesystem::create_directory_symlink(d.path("outside"), d.path("right/sub"));
+         },
+         "is a symbolic link"},
+        {"the folder is moved away and another put in its place", ExistingDestination::Replace,
+         [](TestDir &d) {
+             std::filesystem::rename(d.path("right/sub"), d.path("right/sub.old"));
+             d.file("right/sub/a.txt", "as compared");
+         },
+         "was moved or replaced"},
+        {"the root is replaced (an unmounted drive)", ExistingDestination::Replace,
+         [](TestDir &d) {
+             std::filesystem::rename(d.path("right"), d.path("right.old"));
+             d.folder("right/sub");
+             d.file("right/sub/a.txt", "on the disk below");
+         },
+         "no longer the folder that was compared"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        TestDir dir;
+        const std::string from = dir.file("left/a.txt", "newer source");
+        const std::string to = dir.file("right/sub/a.txt", "as compared", 1600000000);
+        dir.file("outside/a.txt", "outside the tree");
+        const bool replace = c.existing == ExistingDestination::Replace;
+        CopyRequest r = request(from, replace ? to : dir.path("right/sub/new.txt"), c.existing, dir.path("right"));
+        if (replace)
+            r.seen = statusOf(to);
+        platform::FileCopier copier;
+        CopyError error;
+        EXPECT_FALSE(stageThenCommit(copier, r, [&] { c.meanwhile(dir); }, &error));
+        EXPECT_NE(error.reason.find(c.reason), std::string::npos) << error.reason;
+        EXPECT_EQ(dir.read("outside/a.txt"), "outside the tree");
+        EXPECT_FALSE(dir.exists("right/sub/new.txt") && dir.read("right/sub/new.txt") == "newer source");
+        if (dir.exists("right/sub/a.txt"))
+            EXPECT_NE(dir.read("right/sub/a.txt"), "newer source");
+        EXPECT_TRUE(hiddenEntries(dir.root()).empty());
+    }
+}
+
+TEST(FileCopy, ReplacementNeverCreatesFoldersNorFollowsThem)
+{
+    TestDir dir;
+    const std::string from = dir.file("left/a.txt", "new");
+    dir.folder("right");
+    dir.file("outside/a.txt", "outside");
+    ::symlink(dir.path("outside").c_str(), dir.path("right/linked").c_str());
+    CopyError error;
+    EXPECT_FALSE(CopyFileSafely(request(from, dir.path("right/gone/a.txt"), ExistingDestination::Replace,
+                                        dir.path("right")),
+                                &error));
+    EXPECT_NE(error.reason.find("no longer exists"), std::string::npos) << error.reason;
+    EXPECT_FALSE(dir.exists("right/gone"));
+    EXPECT_FALSE(CopyFileSafely(request(from, dir.path("right/linked/a.txt"), ExistingDestination::Replace,
+                                        dir.path("right")),
+                                &error));
+    EXPECT_EQ(dir.read("outside/a.txt"), "outside");
+
+    // A root that is no longer the folder compared takes nothing, not even at staging.
+    CopyRequest r = request(from, dir.path("right/b.txt"), ExistingDestination::Keep);
+    r.toRootId = {1, 2};
+    EXPECT_FALSE(CopyFileSafely(r, &error));
+    EXPECT_NE(error.reason.find("no longer the folder that was compared"), std::string::npos) << error.reason;
+    EXPECT_FALSE(dir.exists("right/b.txt"));
+}
+
+// Before, a source rewritten during its copy left a torn copy stamped with the
+// old time, which no later comparison would ever repair.
+TEST(FileCopy, SourceRewrittenDuringTheCopyIsCopiedAgainOrGivenUp)
+{
+    for (const int rewrites : {1, 100}) {
+        SCOPED_TRACE(rewrites);
+        TestDir dir;
+        const std::string from = dir.file("from.bin", std::string(20 << 20, 'a'));
+        const std::string to = dir.file("to.bin", "old");
+        int done = 0;
+        CopyError error;
+        const bool copied = CopyFileSafely(request(from, to), &error, [&](std::int64_t) {
+            if (done < rewrites) {
+                ++done;
+                // The head and the tail, in place; the size stays.
+                const int fd = ::open(from.c_str(), O_WRONLY);
+                ::pwrite(fd, "B", 1, 0);
+                ::pwrite(fd, "B", 1, (20 << 20) - 1);
+                ::close(fd);
+            }
+        });
+        if (rewrites == 1) {
+            EXPECT_TRUE(copied) << error.reason;
+            EXPECT_EQ(dir.read("to.bin"), dir.read("from.bin"));
+            EXPECT_EQ(statOf(to).st_mtim.tv_nsec, statOf(from).st_mtim.tv_nsec);
+        } else {
+            EXPECT_FALSE(copied);
+            EXPECT_EQ(error.reason, platform::kSourceKeptChanging);
+            EXPECT_EQ(dir.read("to.bin"), "old");
+        }
+        EXPECT_TRUE(hiddenEntries(dir.root()).empty());
+    }
+}
+
+// Both guarantees of the commit, each broken on purpose: a flush that fails
+// must keep every old file, and no temporary may outlive it.
+TEST(FileCopy, FailedFlushLandsNothing)
+{
+    for (const int files : {1, 3}) {
+        SCOPED_TRACE(files);
+        TestDir dir;
+        platform::FileCopier copier([](int, bool) {
+            errno = EIO;
+            return -1;
+        });
+        CopyError error;
+        for (int i = 0; i < files; ++i) {
+            const std::string name = "f" + std::to_string(i);
+            dir.file("to/" + name, "old");
+            ASSERT_TRUE(copier.stage(request(dir.file("from/" + name, "new"), dir.path("to/" + name)), &error));
+        }
+        int failed = 0;
+        copier.commit([&](std::size_t, const CopyError *e) {
+            failed += e != nullptr;
+            if (e)
+                EXPECT_EQ(e->reason, "cannot write the destination: Input/output error");
+        });
+        EXPECT_EQ(failed, files);
+        for (int i = 0; i < files; ++i)
+            EXPECT_EQ(dir.read("to/f" + std::to_string(i)), "old");
+        EXPECT_TRUE(hiddenEntries(dir.root()).empty());
+    }
+}
+
+// Before, a 1.9 GiB file with a few KiB of data was written out in full.
+TEST(FileCopy, HolesStayHoles)
+{
+    TestDir dir;
+    const std::string from = dir.path("sparse.bin");
+    const std::int64_t size = std::int64_t(1900) << 20;
+    {
+        const int fd = ::open(from.c_str(), O_WRONLY | O_CREAT, 0644);
+        ASSERT_GE(fd, 0);
+        ::pwrite(fd, "head", 4, 0);
+        ::pwrite(fd, "middle", 6, size / 2);
+        ::ftruncate(fd, size);
+        ::close(fd);
+    }
+    if (statOf(from).st_blocks * 512 >= size)
+        GTEST_SKIP() << "this file system does not keep holes";
+    CopyError error;
+    ASSERT_TRUE(CopyFileSafely(request(from, dir.path("copy.bin")), &error)) << error.reason;
+    const struct stat st = statOf(dir.path("copy.bin"));
+    EXPECT_EQ(st.st_size, size);
+    EXPECT_LT(st.st_blocks * 512, 1 << 20);
+    const int fd = ::open(dir.path("copy.bin").c_str(), O_RDONLY);
+    char head[4], middle[6], tail[1];
+    EXPECT_EQ(::pread(fd, head, 4, 0), 4);
+    EXPECT_EQ(::pread(fd, middle, 6, size / 2), 6);
+    EXPECT_EQ(::pread(fd, tail, 1, size - 1), 1);
+    ::close(fd);
+    EXPECT_EQ(std::string(head, 4), "head");
+    EXPECT_EQ(std::string(middle, 6), "middle");
+    EXPECT_EQ(tail[0], '\0');
+}
+
+// Before, a temporary that could be neither renamed nor removed piled up
+// silently, one per run.
+TEST(FileCopy, TemporaryThatCannotBeRemovedIsNamed)
+{
+    TestDir dir;
+    const std::string from = dir.file("from.txt", "new");
+    dir.file("locked/to.txt", "old");
+    if (std::system(("chattr +a '" + dir.path("locked") + "' 2>/dev/null").c_str()) != 0)
+        GTEST_SKIP() << "this file system has no append-only attribute (chattr +a failed)";
+    platform::FileCopier copier;
+    CopyError error;
+    const bool copied = stageThenCommit(copier, request(from, dir.path("locked/to.txt")), [] {}, &error);
+    const std::vector<std::string> left = hiddenEntries(dir.path("locked"));
+    std::system(("chattr -a '" + dir.path("locked") + "'").c_str());
+    EXPECT_FALSE(copied);
+    EXPECT_EQ(dir.read("locked/to.txt"), "old");
+    ASSERT_EQ(left.size(), 1u);
+    ASSERT_EQ(copier.notes().size(), 1u);
+    EXPECT_NE(copier.notes()[0].find("remains: " + left[0]), std::string::npos) << copier.notes()[0];
 }
