@@ -22,7 +22,7 @@ namespace {
 
 const char kUsage[] =
     "Usage: corvanel-cli compare [--json] LEFT RIGHT\n"
-    "       corvanel-cli sync LEFT RIGHT\n"
+    "       corvanel-cli sync [--json] LEFT RIGHT\n"
     "\n"
     "compare  Compares two folder trees file by file, as the window's Compare\n"
     "         does, and prints both result lists and the pending file operations.\n"
@@ -32,14 +32,15 @@ const char kUsage[] =
     "sync     Compares the trees, carries out every pending file operation as\n"
     "         the Sync Wizard's OK does (each file is replaced by a complete copy\n"
     "         in one step; a copy never overwrites a file that appeared since the\n"
-    "         comparison), compares again and prints what it did. When more\n"
-    "         operations are pending than one list holds, it goes on in further\n"
-    "         passes. On a terminal it shows its progress on standard error;\n"
-    "         Ctrl-C stops it after the file being copied.\n"
-    "         Exit status: 0 when every operation succeeded and nothing is\n"
-    "         pending afterwards, 1 otherwise, 2 on bad input.\n"
+    "         comparison, a replacement never one that changed since), compares\n"
+    "         again and prints what it did. Every operation found is carried out\n"
+    "         in one pass, however many. On a terminal it shows its progress on\n"
+    "         standard error; Ctrl-C stops it after the file being copied.\n"
+    "         Exit status: 0 when every operation succeeded, nothing is pending\n"
+    "         afterwards and every folder could be read, 1 otherwise, 2 on bad\n"
+    "         input.\n"
     "\n"
-    "  --json     (compare) print one JSON object instead of the text report\n"
+    "  --json     print one JSON object instead of the text report\n"
     "  --help     show this text\n";
 
 int usageError(const std::string &message)
@@ -124,7 +125,7 @@ public:
             const auto now = std::chrono::steady_clock::now();
             if (now - m_last >= std::chrono::milliseconds(250)) {
                 m_last = now;
-                std::fprintf(stderr, "\r  %zu of %zu files, %s of %s\033[K", p.filesDone, p.filesTotal,
+                std::fprintf(stderr, "\r  pass 1: %zu of %zu files, %s of %s\033[K", p.filesDone, p.filesTotal,
                              ByteCountText(p.bytesDone).c_str(), ByteCountText(p.bytesTotal).c_str());
                 std::fflush(stderr);
                 m_shown = true;
@@ -151,12 +152,55 @@ std::string plural(std::size_t n, const char *one, const char *many)
     return std::to_string(n) + " " + (n == 1 ? one : many);
 }
 
+// One operation as a JSON object; reason is added for a failed one.
+void appendJsonOperation(std::string &out, const SyncPlan &plan, std::size_t i, const std::string *reason)
+{
+    out += "{\"source\":";
+    AppendJsonString(out, plan.from(i));
+    out += ",\"action\":";
+    AppendJsonString(out, plan.jobs[i].replace ? kOverwrites : kCopiedTo);
+    out += ",\"destination\":";
+    AppendJsonString(out, plan.to(i));
+    if (reason) {
+        out += ",\"reason\":";
+        AppendJsonString(out, *reason);
+    }
+    out += '}';
+}
+
+void appendJsonList(std::string &out, const char *key, const std::vector<std::string> &items)
+{
+    out += ",\"";
+    out += key;
+    out += "\":[";
+    for (std::size_t i = 0; i < items.size(); ++i) {
+        if (i)
+            out += ',';
+        AppendJsonString(out, items[i]);
+    }
+    out += ']';
+}
+
+// Compares with every operation's job kept, not only those the list holds.
+bool compareAll(const std::string &left, const std::string &right, const CompareHooks &hooks, SyncPlan &plan,
+                Comparison &comparison)
+{
+    plan.jobs.clear();
+    comparison.everyJob = &plan.jobs;
+    PendingOperationList &operations = Global::PendingOperations;
+    const bool ok = CompareFolders(left, right, hooks, comparison, operations);
+    comparison.everyJob = nullptr;
+    plan.roots = operations.roots;
+    return ok;
+}
+
 int runSync(const std::vector<std::string> &args)
 {
     std::vector<std::string> folders, options;
     std::string error;
-    if (!parseArguments(args, {}, folders, options, error))
+    if (!parseArguments(args, {"--json"}, folders, options, error))
         return usageError(error);
+    const bool json = !options.empty();
     if (folders.size() != 2)
         return usageError("sync needs two folders, LEFT and RIGHT");
 
@@ -168,67 +212,109 @@ int runSync(const std::vector<std::string> &args)
     ::sigaction(SIGINT, &action, nullptr);
     ::sigaction(SIGTERM, &action, nullptr);
 
-    // A list cut short is no news here: further passes take the rest.
+    // The list's limit of slots is the window's: here every operation found
+    // is carried out in one pass, so its message is no news.
     CompareHooks hooks;
     hooks.showMessage = [](const std::string &text, const std::string &caption) {
         if (caption == kErrorCaption)
             std::fprintf(stderr, "%s\n", text.c_str());
     };
     Comparison comparison;
-    PendingOperationList &operations = Global::PendingOperations;
-    if (!CompareFolders(folders[0], folders[1], hooks, comparison, operations))
+    SyncPlan plan;
+    if (!compareAll(folders[0], folders[1], hooks, plan, comparison))
         return 2;
     const std::string left = comparison.leftRoot, right = comparison.rightRoot;
-    if (operations.empty()) {
-        std::printf("No need to synchronize. %s & %s are identical.\n", left.c_str(), right.c_str());
+    const std::string unreadableBefore = UnreadableText(Global::PendingOperations.unreadable);
+
+    // Runs even with nothing to do: what a killed run left is cleared.
+    if (!json && !plan.jobs.empty()) {
+        std::printf("Pass 1: %s\n", plural(plan.size(), "file operation", "file operations").c_str());
+        std::fflush(stdout);
+    }
+    ProgressLine line;
+    const SyncPlan done = std::move(plan);
+    const SyncReport report = RunSyncJobs(done, [&](const SyncProgress &p) { return line.update(p); });
+    line.clear();
+
+    Comparison afterwards;
+    SyncPlan pending;
+    if (!compareAll(left, right, hooks, pending, afterwards))
+        return 2;
+    const std::string unreadable = UnreadableText(Global::PendingOperations.unreadable);
+    const bool complete = afterwards.complete() && comparison.complete();
+    const bool succeeded = report.allDone() && pending.jobs.empty() && complete;
+
+    if (json) {
+        std::string out = "{\"left\":";
+        AppendJsonString(out, left);
+        out += ",\"right\":";
+        AppendJsonString(out, right);
+        out += ",\"passes\":1";
+        for (const SyncResult wanted : {SyncResult::Done, SyncResult::Failed, SyncResult::NotDone}) {
+            out += wanted == SyncResult::Done ? ",\"carried_out\":[" : wanted == SyncResult::Failed ? ",\"failed\":["
+                                                                                                    : ",\"not_done\":[";
+            bool first = true;
+            for (std::size_t i = 0; i < done.size(); ++i) {
+                const SyncOutcome &outcome = report.outcomes[i];
+                if (outcome.result != wanted)
+                    continue;
+                if (!first)
+                    out += ',';
+                first = false;
+                appendJsonOperation(out, done, i, wanted == SyncResult::Failed ? &outcome.reason : nullptr);
+            }
+            out += ']';
+        }
+        out += ",\"pending\":[";
+        for (std::size_t i = 0; i < pending.size(); ++i) {
+            if (i)
+                out += ',';
+            appendJsonOperation(out, pending, i, nullptr);
+        }
+        out += ']';
+        out += ",\"unreadable\":" + std::to_string(Global::PendingOperations.unreadable.count);
+        appendJsonList(out, "notes", report.notes);
+        out += ",\"synchronized\":";
+        out += succeeded ? "true" : "false";
+        out += "}\n";
+        std::fputs(out.c_str(), stdout);
+        return succeeded ? 0 : 1;
+    }
+
+    if (done.jobs.empty() && complete) {
+        for (const std::string &note : report.notes)
+            std::printf("%s\n", EscapedForTerminal(note).c_str());
+        std::printf("No need to synchronize. %s & %s are identical.\n", EscapedForTerminal(left).c_str(),
+                    EscapedForTerminal(right).c_str());
         return 0;
     }
-
-    bool everyOperationSucceeded = true;
-    for (int pass = 1; !operations.empty(); ++pass) {
-        const SyncPlan jobs = SyncJobs(operations);
-        std::printf("Pass %d: %s\n", pass, plural(jobs.size(), "file operation", "file operations").c_str());
-        std::fflush(stdout);
-        ProgressLine line;
-        const SyncReport report = RunSyncJobs(jobs, [&](const SyncProgress &p) { return line.update(p); });
-        line.clear();
-
-        for (std::size_t i = 0; i < jobs.size(); ++i) {
-            const SyncOutcome &outcome = report.outcomes[i];
-            const char *verb = jobs.jobs[i].replace ? " overwrites " : " copied to ";
-            if (outcome.result == SyncResult::Done)
-                std::printf("  %s%s%s\n", jobs.from(i).c_str(), verb, jobs.to(i).c_str());
-            else if (outcome.result == SyncResult::Failed)
-                std::printf("  FAILED: %s%s%s: %s\n", jobs.from(i).c_str(), verb, jobs.to(i).c_str(),
-                            outcome.reason.c_str());
-        }
-        std::printf("Carried out %zu of %s (%s copied).\n", report.done,
-                    plural(jobs.size(), "file operation", "file operations").c_str(),
-                    ByteCountText(report.bytesCopied).c_str());
-        std::fflush(stdout);
-        if (!report.allDone()) {
-            everyOperationSucceeded = false;
-            std::fprintf(stderr, "corvanel-cli: %s\n", SyncFailureText(jobs, report).c_str());
-        }
-
-        // Only a list that was cut short hides further work; a further pass
-        // goes on only while the previous one got somewhere.
-        const bool listWasFull = comparison.truncated();
-        const std::size_t wantedBefore = comparison.wantedOperations;
-        if (!CompareFolders(left, right, hooks, comparison, operations))
-            return 2;
-        if (g_interrupted || !listWasFull || report.done == 0 || comparison.wantedOperations >= wantedBefore)
-            break;
+    for (std::size_t i = 0; i < done.size(); ++i) {
+        const SyncOutcome &outcome = report.outcomes[i];
+        const char *verb = done.jobs[i].replace ? " overwrites " : " copied to ";
+        const std::string from = EscapedForTerminal(done.from(i)), to = EscapedForTerminal(done.to(i));
+        if (outcome.result == SyncResult::Done)
+            std::printf("  %s%s%s\n", from.c_str(), verb, to.c_str());
+        else if (outcome.result == SyncResult::Failed)
+            std::printf("  FAILED: %s%s%s: %s\n", from.c_str(), verb, to.c_str(), outcome.reason.c_str());
     }
-
-    if (!operations.empty()) {
-        std::printf("%s still pending.\n",
-                    plural(comparison.wantedOperations, "file operation is", "file operations are").c_str());
+    std::printf("Carried out %zu of %s (%s copied).\n", report.done,
+                plural(done.size(), "file operation", "file operations").c_str(),
+                ByteCountText(report.bytesCopied).c_str());
+    for (const std::string &note : report.notes)
+        std::printf("%s\n", EscapedForTerminal(note).c_str());
+    if (!report.allDone())
+        std::fprintf(stderr, "corvanel-cli: %s\n", EscapedForTerminal(SyncFailureText(done, report)).c_str());
+    // Unreadable folders hide differences: never a plain success then.
+    if (!unreadable.empty() || !unreadableBefore.empty())
+        std::fprintf(stderr, "corvanel-cli: %s\n", (unreadable.empty() ? unreadableBefore : unreadable).c_str());
+    if (!pending.jobs.empty()) {
+        std::printf("%s still pending.\n", plural(pending.size(), "file operation is", "file operations are").c_str());
         return 1;
     }
-    if (!everyOperationSucceeded)
+    if (!succeeded)
         return 1;
-    std::printf("%s & %s have been synchronized.\n", left.c_str(), right.c_str());
+    std::printf("%s & %s have been synchronized.\n", EscapedForTerminal(left).c_str(),
+                EscapedForTerminal(right).c_str());
     return 0;
 }
 

@@ -180,6 +180,19 @@ void MatchRows(Comparison &comparison, PendingOperationList &operations)
     comparison.wantedOperations = append.wanted;
 }
 
+std::string UnreadableText(const ScanProblems &problems)
+{
+    if (problems.count == 0)
+        return {};
+    std::string text = "Not everything could be compared: " + std::to_string(problems.count)
+        + (problems.count == 1 ? " folder or file could not be read." : " folders or files could not be read.");
+    for (const std::string &item : problems.first)
+        text += "\n" + item;
+    if (problems.count > problems.first.size())
+        text += "\n... and " + std::to_string(problems.count - problems.first.size()) + " more.";
+    return text;
+}
+
 std::string TruncationMessage(std::size_t wantedOperations)
 {
     return "Only the first " + std::to_string(PendingOperationList::kSlots) + " of "
@@ -219,6 +232,13 @@ bool CompareFolders(const std::string &leftText, const std::string &rightText, c
     MatchRows(result, operations);
     operations.roots = {result.leftRoot, result.rightRoot, result.leftRootId, result.rightRootId,
                         result.leftLeftovers, result.rightLeftovers};
+    operations.found = result.wantedOperations;
+    operations.unreadable = result.leftProblems;
+    operations.unreadable.count += result.rightProblems.count;
+    for (const std::string &item : result.rightProblems.first) {
+        if (operations.unreadable.first.size() < ScanProblems::kNamed)
+            operations.unreadable.first.push_back(item);
+    }
 
     if (hooks.showResults)
         hooks.showResults(result);

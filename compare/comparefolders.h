@@ -30,14 +30,6 @@ struct CompareHooks : ScanHooks
 inline const char kInvalidFolders[] = "Please make sure you have two valid folders selected.";
 inline const char kErrorCaption[] = "Error";
 
-// What a scan could not read: folders or files that were skipped.
-struct ScanProblems
-{
-    static constexpr std::size_t kNamed = 5;
-    std::size_t count = 0;
-    std::vector<std::string> first; // the first kNamed, as full paths, each with its reason
-};
-
 struct Comparison
 {
     std::string leftRoot;
@@ -72,6 +64,10 @@ bool CompareFolders(const std::string &leftText, const std::string &rightText, c
 
 // The matching alone, over scanned rows and their roots.
 void MatchRows(Comparison &comparison, PendingOperationList &operations);
+
+// What could not be read, for a person: "not everything could be compared",
+// how many items and the first few with their reasons. Empty when nothing.
+std::string UnreadableText(const ScanProblems &problems);
 
 // The message shown when more operations were found than the list holds.
 std::string TruncationMessage(std::size_t wantedOperations);

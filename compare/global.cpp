@@ -20,6 +20,8 @@ void PendingOperationList::reset()
     for (PendingOperation &slot : m_slots)
         slot = PendingOperation();
     roots = SyncRoots();
+    found = 0;
+    unreadable = ScanProblems();
     m_next = 0;
 }
 

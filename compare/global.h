@@ -2,6 +2,7 @@
 
 #include "compare/syncjob.h"
 
+#include <cstddef>
 #include <string>
 #include <vector>
 
@@ -21,6 +22,14 @@ struct PendingOperation
     std::string copyTo;       // the path the copy is written to
     std::string deleteFirst;  // the file replaced; empty for kCopiedTo
     SyncJob job;              // what the sync carries out for this entry
+};
+
+// What a scan could not read: folders or files that were skipped.
+struct ScanProblems
+{
+    static constexpr std::size_t kNamed = 5;
+    std::size_t count = 0;
+    std::vector<std::string> first; // the first kNamed, as full paths, each with its reason
 };
 
 class PendingOperationList
@@ -44,6 +53,11 @@ public:
 
     // The roots the entries' jobs are relative to, as the comparison found them.
     SyncRoots roots;
+    // How many operations the comparison found: more than the slots hold
+    // when the list was cut short.
+    std::size_t found = 0;
+    // What the comparison could not read, on both sides.
+    ScanProblems unreadable;
 
 private:
     std::vector<PendingOperation> m_slots;

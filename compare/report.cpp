@@ -222,3 +222,33 @@ void WriteTextReport(std::FILE *file, const Comparison &comparison, const Pendin
         sink.maybeFlush();
     }
 }
+
+std::string EscapedForTerminal(std::string_view name)
+{
+    bool plain = true;
+    for (const char c : name)
+        plain = plain && static_cast<unsigned char>(c) >= 0x20 && c != 0x7f;
+    if (plain)
+        return std::string(name);
+    static const char kHex[] = "0123456789abcdef";
+    std::string out = "\"";
+    for (const char c : name) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += c;
+        } else if (c == '\n') {
+            out += "\\n";
+        } else if (c == '\t') {
+            out += "\\t";
+        } else if (byte < 0x20 || byte == 0x7f) {
+            out += "\\x";
+            out += kHex[byte >> 4];
+            out += kHex[byte & 15];
+        } else {
+            out += c;
+        }
+    }
+    out += '"';
+    return out;
+}

@@ -18,3 +18,8 @@ void WriteJsonReport(std::FILE *out, const Comparison &comparison, const Pending
 
 // Writes both lists and the pending operations as aligned text.
 void WriteTextReport(std::FILE *out, const Comparison &comparison, const PendingOperationList &operations);
+
+// A name as a terminal line may show it: a name holding control characters
+// (a newline could forge a line of its own) is put in double quotes with
+// those characters, quotes and backslashes escaped; any other name as it is.
+std::string EscapedForTerminal(std::string_view name);

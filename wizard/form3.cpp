@@ -361,24 +361,39 @@ void Form3::finishOperations()
     const QString left = m_context.comboText ? m_context.comboText(Side::Left) : QString();
     const QString right = m_context.comboText ? m_context.comboText(Side::Right) : QString();
     const SyncReport &report = run->report;
+    const PendingOperationList &after = *m_context.operations;
+    // Whatever kept the folders from being brought into step is said; only a
+    // run that left nothing out earns the congratulations.
+    std::string more = UnreadableText(after.unreadable);
+    for (const std::string &note : report.notes)
+        more += (more.empty() ? "" : "\n") + note;
+    const QString extra = more.empty() ? QString() : QStringLiteral("\n\n") + platform::DisplayText(more);
     if (!report.allDone()) {
-        platform::desktop().message(mainWindow, platform::DisplayText(SyncFailureText(run->jobs, report)),
+        platform::desktop().message(mainWindow, platform::DisplayText(SyncFailureText(run->jobs, report)) + extra,
                                     QString::fromLatin1(kErrorCaption));
-    } else if (!m_context.operations->empty()) {
+    } else if (!after.empty()) {
         // Every operation worked, yet the folders still differ: more were
-        // found than one list holds, or files changed meanwhile.
-        const int pending = m_context.operations->count();
+        // found than one list holds, or files changed meanwhile. The number
+        // is what the comparison found, not what the list could hold.
+        const std::size_t pending = after.found;
         platform::desktop().message(
             mainWindow,
             QStringLiteral("Every file operation was carried out, but %1 & %2 still differ: %3 more %4 pending. "
                            "Open the Sync Wizard again to carry them out.")
                 .arg(left, right)
                 .arg(pending)
-                .arg(pending == 1 ? QStringLiteral("is") : QStringLiteral("are")),
+                .arg(pending == 1 ? QStringLiteral("is") : QStringLiteral("are"))
+                + extra,
             QString::fromLatin1(kProductName));
+    } else if (after.unreadable.count > 0) {
+        platform::desktop().message(mainWindow,
+                                    QStringLiteral("Every file operation was carried out, but %1 & %2 may still differ.")
+                                            .arg(left, right)
+                                        + extra,
+                                    QString::fromLatin1(kProductName));
     } else {
         platform::desktop().message(mainWindow, left + QStringLiteral(" & ") + right
-                                                    + QStringLiteral(" have been synchronized."),
+                                                    + QStringLiteral(" have been synchronized.") + extra,
                                     QStringLiteral("Congratulations"));
     }
     close();

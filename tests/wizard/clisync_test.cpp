@@ -72,7 +72,9 @@ TEST(CliSync, FailingOperationsAreReportedAndTheRestCarriedOut)
     EXPECT_TRUE(hiddenEntries(right.root()).empty());
 }
 
-TEST(CliSync, MoreOperationsThanOneListHoldsTakeFurtherPasses)
+// Before, the list's 10,001 slots made the command scan both trees again
+// for every further 10,001 operations.
+TEST(CliSync, MoreOperationsThanOneListHoldsTakeOnePass)
 {
     TestDir left, right;
     for (int i = 0; i < 10050; ++i)
@@ -80,9 +82,8 @@ TEST(CliSync, MoreOperationsThanOneListHoldsTakeFurtherPasses)
 
     const Result r = run({"sync", q(left.root()), q(right.root())});
     ASSERT_EQ(r.exitCode, 0) << r.out.right(2000).constData() << r.err.constData();
-    EXPECT_TRUE(r.out.contains("Pass 1: 10001 file operations"));
-    EXPECT_TRUE(r.out.contains("Pass 2: 49 file operations"));
-    EXPECT_FALSE(r.out.contains("Pass 3"));
+    EXPECT_TRUE(r.out.contains("Pass 1: 10050 file operations"));
+    EXPECT_FALSE(r.out.contains("Pass 2"));
     EXPECT_TRUE(r.err.isEmpty()) << r.err.constData();
     EXPECT_TRUE(right.exists("d0/f10000"));
 }
@@ -96,5 +97,5 @@ TEST(CliSync, BadInput)
     EXPECT_TRUE(missing.err.contains("Please make sure you have two valid folders selected.")) << missing.err.constData();
     EXPECT_EQ(run({"sync", "--bogus", q(dir.root()), q(dir.root())}).exitCode, 2);
     const Result help = run({"--help"});
-    EXPECT_TRUE(help.out.contains("corvanel-cli sync LEFT RIGHT")) << help.out.constData();
+    EXPECT_TRUE(help.out.contains("corvanel-cli sync [--json] LEFT RIGHT")) << help.out.constData();
 }
