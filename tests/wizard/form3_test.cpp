@@ -515,6 +515,43 @@ TEST_F(WizardTest, FoldersThatStillDifferAfterwardsAreNotCongratulated)
     EXPECT_EQ(right.read("a.txt"), "a");
 }
 
+// Before, the message gave the number the list holds (10001), not the
+// number found.
+TEST_F(WizardTest, PendingCountAfterOkIsTheNumberFound)
+{
+    for (int i = 0; i < 20050; ++i)
+        left.file("d" + std::to_string(i % 20) + "/f" + std::to_string(i));
+    compare();
+    Form3 *w = open();
+    ASSERT_NE(w, nullptr);
+    QTest::mouseClick(child<QToolButton>(w, "Check2"), Qt::LeftButton);
+    ASSERT_TRUE(waitForClose(300000));
+    ASSERT_EQ(desktop.messages.size(), 1u);
+    EXPECT_TRUE(desktop.messages[0].text.contains(QStringLiteral("still differ: 10049 more are pending")))
+        << desktop.messages[0].text.toStdString();
+}
+
+// Before, an edit saved between Compare and OK was overwritten by the older
+// source, and the wizard congratulated.
+TEST_F(WizardTest, AnEditSavedAfterCompareIsKept)
+{
+    left.file("a.txt", "left, newer than what was compared", TestDir::time(2022, 1, 1));
+    right.file("a.txt", "as compared", TestDir::time(2020, 1, 1));
+    left.file("b.txt", "b");
+    compare();
+    right.file("a.txt", "the user's edit, saved after Compare");
+    Form3 *w = open();
+    ASSERT_NE(w, nullptr);
+    QTest::mouseClick(child<QToolButton>(w, "Check2"), Qt::LeftButton);
+    ASSERT_TRUE(waitForClose());
+    ASSERT_EQ(desktop.messages.size(), 1u);
+    EXPECT_EQ(desktop.messages[0].caption, "Error");
+    EXPECT_TRUE(desktop.messages[0].text.contains(QStringLiteral("changed since the comparison")))
+        << desktop.messages[0].text.toStdString();
+    EXPECT_EQ(right.read("a.txt"), "the user's edit, saved after Compare");
+    EXPECT_EQ(right.read("b.txt"), "b");
+}
+
 TEST_F(WizardTest, FailedOperationsAreReportedAndNothingIsLost)
 {
     const std::string outside = left.file("outside/target.txt", "must stay");
