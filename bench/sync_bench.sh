@@ -1,37 +1,47 @@
 #!/usr/bin/env bash
-# Times corvanel-cli sync into an empty folder against cp -rp doing the same
-# copy, in the same run: 10,000 small files, then one 1 GiB file. Source cache
-# warm, pending writes flushed before each timed run, median of RUNS runs.
+# Times corvanel-cli sync into an empty folder against cp -rp and rsync -a
+# doing the same copy, in the same run: SMALL_FILES small files (a list, such
+# as 10000,100000,1000000), then one file of BIG_MIB MiB. Source cache warm,
+# pending writes flushed before each timed run, median of RUNS runs.
 #
 # corvanel-cli sync also compares both trees before and after the copy and
-# flushes every file to the disk before it renames it into place; cp -rp
-# does neither, so "cp -rp; sync" is shown as well.
+# flushes every file to the disk before it renames it into place; cp -rp and
+# rsync -a do neither, so "cp -rp; sync" and "rsync -a; sync" are shown too.
+# With CORVANEL_BASE_CLI set to another build of corvanel-cli, that build is
+# timed in the same runs, to measure a change.
 #   bench/sync_bench.sh [RUNS] [SMALL_FILES] [BIG_MIB]   (defaults: 3 10000 1024)
 set -euo pipefail
 here="$(cd "$(dirname "$0")" && pwd)"
 runs="${1:-3}"
-small="${2:-10000}"
+small_list="${2:-10000}"
 big_mib="${3:-1024}"
 cli="${CORVANEL_CLI:-$here/../build/bin/corvanel-cli}"
+base="${CORVANEL_BASE_CLI:-}"
 work="${BENCH_DIR:-$here/out}/sync"
 [ -x "$cli" ] || { echo "build first: $cli missing" >&2; exit 2; }
 
-src_small="$work/src-small-$small"
-src_big="$work/src-big-$big_mib"
-if [ ! -d "$src_small" ]; then
-  echo "generating $small small files in $src_small ..." >&2
-  python3 - "$src_small.tmp" "$small" <<'EOF'
+# make_small N: generates the tree of N small files once and prints its path.
+make_small() {
+  local src="$work/src-small-$1"
+  if [ ! -d "$src" ]; then
+    echo "generating $1 small files in $src ..." >&2
+    python3 - "$src.tmp" "$1" <<'PY'
 import os, random, sys
 root, n = sys.argv[1], int(sys.argv[2])
 random.seed(7)
+folders = max(100, n // 100)
 for i in range(n):
-    folder = os.path.join(root, "d%03d" % (i % 100), "e%d" % (i % 7))
+    folder = os.path.join(root, "d%05d" % (i % folders), "e%d" % (i % 7))
     os.makedirs(folder, exist_ok=True)
-    with open(os.path.join(folder, "f%05d.txt" % i), "wb") as f:
+    with open(os.path.join(folder, "f%07d.txt" % i), "wb") as f:
         f.write(os.urandom(random.randint(100, 8192)))
-EOF
-  mv "$src_small.tmp" "$src_small"
-fi
+PY
+    mv "$src.tmp" "$src"
+  fi
+  echo "$src"
+}
+
+src_big="$work/src-big-$big_mib"
 if [ ! -d "$src_big" ]; then
   echo "generating one $big_mib MiB file in $src_big ..." >&2
   mkdir -p "$src_big.tmp"
@@ -49,43 +59,57 @@ one_run() {
   local t0 t1
   t0=$(now)
   case "$kind" in
-    cli)     "$cli" sync "$src" "$dst" >/dev/null ;;
-    cp)      cp -rp "$src/." "$dst/" ;;
-    cp-sync) cp -rp "$src/." "$dst/" && sync ;;
+    cli)        "$cli" sync "$src" "$dst" >/dev/null ;;
+    base)       "$base" sync "$src" "$dst" >/dev/null ;;
+    cp)         cp -rp "$src/." "$dst/" ;;
+    cp-sync)    cp -rp "$src/." "$dst/" && sync ;;
+    rsync-sync) rsync -a "$src/" "$dst/" && sync ;;
   esac
   t1=$(now)
   echo "$t1 - $t0" | bc -l
 }
 
-# bench SRC: medians of the three kinds, interleaved so drift hits all alike.
+kinds=(cp cli cp-sync rsync-sync)
+[ -n "$base" ] && kinds+=(base)
+
+# bench SRC: medians of every kind, interleaved so drift hits all alike.
 bench() {
   local src="$1" k
   declare -A times=()
   find "$src" -type f -exec cat {} + >/dev/null   # warm the source cache
   for _ in $(seq "$runs"); do
-    for k in cp cli cp-sync; do
+    for k in "${kinds[@]}"; do
       times[$k]+="$(one_run "$k" "$src") "
     done
   done
-  for k in cp cli cp-sync; do
+  for k in "${kinds[@]}"; do
     printf '%s %s\n' "$k" "$(echo ${times[$k]} | tr ' ' '\n' | median)"
   done
 }
 
+ratio() { if [ "$2" = "-" ]; then echo "-"; else printf '%.2f' "$(echo "$1 / $2" | bc -l)"; fi; }
+
+report() { # TITLE, then "kind seconds" lines in the order of kinds
+  local title="$1" cp cli cps rss b="-"
+  read -r _ cp; read -r _ cli; read -r _ cps; read -r _ rss
+  [ -n "$base" ] && read -r _ b
+  printf '%-22s %8s %8s %13s %15s %8s | %7s %14s %17s %9s\n' "$title" "cp -rp" "cli" "cp -rp; sync" \
+    "rsync -a; sync" "base" "cli/cp" "cli/(cp; sync)" "cli/(rsync; sync)" "cli/base"
+  printf '%-22s %8.3f %8.3f %13.3f %15.3f %8s | %7s %14s %17s %9s\n' "" "$cp" "$cli" "$cps" "$rss" "$b" \
+    "$(ratio "$cli" "$cp")" "$(ratio "$cli" "$cps")" "$(ratio "$cli" "$rss")" "$(ratio "$cli" "$b")"
+}
+
+IFS=, read -r -a smalls <<< "$small_list"
+
 # Correctness once: the copy must leave nothing pending and no temporaries.
+src_small="$(make_small "${smalls[0]}")"
 rm -rf "$work/dst"; mkdir -p "$work/dst"
 "$cli" sync "$src_small" "$work/dst" >/dev/null
 "$cli" compare "$src_small" "$work/dst" >/dev/null || { echo "sync left operations pending" >&2; exit 1; }
 if [ -n "$(find "$work/dst" -name '.*' -print -quit)" ]; then echo "temporary files left behind" >&2; exit 1; fi
 
-report() { # TITLE then "kind seconds" lines
-  local title="$1" cp cli cps
-  read -r _ cp; read -r _ cli; read -r _ cps
-  printf '%-30s %9s %9s %14s %10s %16s\n' "$title" "cp -rp" "cli sync" "cp -rp; sync" "cli/cp" "cli/(cp; sync)"
-  printf '%-30s %9.3f %9.3f %14.3f %10.2f %16.2f\n' "" "$cp" "$cli" "$cps" \
-    "$(echo "$cli / $cp" | bc -l)" "$(echo "$cli / $cps" | bc -l)"
-}
-
-bench "$src_small" | report "$small small files"
+for small in "${smalls[@]}"; do
+  bench "$(make_small "$small")" | report "$small small files"
+done
 bench "$src_big" | report "one $big_mib MiB file"
 rm -rf "$work/dst"

@@ -597,18 +597,16 @@ bool FileCopier::stage(const CopyRequest &request, CopyError *error, const Bytes
         return false;
 
     // Copies come folder by folder: the open folders serve the next file too.
-    // A folder removed meanwhile has no links left and is opened afresh.
-    const auto reuse = [](const std::shared_ptr<const Folder> &held, const Root *r, std::string_view relative) {
-        struct stat st;
-        return held && held->root == r && held->relative == relative && ::fstat(held->fd.get(), &st) == 0
-            && st.st_nlink > 0;
+    const auto same = [](const std::shared_ptr<const Folder> &held, const Root *r, std::string_view relative) {
+        return held && held->root == r && held->relative == relative;
     };
 
     std::string_view sourceFolder;
     std::string sourceName;
     if (!splitName(request.from, sourceFolder, sourceName))
         return fail(error, EINVAL, "the source " + request.from + " does not name a file");
-    if (!reuse(m_sourceFolder, fromRoot, sourceFolder)) {
+    // A source folder removed meanwhile just fails the open below, as it should.
+    if (!same(m_sourceFolder, fromRoot, sourceFolder)) {
         m_sourceFolder = folder(*fromRoot, sourceFolder, false, error);
         if (!m_sourceFolder) {
             if (error)
@@ -634,7 +632,10 @@ bool FileCopier::stage(const CopyRequest &request, CopyError *error, const Bytes
     std::string_view destinationFolder;
     if (!splitName(request.to, destinationFolder, staged.name))
         return fail(error, EINVAL, "the destination " + JoinPath(request.toRoot, request.to) + " does not name a file");
-    if (!reuse(m_folder, toRoot, destinationFolder)) {
+    // A destination folder removed meanwhile has no links left and is opened
+    // afresh, so that a new file does not vanish with it.
+    struct stat held;
+    if (!same(m_folder, toRoot, destinationFolder) || ::fstat(m_folder->fd.get(), &held) != 0 || held.st_nlink == 0) {
         m_folder.reset();
         // Only a new file may need folders; a replacement's folder was there.
         auto opened = folder(*toRoot, destinationFolder, request.existing == ExistingDestination::Keep, error);
@@ -787,6 +788,9 @@ void FileCopier::commit(const std::function<void(std::size_t, const CopyError *)
                     ok = failErrno(&error, "cannot replace the destination");
             }
         }
+        // The mark is for temporaries only; the file in place goes without.
+        if (ok)
+            ::fremovexattr(s.file.get(), kMarkAttribute);
         s.file.reset();
         if (!ok && ::unlinkat(dir, s.temporary.c_str(), 0) != 0 && errno != ENOENT)
             note("A temporary could not be removed and remains: " + JoinPath(s.folder->shown, s.temporary));

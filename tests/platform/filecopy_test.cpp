@@ -91,6 +91,8 @@ TEST(FileCopy, ReplacementCarriesContentTimeAndPermissions)
     EXPECT_EQ(st.st_mtim.tv_nsec, 987654321);
     EXPECT_EQ(st.st_mode & 07777, 0640u);
     EXPECT_TRUE(hiddenEntries(dir.root()).empty());
+    char mark[16];
+    EXPECT_LT(::getxattr(to.c_str(), "user.corvanel", mark, sizeof mark), 0) << "only temporaries carry the mark";
 }
 
 TEST(FileCopy, LargeFileIsCopiedExactlyWithProgress)
