@@ -4,8 +4,13 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <random>
 #include <set>
+#include <utility>
 
 namespace {
 
@@ -89,6 +94,128 @@ TEST_F(CompareTest, PairRuleInAllFourBranches)
     }
 }
 
+void setTime(const std::string &path, std::int64_t seconds, long nanoseconds)
+{
+    struct timespec times[2] = {{seconds, nanoseconds}, {seconds, nanoseconds}};
+    ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
+}
+
+// Within one second the nanoseconds decide; the texts shown stay the same.
+TEST_F(CompareTest, PairsWithinOneSecondAreDecidedByNanoseconds)
+{
+    struct Case
+    {
+        const char *name;
+        std::int64_t leftSecond;
+        long leftNanos;
+        std::int64_t rightSecond;
+        long rightNanos;
+        Status leftStatus;
+    };
+    const Case cases[] = {
+        {"left-later-in-second", 100, 900000000, 100, 100000000, Status::Newer},
+        {"right-later-in-second", 100, 100000000, 100, 100000001, Status::Older},
+        {"same-instant", 100, 123456789, 100, 123456789, Status::None},
+        {"second-decides-over-nanos", 101, 0, 100, 999999999, Status::Newer},
+        {"both-whole-seconds", 100, 0, 100, 0, Status::None},
+    };
+    for (const Case &c : cases) {
+        left.file(c.name, "7 bytes");
+        right.file(c.name, "27 bytes, appended to later");
+        setTime(left.path(c.name), early + c.leftSecond, c.leftNanos);
+        setTime(right.path(c.name), early + c.rightSecond, c.rightNanos);
+    }
+    left.file("same-size", "abc");
+    right.file("same-size", "xyz");
+    setTime(left.path("same-size"), early, 1);
+    setTime(right.path("same-size"), early, 2);
+    auto run = compare(left.root(), right.root());
+    ASSERT_TRUE(run->ok);
+    int overwrites = 0;
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        const ResultRow &l = row(run->result.left, c.name);
+        const ResultRow &r = row(run->result.right, c.name);
+        EXPECT_EQ(l.status, c.leftStatus);
+        const Status mirrored = c.leftStatus == Status::Newer ? Status::Older
+            : c.leftStatus == Status::Older                   ? Status::Newer
+                                                              : Status::None;
+        EXPECT_EQ(r.status, mirrored);
+        if (c.leftStatus != Status::None) {
+            const PendingOperation &op = run->operations[overwrites++];
+            EXPECT_EQ(op.source, (c.leftStatus == Status::Newer ? left : right).path(c.name));
+            EXPECT_EQ(op.action, "overwrites");
+        }
+        if (c.leftSecond == c.rightSecond)
+            EXPECT_EQ(ModifiedText(l), ModifiedText(r));
+    }
+    EXPECT_EQ(row(run->result.left, "same-size").status, Status::OK);
+    EXPECT_EQ(run->operations.count(), overwrites);
+}
+
+// A folder paired with itself or with a folder inside it would be copied
+// into itself, one level deeper on every sync.
+TEST_F(CompareTest, NestedRootsAreRefusedAndChangeNothing)
+{
+    left.file("a.txt", "x");
+    left.file("backup/a.txt", "y");
+    left.file("backup/deeper/b.txt", "z");
+    left.folder("backup2");
+    ::symlink(left.path("backup").c_str(), right.path("link-to-backup").c_str());
+    ::symlink(left.root().c_str(), right.path("link-to-left").c_str());
+    const std::string L = left.root();
+    struct Case
+    {
+        std::string leftText, rightText;
+        std::string message; // empty: accepted
+    };
+    const std::string inside = " lies inside ";
+    const Case cases[] = {
+        {L, L, "Please choose two different folders: both sides name " + L + "."},
+        {L + "/", L, "Please choose two different folders: both sides name " + L + "."},
+        {L, L + "/backup", "Please choose two separate folders: " + L + "/backup" + inside + L
+                                + ", so a sync would copy the tree into itself."},
+        {L + "/backup/deeper", L, "Please choose two separate folders: " + L + "/backup/deeper" + inside + L
+                                      + ", so a sync would copy the tree into itself."},
+        {L + "/backup/../backup", L + "/backup/deeper", "Please choose two separate folders: " + L
+                                                            + "/backup/deeper" + inside + L + "/backup/../backup"
+                                                            + ", so a sync would copy the tree into itself."},
+        {right.path("link-to-backup"), right.path("link-to-left"),
+         "Please choose two separate folders: " + right.path("link-to-backup") + inside + right.path("link-to-left")
+             + ", so a sync would copy the tree into itself."},
+        {L + "/backup", L + "/backup2", ""}, // a common prefix of the texts is no nesting
+        {L, right.root(), ""},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.leftText + " | " + c.rightText);
+        Comparison result;
+        PendingOperationList operations;
+        operations.append({"s", "copied to", "d", "s", "d", ""});
+        std::vector<std::pair<std::string, std::string>> messages;
+        bool cleared = false;
+        std::vector<std::string> writtenBack;
+        CompareHooks hooks;
+        hooks.showMessage = [&](const std::string &text, const std::string &caption) {
+            messages.emplace_back(caption, text);
+        };
+        hooks.clearLists = [&] { cleared = true; };
+        hooks.writeBackRoot = [&](Side, const std::string &text) { writtenBack.push_back(text); };
+        const bool ok = CompareFolders(c.leftText, c.rightText, hooks, result, operations);
+        if (c.message.empty()) {
+            EXPECT_TRUE(ok);
+            EXPECT_TRUE(messages.empty());
+            continue;
+        }
+        EXPECT_FALSE(ok);
+        ASSERT_EQ(messages.size(), 1u);
+        EXPECT_EQ(messages[0].first, "Error");
+        EXPECT_EQ(messages[0].second, c.message);
+        EXPECT_FALSE(cleared);
+        EXPECT_TRUE(writtenBack.empty());
+        EXPECT_EQ(operations.count(), 1);
+    }
+}
+
 TEST_F(CompareTest, MatchingIsCaseSensitiveAndLeftCopiesComeFirst)
 {
     left.file("a.TXT", "1");
@@ -151,9 +278,12 @@ TEST_F(CompareTest, TrailingSeparatorsAreTrimmedAndWrittenBack)
 
 TEST_F(CompareTest, IdenticalAndEmptyFoldersLeaveNothingPending)
 {
-    left.file("a.txt", "1");
-    left.file("s/b.txt", "22");
-    auto same = compare(left.root(), left.root());
+    for (TestDir *side : {&left, &right}) {
+        side->file("a.txt", "1", early);
+        side->file("s/b.txt", "22", late);
+    }
+    auto same = compare(left.root(), right.root());
+    ASSERT_EQ(same->result.left.size(), 2u);
     for (const auto &r : same->result.left)
         EXPECT_EQ(r.status, Status::OK);
     EXPECT_TRUE(same->operations.empty());
@@ -259,8 +389,8 @@ void nestedMatch(Comparison &c, PendingOperationList &ops)
             found = true;
             if (l.size == r.size) {
                 l.status = r.status = Status::OK;
-            } else if (l.modified == r.modified) {
-            } else if (l.modified > r.modified) {
+            } else if (l.modified == r.modified && (l.modified == platform::kNoTime || l.modifiedNanos == r.modifiedNanos)) {
+            } else if (std::pair(l.modified, l.modifiedNanos) > std::pair(r.modified, r.modifiedNanos)) {
                 l.status = Status::Newer, l.icon = 1, r.status = Status::Older, r.icon = 2;
                 over(Side::Left, Side::Right, l.name);
             } else {
@@ -299,6 +429,7 @@ TEST(MatchRows, AgreesWithNestedScanOnRandomLists)
                 r.name = "n" + std::to_string(random() % names);
                 r.size = int(random() % 4) - 1;
                 r.modified = random() % 4 == 0 ? platform::kNoTime : std::int64_t(random() % 3);
+                r.modifiedNanos = r.modified == platform::kNoTime ? 0 : std::uint32_t(random() % 3) * 400000000u;
                 rows.push_back(r);
             }
         };
@@ -325,6 +456,174 @@ TEST(MatchRows, AgreesWithNestedScanOnRandomLists)
             ASSERT_EQ(c.right[i].icon, expected.right[i].icon);
         }
     }
+}
+
+// A random tree: awkward names (case, digits, bytes above 127, names equal
+// but for case), nested folders, sizes and times with nanoseconds, leftover
+// temporaries. The other side shares most of it.
+void randomTrees(std::mt19937 &random, TestDir &left, TestDir &right)
+{
+    const char *parts[] = {"a", "A", "b", "B", "10", "9", "\xC3\xA4", "\xFF", "x y", "_", "Z"};
+    const auto part = [&] { return std::string(parts[random() % std::size(parts)]); };
+    std::vector<std::string> folders = {""};
+    for (int i = 0; i < 25; ++i)
+        folders.push_back(folders[random() % folders.size()] + part() + std::to_string(random() % 3) + "/");
+    const int files = 150 + int(random() % 150);
+    for (int i = 0; i < files; ++i) {
+        const std::string name = folders[random() % folders.size()] + part() + part() + ".f";
+        const int where = int(random() % 5); // 0 left only, 1 right only, else both
+        const std::int64_t second = 1600000000 + std::int64_t(random() % 3);
+        for (int side = 0; side < 2; ++side) {
+            if ((where == 0 && side == 1) || (where == 1 && side == 0))
+                continue;
+            TestDir &dir = side == 0 ? left : right;
+            dir.file(name, std::string(random() % 3, 'x'));
+            setTime(dir.path(name), second, long(random() % 2) * 500000000L);
+        }
+    }
+    left.file(folders[random() % folders.size()] + ".kept.corvanel-abcd1234");
+    right.file(folders[random() % folders.size()] + ".kept.corvanel-0000zzzz");
+}
+
+struct Observed
+{
+    std::vector<std::string> captions;
+    int yields = 0;
+    int waitPointers = 0;
+    std::vector<std::pair<std::string, std::string>> messages;
+};
+
+CompareHooks observingHooks(Observed &seen)
+{
+    CompareHooks hooks;
+    hooks.setCaption = [&](const std::string &c) { seen.captions.push_back(c); };
+    hooks.yield = [&] { ++seen.yields; };
+    hooks.setWaitPointer = [&] { ++seen.waitPointers; };
+    hooks.showMessage = [&](const std::string &t, const std::string &c) { seen.messages.emplace_back(t, c); };
+    return hooks;
+}
+
+void expectSameRows(const std::vector<ResultRow> &a, const std::vector<ResultRow> &b)
+{
+    ASSERT_EQ(a.size(), b.size());
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        ASSERT_EQ(a[i].name, b[i].name) << i;
+        EXPECT_EQ(a[i].size, b[i].size);
+        EXPECT_EQ(a[i].modified, b[i].modified);
+        EXPECT_EQ(a[i].modifiedNanos, b[i].modifiedNanos);
+        EXPECT_EQ(a[i].status, b[i].status);
+        EXPECT_EQ(a[i].icon, b[i].icon);
+        EXPECT_EQ(a[i].checked, b[i].checked);
+    }
+}
+
+// The two trees are scanned at once; everything must come out as two scans
+// one after the other give it, hooks included.
+TEST(ConcurrentScan, GivesWhatTheSequentialScanGives)
+{
+    std::mt19937 random(1208);
+    for (int round = 0; round < 4; ++round) {
+        SCOPED_TRACE(round);
+        TestDir left, right;
+        randomTrees(random, left, right);
+        ::chmod(left.root().c_str(), 0755);
+        ::chmod(right.root().c_str(), 0755);
+
+        Observed sequential;
+        const CompareHooks sequentialHooks = observingHooks(sequential);
+        Comparison expected;
+        expected.leftRoot = left.root();
+        expected.rightRoot = right.root();
+        ScanFindings leftFound, rightFound;
+        FillResultList(expected.left, left.root(), sequentialHooks, &leftFound);
+        FillResultList(expected.right, right.root(), sequentialHooks, &rightFound);
+        PendingOperationList expectedOperations;
+        MatchRows(expected, expectedOperations);
+
+        Observed concurrent;
+        Comparison result;
+        PendingOperationList operations;
+        ASSERT_TRUE(CompareFolders(left.root(), right.root(), observingHooks(concurrent), result, operations));
+
+        expectSameRows(result.left, expected.left);
+        expectSameRows(result.right, expected.right);
+        ASSERT_EQ(operations.count(), expectedOperations.count());
+        for (int k = 0; k < operations.count(); ++k) {
+            EXPECT_EQ(operations[k].source, expectedOperations[k].source);
+            EXPECT_EQ(operations[k].action, expectedOperations[k].action);
+            EXPECT_EQ(operations[k].copyTo, expectedOperations[k].copyTo);
+            EXPECT_EQ(operations[k].job.seenNanos, expectedOperations[k].job.seenNanos);
+        }
+        EXPECT_EQ(result.leftLeftovers, leftFound.leftovers);
+        EXPECT_EQ(result.rightLeftovers, rightFound.leftovers);
+        EXPECT_EQ(result.leftLeftovers.size(), 1u);
+        EXPECT_EQ(result.leftRootId, leftFound.rootId);
+        EXPECT_EQ(result.rightRootId, rightFound.rootId);
+        EXPECT_TRUE(result.leftRootId.known());
+        EXPECT_EQ(operations.roots.leftId, result.leftRootId);
+        EXPECT_EQ(concurrent.captions, sequential.captions);
+        EXPECT_EQ(concurrent.yields, sequential.yields);
+        EXPECT_EQ(concurrent.waitPointers, sequential.waitPointers);
+        EXPECT_EQ(concurrent.messages, sequential.messages);
+    }
+
+    // With folders that cannot be read, the same problems are named.
+    TestDir left, right;
+    randomTrees(random, left, right);
+    ::chmod(left.root().c_str(), 0755);
+    ::chmod(right.root().c_str(), 0755);
+    for (int i = 0; i < 8; ++i) {
+        left.file("closed" + std::to_string(i) + "/f");
+        ::chmod(left.path("closed" + std::to_string(i)).c_str(), 0700);
+    }
+    const int status = asNobody([&] {
+        std::vector<ResultRow> rows;
+        ScanFindings leftFound;
+        FillResultList(rows, left.root(), {}, &leftFound);
+        Comparison result;
+        PendingOperationList operations;
+        if (!CompareFolders(left.root(), right.root(), {}, result, operations))
+            return 1;
+        if (result.left.size() != rows.size() || result.complete())
+            return 2;
+        if (result.leftProblems.count != 8 || result.leftProblems.first != leftFound.problems.first)
+            return 3;
+        return result.rightProblems.count == 0 ? 0 : 4;
+    });
+    EXPECT_EQ(status, 0);
+}
+
+// The window may end the program from a yield: the scan gives up at once and
+// the workers never touch the caller's results again.
+TEST(ConcurrentScan, AHookThatThrowsAbandonsTheScan)
+{
+    TestDir left, right;
+    for (int i = 0; i < 200; ++i) {
+        left.file("d" + std::to_string(i) + "/f");
+        right.file("d" + std::to_string(i) + "/f");
+    }
+    struct Abandon
+    {
+    };
+    for (int throwAt : {1, 2, 50}) {
+        int yields = 0;
+        CompareHooks hooks;
+        hooks.yield = [&] {
+            if (++yields == throwAt)
+                throw Abandon();
+        };
+        auto result = std::make_unique<Comparison>();
+        PendingOperationList operations;
+        EXPECT_THROW(CompareFolders(left.root(), right.root(), hooks, *result, operations), Abandon);
+        EXPECT_EQ(yields, throwAt);
+        result.reset();
+    }
+    // And the next comparison runs as ever.
+    Comparison result;
+    PendingOperationList operations;
+    ASSERT_TRUE(CompareFolders(left.root(), right.root(), {}, result, operations));
+    EXPECT_EQ(result.left.size(), 200u);
+    EXPECT_TRUE(operations.empty());
 }
 
 TEST(CompareRoots, FileSystemRootStaysWhole)
