@@ -100,7 +100,10 @@ int runCompare(const std::vector<std::string> &args)
         return usageError("compare needs two folders, LEFT and RIGHT");
 
     const CompareHooks hooks = messageHooks();
-    Comparison comparison;
+    // Kept to the end of the process: freeing millions of names one by one
+    // would take longer than writing the report.
+    static Comparison *const kept = new Comparison;
+    Comparison &comparison = *kept;
     PendingOperationList &operations = Global::PendingOperations;
     if (!CompareFolders(folders[0], folders[1], hooks, comparison, operations))
         return 2;

@@ -139,37 +139,25 @@ TEST(CliCompare, JsonRowsCarryBytesAndTimeAsNumbers)
 TEST(CliCompare, UnreadableItemsAreReportedAndMakeTheExitStatusOne)
 {
     TestDir left, right;
-    left.file("a.txt", "1");
-    right.file("a.txt", "1");
-    for (const char *folder : {"closed1", "closed2"}) {
-        left.file(std::string(folder) + "/b.txt", "2");
-        ::chmod(left.path(folder).c_str(), 0700);
-    }
+    left.file("closed/b.txt", "2");
+    ::chmod(left.path("closed").c_str(), 0700);
     ::chmod(left.root().c_str(), 0755);
     ::chmod(right.root().c_str(), 0755);
-    // As root everything is readable: same trees but for the closed folders.
-    right.file("closed1/b.txt", "2");
-    right.file("closed2/b.txt", "2");
-
     const Result json = clirun::runAsNobody({"compare", "--json", q(left.root()), q(right.root())});
-    EXPECT_EQ(json.exitCode, 1) << json.err.constData();
+    EXPECT_EQ(json.exitCode, 1) << json.err.constData(); // nothing pending, but not everything compared
     const QJsonObject doc = QJsonDocument::fromJson(json.out).object();
     const QJsonObject unreadable = doc["left"]["unreadable"].toObject();
-    EXPECT_EQ(unreadable["count"].toInt(), 2);
-    EXPECT_EQ(unreadable["first"].toArray()[0].toString(), q(left.path("closed1") + ": Permission denied"));
-    EXPECT_EQ(doc["right"]["unreadable"]["count"].toInt(), 0);
-
+    EXPECT_EQ(unreadable["count"].toInt(), 1);
+    EXPECT_EQ(unreadable["first"].toArray()[0].toString(), q(left.path("closed") + ": Permission denied"));
     const Result text = clirun::runAsNobody({"compare", q(left.root()), q(right.root())});
     EXPECT_EQ(text.exitCode, 1);
-    EXPECT_TRUE(text.out.contains("Could not read 2 items, so not everything was compared:\n    "
-                                  + q(left.path("closed1")).toUtf8() + ": Permission denied\n"))
+    EXPECT_TRUE(text.out.contains("Could not read 1 item, so not everything was compared:\n    "
+                                  + q(left.path("closed")).toUtf8() + ": Permission denied\n"))
         << text.out.constData();
 
-    // Nested roots are bad input.
-    const Result nested = run({"compare", q(left.root()), q(left.path("closed1"))});
+    const Result nested = run({"compare", q(left.root()), q(left.path("closed"))});
     EXPECT_EQ(nested.exitCode, 2);
     EXPECT_TRUE(nested.err.contains("lies inside"));
-    EXPECT_TRUE(nested.out.isEmpty());
 }
 
 TEST(CliCompare, TextListsDifferingRowsUnlessAllAreAskedFor)
