@@ -11,6 +11,7 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
@@ -21,13 +22,15 @@
 namespace {
 
 const char kUsage[] =
-    "Usage: corvanel-cli compare [--json] LEFT RIGHT\n"
+    "Usage: corvanel-cli compare [--json] [--all] LEFT RIGHT\n"
     "       corvanel-cli sync [--json] LEFT RIGHT\n"
     "\n"
     "compare  Compares two folder trees file by file, as the window's Compare\n"
-    "         does, and prints both result lists and the pending file operations.\n"
-    "         Exit status: 0 when nothing is pending, 1 when operations are\n"
-    "         pending, 2 on bad input.\n"
+    "         does, and prints the rows that differ (every row with --all), what\n"
+    "         could not be read, and the pending file operations.\n"
+    "         Exit status: 0 when nothing is pending and everything could be\n"
+    "         read, 1 when operations are pending or something could not be\n"
+    "         read, 2 on bad input (also when one folder lies inside the other).\n"
     "\n"
     "sync     Compares the trees, carries out every pending file operation as\n"
     "         the Sync Wizard's OK does (each file is replaced by a complete copy\n"
@@ -41,6 +44,7 @@ const char kUsage[] =
     "         input.\n"
     "\n"
     "  --json     print one JSON object instead of the text report\n"
+    "  --all      (compare) list every row, not only those that differ\n"
     "  --help     show this text\n";
 
 int usageError(const std::string &message)
@@ -87,23 +91,29 @@ int runCompare(const std::vector<std::string> &args)
 {
     std::vector<std::string> folders, options;
     std::string error;
-    if (!parseArguments(args, {"--json"}, folders, options, error))
+    if (!parseArguments(args, {"--json", "--all"}, folders, options, error))
         return usageError(error);
-    const bool json = !options.empty();
+    const auto given = [&](const char *option) {
+        return std::find(options.begin(), options.end(), option) != options.end();
+    };
+    const bool json = given("--json");
     if (folders.size() != 2)
         return usageError("compare needs two folders, LEFT and RIGHT");
 
     const CompareHooks hooks = messageHooks();
-    Comparison comparison;
+    // Kept to the end of the process: freeing millions of names one by one
+    // would take longer than writing the report.
+    static Comparison *const kept = new Comparison;
+    Comparison &comparison = *kept;
     PendingOperationList &operations = Global::PendingOperations;
     if (!CompareFolders(folders[0], folders[1], hooks, comparison, operations))
         return 2;
     if (json)
         WriteJsonReport(stdout, comparison, operations);
     else
-        WriteTextReport(stdout, comparison, operations);
+        WriteTextReport(stdout, comparison, operations, given("--all"));
     std::fflush(stdout);
-    return operations.empty() ? 0 : 1;
+    return operations.empty() && comparison.complete() ? 0 : 1;
 }
 
 volatile std::sig_atomic_t g_interrupted = 0;

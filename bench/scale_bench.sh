@@ -8,18 +8,22 @@
 #   - peak memory of each, per file listed;
 #   - the window (offscreen): Compare click to both lists filled, beside the
 #     command's time, and a scroll to the end and a click on a row.
-#   bench/scale_bench.sh [--runs N] [--smoke] [FILES...]   (default: 10000 100000 1000000)
+#   bench/scale_bench.sh [--runs N] [--smoke] [--compare-only] [FILES...]   (default: 10000 100000 1000000)
 # --smoke: one run at 10,000 files, for CI (checks the script, not the times).
+# --compare-only: the compare and window rows alone, without the syncs.
+# Target for compare (both trees scanned at once): at most 0.65x find.
 # BUILD names the build folder (default: build beside this folder).
 set -euo pipefail
 here="$(cd "$(dirname "$0")" && pwd)"
 bin="${BUILD:-$here/../build}/bin"
 runs=3
 sizes=()
+compare_only=0
 while [ $# -gt 0 ]; do
   case "$1" in
     --runs) runs="$2"; shift 2 ;;
     --smoke) runs=1; sizes=(10000); shift ;;
+    --compare-only) compare_only=1; shift ;;
     *) sizes+=("$1"); shift ;;
   esac
 done
@@ -77,6 +81,7 @@ for files in "${sizes[@]}"; do
   add "$files" "compare: find -printf (floor)" "$t_find" "$t_find" "$(peak_kib find "$L" "$R" -type f -printf '%P %s %T@\n')" "$listed"
   add "$files" "compare: rsync -rn --itemize-changes" "$t_rsync" "$t_find" "$(peak_kib rsync -rn --itemize-changes "$L/" "$R/")" "$listed"
 
+  if [ "$compare_only" -eq 0 ]; then
   s_cli=$(timed_sync "$trees" cli)
   s_rsync=$(timed_sync "$trees" rsync)
   s_cp=$(timed_sync "$trees" cp)
@@ -97,6 +102,7 @@ for files in "${sizes[@]}"; do
     add "$files" "whole tree into empty: rsync -a" "$w_rsync" "$w_cp" "" ""
     add "$files" "whole tree into empty: cp -rp (reference)" "$w_cp" "$w_cp" "" ""
     rm -rf "$scratch"
+  fi
   fi
 
   out="$("$bin/window_bench" "$L" "$R" "$runs" 2>/dev/null)"

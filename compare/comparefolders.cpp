@@ -54,10 +54,38 @@ private:
     std::size_t m_mask = 0;
 };
 
+// Ordered by whole seconds, then, within the same second, by nanoseconds:
+// a file appended to in the second of its last copy still counts as newer.
 // No time counts as earlier than every time.
-bool later(std::int64_t a, std::int64_t b)
+int timeOrder(const ResultRow &a, const ResultRow &b)
 {
-    return a > b;
+    if (a.modified != b.modified)
+        return a.modified < b.modified ? -1 : 1;
+    if (a.modified == platform::kNoTime || a.modifiedNanos == b.modifiedNanos)
+        return 0;
+    return a.modifiedNanos < b.modifiedNanos ? -1 : 1;
+}
+
+// True when inner is outer itself or a folder below it, judged by the
+// folders' identities up inner's chain of parents, so that links, "..",
+// relative texts and bind mounts cannot hide it.
+bool liesWithin(const std::string &inner, const std::string &outer)
+{
+    const platform::OpenFolder outerFolder = platform::OpenFolder::open(outer);
+    platform::OpenFolder folder = platform::OpenFolder::open(inner);
+    if (!outerFolder.isOpen() || !folder.isOpen())
+        return false; // the scan reports what cannot be opened
+    const platform::FolderIdentity target = outerFolder.identity();
+    for (int depth = 0; depth < 100000 && folder.isOpen(); ++depth) {
+        const platform::FolderIdentity here = folder.identity();
+        if (here == target)
+            return true;
+        platform::OpenFolder up = folder.parent();
+        if (!up.isOpen() || up.identity() == here)
+            return false; // the top, or a parent we may not pass
+        folder = std::move(up);
+    }
+    return false;
 }
 
 void setStatus(ResultRow &row, Status status, std::uint8_t icon)
@@ -136,9 +164,10 @@ void applyPairRule(ResultRow &left, ResultRow &right, Appender &append)
         right.status = Status::OK;
         return;
     }
-    if (left.modified == right.modified)
+    const int order = timeOrder(left, right);
+    if (order == 0)
         return;
-    if (later(left.modified, right.modified)) {
+    if (order > 0) {
         setStatus(left, Status::Newer, NewerIcon);
         setStatus(right, Status::Older, OlderIcon);
         append.overwrite(Side::Left, Side::Right, left, right);
@@ -193,6 +222,14 @@ std::string UnreadableText(const ScanProblems &problems)
     return text;
 }
 
+std::string NestedFoldersMessage(const std::string &inner, const std::string &outer)
+{
+    if (inner == outer)
+        return "Please choose two different folders: both sides name " + outer + ".";
+    return "Please choose two separate folders: " + inner + " lies inside " + outer
+        + ", so a sync would copy the tree into itself.";
+}
+
 std::string TruncationMessage(std::size_t wantedOperations)
 {
     return "Only the first " + std::to_string(PendingOperationList::kSlots) + " of "
@@ -209,6 +246,17 @@ bool CompareFolders(const std::string &leftText, const std::string &rightText, c
         return false;
     }
 
+    const std::string leftTrimmed = platform::TrimTrailingSeparators(leftText);
+    const std::string rightTrimmed = platform::TrimTrailingSeparators(rightText);
+    const bool rightInLeft = liesWithin(rightTrimmed, leftTrimmed);
+    if (rightInLeft || liesWithin(leftTrimmed, rightTrimmed)) {
+        if (hooks.showMessage)
+            hooks.showMessage(rightInLeft ? NestedFoldersMessage(rightTrimmed, leftTrimmed)
+                                          : NestedFoldersMessage(leftTrimmed, rightTrimmed),
+                              kErrorCaption);
+        return false;
+    }
+
     std::vector<SyncJob> *const everyJob = result.everyJob;
     result = Comparison();
     result.everyJob = everyJob;
@@ -218,17 +266,23 @@ bool CompareFolders(const std::string &leftText, const std::string &rightText, c
         hooks.clearLists();
     operations.reset();
 
-    const std::string left = platform::TrimTrailingSeparators(leftText);
+    const std::string &left = leftTrimmed;
     if (hooks.writeBackRoot && left != leftText)
         hooks.writeBackRoot(Side::Left, left);
-    const std::string right = platform::TrimTrailingSeparators(rightText);
+    const std::string &right = rightTrimmed;
     if (hooks.writeBackRoot && right != rightText)
         hooks.writeBackRoot(Side::Right, right);
     result.leftRoot = hooks.readRoot ? platform::TrimTrailingSeparators(hooks.readRoot(Side::Left)) : left;
     result.rightRoot = hooks.readRoot ? platform::TrimTrailingSeparators(hooks.readRoot(Side::Right)) : right;
 
-    FillResultList(result.left, result.leftRoot, hooks);
-    FillResultList(result.right, result.rightRoot, hooks);
+    ScanFindings leftFound, rightFound;
+    FillResultLists(result.left, leftFound, result.leftRoot, result.right, rightFound, result.rightRoot, hooks);
+    result.leftRootId = leftFound.rootId;
+    result.rightRootId = rightFound.rootId;
+    result.leftProblems = std::move(leftFound.problems);
+    result.rightProblems = std::move(rightFound.problems);
+    result.leftLeftovers = std::move(leftFound.leftovers);
+    result.rightLeftovers = std::move(rightFound.leftovers);
     MatchRows(result, operations);
     operations.roots = {result.leftRoot, result.rightRoot, result.leftRootId, result.rightRootId,
                         result.leftLeftovers, result.rightLeftovers};

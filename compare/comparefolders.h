@@ -30,6 +30,9 @@ struct CompareHooks : ScanHooks
 inline const char kInvalidFolders[] = "Please make sure you have two valid folders selected.";
 inline const char kErrorCaption[] = "Error";
 
+// The refusal when one root is the other or lies inside it; paths as given.
+std::string NestedFoldersMessage(const std::string &inner, const std::string &outer);
+
 struct Comparison
 {
     std::string leftRoot;
@@ -55,10 +58,13 @@ struct Comparison
 };
 
 // Compare: checks that both texts name folders (else shows kInvalidFolders
-// and returns false, changing nothing), resets operations, trims trailing
-// separators, scans left then right, sets every row's status and icon and
-// appends the operations: each left row's in left order, then the copies of
-// unmatched right rows in right order. Names match byte for byte.
+// and returns false, changing nothing) and that neither is the other or lies
+// inside it (else shows NestedFoldersMessage, likewise), resets operations,
+// trims trailing separators, scans both trees at once (rows as a scan of
+// left then right gives them), sets every row's status and icon and appends
+// the operations: each left row's in left order, then the copies of
+// unmatched right rows in right order. Names match byte for byte. With
+// different sizes, the later modification time wins, to the nanosecond.
 bool CompareFolders(const std::string &leftText, const std::string &rightText, const CompareHooks &hooks,
                     Comparison &result, PendingOperationList &operations);
 

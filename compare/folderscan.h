@@ -1,12 +1,16 @@
 #pragma once
 
 #include "compare/resultrow.h"
+#include "platform/filesystem.h"
 
+#include <cstddef>
 #include <functional>
 #include <string>
+#include <string_view>
 #include <vector>
 
-// What a scan needs of the window. Any hook may be empty.
+// What a scan needs of the window. Any hook may be empty. Hooks are called
+// on the thread that started the scan, never on a worker.
 struct ScanHooks
 {
     std::function<void()> yield;                         // let window events run; once per folder
@@ -17,26 +21,66 @@ struct ScanHooks
 inline const char kProductName[] = "Corvanel";
 inline const char kLoadingSuffix[] = " [Loading files, please wait...]";
 
-// Scans the tree below root into rows appended to rows: the root's files
-// first, then each subfolder's in depth-first pre-order, each folder's files
-// in the file system's enumeration order. Hidden files and folders, and
-// anything that is not a regular file, produce no rows; a folder that cannot
-// be read contributes nothing. An empty root does nothing.
-void FillResultList(std::vector<ResultRow> &rows, const std::string &root, const ScanHooks &hooks = {});
+// What a scan could not read: folders or files that were skipped.
+struct ScanProblems
+{
+    static constexpr std::size_t kNamed = 5;
+    std::size_t count = 0;
+    std::vector<std::string> first; // the first kNamed, as full paths, each with its reason
 
-// Lists one folder: a row for each of its regular, visible files, named
+    void add(const std::string &fullPath, int error);
+};
+
+// What a scan finds besides its rows.
+struct ScanFindings
+{
+    platform::FolderIdentity rootId; // the folder the root led to when opened
+    ScanProblems problems;
+    // Hidden temporaries of the safe copy, relative to the root (native
+    // separators), in walk order. They are never rows.
+    std::vector<std::string> leftovers;
+};
+
+// The order of names within a folder: byte by byte with ASCII A-Z taken as
+// a-z and every other byte as it is; names equal that way go by their exact
+// bytes. True when a comes first.
+bool NameBefore(std::string_view a, std::string_view b);
+
+// Scans the tree below root into rows appended to rows: the root's files
+// first, then each subfolder's in depth-first pre-order; files and
+// subfolders of a folder in NameBefore order. Hidden files and folders, and
+// anything that is not a regular file, produce no rows. A folder or entry
+// that cannot be read is skipped and noted in findings. An empty root does
+// nothing. Sets the loading caption around the walk and yields once per
+// folder.
+void FillResultList(std::vector<ResultRow> &rows, const std::string &root, const ScanHooks &hooks = {},
+                    ScanFindings *findings = nullptr);
+
+// Lists one open folder: a row for each of its regular, visible files, named
 // relative + file name, is appended to rows, and the names of its visible
-// subfolders to subfolders, both in enumeration order. False when the folder
-// cannot be listed (nothing is appended then).
-bool ListFiles(const std::string &folder, const std::string &relative, std::vector<ResultRow> &rows,
-               std::vector<std::string> &subfolders);
+// subfolders to subfolders, both in NameBefore order; temporaries and what
+// cannot be read go to findings. False when the folder cannot be listed.
+bool ListFiles(const platform::OpenFolder &folder, const std::string &relative, std::vector<ResultRow> &rows,
+               std::vector<std::string> &subfolders, ScanFindings &findings, const std::string &root);
 
 // Walks root and every folder below it, depth first, each folder before its
-// own subfolders and siblings in enumeration order, yielding once per folder.
-// list is given each folder's full path and its path relative to root (ending
-// with the separator; empty for root itself) and appends the names of the
-// folder's subfolders, which the walk then visits. Links to folders are never
-// among them, so the walk neither loops nor leaves root.
-using FolderLister = std::function<void(const std::string &full, const std::string &relative,
+// own subfolders and siblings in NameBefore order, opening each folder
+// relative to its parent without following links. list is given each open
+// folder and its path relative to root (ending with the separator; empty for
+// root itself) and appends the names of the folder's subfolders, which the
+// walk then visits. perFolder runs before each folder is listed and may
+// throw to abandon the walk. Folders that cannot be opened go to findings.
+using FolderLister = std::function<void(const platform::OpenFolder &folder, const std::string &relative,
                                         std::vector<std::string> &subfolders)>;
-void ListSubfolders(const std::string &root, const FolderLister &list, const ScanHooks &hooks = {});
+void ListSubfolders(const std::string &root, const FolderLister &list, const std::function<void()> &perFolder,
+                    ScanFindings &findings);
+
+// Both trees at once, each on a worker thread, with the same rows and
+// findings as FillResultList gives each. The calling thread runs the hooks:
+// the captions as two scans one after the other show them, and the wait
+// pointer and a yield for every folder the workers finish. A hook that
+// throws abandons the scan at once; the workers stop by themselves soon
+// after and never touch rows or findings again.
+void FillResultLists(std::vector<ResultRow> &leftRows, ScanFindings &leftFindings, const std::string &leftRoot,
+                     std::vector<ResultRow> &rightRows, ScanFindings &rightFindings, const std::string &rightRoot,
+                     const ScanHooks &hooks = {});

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "compare/folderscan.h" // ScanProblems
 #include "compare/syncjob.h"
 
 #include <cstddef>
@@ -22,14 +23,6 @@ struct PendingOperation
     std::string copyTo;       // the path the copy is written to
     std::string deleteFirst;  // the file replaced; empty for kCopiedTo
     SyncJob job;              // what the sync carries out for this entry
-};
-
-// What a scan could not read: folders or files that were skipped.
-struct ScanProblems
-{
-    static constexpr std::size_t kNamed = 5;
-    std::size_t count = 0;
-    std::vector<std::string> first; // the first kNamed, as full paths, each with its reason
 };
 
 class PendingOperationList

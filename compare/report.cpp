@@ -64,6 +64,20 @@ std::size_t validSequence(std::string_view s, std::size_t i)
     return length;
 }
 
+// Days since 1970-01-01 to a civil date (proleptic Gregorian calendar).
+void civilFromDays(std::int64_t days, std::int64_t &year, unsigned &month, unsigned &day)
+{
+    days += 719468;
+    const std::int64_t era = (days >= 0 ? days : days - 146096) / 146097;
+    const auto dayOfEra = unsigned(days - era * 146097);
+    const unsigned yearOfEra = (dayOfEra - dayOfEra / 1460 + dayOfEra / 36524 - dayOfEra / 146096) / 365;
+    const unsigned dayOfYear = dayOfEra - (365 * yearOfEra + yearOfEra / 4 - yearOfEra / 100);
+    const unsigned mp = (5 * dayOfYear + 2) / 153;
+    day = dayOfYear - (153 * mp + 2) / 5 + 1;
+    month = mp < 10 ? mp + 3 : mp - 9;
+    year = std::int64_t(yearOfEra) + era * 400 + (month <= 2);
+}
+
 void appendRow(std::string &out, const ResultRow &row)
 {
     out += "{\"name\":";
@@ -78,10 +92,33 @@ void appendRow(std::string &out, const ResultRow &row)
     out += std::to_string(row.icon);
     out += ",\"checked\":";
     out += row.checked ? "true" : "false";
+    if (row.size >= 0) {
+        out += ",\"bytes\":";
+        out += std::to_string(row.size);
+    }
+    if (row.modified != platform::kNoTime) {
+        out += ",\"mtime\":\"";
+        out += Rfc3339Utc(row.modified, row.modifiedNanos);
+        out += '"';
+    }
     out += '}';
 }
 
-void writeSide(Sink &sink, const char *key, const std::string &root, const std::vector<ResultRow> &rows)
+void appendUnreadable(std::string &out, const ScanProblems &problems)
+{
+    out += ",\"unreadable\":{\"count\":";
+    out += std::to_string(problems.count);
+    out += ",\"first\":[";
+    for (std::size_t i = 0; i < problems.first.size(); ++i) {
+        if (i)
+            out += ',';
+        AppendJsonString(out, problems.first[i]);
+    }
+    out += "]}";
+}
+
+void writeSide(Sink &sink, const char *key, const std::string &root, const std::vector<ResultRow> &rows,
+               const ScanProblems &problems)
 {
     std::string &out = sink.buffer();
     out += '"';
@@ -96,7 +133,9 @@ void writeSide(Sink &sink, const char *key, const std::string &root, const std::
         appendRow(out, rows[i]);
         sink.maybeFlush();
     }
-    out += "]}";
+    out += ']';
+    appendUnreadable(out, problems);
+    out += '}';
 }
 
 void appendField(std::string &out, const char *key, const std::string &value, bool first = false)
@@ -116,21 +155,35 @@ void appendPadded(std::string &out, std::string_view text, std::size_t width)
         out.append(width - text.size(), ' ');
 }
 
-void writeTextSide(Sink &sink, const char *title, const std::string &root, const std::vector<ResultRow> &rows)
+void writeTextSide(Sink &sink, const char *title, const std::string &root, const std::vector<ResultRow> &rows,
+                   const ScanProblems &problems, bool allRows)
 {
     std::string &out = sink.buffer();
+    std::size_t differing = 0;
+    for (const ResultRow &row : rows)
+        differing += row.status != Status::OK;
     out += title;
     out += ": ";
-    out += root;
-    out += " (" + std::to_string(rows.size()) + " files)\n";
+    out += EscapedForTerminal(root);
+    out += " (" + std::to_string(rows.size()) + " files, " + std::to_string(differing) + " differ)\n";
     for (const ResultRow &row : rows) {
+        if (!allRows && row.status == Status::OK)
+            continue;
         out += "  ";
         appendPadded(out, StatusText(row.status), 10);
         appendPadded(out, SizeText(row), 18);
         appendPadded(out, ModifiedText(row), 22);
-        out += row.name;
+        out += EscapedForTerminal(row.name);
         out += '\n';
         sink.maybeFlush();
+    }
+    if (problems.count > 0) {
+        out += "  Could not read " + std::to_string(problems.count) + (problems.count == 1 ? " item" : " items")
+            + ", so not everything was compared:\n";
+        for (const std::string &problem : problems.first)
+            out += "    " + EscapedForTerminal(problem) + '\n';
+        if (problems.count > problems.first.size())
+            out += "    and " + std::to_string(problems.count - problems.first.size()) + " more\n";
     }
     out += '\n';
 }
@@ -176,14 +229,112 @@ void AppendJsonString(std::string &out, std::string_view s)
     out += '"';
 }
 
+std::string EscapedForTerminal(std::string_view s)
+{
+    // The common case, a plain name, goes through untouched.
+    std::size_t i = 0;
+    for (; i < s.size(); ++i) {
+        const auto c = static_cast<unsigned char>(s[i]);
+        if (c < 0x20 || c == 0x7F || (c >= 0x80 && validSequence(s, i) == 0)
+            || (c == 0xC2 && static_cast<unsigned char>(s[i + 1]) < 0xA0))
+            break;
+        if (c >= 0x80)
+            i += validSequence(s, i) - 1;
+    }
+    if (i == s.size())
+        return std::string(s);
+
+    static const char kHex[] = "0123456789abcdef";
+    std::string out = "$'";
+    const auto hex = [&](unsigned char c) {
+        out += "\\x";
+        out += kHex[c >> 4];
+        out += kHex[c & 15];
+    };
+    for (i = 0; i < s.size();) {
+        const auto c = static_cast<unsigned char>(s[i]);
+        const std::size_t length = c >= 0x80 ? validSequence(s, i) : 1;
+        if (length == 0) {
+            hex(c);
+            ++i;
+            continue;
+        }
+        // U+0080 to U+009F: terminals may take them as control sequences.
+        if (length == 2 && c == 0xC2 && static_cast<unsigned char>(s[i + 1]) < 0xA0) {
+            hex(c);
+            hex(static_cast<unsigned char>(s[i + 1]));
+            i += 2;
+            continue;
+        }
+        switch (c) {
+        case '\n': out += "\\n"; break;
+        case '\t': out += "\\t"; break;
+        case '\r': out += "\\r"; break;
+        case '\\': out += "\\\\"; break;
+        case '\'': out += "\\'"; break;
+        default:
+            if (c < 0x20 || c == 0x7F)
+                hex(c);
+            else
+                out.append(s.substr(i, length));
+        }
+        i += length;
+    }
+    out += '\'';
+    return out;
+}
+
+std::string Rfc3339Utc(std::int64_t seconds, std::uint32_t nanoseconds)
+{
+    std::int64_t days = seconds / 86400;
+    std::int64_t rest = seconds % 86400;
+    if (rest < 0) {
+        rest += 86400;
+        --days;
+    }
+    std::int64_t year;
+    unsigned month, day;
+    civilFromDays(days, year, month, day);
+    // By hand: a million rows would otherwise spend most of this in printf.
+    std::string text;
+    text.reserve(32);
+    const auto digits = [&text](std::uint64_t value, int width) {
+        char buffer[20];
+        int n = 0;
+        do {
+            buffer[n++] = char('0' + value % 10);
+            value /= 10;
+        } while (value != 0 || n < width);
+        while (n > 0)
+            text += buffer[--n];
+    };
+    if (year < 0)
+        text += '-';
+    digits(std::uint64_t(year < 0 ? -year : year), 4);
+    text += '-';
+    digits(month, 2);
+    text += '-';
+    digits(day, 2);
+    text += 'T';
+    digits(std::uint64_t(rest / 3600), 2);
+    text += ':';
+    digits(std::uint64_t(rest / 60 % 60), 2);
+    text += ':';
+    digits(std::uint64_t(rest % 60), 2);
+    text += '.';
+    digits(nanoseconds % 1000000000u, 9);
+    text += 'Z';
+    return text;
+}
+
 void WriteJsonReport(std::FILE *file, const Comparison &comparison, const PendingOperationList &operations)
 {
     Sink sink(file);
     std::string &out = sink.buffer();
     out += '{';
-    writeSide(sink, "left", comparison.leftRoot, comparison.left);
+    writeSide(sink, "left", comparison.leftRoot, comparison.left, comparison.leftProblems);
     out += ',';
-    writeSide(sink, "right", comparison.rightRoot, comparison.right);
+    writeSide(sink, "right", comparison.rightRoot, comparison.right, comparison.rightProblems);
     out += ",\"operations\":[";
     const int count = operations.count();
     for (int k = 0; k < count; ++k) {
@@ -205,11 +356,12 @@ void WriteJsonReport(std::FILE *file, const Comparison &comparison, const Pendin
     out += "}\n";
 }
 
-void WriteTextReport(std::FILE *file, const Comparison &comparison, const PendingOperationList &operations)
+void WriteTextReport(std::FILE *file, const Comparison &comparison, const PendingOperationList &operations,
+                     bool allRows)
 {
     Sink sink(file);
-    writeTextSide(sink, "Left", comparison.leftRoot, comparison.left);
-    writeTextSide(sink, "Right", comparison.rightRoot, comparison.right);
+    writeTextSide(sink, "Left", comparison.leftRoot, comparison.left, comparison.leftProblems, allRows);
+    writeTextSide(sink, "Right", comparison.rightRoot, comparison.right, comparison.rightProblems, allRows);
     std::string &out = sink.buffer();
     const int count = operations.count();
     out += "Pending operations: " + std::to_string(count);
@@ -218,37 +370,8 @@ void WriteTextReport(std::FILE *file, const Comparison &comparison, const Pendin
     out += '\n';
     for (int k = 0; k < count; ++k) {
         const PendingOperation &op = operations[k];
-        out += "  " + op.source + "  " + op.action + "  " + op.destination + '\n';
+        out += "  " + EscapedForTerminal(op.source) + "  " + op.action + "  " + EscapedForTerminal(op.destination)
+            + '\n';
         sink.maybeFlush();
     }
-}
-
-std::string EscapedForTerminal(std::string_view name)
-{
-    bool plain = true;
-    for (const char c : name)
-        plain = plain && static_cast<unsigned char>(c) >= 0x20 && c != 0x7f;
-    if (plain)
-        return std::string(name);
-    static const char kHex[] = "0123456789abcdef";
-    std::string out = "\"";
-    for (const char c : name) {
-        const auto byte = static_cast<unsigned char>(c);
-        if (c == '"' || c == '\\') {
-            out += '\\';
-            out += c;
-        } else if (c == '\n') {
-            out += "\\n";
-        } else if (c == '\t') {
-            out += "\\t";
-        } else if (byte < 0x20 || byte == 0x7f) {
-            out += "\\x";
-            out += kHex[byte >> 4];
-            out += kHex[byte & 15];
-        } else {
-            out += c;
-        }
-    }
-    out += '"';
-    return out;
 }

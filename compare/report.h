@@ -2,6 +2,7 @@
 
 #include "compare/comparefolders.h"
 
+#include <cstdint>
 #include <cstdio>
 #include <string>
 #include <string_view>
@@ -13,13 +14,23 @@
 // Appends s to out as a JSON string literal, quotes included.
 void AppendJsonString(std::string &out, std::string_view s);
 
-// Writes the whole comparison as one JSON object.
+// A name or path as a terminal may show it: unchanged when it holds no
+// control character (nor a byte that is not valid UTF-8, nor a C1 control);
+// otherwise quoted as $'...' with C escapes (\n, \t, \xHH, \\, \'), so that no
+// name spans lines or sends the terminal a command.
+std::string EscapedForTerminal(std::string_view s);
+
+// An instant as RFC 3339 in UTC with nanoseconds: 2020-01-01T12:00:00.000000000Z.
+std::string Rfc3339Utc(std::int64_t seconds, std::uint32_t nanoseconds);
+
+// Writes the whole comparison as one JSON object. Each row carries "bytes"
+// (absent when the size could not be read) and "mtime" (absent when the time
+// could not be read) beside the texts; each side "unreadable", the count and
+// the first few of what could not be read.
 void WriteJsonReport(std::FILE *out, const Comparison &comparison, const PendingOperationList &operations);
 
-// Writes both lists and the pending operations as aligned text.
-void WriteTextReport(std::FILE *out, const Comparison &comparison, const PendingOperationList &operations);
-
-// A name as a terminal line may show it: a name holding control characters
-// (a newline could forge a line of its own) is put in double quotes with
-// those characters, quotes and backslashes escaped; any other name as it is.
-std::string EscapedForTerminal(std::string_view name);
+// Writes both lists and the pending operations as aligned text: every row
+// with allRows, else only rows that differ (any status but "OK"); then what
+// could not be read, and the operations. Names are escaped for a terminal.
+void WriteTextReport(std::FILE *out, const Comparison &comparison, const PendingOperationList &operations,
+                     bool allRows = false);

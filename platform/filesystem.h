@@ -11,6 +11,8 @@
 // bytes, never converted. Only regular files count as files: a FIFO, socket
 // or device is never opened (opening a FIFO would block), and a symbolic link
 // to a folder is never descended into, so no walk leaves its root or loops.
+// Folders are opened relative to their open parent, one name at a time, so a
+// tree deeper than the system's path limit is read like any other.
 namespace platform {
 
 inline constexpr std::int64_t kNoTime = INT64_MIN;
@@ -35,12 +37,55 @@ struct FolderIdentity
 // Status of a regular file (links followed); nothing for anything else.
 std::optional<FileStatus> StatFile(const std::string &path);
 
-// Reads one folder, hidden entries (names starting with ".") left out. Calls
-// onFile for every regular file and appends every real subfolder's name to
-// subfolders, both in enumeration order. False when the folder cannot be
-// listed; entries whose status cannot be read are skipped.
-bool ReadFolder(const std::string &folder,
+// An open folder, closed with the object. Not copyable; movable.
+class OpenFolder
+{
+public:
+    OpenFolder() = default;
+    ~OpenFolder();
+    OpenFolder(OpenFolder &&other) noexcept;
+    OpenFolder &operator=(OpenFolder &&other) noexcept;
+    OpenFolder(const OpenFolder &) = delete;
+    OpenFolder &operator=(const OpenFolder &) = delete;
+
+    // The folder a path names (a link given as the path itself is followed,
+    // as the user typed it). error gets errno on failure.
+    static OpenFolder open(const std::string &path, int *error = nullptr);
+    // The subfolder name of this folder; a link there is never followed.
+    OpenFolder child(const std::string &name, int *error = nullptr) const;
+    // The folder above this one ("/" is its own parent).
+    OpenFolder parent(int *error = nullptr) const;
+
+    bool isOpen() const { return m_fd >= 0; }
+    FolderIdentity identity() const;
+    void close();
+    int handle() const { return m_fd; }
+
+private:
+    explicit OpenFolder(int fd) : m_fd(fd) {}
+    int m_fd = -1;
+};
+
+// What reading one folder reports besides its files and subfolders.
+struct FolderReadNotes
+{
+    // Hidden regular files named as the safe copy names its temporaries.
+    std::vector<std::string> *temporaries = nullptr;
+    // Entries that are there but whose status could not be read, with errno.
+    std::function<void(std::string_view name, int error)> unreadable;
+};
+
+// Reads one open folder, hidden entries (names starting with ".") left out.
+// Calls onFile for every regular file (links to files followed) and appends
+// every real subfolder's name to subfolders, both in enumeration order. A
+// dangling link, or an entry gone since it was listed, is no file and no
+// fault. False, with errno in *error, when the folder cannot be listed
+// (what was read before the failure is kept).
+bool ReadFolder(const OpenFolder &folder,
                 const std::function<void(std::string_view name, const FileStatus &)> &onFile,
-                std::vector<std::string> &subfolders);
+                std::vector<std::string> &subfolders, const FolderReadNotes &notes = {}, int *error = nullptr);
+
+// The system's words for an errno value.
+std::string ErrorText(int error);
 
 } // namespace platform

@@ -8,6 +8,9 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+
 namespace {
 
 using clirun::q;
@@ -104,6 +107,80 @@ TEST(CliCompare, NamesThatAreNotUtf8BecomeReplacementCharactersInJson)
     const QJsonObject doc = QJsonDocument::fromJson(r.out).object();
     ASSERT_FALSE(doc.isEmpty());
     EXPECT_EQ(doc["left"]["rows"][0]["name"].toString(), QString::fromUtf8("bad\xEF\xBF\xBDname.txt"));
+}
+
+TEST(CliCompare, JsonRowsCarryBytesAndTimeAsNumbers)
+{
+    TestDir left, right;
+    left.file("a.txt", "12345");
+    const struct timespec times[2] = {{1577836800 + 3661, 123456789}, {1577836800 + 3661, 123456789}};
+    ASSERT_EQ(::utimensat(AT_FDCWD, left.path("a.txt").c_str(), times, 0), 0);
+    left.file("secret.txt", "hidden");
+    ::chmod(left.path("secret.txt").c_str(), 0600);
+    ::chmod(left.root().c_str(), 0755);
+    ::chmod(right.root().c_str(), 0777);
+    const Result r = clirun::runAsNobody({"compare", "--json", q(left.root()), q(right.root())});
+    ASSERT_EQ(r.exitCode, 1) << r.err.constData();
+    const QJsonObject doc = QJsonDocument::fromJson(r.out).object();
+    QMap<QString, QJsonObject> rows;
+    for (const auto &v : doc["left"]["rows"].toArray())
+        rows[v.toObject()["name"].toString()] = v.toObject();
+    ASSERT_EQ(rows.size(), 2);
+    EXPECT_TRUE(rows["a.txt"]["bytes"].isDouble());
+    EXPECT_EQ(rows["a.txt"]["bytes"].toInteger(), 5);
+    EXPECT_EQ(rows["a.txt"]["mtime"].toString(), "2020-01-01T01:01:01.123456789Z");
+    EXPECT_EQ(rows["a.txt"]["size"].toString(), "5 bytes"); // the texts stay
+    // Size unreadable: no "bytes", but the time is there.
+    EXPECT_FALSE(rows["secret.txt"].contains("bytes"));
+    EXPECT_TRUE(rows["secret.txt"]["mtime"].toString().endsWith("Z"));
+    EXPECT_EQ(doc["left"]["unreadable"]["count"].toInt(), 0);
+}
+
+TEST(CliCompare, UnreadableItemsAreReportedAndMakeTheExitStatusOne)
+{
+    TestDir left, right;
+    left.file("closed/b.txt", "2");
+    ::chmod(left.path("closed").c_str(), 0700);
+    ::chmod(left.root().c_str(), 0755);
+    ::chmod(right.root().c_str(), 0755);
+    const Result json = clirun::runAsNobody({"compare", "--json", q(left.root()), q(right.root())});
+    EXPECT_EQ(json.exitCode, 1) << json.err.constData(); // nothing pending, but not everything compared
+    const QJsonObject doc = QJsonDocument::fromJson(json.out).object();
+    const QJsonObject unreadable = doc["left"]["unreadable"].toObject();
+    EXPECT_EQ(unreadable["count"].toInt(), 1);
+    EXPECT_EQ(unreadable["first"].toArray()[0].toString(), q(left.path("closed") + ": Permission denied"));
+    const Result text = clirun::runAsNobody({"compare", q(left.root()), q(right.root())});
+    EXPECT_EQ(text.exitCode, 1);
+    EXPECT_TRUE(text.out.contains("Could not read 1 item, so not everything was compared:\n    "
+                                  + q(left.path("closed")).toUtf8() + ": Permission denied\n"))
+        << text.out.constData();
+
+    const Result nested = run({"compare", q(left.root()), q(left.path("closed"))});
+    EXPECT_EQ(nested.exitCode, 2);
+    EXPECT_TRUE(nested.err.contains("lies inside"));
+}
+
+TEST(CliCompare, TextListsDifferingRowsUnlessAllAreAskedFor)
+{
+    TestDir left, right;
+    left.file("same.txt", "1");
+    right.file("same.txt", "1");
+    left.file("sub/left-only.txt", "l");
+    left.file("evil\nname.txt", "n");
+    const Result differing = run({"compare", q(left.root()), q(right.root())});
+    EXPECT_EQ(differing.exitCode, 1);
+    EXPECT_FALSE(differing.out.contains("same.txt"));
+    EXPECT_TRUE(differing.out.contains("sub/left-only.txt"));
+    EXPECT_TRUE(differing.out.contains("(3 files, 2 differ)"));
+    // A name holding a newline stays on its line, quoted.
+    EXPECT_TRUE(differing.out.contains("$'evil\\nname.txt'\n")) << differing.out.constData();
+    for (const QByteArray &line : differing.out.split('\n'))
+        EXPECT_FALSE(line.startsWith("name.txt"));
+
+    const Result all = run({"compare", "--all", q(left.root()), q(right.root())});
+    EXPECT_EQ(all.exitCode, 1);
+    EXPECT_TRUE(all.out.contains("same.txt"));
+    EXPECT_TRUE(all.out.contains("sub/left-only.txt"));
 }
 
 } // namespace

@@ -9,7 +9,9 @@
 #include <gtest/gtest.h>
 
 #include <sys/mount.h>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <csignal>
@@ -213,4 +215,95 @@ TEST(SyncFaults, KilledMidCopyLeavesWholeFilesAndTheNextRunClearsUp)
     EXPECT_EQ(last.exitCode, 0) << last.out.constData() << last.err.constData();
     EXPECT_TRUE(sameContent(left.path("sub/new-big.bin"), right.path("sub/new-big.bin")));
     EXPECT_TRUE(hiddenEntries(right.root()).empty());
+}
+
+namespace {
+
+// A chain of `depth` folders named `name` below root, ending in a file; made
+// one folder at a time, since the whole path is longer than the system takes.
+void makeDeepFile(const std::string &root, const std::string &name, int depth, const std::string &content)
+{
+    int at = ::open(root.c_str(), O_RDONLY | O_DIRECTORY);
+    for (int i = 0; i < depth; ++i) {
+        ::mkdirat(at, name.c_str(), 0755);
+        const int next = ::openat(at, name.c_str(), O_RDONLY | O_DIRECTORY);
+        ::close(at);
+        at = next;
+    }
+    const int fd = ::openat(at, "deep.txt", O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    ::write(fd, content.data(), content.size());
+    ::close(fd);
+    ::close(at);
+}
+
+std::string readDeepFile(const std::string &root, const std::string &name, int depth)
+{
+    int at = ::open(root.c_str(), O_RDONLY | O_DIRECTORY);
+    for (int i = 0; i < depth && at >= 0; ++i) {
+        const int next = ::openat(at, name.c_str(), O_RDONLY | O_DIRECTORY);
+        ::close(at);
+        at = next;
+    }
+    std::string content(64, '\0');
+    const int fd = at >= 0 ? ::openat(at, "deep.txt", O_RDONLY) : -1;
+    const ssize_t n = fd >= 0 ? ::read(fd, content.data(), content.size()) : -1;
+    content.resize(n > 0 ? n : 0);
+    if (fd >= 0)
+        ::close(fd);
+    if (at >= 0)
+        ::close(at);
+    return content;
+}
+
+} // namespace
+
+// Before, folders the sync could not read were skipped silently and the run
+// said "have been synchronized" with exit status 0; a path over the
+// system's limit was one of them.
+TEST(SyncFaults, WhatCannotBeReadIsNamedAndDeepPathsAreCopied)
+{
+    TestDir left, right;
+    const std::string longName(250, 'n');
+    makeDeepFile(left.root(), longName, 20, "at the bottom");
+    const clirun::Result deep = run(sync(left, right));
+    EXPECT_EQ(deep.exitCode, 0) << deep.out.right(400).constData() << deep.err.constData();
+    EXPECT_EQ(readDeepFile(right.root(), longName, 20), "at the bottom");
+
+    ASSERT_EQ(::geteuid(), 0u) << "the test needs root to switch to nobody";
+    TestDir l2, r2;
+    for (const TestDir *dir : {&l2, &r2}) {
+        ::chmod(dir->root().c_str(), 0755);
+        ASSERT_EQ(::chown(dir->root().c_str(), 65534, 65534), 0);
+    }
+    l2.file("open.txt", "readable");
+    l2.file("closed/inside.txt", "x");
+    ::chmod(l2.path("closed").c_str(), 0);
+    const clirun::Result closed = runAsNobody({"sync", q(l2.root()), q(r2.root())});
+    EXPECT_EQ(closed.exitCode, 1) << closed.out.constData();
+    EXPECT_TRUE(closed.err.contains("Not everything could be compared: 1 folder or file could not be read."))
+        << closed.err.constData();
+    EXPECT_TRUE(closed.err.contains(QByteArray::fromStdString(l2.path("closed")))) << closed.err.constData();
+    EXPECT_FALSE(closed.out.contains("have been synchronized")) << closed.out.constData();
+    EXPECT_EQ(r2.read("open.txt"), "readable");
+}
+
+// Before, a killed run's temporary stayed for good in a folder that got no
+// later copy; and any hidden file named like one went, the user's own too.
+TEST(SyncFaults, LeftoversOfAKilledRunGoFromEveryFolderAndOnlyThose)
+{
+    TestDir left, right;
+    left.file("quiet/a.txt", "a");
+    right.file("quiet/a.txt", "a");
+    const std::string ours = right.file("quiet/.a.txt.corvanel-k1ll3d00", "half");
+    if (::setxattr(ours.c_str(), "user.corvanel", "temporary", 9, 0) != 0)
+        GTEST_SKIP() << "this file system has no user extended attributes";
+    left.file("deeper/still/.b.corvanel-k1ll3d01", "half");
+    ::setxattr(left.path("deeper/still/.b.corvanel-k1ll3d01").c_str(), "user.corvanel", "temporary", 9, 0);
+    right.file("quiet/.plan.corvanel-20240101", "the user's own");
+
+    const clirun::Result r = run(sync(left, right));
+    EXPECT_EQ(r.exitCode, 0) << r.out.constData() << r.err.constData();
+    EXPECT_FALSE(right.exists("quiet/.a.txt.corvanel-k1ll3d00"));
+    EXPECT_FALSE(left.exists("deeper/still/.b.corvanel-k1ll3d01"));
+    EXPECT_EQ(right.read("quiet/.plan.corvanel-20240101"), "the user's own");
 }

@@ -4,8 +4,14 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
 #include <random>
 #include <set>
+#include <utility>
 
 namespace {
 
@@ -89,6 +95,86 @@ TEST_F(CompareTest, PairRuleInAllFourBranches)
     }
 }
 
+void setTime(const std::string &path, std::int64_t seconds, long nanoseconds)
+{
+    struct timespec times[2] = {{seconds, nanoseconds}, {seconds, nanoseconds}};
+    ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
+}
+
+// Within one second the nanoseconds decide; the texts shown stay the same.
+TEST_F(CompareTest, PairsWithinOneSecondAreDecidedByNanoseconds)
+{
+    const struct
+    {
+        const char *name;
+        std::int64_t leftSecond, leftNanos, rightSecond, rightNanos;
+        Status left;
+    } cases[] = {
+        {"left-later-in-second", 100, 900000000, 100, 100000000, Status::Newer},
+        {"right-later-in-second", 100, 100000000, 100, 100000001, Status::Older},
+        {"same-instant", 100, 123456789, 100, 123456789, Status::None},
+        {"second-decides-over-nanos", 101, 0, 100, 999999999, Status::Newer},
+    };
+    for (const auto &c : cases) {
+        setTime(left.file(c.name, "7 bytes"), early + c.leftSecond, c.leftNanos);
+        setTime(right.file(c.name, "27 bytes, appended to later"), early + c.rightSecond, c.rightNanos);
+    }
+    auto run = compare(left.root(), right.root());
+    int overwrites = 0;
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        const ResultRow &l = row(run->result.left, c.name), &r = row(run->result.right, c.name);
+        EXPECT_EQ(l.status, c.left);
+        EXPECT_EQ(r.status, c.left == Status::Newer ? Status::Older : c.left == Status::Older ? Status::Newer : Status::None);
+        if (c.left != Status::None)
+            EXPECT_EQ(run->operations[overwrites++].source, (c.left == Status::Newer ? left : right).path(c.name));
+        if (c.leftSecond == c.rightSecond)
+            EXPECT_EQ(ModifiedText(l), ModifiedText(r));
+    }
+    EXPECT_EQ(run->operations.count(), overwrites);
+}
+
+// A folder paired with itself or with a folder inside it would be copied
+// into itself, one level deeper on every sync.
+TEST_F(CompareTest, NestedRootsAreRefusedAndChangeNothing)
+{
+    const std::string L = left.root(), B = left.folder("backup");
+    left.file("backup/deeper/b.txt", "z");
+    left.folder("backup2");
+    ::symlink(B.c_str(), right.path("to-backup").c_str());
+    ::symlink(L.c_str(), right.path("to-left").c_str());
+    const struct
+    {
+        std::string leftText, rightText, inner, outer; // inner empty: accepted
+    } cases[] = {
+        {L, L + "/", L, L},
+        {L, B, B, L},
+        {B + "/deeper", L, B + "/deeper", L},
+        {B + "/../backup", B + "/deeper", B + "/deeper", B + "/../backup"},
+        {right.path("to-backup"), right.path("to-left"), right.path("to-backup"), right.path("to-left")},
+        {B, B + "2", "", ""}, // a common beginning of the texts is no nesting
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.leftText + " | " + c.rightText);
+        Comparison result;
+        PendingOperationList operations;
+        operations.append({"s", "copied to", "d", "s", "d", ""});
+        std::vector<std::string> seen;
+        CompareHooks hooks;
+        hooks.showMessage = [&](const std::string &text, const std::string &caption) { seen.push_back(caption + ": " + text); };
+        hooks.clearLists = [&] { seen.push_back("cleared"); };
+        hooks.writeBackRoot = [&](Side, const std::string &) { seen.push_back("written back"); };
+        EXPECT_EQ(CompareFolders(c.leftText, c.rightText, hooks, result, operations), c.inner.empty());
+        if (!c.inner.empty()) {
+            EXPECT_EQ(seen, std::vector<std::string>{"Error: " + NestedFoldersMessage(c.inner, c.outer)});
+            EXPECT_EQ(operations.count(), 1);
+        }
+    }
+    EXPECT_EQ(NestedFoldersMessage("/l/b", "/l"),
+              "Please choose two separate folders: /l/b lies inside /l, so a sync would copy the tree into itself.");
+    EXPECT_EQ(NestedFoldersMessage("/l", "/l"), "Please choose two different folders: both sides name /l.");
+}
+
 TEST_F(CompareTest, MatchingIsCaseSensitiveAndLeftCopiesComeFirst)
 {
     left.file("a.TXT", "1");
@@ -151,9 +237,12 @@ TEST_F(CompareTest, TrailingSeparatorsAreTrimmedAndWrittenBack)
 
 TEST_F(CompareTest, IdenticalAndEmptyFoldersLeaveNothingPending)
 {
-    left.file("a.txt", "1");
-    left.file("s/b.txt", "22");
-    auto same = compare(left.root(), left.root());
+    for (TestDir *side : {&left, &right}) {
+        side->file("a.txt", "1", early);
+        side->file("s/b.txt", "22", late);
+    }
+    auto same = compare(left.root(), right.root());
+    ASSERT_EQ(same->result.left.size(), 2u);
     for (const auto &r : same->result.left)
         EXPECT_EQ(r.status, Status::OK);
     EXPECT_TRUE(same->operations.empty());
@@ -259,8 +348,8 @@ void nestedMatch(Comparison &c, PendingOperationList &ops)
             found = true;
             if (l.size == r.size) {
                 l.status = r.status = Status::OK;
-            } else if (l.modified == r.modified) {
-            } else if (l.modified > r.modified) {
+            } else if (l.modified == r.modified && (l.modified == platform::kNoTime || l.modifiedNanos == r.modifiedNanos)) {
+            } else if (std::pair(l.modified, l.modifiedNanos) > std::pair(r.modified, r.modifiedNanos)) {
                 l.status = Status::Newer, l.icon = 1, r.status = Status::Older, r.icon = 2;
                 over(Side::Left, Side::Right, l.name);
             } else {
@@ -299,6 +388,7 @@ TEST(MatchRows, AgreesWithNestedScanOnRandomLists)
                 r.name = "n" + std::to_string(random() % names);
                 r.size = int(random() % 4) - 1;
                 r.modified = random() % 4 == 0 ? platform::kNoTime : std::int64_t(random() % 3);
+                r.modifiedNanos = r.modified == platform::kNoTime ? 0 : std::uint32_t(random() % 3) * 400000000u;
                 rows.push_back(r);
             }
         };
@@ -325,6 +415,158 @@ TEST(MatchRows, AgreesWithNestedScanOnRandomLists)
             ASSERT_EQ(c.right[i].icon, expected.right[i].icon);
         }
     }
+}
+
+// A random tree: awkward names (case, digits, bytes above 127, names equal
+// but for case), nested folders, sizes and times with nanoseconds, leftover
+// temporaries. The other side shares most of it.
+void randomTrees(std::mt19937 &random, TestDir &left, TestDir &right)
+{
+    const char *parts[] = {"a", "A", "b", "B", "10", "9", "\xC3\xA4", "\xFF", "x y", "_", "Z"};
+    const auto part = [&] { return std::string(parts[random() % std::size(parts)]); };
+    std::vector<std::string> folders = {""};
+    for (int i = 0; i < 25; ++i)
+        folders.push_back(folders[random() % folders.size()] + part() + std::to_string(random() % 3) + "/");
+    const int files = 150 + int(random() % 150);
+    for (int i = 0; i < files; ++i) {
+        const std::string name = folders[random() % folders.size()] + part() + part() + ".f";
+        const int where = int(random() % 5); // 0 left only, 1 right only, else both
+        const std::int64_t second = 1600000000 + std::int64_t(random() % 3);
+        for (int side = 0; side < 2; ++side) {
+            if ((where == 0 && side == 1) || (where == 1 && side == 0))
+                continue;
+            TestDir &dir = side == 0 ? left : right;
+            dir.file(name, std::string(random() % 3, 'x'));
+            setTime(dir.path(name), second, long(random() % 2) * 500000000L);
+        }
+    }
+    left.file(folders[random() % folders.size()] + ".kept.corvanel-abcd1234");
+    right.file(folders[random() % folders.size()] + ".kept.corvanel-0000zzzz");
+}
+
+// Everything a comparison shows, hooks included, as one text. The yields
+// may fall between other captions than in a sequential scan, never more or
+// fewer of them.
+struct Observed
+{
+    std::string seen;
+    int yields = 0, waits = 0;
+    CompareHooks hooks;
+    Observed()
+    {
+        hooks.setCaption = [this](const std::string &c) { seen += "caption " + c + "\n"; };
+        hooks.yield = [this] { ++yields; };
+        hooks.setWaitPointer = [this] { ++waits; };
+        hooks.showMessage = [this](const std::string &t, const std::string &c) { seen += c + ": " + t + "\n"; };
+    }
+    void rows(const std::vector<ResultRow> &rows)
+    {
+        for (const ResultRow &r : rows)
+            seen += r.name + " " + std::to_string(r.size) + " " + std::to_string(r.modified) + "."
+                + std::to_string(r.modifiedNanos) + " " + StatusText(r.status) + std::to_string(r.icon) + "\n";
+    }
+    void rest(const PendingOperationList &operations, const ScanFindings &l, const ScanFindings &r)
+    {
+        seen += std::to_string(yields) + " yields, " + std::to_string(waits) + " waits\n";
+        for (int k = 0; k < operations.count(); ++k)
+            seen += operations[k].source + " " + operations[k].action + " " + operations[k].copyTo + "\n";
+        for (const ScanFindings *f : {&l, &r}) {
+            seen += std::to_string(f->problems.count) + " problems, root " + std::to_string(f->rootId.inode) + "\n";
+            for (const std::string &text : f->problems.first)
+                seen += text + "\n";
+            for (const std::string &name : f->leftovers)
+                seen += "leftover " + name + "\n";
+        }
+    }
+};
+
+// The two trees are scanned at once; everything must come out as two scans
+// one after the other give it.
+std::pair<std::string, std::string> concurrentAndSequential(const TestDir &left, const TestDir &right)
+{
+    Observed sequential;
+    Comparison expected;
+    expected.leftRoot = left.root();
+    expected.rightRoot = right.root();
+    ScanFindings leftFound, rightFound;
+    FillResultList(expected.left, left.root(), sequential.hooks, &leftFound);
+    FillResultList(expected.right, right.root(), sequential.hooks, &rightFound);
+    PendingOperationList expectedOperations;
+    MatchRows(expected, expectedOperations);
+    sequential.rows(expected.left);
+    sequential.rows(expected.right);
+    sequential.rest(expectedOperations, leftFound, rightFound);
+
+    Observed concurrent;
+    Comparison result;
+    PendingOperationList operations;
+    if (!CompareFolders(left.root(), right.root(), concurrent.hooks, result, operations))
+        return {"refused", ""};
+    concurrent.rows(result.left);
+    concurrent.rows(result.right);
+    concurrent.rest(operations, {result.leftRootId, result.leftProblems, result.leftLeftovers},
+                    {result.rightRootId, result.rightProblems, result.rightLeftovers});
+    return {concurrent.seen, sequential.seen};
+}
+
+TEST(ConcurrentScan, GivesWhatTheSequentialScanGives)
+{
+    std::mt19937 random(1208);
+    for (int round = 0; round < 4; ++round) {
+        TestDir left, right;
+        randomTrees(random, left, right);
+        const auto [concurrent, sequential] = concurrentAndSequential(left, right);
+        EXPECT_TRUE(concurrent == sequential) << "round " << round << ", first difference at "
+                                              << std::mismatch(concurrent.begin(), concurrent.end(), sequential.begin(), sequential.end()).first - concurrent.begin();
+        EXPECT_NE(concurrent.find("leftover "), std::string::npos);
+    }
+
+    // With folders that cannot be read, the same problems are named.
+    TestDir left, right;
+    randomTrees(random, left, right);
+    ::chmod(left.root().c_str(), 0755);
+    ::chmod(right.root().c_str(), 0755);
+    for (int i = 0; i < 8; ++i) {
+        left.file("closed" + std::to_string(i) + "/f");
+        ::chmod(left.path("closed" + std::to_string(i)).c_str(), 0700);
+    }
+    EXPECT_EQ(asNobody([&] {
+        const auto [concurrent, sequential] = concurrentAndSequential(left, right);
+        return concurrent == sequential && concurrent.find("\n8 problems") != std::string::npos ? 0 : 1;
+    }), 0);
+}
+
+// The window may end the program from a yield: the scan gives up at once and
+// the workers never touch the caller's results again.
+TEST(ConcurrentScan, AHookThatThrowsAbandonsTheScan)
+{
+    TestDir left, right;
+    for (int i = 0; i < 200; ++i) {
+        left.file("d" + std::to_string(i) + "/f");
+        right.file("d" + std::to_string(i) + "/f");
+    }
+    struct Abandon
+    {
+    };
+    for (int throwAt : {1, 2, 50}) {
+        int yields = 0;
+        CompareHooks hooks;
+        hooks.yield = [&] {
+            if (++yields == throwAt)
+                throw Abandon();
+        };
+        auto result = std::make_unique<Comparison>();
+        PendingOperationList operations;
+        EXPECT_THROW(CompareFolders(left.root(), right.root(), hooks, *result, operations), Abandon);
+        EXPECT_EQ(yields, throwAt);
+        result.reset();
+    }
+    // And the next comparison runs as ever.
+    Comparison result;
+    PendingOperationList operations;
+    ASSERT_TRUE(CompareFolders(left.root(), right.root(), {}, result, operations));
+    EXPECT_EQ(result.left.size(), 200u);
+    EXPECT_TRUE(operations.empty());
 }
 
 TEST(CompareRoots, FileSystemRootStaysWhole)

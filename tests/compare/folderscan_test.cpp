@@ -4,12 +4,18 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/socket.h>
+#include <sys/wait.h>
 #include <sys/un.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <climits>
+#include <cstdlib>
+#include <filesystem>
 #include <set>
 
 namespace {
@@ -46,20 +52,43 @@ TEST(FolderScan, RootFilesComeFirstThenSubfoldersDepthFirst)
     dir.file("x/y/z/d.txt");
     dir.file("w/e.txt");
     dir.file("x/f.txt");
-    const auto rows = names(scan(dir.root()));
-    ASSERT_EQ(rows.size(), 6u);
-    EXPECT_EQ(rows[0], "a.txt");
     // Each folder's files precede everything below it, and a folder's whole
-    // subtree comes before its next sibling.
-    auto pos = [&](const std::string &n) { return std::find(rows.begin(), rows.end(), n) - rows.begin(); };
-    EXPECT_LT(pos("x/b.txt"), pos("x/y/c.txt"));
-    EXPECT_LT(pos("x/f.txt"), pos("x/y/c.txt"));
-    EXPECT_LT(pos("x/y/c.txt"), pos("x/y/z/d.txt"));
-    const bool wFirst = pos("w/e.txt") < pos("x/b.txt");
-    if (wFirst)
-        EXPECT_LT(pos("w/e.txt"), pos("x/b.txt"));
-    else
-        EXPECT_GT(pos("w/e.txt"), pos("x/y/z/d.txt"));
+    // subtree comes before its next sibling; siblings in name order.
+    EXPECT_EQ(names(scan(dir.root())),
+              (std::vector<std::string>{"a.txt", "w/e.txt", "x/b.txt", "x/f.txt", "x/y/c.txt", "x/y/z/d.txt"}));
+}
+
+TEST(FolderScan, NamesAreOrderedWithAsciiLettersFoldedThenByExactBytes)
+{
+    // Each name comes before the next one.
+    const std::vector<std::string> ordered = {
+        "",       "!",    "-x",   "0",     "09",   "1",    "10",     "2",          "[",          "_",
+        "A",      "a",    "a b",  "a.txt", "A_",   "a_",   "aB",     "ab",         "Ab.txt",     "ab.TXT",
+        "ab.txt", "abc",  "Z",    "z",     "~",    "\x7f", "\xC3\x84", "\xC3\xA4", "\xFF",
+    };
+    for (std::size_t i = 0; i + 1 < ordered.size(); ++i) {
+        EXPECT_TRUE(NameBefore(ordered[i], ordered[i + 1])) << i << ": " << ordered[i] << " < " << ordered[i + 1];
+        EXPECT_FALSE(NameBefore(ordered[i + 1], ordered[i])) << i;
+    }
+    for (const std::string &name : ordered)
+        EXPECT_FALSE(NameBefore(name, name));
+
+    // The scan gives files and subfolders of each folder in that order.
+    TestDir dir;
+    const std::vector<std::string> files = {"B.txt", "a.txt", "b.txt", "\xC3\xA4.txt", "10.txt", "9.txt"};
+    for (const std::string &f : files) {
+        dir.file(f);
+        dir.file("Sub/" + f);
+        dir.file("sub/" + f);
+    }
+    std::vector<std::string> expected;
+    std::vector<std::string> sorted = files;
+    std::sort(sorted.begin(), sorted.end(), NameBefore);
+    for (const char *folder : {"", "Sub/", "sub/"})
+        for (const std::string &f : sorted)
+            expected.push_back(folder + f);
+    EXPECT_EQ(names(scan(dir.root())), expected);
+    EXPECT_EQ(sorted, (std::vector<std::string>{"10.txt", "9.txt", "a.txt", "B.txt", "b.txt", "\xC3\xA4.txt"}));
 }
 
 TEST(FolderScan, RowsStartCheckedWithoutStatus)
@@ -155,6 +184,151 @@ TEST(FolderScan, EmptyRootDoesNothingAndCaptionIsRestored)
     EXPECT_EQ(captions[0], "Corvanel [Loading files, please wait...]");
     EXPECT_EQ(captions[1], "Corvanel");
     EXPECT_EQ(yields, 3); // once per folder
+}
+
+// Folders made one name at a time: the whole path exceeds what the system
+// takes in one call. Removed by rm, which walks deep trees the same way.
+class DeepTree
+{
+public:
+    DeepTree(const std::string &root, int levels, std::size_t nameLength) : m_root(root)
+    {
+        int fd = ::open(root.c_str(), O_RDONLY | O_DIRECTORY);
+        for (int level = 0; level < levels; ++level) {
+            const std::string name = std::string(nameLength - 3, 'd') + std::to_string(100 + level);
+            ::mkdirat(fd, name.c_str(), 0755);
+            const int below = ::openat(fd, name.c_str(), O_RDONLY | O_DIRECTORY);
+            ::close(fd);
+            fd = below;
+            relative += name + "/";
+        }
+        const int file = ::openat(fd, "bottom.txt", O_WRONLY | O_CREAT, 0644);
+        EXPECT_EQ(::write(file, "deep", 4), 4);
+        ::close(file);
+        ::close(fd);
+        relative += "bottom.txt";
+    }
+    ~DeepTree() { std::system(("rm -rf '" + m_root + "'/d*").c_str()); }
+
+    std::string relative;
+
+private:
+    std::string m_root;
+};
+
+TEST(FolderScan, TreesDeeperThanThePathLimitAreScanned)
+{
+    TestDir dir;
+    dir.file("top.txt");
+    const DeepTree deep(dir.root(), 20, 250);
+    ASSERT_GT(dir.root().size() + deep.relative.size(), std::size_t(PATH_MAX));
+    ScanFindings findings;
+    std::vector<ResultRow> rows;
+    FillResultList(rows, dir.root(), {}, &findings);
+    ASSERT_EQ(names(rows), (std::vector<std::string>{"top.txt", deep.relative}));
+    EXPECT_EQ(SizeText(rows[1]), "4 bytes");
+    EXPECT_EQ(findings.problems.count, 0u);
+    struct stat st;
+    ASSERT_EQ(::stat(dir.root().c_str(), &st), 0);
+    EXPECT_EQ(findings.rootId, (platform::FolderIdentity{std::uint64_t(st.st_dev), std::uint64_t(st.st_ino)}));
+}
+
+TEST(FolderScan, WhatCannotBeReadIsCountedAndTheFirstFewNamed)
+{
+    TestDir dir;
+    ::chmod(dir.root().c_str(), 0755);
+    dir.file("a.txt");
+    for (int i = 0; i < 7; ++i)
+        dir.file("closed" + std::to_string(i) + "/hidden.txt");
+    dir.file("listable/file.txt"); // may be listed but not searched: its entries cannot be read
+    dir.file("open/c.txt");
+    for (int i = 0; i < 7; ++i)
+        ::chmod(dir.path("closed" + std::to_string(i)).c_str(), 0700);
+    ::chmod(dir.path("listable").c_str(), 0744);
+    const int status = asNobody([&] {
+        ScanFindings findings;
+        std::vector<ResultRow> rows;
+        FillResultList(rows, dir.root(), {}, &findings);
+        if (names(rows) != std::vector<std::string>{"a.txt", "open/c.txt"})
+            return 1;
+        if (findings.problems.count != 8 || findings.problems.first.size() != ScanProblems::kNamed)
+            return 2;
+        // In walk order, each with its full path and reason.
+        if (findings.problems.first[0] != dir.path("closed0") + ": Permission denied"
+            || findings.problems.first[4] != dir.path("closed4") + ": Permission denied")
+            return 3;
+        // A root that cannot be opened is a problem too, not an empty tree.
+        ScanFindings rootFindings;
+        FillResultList(rows, dir.path("closed0"), {}, &rootFindings);
+        if (rootFindings.problems.count != 1 || rootFindings.problems.first[0] != dir.path("closed0") + ": Permission denied")
+            return 4;
+        return 0;
+    });
+    EXPECT_EQ(status, 0);
+    // All eight: seven closed folders and the file in the unsearchable one.
+    const int unsearchable = asNobody([&] {
+        ScanFindings findings;
+        std::vector<ResultRow> rows;
+        FillResultList(rows, dir.path("listable"), {}, &findings);
+        return rows.empty() && findings.problems.count == 1
+                && findings.problems.first[0] == dir.path("listable/file.txt") + ": Permission denied"
+            ? 0
+            : 1;
+    });
+    EXPECT_EQ(unsearchable, 0);
+}
+
+TEST(FolderScan, FolderTooDeepForTheOpenDescriptorsIsNamed)
+{
+    TestDir dir;
+    // Two subfolders on every level, so every level's folder stays open
+    // while the first one's subtree is walked.
+    std::string path;
+    for (int level = 0; level < 40; ++level) {
+        dir.file(path + "b/f.txt");
+        path += "a/";
+    }
+    dir.file(path + "f.txt");
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        // Descriptors 0 to 2 and ten more for the walk.
+        for (int fd = 3; fd < 4096; ++fd)
+            ::close(fd);
+        const rlimit limit{13, 13};
+        if (::setrlimit(RLIMIT_NOFILE, &limit) != 0)
+            ::_exit(2);
+        ScanFindings findings;
+        std::vector<ResultRow> rows;
+        FillResultList(rows, dir.root(), {}, &findings);
+        // Every "b" folder is read: it is opened while its parent is open.
+        const bool someRead = rows.size() > 5 && rows.size() < 41;
+        const bool named = findings.problems.count > 0
+            && findings.problems.first[0].find(": Too many open files") != std::string::npos;
+        if (!(someRead && named))
+            std::fprintf(stderr, "%zu rows, %zu problems, %s\n", rows.size(), findings.problems.count,
+                         findings.problems.first.empty() ? "" : findings.problems.first[0].c_str());
+        ::_exit(someRead && named ? 0 : 1);
+    }
+    int status = -1;
+    ::waitpid(pid, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+}
+
+TEST(FolderScan, LeftoverTemporariesAreNotedNeverListed)
+{
+    TestDir dir;
+    dir.file("a.txt");
+    dir.file(".a.txt.corvanel-0a1b2c3d");
+    dir.file("sub/.b.corvanel-zz99aa00");
+    dir.file("sub/.user-file.corvanel-2024");     // not ours: the mark is eight letters or digits
+    dir.file(".hidden/.c.corvanel-00000000");     // hidden folders are never visited
+    ::symlink("a.txt", dir.path(".link.corvanel-11111111").c_str()); // a link is not a temporary we wrote
+    ScanFindings findings;
+    std::vector<ResultRow> rows;
+    FillResultList(rows, dir.root(), {}, &findings);
+    EXPECT_EQ(names(rows), std::vector<std::string>{"a.txt"});
+    EXPECT_EQ(findings.leftovers,
+              (std::vector<std::string>{".a.txt.corvanel-0a1b2c3d", "sub/.b.corvanel-zz99aa00"}));
 }
 
 TEST(FolderScan, LargeFoldersAreListedWhole)

@@ -212,6 +212,7 @@ TEST_F(CommandTest, PressesAndTypingDuringAScanDoNotDisturbIt)
         trees.file("left/deep" + std::to_string(i) + "/f.txt", "x");
     const std::string other = trees.folder("other");
     trees.file("other/z.txt", "z");
+    const std::string otherRight = trees.folder("other-right"); // one folder on both sides is refused
     createShown();
     setFolders(left, right);
 
@@ -222,7 +223,7 @@ TEST_F(CommandTest, PressesAndTypingDuringAScanDoNotDisturbIt)
         click("Check1");
         click("Check2");
         window->combos().setText(Side::Left, q(other));
-        window->combos().setText(Side::Right, q(other));
+        window->combos().setText(Side::Right, q(otherRight));
     });
     click("Check1");
 
