@@ -1,6 +1,9 @@
 #include "support/clirun.h"
 #include "support/testdir.h"
 
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
 
 #include <gtest/gtest.h>
@@ -68,6 +71,19 @@ TEST(CliSync, FailingOperationsAreReportedAndTheRestCarriedOut)
     EXPECT_EQ(left.read("also-fine.txt"), "also fine");
     EXPECT_EQ(left.read("clash"), "a file");
     EXPECT_EQ(right.read("clash/inner.txt"), "in a folder");
+
+    // The same for scripts: one object, the failures with their reasons.
+    left.file("later.txt", "later");
+    const Result j = run({"sync", "--json", q(left.root()), q(right.root())});
+    EXPECT_EQ(j.exitCode, 1);
+    const QJsonObject o = QJsonDocument::fromJson(j.out).object();
+    EXPECT_EQ(o["passes"].toInt(), 1) << j.out.constData();
+    ASSERT_EQ(o["carried_out"].toArray().size(), 1);
+    EXPECT_EQ(o["carried_out"][0]["destination"].toString().toStdString(), right.path("later.txt"));
+    ASSERT_EQ(o["failed"].toArray().size(), 2);
+    EXPECT_EQ(o["failed"][0]["reason"].toString(), "the destination already exists; it is not overwritten");
+    EXPECT_EQ(o["pending"].toArray().size(), 2);
+    EXPECT_FALSE(o["synchronized"].toBool());
     EXPECT_TRUE(hiddenEntries(left.root()).empty());
     EXPECT_TRUE(hiddenEntries(right.root()).empty());
 }
