@@ -234,7 +234,7 @@ int runSync(const std::vector<std::string> &args)
     if (!compareAll(folders[0], folders[1], hooks, plan, comparison))
         return 2;
     const std::string left = comparison.leftRoot, right = comparison.rightRoot;
-    const std::string unreadableBefore = UnreadableText(Global::PendingOperations.unreadable);
+    const std::string unreadableBefore = UnreadableText(Global::PendingOperations.unreadable, EscapedForTerminal);
 
     // Runs even with nothing to do: what a killed run left is cleared.
     if (!json && !plan.jobs.empty()) {
@@ -250,7 +250,7 @@ int runSync(const std::vector<std::string> &args)
     SyncPlan pending;
     if (!compareAll(left, right, hooks, pending, afterwards))
         return 2;
-    const std::string unreadable = UnreadableText(Global::PendingOperations.unreadable);
+    const std::string unreadable = UnreadableText(Global::PendingOperations.unreadable, EscapedForTerminal);
     const bool complete = afterwards.complete() && comparison.complete();
     const bool succeeded = report.allDone() && pending.jobs.empty() && complete;
 
@@ -305,7 +305,8 @@ int runSync(const std::vector<std::string> &args)
         if (outcome.result == SyncResult::Done)
             std::printf("  %s%s%s\n", from.c_str(), verb, to.c_str());
         else if (outcome.result == SyncResult::Failed)
-            std::printf("  FAILED: %s%s%s: %s\n", from.c_str(), verb, to.c_str(), outcome.reason.c_str());
+            std::printf("  FAILED: %s%s%s: %s\n", from.c_str(), verb, to.c_str(),
+                        EscapedForTerminal(outcome.reason).c_str());
     }
     std::printf("Carried out %zu of %s (%s copied).\n", report.done,
                 plural(done.size(), "file operation", "file operations").c_str(),
@@ -313,7 +314,7 @@ int runSync(const std::vector<std::string> &args)
     for (const std::string &note : report.notes)
         std::printf("%s\n", EscapedForTerminal(note).c_str());
     if (!report.allDone())
-        std::fprintf(stderr, "corvanel-cli: %s\n", EscapedForTerminal(SyncFailureText(done, report)).c_str());
+        std::fprintf(stderr, "corvanel-cli: %s\n", SyncFailureText(done, report, 5, EscapedForTerminal).c_str());
     // Unreadable folders hide differences: never a plain success then.
     if (!unreadable.empty() || !unreadableBefore.empty())
         std::fprintf(stderr, "corvanel-cli: %s\n", (unreadable.empty() ? unreadableBefore : unreadable).c_str());

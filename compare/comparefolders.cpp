@@ -209,14 +209,14 @@ void MatchRows(Comparison &comparison, PendingOperationList &operations)
     comparison.wantedOperations = append.wanted;
 }
 
-std::string UnreadableText(const ScanProblems &problems)
+std::string UnreadableText(const ScanProblems &problems, const std::function<std::string(std::string_view)> &show)
 {
     if (problems.count == 0)
         return {};
     std::string text = "Not everything could be compared: " + std::to_string(problems.count)
         + (problems.count == 1 ? " folder or file could not be read." : " folders or files could not be read.");
     for (const std::string &item : problems.first)
-        text += "\n" + item;
+        text += "\n" + (show ? show(item) : item);
     if (problems.count > problems.first.size())
         text += "\n... and " + std::to_string(problems.count - problems.first.size()) + " more.";
     return text;

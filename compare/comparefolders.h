@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <functional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 enum class Side { Left, Right };
@@ -73,7 +74,8 @@ void MatchRows(Comparison &comparison, PendingOperationList &operations);
 
 // What could not be read, for a person: "not everything could be compared",
 // how many items and the first few with their reasons. Empty when nothing.
-std::string UnreadableText(const ScanProblems &problems);
+std::string UnreadableText(const ScanProblems &problems,
+                           const std::function<std::string(std::string_view)> &show = {});
 
 // The message shown when more operations were found than the list holds.
 std::string TruncationMessage(std::size_t wantedOperations);

@@ -131,7 +131,8 @@ SyncReport RunSyncJobs(const SyncPlan &plan, const SyncProgressCallback &progres
     return report;
 }
 
-std::string SyncFailureText(const SyncPlan &plan, const SyncReport &report, std::size_t named)
+std::string SyncFailureText(const SyncPlan &plan, const SyncReport &report, std::size_t named,
+                            const std::function<std::string(std::string_view)> &show)
 {
     const std::size_t total = report.outcomes.size();
     std::string text;
@@ -154,7 +155,10 @@ std::string SyncFailureText(const SyncPlan &plan, const SyncReport &report, std:
             continue;
         if (shown == 0)
             text += "\n";
-        text += "\n" + plan.from(i) + " -> " + plan.to(i) + ": " + report.outcomes[i].reason;
+        const std::string from = plan.from(i), to = plan.to(i);
+        const std::string &reason = report.outcomes[i].reason;
+        text += "\n" + (show ? show(from) : from) + " -> " + (show ? show(to) : to) + ": "
+            + (show ? show(reason) : reason);
         ++shown;
     }
     if (report.failed > shown)

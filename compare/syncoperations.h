@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 // Carrying out the pending operations, shared by the wizard's OK and the
@@ -72,7 +73,9 @@ SyncReport RunSyncJobs(const SyncPlan &plan, const SyncProgressCallback &progres
 // What went wrong, for a person: how many operations failed or were not
 // carried out, and the first few failures with their reasons. Paths are the
 // native bytes; the wizard decodes the whole text for display.
-std::string SyncFailureText(const SyncPlan &plan, const SyncReport &report, std::size_t named = 5);
+// show presents each path and reason (the command line escapes control characters).
+std::string SyncFailureText(const SyncPlan &plan, const SyncReport &report, std::size_t named = 5,
+                            const std::function<std::string(std::string_view)> &show = {});
 
 // "12.3 MB", "512 bytes": sizes for progress texts.
 std::string ByteCountText(std::int64_t bytes);
