@@ -88,10 +88,12 @@ QPixmap StatusPicture(std::uint8_t icon)
     static const QPixmap *newer = new QPixmap(arrowBadge(QColor(0x2e, 0x9d, 0x3c), true));
     static const QPixmap *older = new QPixmap(arrowBadge(QColor(0xe0, 0x8a, 0x10), false));
     static const QPixmap *missing = new QPixmap(missingBadge());
+    static const QPixmap *blank = new QPixmap(paint(16, 16, [](QPainter &) {}));
     switch (icon) {
     case NewerIcon: return *newer;
     case OlderIcon: return *older;
     case NotFoundIcon: return *missing;
+    case NoIcon: return *blank;
     }
     return QPixmap();
 }
