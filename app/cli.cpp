@@ -40,7 +40,8 @@ const char kUsage[] =
     "         pending afterwards, 1 otherwise, 2 on bad input.\n"
     "\n"
     "  --json     (compare) print one JSON object instead of the text report\n"
-    "  --help     show this text\n";
+    "  --help     show this text\n"
+    "  --version  show the version\n";
 
 int usageError(const std::string &message)
 {
@@ -242,6 +243,10 @@ int main(int argc, char *argv[])
         return usageError("no command given");
     if (args[0] == "--help" || args[0] == "-h" || args[0] == "help") {
         std::fputs(kUsage, stdout);
+        return 0;
+    }
+    if (args[0] == "--version") {
+        std::printf("corvanel-cli %s\n", CORVANEL_VERSION);
         return 0;
     }
     const std::string command = args[0];

@@ -53,5 +53,5 @@ Qt::DropAction FolderDropAction(Qt::DropActions offered)
 
 std::string DragFolderCursorFile()
 {
-    return platform::ProgramFolder() + platform::kSeparator + "dragfolder.cur";
+    return platform::PointerFolder() + platform::kSeparator + "dragfolder.cur";
 }

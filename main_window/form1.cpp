@@ -58,7 +58,7 @@ int stateNumber(Qt::WindowStates state)
 } // namespace
 
 Form1::Form1(QWidget *parent)
-    : Form1(platform::ProgramFolder(), parent)
+    : Form1(platform::PointerFolder(), parent)
 {
 }
 
@@ -80,6 +80,7 @@ void Form1::buildControls()
 {
     setObjectName(QStringLiteral("Form1"));
     setWindowTitle(QString::fromLatin1(kProductName));
+    setWindowIcon(AppIcon());
     platform::PaintWhite(this);
     setMouseTracking(true);
 

@@ -30,7 +30,7 @@ class Form1 : public QWidget
 public:
     explicit Form1(QWidget *parent = nullptr);
     // programFolder is where the pointer files "HAND-M.CUR" and
-    // "dragfolder.cur" are looked for: normally the program's own folder.
+    // "dragfolder.cur" are looked for: normally platform::PointerFolder().
     explicit Form1(const std::string &programFolder, QWidget *parent = nullptr);
     ~Form1() override;
 

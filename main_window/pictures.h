@@ -1,6 +1,8 @@
 #pragma once
 
 #include <QIcon>
+#include <QImage>
+#include <QList>
 #include <QPixmap>
 
 #include <cstdint>
@@ -19,3 +21,10 @@ QIcon ExitPicture();
 
 // The small folder of the browse pictures.
 QPixmap BrowsePicture();
+
+// The program's own icon: the windows' icon, and drawn into the icon theme's
+// sizes by the build (resources/make_icons.cpp). AppIconImage needs no
+// QGuiApplication.
+QImage AppIconImage(int size);
+const QList<int> &AppIconSizes();
+QIcon AppIcon();

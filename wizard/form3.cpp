@@ -193,7 +193,7 @@ void Form3::setOuterGeometry(const QRect &outer, const QSize &frameMargins)
 
 void Form3::FillOperationList()
 {
-    const std::string handFile = platform::ProgramFolder() + platform::kSeparator + kHandCursorFile;
+    const std::string handFile = platform::PointerFolder() + platform::kSeparator + kHandCursorFile;
     if (platform::FileExists(handFile))
         m_handCursor = platform::LoadCursorFile(handFile);
 
