@@ -6,8 +6,15 @@ set -euo pipefail
 cd "$(dirname "$0")"
 what="${1:-run}"
 [ $# -gt 0 ] && shift
-scripts/install-deps.sh
-cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+# Running needs no test tools: those come with the tests.
+if [ "$what" = test ]; then
+  scripts/install-deps.sh test
+  testing=ON
+else
+  scripts/install-deps.sh run
+  testing=OFF
+fi
+cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBUILD_TESTING=$testing >/dev/null
 cmake --build build -j2
 case "$what" in
   run)  exec build/bin/corvanel "$@" ;;

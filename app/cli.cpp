@@ -45,7 +45,8 @@ const char kUsage[] =
     "\n"
     "  --json     print one JSON object instead of the text report\n"
     "  --all      (compare) list every row, not only those that differ\n"
-    "  --help     show this text\n";
+    "  --help     show this text\n"
+    "  --version  show the version\n";
 
 int usageError(const std::string &message)
 {
@@ -339,6 +340,10 @@ int main(int argc, char *argv[])
         return usageError("no command given");
     if (args[0] == "--help" || args[0] == "-h" || args[0] == "help") {
         std::fputs(kUsage, stdout);
+        return 0;
+    }
+    if (args[0] == "--version") {
+        std::printf("corvanel-cli %s\n", CORVANEL_VERSION);
         return 0;
     }
     const std::string command = args[0];

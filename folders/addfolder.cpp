@@ -1,12 +1,21 @@
 #include "folders/addfolder.h"
 
 #include "platform/desktop.h"
+#include "platform/paths.h"
+#include "platform/ui.h"
 
 #include <QDir>
 
-QString BrowseForFolder(QWidget *owner, const QString &prompt)
+QString BrowseStartFolder(const QString &current)
+{
+    if (!current.isEmpty() && platform::IsFolder(platform::NativeText(current)))
+        return current;
+    return QDir::homePath();
+}
+
+QString BrowseForFolder(QWidget *owner, const QString &prompt, const QString &current)
 {
     // Qt's dialog answers with "/" everywhere; the rest of the program
     // speaks the native separator.
-    return QDir::toNativeSeparators(platform::desktop().browseForFolder(owner, prompt));
+    return QDir::toNativeSeparators(platform::desktop().browseForFolder(owner, prompt, BrowseStartFolder(current)));
 }

@@ -6,6 +6,7 @@
 
 #include <QComboBox>
 #include <QFile>
+#include <QLineEdit>
 #include <QScopedValueRollback>
 
 #include <algorithm>
@@ -71,6 +72,10 @@ FolderCombos::FolderCombos(QComboBox *left, QComboBox *right, QObject *parent)
         box->setEditable(true);
         box->setInsertPolicy(QComboBox::NoInsert);
         box->setCompleter(nullptr);
+        // Folders are dropped on the result lists only; a line edit would
+        // take a dropped folder as "file://" text that names no folder.
+        box->setAcceptDrops(false);
+        box->lineEdit()->setAcceptDrops(false);
         connect(box, &QComboBox::editTextChanged, this, [this, side] {
             if (!m_changing)
                 RecordFolder(side);

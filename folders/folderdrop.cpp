@@ -44,12 +44,14 @@ void DropFolders(FolderCombos &combos, Side side, const QMimeData *data, QWidget
                                     QString::fromLatin1(kErrorCaption));
 }
 
-bool CanDropFolders(const QMimeData *data)
+Qt::DropAction FolderDropAction(Qt::DropActions offered)
 {
-    return data && data->hasUrls();
+    if (!(offered & Qt::CopyAction) && (offered & Qt::LinkAction))
+        return Qt::LinkAction;
+    return Qt::CopyAction;
 }
 
 std::string DragFolderCursorFile()
 {
-    return platform::ProgramFolder() + platform::kSeparator + "dragfolder.cur";
+    return platform::PointerFolder() + platform::kSeparator + "dragfolder.cur";
 }

@@ -3,6 +3,7 @@
 #include "compare/comparefolders.h" // Side
 
 #include <QString>
+#include <Qt>
 
 #include <string>
 
@@ -23,8 +24,11 @@ inline const char kVirtualFolderMessage[] =
 // URL stay set.
 void DropFolders(FolderCombos &combos, Side side, const QMimeData *data, QWidget *owner);
 
-// Whether a drag carrying this data may be dropped on a result list.
-bool CanDropFolders(const QMimeData *data);
+// The action a drop on a result list tells its source: Copy, or Link when
+// the source offers only that, never Move: the dragged items stay where they
+// are. Any drag is accepted, so that data without a file list reaches
+// DropFolders and its message.
+Qt::DropAction FolderDropAction(Qt::DropActions offered);
 
 // The folder a dropped path stands for: the path itself when it names a
 // folder, else the text before its last separator (the root folder for a

@@ -58,7 +58,7 @@ int stateNumber(Qt::WindowStates state)
 } // namespace
 
 Form1::Form1(QWidget *parent)
-    : Form1(platform::ProgramFolder(), parent)
+    : Form1(platform::PointerFolder(), parent)
 {
 }
 
@@ -80,6 +80,7 @@ void Form1::buildControls()
 {
     setObjectName(QStringLiteral("Form1"));
     setWindowTitle(QString::fromLatin1(kProductName));
+    setWindowIcon(AppIcon());
     platform::PaintWhite(this);
     setMouseTracking(true);
 
@@ -135,6 +136,7 @@ void Form1::buildControls()
         platform::PaintWhite(button);
         button->setMouseTracking(true);
         button->installEventFilter(this);
+        platform::PressOnEnter(button);
         return button;
     };
     m_check1 = makeButton("Check1", QStringLiteral("Compare"), ComparePicture());
@@ -167,6 +169,7 @@ void Form1::buildControls()
     setGeometry(platform::TwipsToPixels(kDesignedClientLeft, logicalDpiX()), platform::TwipsToPixels(kDesignedClientTop, logicalDpiY()),
                 platform::TwipsToPixels(kDesignedClientWidth, logicalDpiX()),
                 platform::TwipsToPixels(kDesignedClientHeight, logicalDpiY()));
+    m_requestedSize = size();
 
     m_combos = new FolderCombos(m_combo1, m_combo2, this);
     connect(m_combos, &FolderCombos::settingsNotSaved, this, &Form1::settingsNotSaved);
@@ -175,7 +178,12 @@ void Form1::buildControls()
     connectPushButton(m_check2, &Form1::SyncWizard);
     connectPushButton(m_check7, &Form1::Exit);
 
-    connect(m_listView1, &QAbstractItemView::clicked, this, [this] { m_checkToggle.click(m_listView1); });
+    connect(m_listView1, &QAbstractItemView::clicked, this, [this] {
+        // The check box has flipped its own row already; toggling the
+        // selection as well would flip it back.
+        if (!m_listView1->lastClickWasOnCheckBox())
+            m_checkToggle.click(m_listView1);
+    });
     for (Side side : {Side::Left, Side::Right}) {
         ResultListView *list = side == Side::Left ? m_listView1 : m_listView2;
         connect(list, &ResultListView::foldersDropped, this,
@@ -188,6 +196,7 @@ void Form1::buildControls()
     m_wizardContext.comboText = [this](Side side) { return m_combos->text(side); };
     // Compare again as a press of the button, so the push-button rule runs.
     m_wizardContext.compareAgain = [this] { m_check1->setChecked(true); };
+    m_wizardContext.ending = [this] { return m_exitRequested; };
 }
 
 void Form1::startUp()
@@ -239,20 +248,22 @@ void Form1::applyStoredWindow()
     const std::optional<int> height = ParseFormHeight(platform::ReadSetting(QStringLiteral("FormHeight")));
 
     // The height is the normal (restored) size's, so it goes on while the
-    // window is still in its normal state; the state follows.
+    // window is still in its normal state; the state follows. The frame is
+    // unknown until the window is shown, so the outer height goes on as the
+    // inner one and is corrected once the frame is there (settleFrame).
     if (height) {
         const int outer = platform::TwipsToPixels(float(*height), logicalDpiY());
-        const int frame = frameGeometry().height() - geometry().height();
-        if (outer - frame >= 0) {
-            resize(width(), outer - frame);
-            m_pendingOuterHeight = outer;
-            // A hidden window gets its resize event only when shown; the
-            // layout follows every size change at once.
-            layOut();
-        }
+        resize(width(), outer);
+        m_requestedSize = size();
+        m_pendingOuterHeight = outer;
+        // A hidden window gets its resize event only when shown; the
+        // layout follows every size change at once.
+        layOut();
     }
-    if (state && *state != 0)
+    if (state && *state != 0) {
+        m_columnsWaitForMaximised = *state == 2;
         setWindowState(*state == 1 ? Qt::WindowMinimized : Qt::WindowMaximized);
+    }
 }
 
 void Form1::setColumnWidths(ResultListView *list, float listWidth)
@@ -267,61 +278,129 @@ void Form1::setColumnWidths(ResultListView *list, float listWidth)
 void Form1::changeEvent(QEvent *event)
 {
     QWidget::changeEvent(event);
-    if (event->type() == QEvent::WindowStateChange)
-        layOut();
+    if (event->type() != QEvent::WindowStateChange)
+        return;
+    // A window that started maximised gets the stored height when it is
+    // first restored.
+    if (windowState() == Qt::WindowNoState && m_pendingOuterHeight >= 0 && m_frameSeen) {
+        const QSize wanted(width(), m_pendingOuterHeight - m_frame.height());
+        m_pendingOuterHeight = -1;
+        if (wanted.isValid() && wanted != size()) {
+            m_requestedSize = wanted;
+            resize(wanted);
+            return;
+        }
+    }
+    layOut();
 }
 
 void Form1::resizeEvent(QResizeEvent *event)
 {
     QWidget::resizeEvent(event);
+    // A size this window did not ask for is the user's (or the window
+    // manager's): the stored height waiting for the frame must not undo it.
+    if (isVisible() && windowState() == Qt::WindowNoState && event->size() != m_requestedSize) {
+        m_pendingOuterHeight = -1;
+        m_userResized = true;
+    }
     layOut();
 }
 
-void Form1::showEvent(QShowEvent *event)
+bool Form1::event(QEvent *event)
 {
-    QWidget::showEvent(event);
-    correctOuterHeight();
+    const bool handled = QWidget::event(event);
+    switch (event->type()) {
+    case QEvent::Show:
+    case QEvent::Move:
+    case QEvent::Resize:
+    case QEvent::WindowActivate:
+    case QEvent::WindowStateChange:
+    case QEvent::UpdateRequest:
+    case QEvent::Paint:
+        // The window manager's frame arrives some time after the window is
+        // mapped, with no event of its own; these come soon after it.
+        if (isVisible() && !m_frameCheckQueued && frameSize() != m_frame) {
+            m_frameCheckQueued = true;
+            QMetaObject::invokeMethod(this, &Form1::settleFrame, Qt::QueuedConnection);
+        }
+        break;
+    default:
+        break;
+    }
+    return handled;
 }
 
-void Form1::moveEvent(QMoveEvent *event)
+void Form1::settleFrame()
 {
-    QWidget::moveEvent(event);
-    correctOuterHeight();
+    m_frameCheckQueued = false;
+    const QSize frame = frameSize();
+    if (!isVisible() || frame == m_frame)
+        return;
+    m_frame = frame;
+    // A later change of the frame (some window managers draw none around a
+    // maximised window) changes only the outer height to store.
+    if (m_frameSeen) {
+        layOut();
+        return;
+    }
+    m_frameSeen = true;
+    // Start-up placed the window and its columns without a frame: now the
+    // outer width is the designed one and the outer height the stored one
+    // (else the designed inner height plus the frame), and the columns come
+    // from the lists' widths at that size.
+    m_columnsPending = true;
+    if (windowState() == Qt::WindowNoState && !m_userResized) {
+        const int outerWidth = platform::TwipsToPixels(kDesignedOuterWidth, logicalDpiX());
+        const int outerHeight = m_pendingOuterHeight >= 0 ? m_pendingOuterHeight : height() + frame.height();
+        m_pendingOuterHeight = -1;
+        const QSize wanted(outerWidth - frame.width(), outerHeight - frame.height());
+        if (wanted.isValid() && wanted != size()) {
+            m_requestedSize = wanted;
+            resize(wanted); // its layout sets the columns
+            return;
+        }
+    }
+    layOut();
 }
 
-bool Form1::correctOuterHeight()
+QSize Form1::frameSize() const
 {
-    // Before the first show the frame's size is unknown, so a stored outer
-    // height went on as the inner one; once the window system has added its
-    // frame (and the window is in its normal state) the frame comes off.
-    if (m_pendingOuterHeight < 0 || !isVisible() || windowState() != Qt::WindowNoState)
-        return false;
-    const int frame = frameGeometry().height() - geometry().height();
-    if (frame <= 0)
-        return false;
-    const int wanted = m_pendingOuterHeight - frame;
-    m_pendingOuterHeight = -1;
-    if (wanted < 0 || wanted == height())
-        return false;
-    resize(width(), wanted);
-    return true;
+    return frameGeometry().size() - geometry().size();
 }
 
 void Form1::layOut()
 {
-    if (correctOuterHeight())
-        return; // the resize runs the layout again
-
     const QRect outer = frameGeometry();
     const float W = platform::PixelsToTwips(outer.width(), logicalDpiX());
     const float H = platform::PixelsToTwips(outer.height(), logicalDpiY());
     m_placements = LayOutMainWindow(W, H, m_placements);
     applyPlacements();
 
+    // The columns are start-up's; they wait for the window's real size: its
+    // frame, or the maximised size of a window that starts maximised.
+    if (m_columnsWaitForMaximised && isVisible() && (windowState() & Qt::WindowMaximized)) {
+        m_columnsWaitForMaximised = false;
+        m_columnsPending = true;
+    }
+    if (m_columnsPending && !m_columnsWaitForMaximised) {
+        m_columnsPending = false;
+        setColumnWidths(m_listView1, m_placements.listView1.width);
+        setColumnWidths(m_listView2, m_placements.listView2.width);
+    }
+
+    // Each value goes to the disk only when it changed.
     const QString state = QString::number(stateNumber(windowState()));
-    const bool stateSaved = platform::WriteSetting(QStringLiteral("WindowState"), state);
-    const bool heightSaved = platform::WriteSetting(QStringLiteral("FormHeight"), QString::number(qRound(H)));
-    if (!stateSaved || !heightSaved)
+    const QString height = QString::number(qRound(H));
+    bool saved = true;
+    if (state != m_storedState) {
+        saved = platform::WriteSetting(QStringLiteral("WindowState"), state) && saved;
+        m_storedState = state;
+    }
+    if (height != m_storedHeight) {
+        saved = platform::WriteSetting(QStringLiteral("FormHeight"), height) && saved;
+        m_storedHeight = height;
+    }
+    if (!saved)
         settingsNotSaved();
 }
 
@@ -417,9 +496,17 @@ void Form1::Exit()
 
 void Form1::closeEvent(QCloseEvent *event)
 {
-    // Closing the window ends the program too; a running scan stops.
-    m_exitRequested = true;
+    // While the wizard copies, the program cannot end before the copy does
+    // and the window is not there to come back to: refused, as the wizard
+    // refuses its own close meanwhile.
+    if (SyncWizardCopying()) {
+        event->ignore();
+        return;
+    }
+    // Any other close request, at any moment, is Exit: a running scan stops
+    // and nothing waits for it.
     QWidget::closeEvent(event);
+    Exit();
 }
 
 bool Form1::eventFilter(QObject *watched, QEvent *event)
@@ -491,7 +578,7 @@ void Form1::showCustomPointer()
 
 void Form1::browse(Side side)
 {
-    m_combos->setText(side, BrowseForFolder(this, QString::fromLatin1(kBrowsePrompt)));
+    m_combos->setText(side, BrowseForFolder(this, QString::fromLatin1(kBrowsePrompt), m_combos->text(side)));
 }
 
 void Form1::settingsNotSaved()

@@ -30,7 +30,7 @@ class Form1 : public QWidget
 public:
     explicit Form1(QWidget *parent = nullptr);
     // programFolder is where the pointer files "HAND-M.CUR" and
-    // "dragfolder.cur" are looked for: normally the program's own folder.
+    // "dragfolder.cur" are looked for: normally platform::PointerFolder().
     explicit Form1(const std::string &programFolder, QWidget *parent = nullptr);
     ~Form1() override;
 
@@ -44,8 +44,7 @@ public:
 protected:
     void changeEvent(QEvent *event) override;
     void resizeEvent(QResizeEvent *event) override;
-    void showEvent(QShowEvent *event) override;
-    void moveEvent(QMoveEvent *event) override;
+    bool event(QEvent *event) override;
     void mouseMoveEvent(QMouseEvent *event) override;
     void closeEvent(QCloseEvent *event) override;
     bool eventFilter(QObject *watched, QEvent *event) override;
@@ -56,7 +55,8 @@ private:
     void applyStoredWindow();
     void setColumnWidths(ResultListView *list, float listWidth);
     void layOut();
-    bool correctOuterHeight();
+    void settleFrame();
+    QSize frameSize() const;
     void applyPlacements();
 
     void connectPushButton(QToolButton *button, void (Form1::*command)());
@@ -107,4 +107,17 @@ private:
     bool m_settingsFailureReported = false;
     // A stored outer height waits here until the frame's size is known.
     int m_pendingOuterHeight = -1;
+    // The last size this window asked for; any other is the user's.
+    QSize m_requestedSize;
+    bool m_userResized = false;
+    // The window manager's frame as last seen; zero until it arrives (and
+    // for good on a display without one).
+    QSize m_frame{0, 0};
+    bool m_frameSeen = false;
+    bool m_frameCheckQueued = false;
+    bool m_columnsPending = false;
+    bool m_columnsWaitForMaximised = false;
+    // What the store holds, as this window last wrote it.
+    QString m_storedState;
+    QString m_storedHeight;
 };

@@ -88,10 +88,12 @@ QPixmap StatusPicture(std::uint8_t icon)
     static const QPixmap *newer = new QPixmap(arrowBadge(QColor(0x2e, 0x9d, 0x3c), true));
     static const QPixmap *older = new QPixmap(arrowBadge(QColor(0xe0, 0x8a, 0x10), false));
     static const QPixmap *missing = new QPixmap(missingBadge());
+    static const QPixmap *blank = new QPixmap(paint(16, 16, [](QPainter &) {}));
     switch (icon) {
     case NewerIcon: return *newer;
     case OlderIcon: return *older;
     case NotFoundIcon: return *missing;
+    case NoIcon: return *blank;
     }
     return QPixmap();
 }
@@ -159,4 +161,51 @@ QPixmap BrowsePicture()
             p.drawEllipse(QRectF(4 + dot * 3, 8, 1.8, 1.8));
     }));
     return *folder;
+}
+
+QImage AppIconImage(int size)
+{
+    // Drawn on a 64-unit square and scaled: two folders side by side on a
+    // blue tile, with the sync arrows between them.
+    QImage image(size, size, QImage::Format_ARGB32_Premultiplied);
+    image.fill(Qt::transparent);
+    QPainter p(&image);
+    p.setRenderHint(QPainter::Antialiasing);
+    p.scale(size / 64.0, size / 64.0);
+
+    p.setPen(Qt::NoPen);
+    p.setBrush(QColor(0x2f, 0x6f, 0xc4));
+    p.drawRoundedRect(QRectF(2, 2, 60, 60), 12, 12);
+
+    const QColor amber(0xf2, 0xc1, 0x4e);
+    for (const qreal left : {7.0, 35.0}) {
+        p.setBrush(amber.darker(115));
+        p.drawRoundedRect(QRectF(left, 14, 10, 6), 2, 2);
+        p.setBrush(amber);
+        p.drawRoundedRect(QRectF(left, 17, 22, 17), 2.5, 2.5);
+    }
+
+    const QColor white(0xff, 0xff, 0xff);
+    p.setPen(QPen(white, 4, Qt::SolidLine, Qt::FlatCap));
+    p.drawLine(QPointF(14, 43), QPointF(44, 43));
+    p.drawLine(QPointF(20, 53), QPointF(50, 53));
+    p.setPen(Qt::NoPen);
+    p.setBrush(white);
+    p.drawPolygon(QPolygonF() << QPointF(52, 43) << QPointF(43, 37) << QPointF(43, 49));
+    p.drawPolygon(QPolygonF() << QPointF(12, 53) << QPointF(21, 47) << QPointF(21, 59));
+    return image;
+}
+
+const QList<int> &AppIconSizes()
+{
+    static const QList<int> sizes = {16, 24, 32, 48, 64, 128, 256};
+    return sizes;
+}
+
+QIcon AppIcon()
+{
+    QIcon icon;
+    for (const int size : AppIconSizes())
+        icon.addPixmap(QPixmap::fromImage(AppIconImage(size)));
+    return icon;
 }

@@ -53,7 +53,7 @@ QVariant ResultListModel::data(const QModelIndex &index, int role) const
             return row.checked ? Qt::Checked : Qt::Unchecked;
         break;
     case Qt::DecorationRole:
-        if (index.column() == FilenameColumn && row.icon != NoIcon)
+        if (index.column() == FilenameColumn)
             return StatusPicture(row.icon);
         break;
     }

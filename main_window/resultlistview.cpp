@@ -7,6 +7,8 @@
 #include <QDropEvent>
 #include <QHeaderView>
 #include <QMouseEvent>
+#include <QStyle>
+#include <QStyleOptionViewItem>
 
 ResultListView::ResultListView(QWidget *parent)
     : QTreeView(parent)
@@ -30,24 +32,56 @@ ResultListView::ResultListView(QWidget *parent)
 
 void ResultListView::dragEnterEvent(QDragEnterEvent *event)
 {
-    if (CanDropFolders(event->mimeData()))
-        event->acceptProposedAction();
-    else
-        event->ignore();
+    acceptDrag(event);
 }
 
 void ResultListView::dragMoveEvent(QDragMoveEvent *event)
 {
-    if (CanDropFolders(event->mimeData()))
-        event->acceptProposedAction();
-    else
-        event->ignore();
+    acceptDrag(event);
 }
 
 void ResultListView::dropEvent(QDropEvent *event)
 {
-    event->acceptProposedAction();
+    acceptDrag(event);
     emit foldersDropped(event->mimeData());
+}
+
+void ResultListView::acceptDrag(QDropEvent *event)
+{
+    // Never the Move a Qt drag source proposes: its items would be deleted.
+    event->setDropAction(FolderDropAction(event->possibleActions()));
+    event->accept();
+}
+
+void ResultListView::mousePressEvent(QMouseEvent *event)
+{
+    const QPoint position = event->position().toPoint();
+    m_checkBoxClick = event->button() == Qt::LeftButton && onCheckBox(position);
+    // The item's check box takes the press for itself, and the row would not
+    // be selected; the click belongs to the row it was made on.
+    if (m_checkBoxClick)
+        selectionModel()->setCurrentIndex(indexAt(position),
+                                          QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+    QTreeView::mousePressEvent(event);
+}
+
+bool ResultListView::onCheckBox(const QPoint &position) const
+{
+    const QModelIndex index = indexAt(position);
+    if (!index.isValid() || !(index.flags() & Qt::ItemIsUserCheckable))
+        return false;
+    // Laid out as the delegate lays the item out when it takes the click.
+    QStyleOptionViewItem option;
+    initViewItemOption(&option);
+    option.rect = visualRect(index);
+    option.index = index;
+    option.features |= QStyleOptionViewItem::HasCheckIndicator;
+    if (index.data(Qt::DecorationRole).isValid())
+        option.features |= QStyleOptionViewItem::HasDecoration;
+    option.text = index.data(Qt::DisplayRole).toString();
+    if (!option.text.isEmpty())
+        option.features |= QStyleOptionViewItem::HasDisplay;
+    return style()->subElementRect(QStyle::SE_ItemViewItemCheckIndicator, &option, this).contains(position);
 }
 
 void ResultListView::mouseMoveEvent(QMouseEvent *event)

@@ -13,6 +13,10 @@ class ResultListView : public QTreeView
 public:
     explicit ResultListView(QWidget *parent = nullptr);
 
+    // Whether the last click was on a row's check box. That click selects
+    // its row and flips its mark once, through the check box alone.
+    bool lastClickWasOnCheckBox() const { return m_checkBoxClick; }
+
 signals:
     void foldersDropped(const QMimeData *data);
     void mouseMoved();
@@ -22,4 +26,11 @@ protected:
     void dragMoveEvent(QDragMoveEvent *event) override;
     void dropEvent(QDropEvent *event) override;
     void mouseMoveEvent(QMouseEvent *event) override;
+    void mousePressEvent(QMouseEvent *event) override;
+
+private:
+    void acceptDrag(QDropEvent *event);
+    bool onCheckBox(const QPoint &position) const;
+
+    bool m_checkBoxClick = false;
 };

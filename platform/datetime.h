@@ -1,7 +1,11 @@
 #pragma once
 
+#include <QString>
+
 #include <cstdint>
 #include <string>
+
+class QLocale;
 
 // Last-modified texts in the user's locale. A file's time is shown in the
 // local time that was in force at its own date, so a summer file does not
@@ -20,5 +24,16 @@ double FileTimeToDate(std::int64_t fileTime);
 
 // Forgets cached texts; for tests that switch the locale or the time zone.
 void ResetTimeTextCache();
+
+// The formats the texts above use, built from the locale's own fields only:
+// its short date with the year in four digits, and its long time with
+// seconds but without the time zone or any text around it. A 12-hour clock
+// whose AM/PM marker Qt cannot show becomes a 24-hour clock.
+QString GeneralDateFormat(const QLocale &locale);
+QString GeneralTimeFormat(const QLocale &locale);
+
+// A time of day in such a time format. The second may be 60: a leap second,
+// which QTime cannot hold.
+QString FormatTimeOfDay(const QLocale &locale, const QString &format, int hour, int minute, int second);
 
 } // namespace platform

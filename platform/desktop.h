@@ -2,6 +2,7 @@
 
 #include <QString>
 
+#include <functional>
 #include <string>
 
 class QWidget;
@@ -19,11 +20,15 @@ public:
     // A modal box with the text, the caption as title, one OK button, no icon.
     virtual void message(QWidget *owner, const QString &text, const QString &caption);
 
-    // The folder browser; the chosen folder's path, or the empty text on cancel.
-    virtual QString browseForFolder(QWidget *owner, const QString &prompt);
+    // The folder browser, opened at startFolder; the chosen folder's path,
+    // or the empty text on cancel.
+    virtual QString browseForFolder(QWidget *owner, const QString &prompt, const QString &startFolder);
 
-    // Opens the file with its associated program; returns at once, reports nothing.
-    virtual void openFile(const std::string &path);
+    // Opens the file (native bytes, handed on as they are) with its
+    // associated program and returns at once. When nothing can open it (no
+    // launcher, or the launcher knows no program for it), `failed` runs,
+    // then or later from the event loop.
+    virtual void openFile(const std::string &path, const std::function<void()> &failed);
 };
 
 Desktop &desktop();

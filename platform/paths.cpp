@@ -27,6 +27,20 @@ std::string ProgramFolder()
     return QCoreApplication::applicationDirPath().toStdString();
 }
 
+std::string PointerFolder()
+{
+    const std::string program = ProgramFolder();
+    const std::string beside = program + kSeparator;
+    if (FileExists(beside + "HAND-M.CUR") || FileExists(beside + "dragfolder.cur"))
+        return program;
+#ifdef CORVANEL_POINTER_DIR_FROM_BIN
+    const std::string installed = beside + CORVANEL_POINTER_DIR_FROM_BIN;
+    if (IsFolder(installed))
+        return installed;
+#endif
+    return program;
+}
+
 std::string WithSeparator(std::string_view root)
 {
     std::string result(root);

@@ -27,6 +27,11 @@ bool FileExists(const std::string &path);
 // The folder that holds the running program, without a final separator.
 std::string ProgramFolder();
 
+// The folder of the pointer files "HAND-M.CUR" and "dragfolder.cur": the
+// program folder when either lies there (as in the build), else the data
+// folder they are installed to, when it exists, else the program folder.
+std::string PointerFolder();
+
 // root followed by one separator: "/" stays "/", "data" becomes "data/".
 std::string WithSeparator(std::string_view root);
 

@@ -122,6 +122,11 @@ bool WriteSetting(const QString &key, const QString &value)
     return store->status() == QSettings::NoError;
 #else
     const QString path = SettingsLocation();
+    // A value that is already stored is not written again: every write is
+    // flushed to the disk, and the window stores its size on every layout.
+    if (const std::optional<QByteArray> content = readStore();
+        content && IniValue(*content, QString::fromLatin1(kSection), key) == value)
+        return true;
     if (!QDir().mkpath(QFileInfo(path).absolutePath()))
         return false;
     // Read, changed and replaced under the lock that QSettings takes too, so

@@ -15,7 +15,8 @@ QString ReadSetting(const QString &key);
 // True when the key is present in the store.
 bool HasSetting(const QString &key);
 
-// Writes and syncs. False when the store could not be written.
+// Writes and syncs, unless the store holds that very value already. False
+// when the store could not be written.
 bool WriteSetting(const QString &key, const QString &value);
 
 // Where the store lives, for messages and tests.

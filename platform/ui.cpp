@@ -1,12 +1,42 @@
 #include "platform/ui.h"
 
+#include <QAbstractButton>
 #include <QFile>
+#include <QKeyEvent>
 #include <QPalette>
 #include <QWidget>
 
 #include <cmath>
 
 namespace platform {
+namespace {
+
+class EnterPresses : public QObject
+{
+public:
+    using QObject::QObject;
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        if (event->type() != QEvent::KeyPress)
+            return false;
+        const auto *key = static_cast<QKeyEvent *>(event);
+        const bool enter = key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter;
+        if (!enter || key->isAutoRepeat() || (key->modifiers() & ~Qt::KeypadModifier))
+            return false;
+        static_cast<QAbstractButton *>(watched)->click();
+        return true;
+    }
+};
+
+} // namespace
+
+void PressOnEnter(QAbstractButton *button)
+{
+    // Owned by the button.
+    button->installEventFilter(new EnterPresses(button));
+}
 
 QFont ArialFont(qreal points, bool bold)
 {

@@ -5,6 +5,7 @@
 
 #include <string>
 
+class QAbstractButton;
 class QWidget;
 
 // Small pieces both windows share, so they look and convert alike.
@@ -15,6 +16,10 @@ QFont ArialFont(qreal points, bool bold);
 
 // A white background for the widget and its buttons.
 void PaintWhite(QWidget *widget);
+
+// Enter (Return) presses the focused button as Space does; Qt's buttons
+// take only Space.
+void PressOnEnter(QAbstractButton *button);
 
 // Native path bytes as a person sees them (invalid UTF-8 shows replacement
 // characters), and a typed text back to native bytes.

@@ -1,10 +1,13 @@
 #!/usr/bin/env bash
-# Smoke test of the real program on a virtual X display: types two folders
+# Smoke test of the real program on a virtual X display under the openbox
+# window manager (as on a desktop: frames, focus, Alt+F4): types two folders
 # into the combos, presses Compare, Sync Wizard and OK, takes screenshots on
-# the way, checks the files were copied, presses Exit.
+# the way, checks the files were copied, presses Exit; then starts it with
+# two folders on the command line and closes it with Alt+F4 during a
+# Compare, and with a message box open.
 #   scripts/smoke.sh [SHOT_DIR]        (default: build/smoke)
 # CORVANEL names the program (default: build/bin/corvanel beside this script).
-# Needs xvfb-run, xdotool and imagemagick's import and compare.
+# Needs xvfb-run, openbox, xdotool, xprop and imagemagick's import and compare.
 set -euo pipefail
 here="$(cd "$(dirname "$0")" && pwd)"
 
@@ -12,14 +15,24 @@ if [ "${1:-}" != "--inside" ]; then
   shots="$(mkdir -p "${1:-$here/../build/smoke}" && cd "${1:-$here/../build/smoke}" && pwd)"
   program="$(realpath "${CORVANEL:-$here/../build/bin/corvanel}")"
   [ -x "$program" ] || { echo "smoke: no program at $program (build first)" >&2; exit 2; }
-  for tool in xvfb-run xdotool import compare; do
+  for tool in xvfb-run openbox xdotool xprop xwininfo import compare; do
     command -v "$tool" >/dev/null || { echo "smoke: SKIPPED, $tool is missing (scripts/install-deps.sh installs it)" >&2; exit 77; }
   done
-  exec xvfb-run -a -s "-screen 0 1280x800x24" "$0" --inside "$shots" "$program"
+  exec "$here/with-openbox.sh" "$0" --inside "$shots" "$program"
 fi
 
 shots="$2"
 program="$3"
+# X Y WIDTH HEIGHT of a window's inside. xdotool adds the frame's offset to
+# the position under a window manager; xwininfo's absolute corner is right.
+geometry() {
+  local info
+  info="$(xwininfo -id "$1")"
+  X=$(awk '/Absolute upper-left X/ {print $NF}' <<<"$info")
+  Y=$(awk '/Absolute upper-left Y/ {print $NF}' <<<"$info")
+  WIDTH=$(awk '/^ *Width:/ {print $NF}' <<<"$info")
+  HEIGHT=$(awk '/^ *Height:/ {print $NF}' <<<"$info")
+}
 work="$(mktemp -d)"
 pid=""
 cleanup() {
@@ -47,7 +60,7 @@ pid=$!
 window="$(timeout 20 xdotool search --sync --onlyvisible --name '^Corvanel$' | head -1)" \
   || fail "no window named Corvanel appeared"
 sleep 0.5
-eval "$(xdotool getwindowgeometry --shell "$window")"   # X Y WIDTH HEIGHT
+geometry "$window"
 echo "window $window at $X,$Y size ${WIDTH}x$HEIGHT"
 # Twips to pixels at 96 DPI: 15 twips a pixel. Offsets are inside the window.
 click_at() { xdotool mousemove --sync $((X + $1)) $((Y + $2)) click 1; }
@@ -81,7 +94,7 @@ wizard="$(timeout 10 xdotool search --sync --onlyvisible --name '^Sync Wizard$' 
   || fail "the Sync Wizard did not open"
 sleep 0.5
 import -window root "$shots/wizard.png"
-eval "$(xdotool getwindowgeometry --shell "$wizard")"
+geometry "$wizard"
 echo "wizard $wizard at $X,$Y size ${WIDTH}x$HEIGHT"
 # OK: 1455 x 1095 twips at (120, H - 1670).
 click_at 56 $((HEIGHT - 111 + 36))
@@ -98,11 +111,56 @@ cmp -s "$work/left/changed.txt" "$work/right/changed.txt" || fail "changed.txt w
 # Back in the main window: Exit ends the program at once, with success.
 window="$(timeout 10 xdotool search --sync --onlyvisible --name '^Corvanel$' | head -1)" \
   || fail "the main window did not come back"
-eval "$(xdotool getwindowgeometry --shell "$window")"
+geometry "$window"
 click_at $((3240 / 15 + 48)) $((HEIGHT - 110 + 36))
 for _ in $(seq 50); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
 if kill -0 "$pid" 2>/dev/null; then fail "Exit did not end the program"; fi
 wait "$pid" || fail "the program ended with status $?"
 pid=""
 grep -q "FormHeight=" "$XDG_CONFIG_HOME/Quillmark.conf" || fail "the window settings were not stored"
+
+# Started with two folders: they stand in the combos as if typed. A tree of
+# many folders keeps the Compare busy while Alt+F4 arrives; the close is
+# Exit and ends the program with success.
+for i in $(seq 400); do mkdir -p "$work/left/many/$i"; echo x >"$work/left/many/$i/f"; done
+"$program" "$work/left/many" "$work/right" >>"$shots/program.log" 2>&1 &
+pid=$!
+window="$(timeout 20 xdotool search --sync --onlyvisible --name '^Corvanel$' | head -1)" \
+  || fail "no window after a start with two folders"
+sleep 0.5
+icon="$(xprop -id "$window" _NET_WM_ICON)"
+[[ "$icon" == *"Icon (32 x 32)"* ]] || fail "the window has no icon"
+grep "^LeftCombo=" "$XDG_CONFIG_HOME/Quillmark.conf" | grep -q "$work/left/many," \
+  || fail "the left folder given was not recorded"
+geometry "$window"
+import -window root "$shots/started-with-folders.png"
+click_at 56 $((HEIGHT - 110 + 36))
+xdotool key alt+F4
+for _ in $(seq 100); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
+if kill -0 "$pid" 2>/dev/null; then fail "Alt+F4 during a Compare did not end the program"; fi
+wait "$pid" || fail "the program ended with status $? after Alt+F4"
+pid=""
+
+# With a message box up, the window's close is refused or closes the box;
+# either way the program runs on and the window still compares.
+"$program" >>"$shots/program.log" 2>&1 &
+pid=$!
+window="$(timeout 20 xdotool search --sync --onlyvisible --name '^Corvanel$' | head -1)" || fail "no window"
+sleep 0.5
+geometry "$window"
+click_at $((1680 / 15 + 48)) $((HEIGHT - 110 + 36))
+timeout 10 xdotool search --sync --onlyvisible --name '^Error$' >/dev/null || fail "no message after Sync Wizard"
+xdotool windowactivate "$window" 2>/dev/null || true
+sleep 0.3
+xdotool key alt+F4
+sleep 1
+import -window root "$shots/close-with-message.png"
+kill -0 "$pid" 2>/dev/null || fail "a close while a message was up ended the program"
+if xdotool search --onlyvisible --name '^Error$' >/dev/null; then xdotool key Return; sleep 0.5; fi
+xdotool search --onlyvisible --name '^Corvanel$' >/dev/null || fail "the main window is gone"
+click_at $((3240 / 15 + 48)) $((HEIGHT - 110 + 36))
+for _ in $(seq 50); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
+if kill -0 "$pid" 2>/dev/null; then fail "Exit did not end the program after the message"; fi
+wait "$pid" || fail "the program ended with status $?"
+pid=""
 echo "smoke: OK, screenshots in $shots"

@@ -18,6 +18,7 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QPointer>
+#include <QShortcut>
 #include <QTimer>
 #include <QToolButton>
 #include <QTreeView>
@@ -46,6 +47,7 @@ QToolButton *makeButton(QWidget *parent, const char *name, const QString &captio
     button->setFont(platform::ArialFont(11.25, true));
     button->setMouseTracking(true);
     platform::PaintWhite(button);
+    platform::PressOnEnter(button);
     return button;
 }
 
@@ -153,6 +155,9 @@ Form3::Form3(const WizardContext &context, QWidget *parent)
         }
         close();
     });
+    // Escape is Cancel, with the same refusal while the operations run.
+    auto *escape = new QShortcut(QKeySequence(Qt::Key_Escape), this);
+    connect(escape, &QShortcut::activated, Check1, &QAbstractButton::click);
     connect(ListView1, &QTreeView::clicked, this, [this](const QModelIndex &index) {
         if (index.isValid())
             UpdateRunButtons(index.row());
@@ -188,7 +193,7 @@ void Form3::setOuterGeometry(const QRect &outer, const QSize &frameMargins)
 
 void Form3::FillOperationList()
 {
-    const std::string handFile = platform::ProgramFolder() + platform::kSeparator + kHandCursorFile;
+    const std::string handFile = platform::PointerFolder() + platform::kSeparator + kHandCursorFile;
     if (platform::FileExists(handFile))
         m_handCursor = platform::LoadCursorFile(handFile);
 
@@ -252,9 +257,14 @@ void Form3::closeEvent(QCloseEvent *event)
         event->ignore();
         return;
     }
-    if (m_context.mainWindow)
+    if (m_context.mainWindow && !ending())
         m_context.mainWindow->show();
     event->accept();
+}
+
+bool Form3::ending() const
+{
+    return m_context.ending && m_context.ending();
 }
 
 void Form3::mouseMoveEvent(QMouseEvent *event)
@@ -357,6 +367,12 @@ void Form3::finishOperations()
     }
     if (m_context.compareAgain)
         m_context.compareAgain();
+    // A comparison cut short by the program's end proves nothing about the
+    // folders: no message, and the main window stays gone.
+    if (ending()) {
+        close();
+        return;
+    }
 
     const QString left = m_context.comboText ? m_context.comboText(Side::Left) : QString();
     const QString right = m_context.comboText ? m_context.comboText(Side::Right) : QString();

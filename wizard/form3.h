@@ -63,6 +63,7 @@ private:
     void runCommand(QToolButton *button, bool source);
     void showProgress();
     void finishOperations();
+    bool ending() const;
 
     WizardContext m_context;
     WizardPlacement m_placement;

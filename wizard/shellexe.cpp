@@ -1,15 +1,26 @@
 #include "wizard/shellexe.h"
 
+#include "compare/folderscan.h" // kProductName
 #include "platform/desktop.h"
+#include "platform/ui.h"
+
+#include <QPointer>
+#include <QWidget>
 
 namespace ShellExe {
 
 void OpenWithShell(QWidget *window, const std::string &path)
 {
-    // The desktop service has no owner window; the opened program lives on
-    // independently of it.
-    Q_UNUSED(window);
-    platform::desktop().openFile(path);
+    // The launcher may give up only after this returns, when the window may
+    // be gone.
+    QPointer<QWidget> owner(window);
+    platform::desktop().openFile(path, [owner, path] {
+        platform::desktop().message(owner.data(),
+                                    QStringLiteral("No program could open %1. Open it from your file manager, or "
+                                                   "choose a program for this kind of file there.")
+                                        .arg(platform::DisplayText(path)),
+                                    QString::fromLatin1(kProductName));
+    });
 }
 
 } // namespace ShellExe

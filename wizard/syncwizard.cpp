@@ -56,3 +56,8 @@ void OpenSyncWizard(const WizardContext &context)
                                     + QStringLiteral(" are identical."),
                                 caption);
 }
+
+bool SyncWizardCopying()
+{
+    return g_wizard && g_wizard->isRunning();
+}

@@ -18,9 +18,16 @@ struct WizardContext
     std::function<int(Side)> rowCount;  // rows of that side's result list
     std::function<QString(Side)> comboText; // read at the moment it is needed
     std::function<void()> compareAgain; // the main window's Compare, as a press of its button
+    // True once the program is ending (Exit, or the main window closed while
+    // the Compare after OK scanned): the wizard then says nothing more and
+    // brings no window back.
+    std::function<bool()> ending;
 };
 
 // The Sync Wizard command: with pending operations the main window steps
 // aside and the wizard takes its place (not modal); otherwise a message says
 // why there is nothing to do.
 void OpenSyncWizard(const WizardContext &context);
+
+// True while the open wizard carries operations out.
+bool SyncWizardCopying();

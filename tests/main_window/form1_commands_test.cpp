@@ -102,7 +102,7 @@ TEST_F(CommandTest, CompareFillsBothListsThroughTheWindow)
         const QString status = leftList()->index(r, 1).data().toString();
         if (name == "a.txt") {
             EXPECT_EQ(status, "OK");
-            EXPECT_EQ(iconKey(leftList(), r), QPixmap().cacheKey());
+            EXPECT_EQ(iconKey(leftList(), r), StatusPicture(NoIcon).cacheKey());
         } else if (name == "c.txt") {
             EXPECT_EQ(status, "Newer");
             EXPECT_EQ(iconKey(leftList(), r), StatusPicture(NewerIcon).cacheKey());

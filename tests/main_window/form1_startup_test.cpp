@@ -144,8 +144,9 @@ TEST_F(StartUpTest, StoredHeightGivesTheOuterHeight)
     Form1 &form = createShown();
     const qreal dpiY = form.logicalDpiY();
     EXPECT_EQ(form.frameGeometry().height(), px(7845, dpiY));
-    // The width is always the designed one.
-    EXPECT_EQ(form.width(), px(11880, form.logicalDpiX()));
+    // The outer width is always the designed one, once the frame is known.
+    ASSERT_TRUE(QTest::qWaitFor([&] { return form.frameGeometry().width() == px(12000, form.logicalDpiX()); }));
+    EXPECT_EQ(form.frameGeometry().height(), px(7845, dpiY));
     EXPECT_EQ(storedOnDisk(settings, "FormHeight"), "7845");
     EXPECT_EQ(storedOnDisk(settings, "WindowState"), "0");
 }

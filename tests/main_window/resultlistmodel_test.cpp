@@ -60,7 +60,11 @@ TEST(ResultListModel, ShowsRowsAsTheListDoes)
               StatusPicture(NewerIcon).cacheKey());
     EXPECT_EQ(model.index(1, 0).data(Qt::DecorationRole).value<QPixmap>().cacheKey(),
               StatusPicture(NotFoundIcon).cacheKey());
-    EXPECT_FALSE(model.index(2, 0).data(Qt::DecorationRole).isValid());
+    // A row without a status keeps the icon's space: before, its name stood
+    // further left than the names of rows with an icon.
+    EXPECT_EQ(model.index(2, 0).data(Qt::DecorationRole).value<QPixmap>().cacheKey(),
+              StatusPicture(NoIcon).cacheKey());
+    EXPECT_EQ(StatusPicture(NoIcon).size(), StatusPicture(NewerIcon).size());
     EXPECT_FALSE(model.index(0, 1).data(Qt::DecorationRole).isValid());
 }
 

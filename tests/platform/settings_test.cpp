@@ -4,7 +4,10 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <fstream>
+#include <utility>
 
 namespace {
 
@@ -43,6 +46,25 @@ TEST(Settings, WritesReachTheFileAtOnce)
     std::string content((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     EXPECT_NE(content.find("[Corvanel]"), std::string::npos);
     EXPECT_NE(content.find("FormHeight=7845"), std::string::npos);
+}
+
+TEST(Settings, AValueAlreadyStoredIsNotWrittenAgain)
+{
+    // Every write is flushed to the disk; the window stores its size on
+    // every layout, and used to write it unchanged 24 times for 20 resizes.
+    TestSettings settings;
+    auto identity = [&] {
+        struct stat st {};
+        ::stat(settings.settingsFile().c_str(), &st);
+        return std::pair(st.st_ino, st.st_mtim.tv_nsec);
+    };
+    ASSERT_TRUE(platform::WriteSetting(QStringLiteral("FormHeight"), QStringLiteral("7845")));
+    const auto written = identity();
+    ASSERT_TRUE(platform::WriteSetting(QStringLiteral("FormHeight"), QStringLiteral("7845")));
+    EXPECT_EQ(identity(), written);
+    ASSERT_TRUE(platform::WriteSetting(QStringLiteral("FormHeight"), QStringLiteral("7846")));
+    EXPECT_NE(identity(), written);
+    EXPECT_EQ(platform::ReadSetting(QStringLiteral("FormHeight")), QStringLiteral("7846"));
 }
 
 } // namespace

@@ -25,16 +25,24 @@ public:
         if (onMessage)
             onMessage();
     }
-    QString browseForFolder(QWidget *, const QString &prompt) override
+    QString browseForFolder(QWidget *, const QString &prompt, const QString &startFolder) override
     {
         prompts.append(prompt);
+        startFolders.append(startFolder);
         return answer;
     }
-    void openFile(const std::string &path) override { opened.push_back(path); }
+    void openFile(const std::string &path, const std::function<void()> &failed) override
+    {
+        opened.push_back(path);
+        if (openFails && failed)
+            failed();
+    }
 
     QList<std::pair<QString, QString>> messages; // text, caption
     std::function<void()> onMessage;             // runs while the message would be up
     QStringList prompts;
+    QStringList startFolders; // where each browser opened
     QString answer; // what the browser hands back; empty is a cancel
     std::vector<std::string> opened;
+    bool openFails = false; // nothing can open the files
 };

@@ -49,9 +49,15 @@ public:
     {
         messages.push_back({text, caption});
     }
-    void openFile(const std::string &path) override { opened.push_back(path); }
+    void openFile(const std::string &path, const std::function<void()> &failed) override
+    {
+        opened.push_back(path);
+        if (openFails)
+            failed();
+    }
 
     std::vector<Message> messages;
+    bool openFails = false; // nothing can open the files
     std::vector<std::string> opened;
 };
 
@@ -646,4 +652,45 @@ TEST_F(WizardTest, ProgressCancelStopsAfterTheCurrentFile)
     // Whatever was done is complete, and the refresh lists the rest.
     EXPECT_GT(Global::PendingOperations.count(), 0);
     EXPECT_EQ(compares, 1);
+}
+
+TEST_F(WizardTest, KeysPressTheFocusedButtonAndEscapeCancels)
+{
+    left.file("a.txt", "a");
+    compare();
+    // Before, Enter did nothing on a focused button (only Space did).
+    for (const Qt::Key key : {Qt::Key_Return, Qt::Key_Enter, Qt::Key_Space}) {
+        Form3 *w = open();
+        ASSERT_NE(w, nullptr);
+        auto *runSource = child<QToolButton>(w, "Check4");
+        runSource->setFocus();
+        QTest::keyClick(runSource, key);
+        EXPECT_EQ(desktop.opened.size(), 1u) << key;
+        EXPECT_FALSE(runSource->isChecked());
+        desktop.opened.clear();
+
+        QTest::keyClick(child<QTreeView>(w, "ListView1"), Qt::Key_Escape);
+        EXPECT_TRUE(QTest::qWaitFor([this] { return wizard() == nullptr; }, 5000)) << key;
+        EXPECT_TRUE(mainWindow.isVisible());
+    }
+    EXPECT_EQ(compares, 0);
+}
+
+TEST_F(WizardTest, AFileNothingCanOpenIsReported)
+{
+    // Before, nothing visible happened without a program for the file; the
+    // name that is not UTF-8 goes on as its bytes.
+    const std::string name = "caf\xE9.txt";
+    left.file(name, "x");
+    compare();
+    desktop.openFails = true;
+    Form3 *w = open();
+    ASSERT_NE(w, nullptr);
+    QTest::mouseClick(child<QToolButton>(w, "Check4"), Qt::LeftButton);
+    ASSERT_EQ(desktop.opened.size(), 1u);
+    EXPECT_EQ(desktop.opened[0], left.path(name));
+    ASSERT_EQ(desktop.messages.size(), 1u);
+    EXPECT_TRUE(desktop.messages[0].text.startsWith("No program could open " + q(left.path(name))));
+    EXPECT_EQ(desktop.messages[0].caption, "Corvanel");
+    EXPECT_TRUE(w->isVisible());
 }

@@ -1,0 +1,112 @@
+// The main window's geometry under a real window manager (openbox on a
+// virtual display, see scripts/with-openbox.sh): the frame arrives only after
+// the window is mapped, which a bare display or the offscreen platform hide.
+
+#include "windowtest.h"
+
+#include "main_window/mainlayout.h"
+#include "platform/settings.h"
+
+#include <QHeaderView>
+#include <QProcess>
+#include <QTreeView>
+
+using namespace Form1Layout;
+
+namespace {
+
+class WindowManagerTest : public WindowTest
+{
+protected:
+    void SetUp() override
+    {
+        if (QGuiApplication::platformName() != QLatin1String("xcb"))
+            GTEST_SKIP() << "needs a window manager: run through scripts/with-openbox.sh";
+    }
+
+    // Shows a fresh window and waits until the frame is there and the
+    // window has settled on it.
+    Form1 &start()
+    {
+        window.reset();
+        Form1 &form = createShown();
+        EXPECT_TRUE(QTest::qWaitFor([&] { return form.frameGeometry().size() != form.geometry().size(); }, 5000));
+        QTest::qWait(300);
+        return form;
+    }
+
+    int storedTwips(const char *key) const { return platform::ReadSetting(QLatin1String(key)).toInt(); }
+    int twipsHigh(int pixels) const { return qRound(platform::PixelsToTwips(pixels, window->logicalDpiY())); }
+
+    // Column 0 of both lists as start-up should have set it for the window's
+    // outer width now.
+    void expectColumnsFromOuterWidth()
+    {
+        const float W = platform::PixelsToTwips(window->frameGeometry().width(), window->logicalDpiX());
+        const int expected = platform::TwipsToPixels(ColumnWidths(W / 2 - 250)[0], window->logicalDpiX());
+        for (const char *name : {"ListView1", "ListView2"})
+            EXPECT_EQ(child<QTreeView>(name)->header()->sectionSize(0), expected) << name;
+    }
+};
+
+TEST_F(WindowManagerTest, ThreeStartsOpenAtTheSameSizeAndStoreTheOuterHeight)
+{
+    QSize first;
+    for (int run = 0; run < 3; ++run) {
+        Form1 &form = start();
+        // Before: the inner height was stored and every start grew by a frame.
+        EXPECT_EQ(storedTwips("FormHeight"), twipsHigh(form.frameGeometry().height())) << run;
+        EXPECT_EQ(form.frameGeometry().width(), platform::TwipsToPixels(kDesignedOuterWidth, form.logicalDpiX()));
+        if (run == 0) {
+            first = form.size();
+            // The designed inner height, framed.
+            EXPECT_EQ(form.height(), platform::TwipsToPixels(kDesignedClientHeight, form.logicalDpiY()));
+            // Before: 4167.5 twips, from the width without the frame.
+            expectColumnsFromOuterWidth();
+        }
+        EXPECT_EQ(form.size(), first) << run;
+        EXPECT_EQ(storedTwips("WindowState"), 0);
+    }
+}
+
+TEST_F(WindowManagerTest, AResizeRightAfterStartIsKeptAndComesBack)
+{
+    platform::WriteSetting(QStringLiteral("FormHeight"), QStringLiteral("9000"));
+    start();
+    // As a user's drag would: through the window manager, as soon as the
+    // window stands there.
+    QProcess::execute(QStringLiteral("xdotool"),
+                      {QStringLiteral("windowsize"), QString::number(window->winId()), QStringLiteral("900"),
+                       QStringLiteral("700")});
+    QTest::qWait(800);
+    // Before: the stored height waiting for the frame undid the resize.
+    EXPECT_EQ(window->size(), QSize(900, 700));
+    const int outer = twipsHigh(window->frameGeometry().height());
+    EXPECT_EQ(storedTwips("FormHeight"), outer);
+
+    Form1 &again = start();
+    EXPECT_EQ(again.height(), 700);
+    EXPECT_EQ(storedTwips("FormHeight"), outer);
+}
+
+TEST_F(WindowManagerTest, MaximisedStartStoresStateTwoAndTakesColumnsFromTheMaximisedWidth)
+{
+    platform::WriteSetting(QStringLiteral("WindowState"), QStringLiteral("2"));
+    platform::WriteSetting(QStringLiteral("FormHeight"), QStringLiteral("9000"));
+    Form1 &form = start();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return form.isMaximized() && form.width() > 1000; }, 5000));
+    QTest::qWait(300);
+    EXPECT_EQ(storedTwips("WindowState"), 2);
+    EXPECT_EQ(storedTwips("FormHeight"), twipsHigh(form.frameGeometry().height()));
+    // Before: from the normal width the window had before it was maximised.
+    expectColumnsFromOuterWidth();
+
+    // Restored, it has the stored outer height.
+    form.showNormal();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !form.isMaximized() && form.frameGeometry().height() < 700; }, 5000));
+    QTest::qWait(300);
+    EXPECT_EQ(storedTwips("WindowState"), 0);
+    EXPECT_NEAR(storedTwips("FormHeight"), 9000, 15);
+}
+
+} // namespace
