@@ -721,8 +721,9 @@ bool FileCopier::stage(const CopyRequest &request, CopyError *error, const Bytes
     // As root the copy keeps the source's owner, as "cp -p" does. The
     // set-user-ID, set-group-ID and sticky bits are dropped: they would be
     // dangerous on a file whose owner may differ from the source's.
-    static const uid_t euid = ::geteuid();
-    static const gid_t egid = ::getegid();
+    // Asked each time: a process may change its user between copies.
+    const uid_t euid = ::geteuid();
+    const gid_t egid = ::getegid();
     if (euid == 0 && (st.st_uid != euid || st.st_gid != egid)
         && ::fchown(staged.file.get(), st.st_uid, st.st_gid) != 0) {
         // A file system without owners (or a squashing share) keeps ours.
