@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <condition_variable>
 #include <exception>
@@ -152,7 +153,10 @@ void ListSubfolders(const std::string &rootText, const FolderLister &list, const
         if (frame.next == frame.subfolders.size())
             stack.pop_back();
         if (!child.isOpen()) {
-            findings.problems.add(folderPath(root, relative), error);
+            // Gone since its parent was read, or swapped for a link that is
+            // not followed: nothing there to compare. Anything else is a gap.
+            if (error != ENOENT && error != ENOTDIR && error != ELOOP)
+                findings.problems.add(folderPath(root, relative), error);
             continue;
         }
         visit(std::move(child), std::move(relative));

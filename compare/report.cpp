@@ -196,12 +196,19 @@ void AppendJsonString(std::string &out, std::string_view s)
     out += '"';
     std::size_t i = 0;
     while (i < s.size()) {
-        const unsigned char c = static_cast<unsigned char>(s[i]);
-        if (c >= 0x20 && c < 0x80 && c != '"' && c != '\\') {
-            out += static_cast<char>(c);
+        // Runs of plain ASCII, nearly every name, go in whole.
+        const std::size_t start = i;
+        while (i < s.size()) {
+            const unsigned char p = static_cast<unsigned char>(s[i]);
+            if (p < 0x20 || p >= 0x80 || p == '"' || p == '\\')
+                break;
             ++i;
-            continue;
         }
+        if (i > start)
+            out.append(s.substr(start, i - start));
+        if (i == s.size())
+            break;
+        const unsigned char c = static_cast<unsigned char>(s[i]);
         if (c < 0x80) {
             switch (c) {
             case '"': out += "\\\""; break;
@@ -296,35 +303,33 @@ std::string Rfc3339Utc(std::int64_t seconds, std::uint32_t nanoseconds)
     unsigned month, day;
     civilFromDays(days, year, month, day);
     // By hand: a million rows would otherwise spend most of this in printf.
-    std::string text;
-    text.reserve(32);
-    const auto digits = [&text](std::uint64_t value, int width) {
-        char buffer[20];
-        int n = 0;
+    char text[40];
+    char *end = text + sizeof text;
+    char *p = end;
+    const auto digits = [&p](std::uint64_t value, int width) {
         do {
-            buffer[n++] = char('0' + value % 10);
+            *--p = char('0' + value % 10);
             value /= 10;
-        } while (value != 0 || n < width);
-        while (n > 0)
-            text += buffer[--n];
+            --width;
+        } while (value != 0 || width > 0);
     };
-    if (year < 0)
-        text += '-';
-    digits(std::uint64_t(year < 0 ? -year : year), 4);
-    text += '-';
-    digits(month, 2);
-    text += '-';
-    digits(day, 2);
-    text += 'T';
-    digits(std::uint64_t(rest / 3600), 2);
-    text += ':';
-    digits(std::uint64_t(rest / 60 % 60), 2);
-    text += ':';
-    digits(std::uint64_t(rest % 60), 2);
-    text += '.';
+    *--p = 'Z';
     digits(nanoseconds % 1000000000u, 9);
-    text += 'Z';
-    return text;
+    *--p = '.';
+    digits(std::uint64_t(rest % 60), 2);
+    *--p = ':';
+    digits(std::uint64_t(rest / 60 % 60), 2);
+    *--p = ':';
+    digits(std::uint64_t(rest / 3600), 2);
+    *--p = 'T';
+    digits(day, 2);
+    *--p = '-';
+    digits(month, 2);
+    *--p = '-';
+    digits(std::uint64_t(year < 0 ? -year : year), 4);
+    if (year < 0)
+        *--p = '-';
+    return std::string(p, end);
 }
 
 void WriteJsonReport(std::FILE *file, const Comparison &comparison, const PendingOperationList &operations)
