@@ -9,9 +9,11 @@
 
 namespace {
 
-// A batch is flushed to disk once; larger batches save flushes, smaller ones
-// keep fewer temporaries around and report progress in smaller steps.
-constexpr std::size_t kBatchFiles = 128;
+// A batch is flushed to disk once; larger batches save flushes (each costs
+// a journal commit, some milliseconds), smaller ones keep fewer temporaries
+// around. Every staged copy holds a descriptor, so a batch stays well below
+// the usual limit of 1024 open files.
+constexpr std::size_t kBatchFiles = 512;
 constexpr std::int64_t kBatchBytes = 64 << 20;
 // A file this large goes in a batch of its own: it takes long enough to copy
 // that a program killed meanwhile should leave only its temporary behind.
