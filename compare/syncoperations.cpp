@@ -1,7 +1,6 @@
 #include "compare/syncoperations.h"
 
 #include "platform/filecopy.h"
-#include "platform/filesystem.h"
 #include "platform/paths.h"
 
 #include <algorithm>

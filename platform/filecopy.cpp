@@ -11,14 +11,11 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cstdio>
 #include <cstring>
-#include <filesystem>
 #include <memory>
 #include <random>
 #include <set>
 #include <string_view>
-#include <system_error>
 
 namespace platform {
 namespace {
