@@ -2,6 +2,8 @@
 
 #include "platform/datetime.h"
 
+#include <charconv>
+
 const char *StatusText(Status status)
 {
     switch (status) {
@@ -16,14 +18,30 @@ const char *StatusText(Status status)
 
 std::string SizeText(const ResultRow &row)
 {
-    if (row.size < 0)
-        return std::string();
-    return std::to_string(row.size) + " bytes";
+    std::string text;
+    AppendSizeText(text, row);
+    return text;
 }
 
 std::string ModifiedText(const ResultRow &row)
 {
-    if (row.modified == platform::kNoTime)
-        return std::string();
-    return platform::LocalTimeText(row.modified);
+    std::string text;
+    AppendModifiedText(text, row);
+    return text;
+}
+
+void AppendSizeText(std::string &out, const ResultRow &row)
+{
+    if (row.size < 0)
+        return;
+    char digits[24];
+    const auto end = std::to_chars(digits, digits + sizeof digits, row.size).ptr;
+    out.append(digits, end);
+    out += " bytes";
+}
+
+void AppendModifiedText(std::string &out, const ResultRow &row)
+{
+    if (row.modified != platform::kNoTime)
+        platform::AppendLocalTimeText(out, row.modified);
 }

@@ -33,3 +33,7 @@ std::string SizeText(const ResultRow &row);
 
 // The local last-modified text, or empty when the time could not be read.
 std::string ModifiedText(const ResultRow &row);
+
+// The same two texts appended to out, for reports of millions of rows.
+void AppendSizeText(std::string &out, const ResultRow &row);
+void AppendModifiedText(std::string &out, const ResultRow &row);

@@ -14,15 +14,30 @@ namespace platform {
 
 // The locale's short date, a space and its long time with seconds; the date
 // alone at exact local midnight. UTF-8. Fast enough to call once per file of
-// a large scan: dates and times of day are cached.
+// a large scan: dates and times of day are cached, per thread, so that
+// threads may format at once.
 std::string LocalTimeText(std::int64_t unixSeconds);
+
+// The same text appended to out, without a string of its own.
+void AppendLocalTimeText(std::string &out, std::int64_t unixSeconds);
 
 // The date-time value of the file time (100-nanosecond intervals since
 // 1 January 1601 UTC) in local time: whole days since 30 December 1899 plus
 // the fraction of the day.
 double FileTimeToDate(std::int64_t fileTime);
 
-// Forgets cached texts; for tests that switch the locale or the time zone.
+// Dates of the proleptic Gregorian calendar and days counted from 1970-01-01.
+struct CivilDate
+{
+    std::int64_t year;
+    unsigned month; // 1 to 12
+    unsigned day;   // 1 to 31
+};
+CivilDate CivilFromDays(std::int64_t days);
+std::int64_t DaysFromCivil(std::int64_t year, unsigned month, unsigned day);
+
+// Forgets the calling thread's cached texts (each thread keeps its own); for
+// tests that switch the locale or the time zone.
 void ResetTimeTextCache();
 
 // The formats the texts above use, built from the locale's own fields only:

@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <ctime>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -121,6 +122,43 @@ TEST(TimeTexts, LeapSecondIsATimeOfDay)
               std::string::npos)
         << text;
     EXPECT_NE(text.find("60"), std::string::npos) << text;
+}
+
+TEST(TimeTexts, EveryInstantReadsAsLocaltimeHasIt)
+{
+    // Hours with a change of offset (half-hour and 45-minute zones, a day
+    // skipped in Apia) or a leap second, next to plain ones; instants at
+    // both ends of every hour and every second around leap seconds.
+    const QLocale locale = QLocale::system();
+    const QString dateFormat = platform::GeneralDateFormat(locale);
+    const QString timeFormat = platform::GeneralTimeFormat(locale);
+    const auto expected = [&](std::int64_t t) {
+        const std::time_t value = t;
+        std::tm tm{};
+        localtime_r(&value, &tm);
+        std::string text = locale.toString(QDate(tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday), dateFormat).toStdString();
+        if (tm.tm_hour || tm.tm_min || tm.tm_sec)
+            text += " " + platform::FormatTimeOfDay(locale, timeFormat, tm.tm_hour, tm.tm_min, tm.tm_sec).toStdString();
+        return text;
+    };
+    std::vector<std::int64_t> instants;
+    for (std::int64_t hour = 1293840000 / 3600; hour < 1356998400 / 3600; hour += 5)
+        for (const std::int64_t second : {0, 1, 1800, 3598, 3599})
+            instants.push_back(hour * 3600 + second);
+    for (const std::int64_t midnight : {1341100800, 1435708800, 1483228800})
+        for (std::int64_t t = midnight - 5; t < midnight + 40; ++t)
+            instants.push_back(t);
+    for (const char *name : {"Europe/Berlin", "Australia/Lord_Howe", "Asia/Kathmandu", "Pacific/Apia",
+                             "America/St_Johns", "right/Europe/London"}) {
+        TimeZone zone(name);
+        int wrong = 0;
+        for (const std::int64_t t : instants) {
+            if (wrong < 3 && platform::LocalTimeText(t) != expected(t)) {
+                ++wrong;
+                ADD_FAILURE() << name << " at " << t << ": " << platform::LocalTimeText(t) << " against " << expected(t);
+            }
+        }
+    }
 }
 
 } // namespace
