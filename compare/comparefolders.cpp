@@ -178,15 +178,38 @@ void applyPairRule(ResultRow &left, ResultRow &right, Appender &append)
     }
 }
 
-} // namespace
-
-void MatchRows(Comparison &comparison, PendingOperationList &operations)
+bool inWalkOrder(const std::vector<ResultRow> &rows)
 {
-    Appender append{comparison, operations};
-    const NameIndex rightIndex(comparison.right);
-    // A right row has a match exactly when some left row found it here.
-    std::vector<bool> rightMatched(comparison.right.size(), false);
+    for (std::size_t i = 1; i < rows.size(); ++i) {
+        if (!WalkBefore(rows[i - 1].name, rows[i].name))
+            return false;
+    }
+    return true;
+}
 
+// Rows as the scan lists them: both sides in one order, no name twice, so
+// one pass down both lists pairs them, with no index to build.
+void mergeRows(Comparison &comparison, Appender &append, std::vector<bool> &rightMatched)
+{
+    std::vector<ResultRow> &right = comparison.right;
+    std::size_t j = 0;
+    for (ResultRow &left : comparison.left) {
+        // Most rows are on both sides: the name that is next on both.
+        while (j < right.size() && right[j].name != left.name && WalkBefore(right[j].name, left.name))
+            ++j;
+        if (j < right.size() && right[j].name == left.name) {
+            rightMatched[j] = true;
+            applyPairRule(left, right[j++], append);
+        } else {
+            setStatus(left, Status::NotFound, NotFoundIcon);
+            append.copy(Side::Left, Side::Right, left);
+        }
+    }
+}
+
+void indexRows(Comparison &comparison, Appender &append, std::vector<bool> &rightMatched)
+{
+    const NameIndex rightIndex(comparison.right);
     for (ResultRow &left : comparison.left) {
         bool found = false;
         for (std::uint32_t j = rightIndex.first(left.name); j != NameIndex::kEmpty; j = rightIndex.next(j)) {
@@ -199,6 +222,19 @@ void MatchRows(Comparison &comparison, PendingOperationList &operations)
             append.copy(Side::Left, Side::Right, left);
         }
     }
+}
+
+} // namespace
+
+void MatchRows(Comparison &comparison, PendingOperationList &operations)
+{
+    Appender append{comparison, operations};
+    // A right row has a match exactly when some left row found it.
+    std::vector<bool> rightMatched(comparison.right.size(), false);
+    if (inWalkOrder(comparison.left) && inWalkOrder(comparison.right))
+        mergeRows(comparison, append, rightMatched);
+    else
+        indexRows(comparison, append, rightMatched);
     for (std::size_t i = 0; i < comparison.right.size(); ++i) {
         if (rightMatched[i])
             continue;

@@ -58,6 +58,34 @@ bool NameBefore(std::string_view a, std::string_view b)
     return a < b; // as unsigned bytes
 }
 
+bool WalkBefore(std::string_view a, std::string_view b)
+{
+    const std::size_t n = std::min(a.size(), b.size());
+    std::size_t i = 0;
+    while (i < n && a[i] == b[i])
+        ++i;
+    if (i == a.size() && i == b.size())
+        return false;
+    // In the first component that differs, a file (the last component) comes
+    // before a folder, else the names decide.
+    const std::size_t endA = a.find(platform::kSeparator, i), endB = b.find(platform::kSeparator, i);
+    const bool fileA = endA == std::string_view::npos, fileB = endB == std::string_view::npos;
+    if (fileA != fileB)
+        return fileA;
+    // The two components agree before i, so what follows decides as
+    // NameBefore would.
+    const std::string_view restA = a.substr(i, endA - i), restB = b.substr(i, endB - i);
+    const std::size_t m = std::min(restA.size(), restB.size());
+    for (std::size_t k = 0; k < m; ++k) {
+        const unsigned char x = folded(restA[k]), y = folded(restB[k]);
+        if (x != y)
+            return x < y;
+    }
+    if (restA.size() != restB.size())
+        return restA.size() < restB.size();
+    return static_cast<unsigned char>(a[i]) < static_cast<unsigned char>(b[i]);
+}
+
 bool ListFiles(const platform::OpenFolder &folder, const std::string &relative, std::vector<ResultRow> &rows,
                std::vector<std::string> &subfolders, ScanFindings &findings, const std::string &root)
 {

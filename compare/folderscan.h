@@ -46,6 +46,12 @@ struct ScanFindings
 // bytes. True when a comes first.
 bool NameBefore(std::string_view a, std::string_view b);
 
+// The order a scan lists rows in, over paths relative to the root joined by
+// the native separator: a folder's files, in NameBefore order, come before
+// its subfolders, and each subfolder's rows come whole, in NameBefore order
+// of the subfolders. A strict total order. True when a comes first.
+bool WalkBefore(std::string_view a, std::string_view b);
+
 // Scans the tree below root into rows appended to rows: the root's files
 // first, then each subfolder's in depth-first pre-order; files and
 // subfolders of a folder in NameBefore order. Hidden files and folders, and

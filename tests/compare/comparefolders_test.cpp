@@ -373,19 +373,34 @@ void nestedMatch(Comparison &c, PendingOperationList &ops)
     }
 }
 
+// Rows as a scan lists them (odd rounds: paths in walk order, each once,
+// matched in one pass down both lists) or in any order, with repeats.
 TEST(MatchRows, AgreesWithNestedScanOnRandomLists)
 {
     std::mt19937 random(20261208);
-    for (int round = 0; round < 200; ++round) {
+    const char *parts[] = {"a", "A", "a.b", "b", "10", "9", "\xC3\xA4", "\xFF", "x y", "_"};
+    for (int round = 0; round < 400; ++round) {
         Comparison c;
         c.leftRoot = "/l";
         c.rightRoot = "/r";
+        const bool walkOrder = round % 2 == 1;
         const int names = 1 + random() % 60;
+        std::vector<std::string> paths;
+        while (walkOrder && paths.size() < std::size_t(names)) {
+            std::string path;
+            for (int depth = int(random() % 3); depth >= 0; --depth)
+                path += std::string(parts[random() % std::size(parts)]) + (depth ? "/" : "");
+            paths.push_back(path);
+        }
+        std::sort(paths.begin(), paths.end(), WalkBefore);
+        paths.erase(std::unique(paths.begin(), paths.end()), paths.end());
         auto fill = [&](std::vector<ResultRow> &rows) {
-            const int count = random() % 80;
+            const int count = walkOrder ? int(paths.size()) : int(random() % 80);
             for (int i = 0; i < count; ++i) {
+                if (walkOrder && random() % 3 == 0)
+                    continue;
                 ResultRow r;
-                r.name = "n" + std::to_string(random() % names);
+                r.name = walkOrder ? paths[i] : "n" + std::to_string(random() % names);
                 r.size = int(random() % 4) - 1;
                 r.modified = random() % 4 == 0 ? platform::kNoTime : std::int64_t(random() % 3);
                 r.modifiedNanos = r.modified == platform::kNoTime ? 0 : std::uint32_t(random() % 3) * 400000000u;

@@ -16,6 +16,7 @@
 #include <climits>
 #include <cstdlib>
 #include <filesystem>
+#include <random>
 #include <set>
 
 namespace {
@@ -89,6 +90,37 @@ TEST(FolderScan, NamesAreOrderedWithAsciiLettersFoldedThenByExactBytes)
             expected.push_back(folder + f);
     EXPECT_EQ(names(scan(dir.root())), expected);
     EXPECT_EQ(sorted, (std::vector<std::string>{"10.txt", "9.txt", "a.txt", "B.txt", "b.txt", "\xC3\xA4.txt"}));
+}
+
+TEST(FolderScan, WalkBeforeIsTheOrderOfTheScan)
+{
+    // Names that are prefixes of each other, equal but for case, files and
+    // folders of one name, bytes above 127, below and above the separator.
+    const char *parts[] = {"a", "A", "a.b", "a b", "ab", "aB", "a-", "a0", "\xC3\xA4", "\xFF", "Z"};
+    std::mt19937 random(31);
+    TestDir dir;
+    std::set<std::string> files, folders;
+    for (int i = 0; i < 120; ++i) {
+        std::string path;
+        for (int depth = int(random() % 3); depth > 0; --depth)
+            path += std::string(parts[random() % std::size(parts)]) + "/";
+        path += parts[random() % std::size(parts)];
+        bool clash = folders.count(path) > 0; // a file cannot share a folder's path
+        for (std::size_t cut = path.find('/'); cut != std::string::npos; cut = path.find('/', cut + 1))
+            clash = clash || files.count(path.substr(0, cut)) > 0;
+        if (clash)
+            continue;
+        for (std::size_t cut = path.find('/'); cut != std::string::npos; cut = path.find('/', cut + 1))
+            folders.insert(path.substr(0, cut));
+        files.insert(path);
+        dir.file(path);
+    }
+    std::vector<std::string> sorted(files.begin(), files.end());
+    std::sort(sorted.begin(), sorted.end(), WalkBefore);
+    EXPECT_EQ(names(scan(dir.root())), sorted);
+    for (std::size_t i = 0; i + 1 < sorted.size(); ++i)
+        EXPECT_FALSE(WalkBefore(sorted[i + 1], sorted[i])) << sorted[i] << " / " << sorted[i + 1];
+    EXPECT_FALSE(WalkBefore("a/b", "a/b"));
 }
 
 TEST(FolderScan, RowsStartCheckedWithoutStatus)
