@@ -1,6 +1,19 @@
 #include "compare/report.h"
 
+#include "platform/datetime.h"
+
+#include <algorithm>
+#include <atomic>
+#include <charconv>
+#include <condition_variable>
 #include <cstdint>
+#include <exception>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <system_error>
+#include <thread>
+#include <vector>
 
 namespace {
 
@@ -23,12 +36,132 @@ public:
         std::fwrite(m_buffer.data(), 1, m_buffer.size(), m_file);
         m_buffer.clear();
     }
+    void write(std::string_view text)
+    {
+        if (m_buffer.size() + text.size() <= kChunk) {
+            m_buffer += text;
+            return;
+        }
+        flush();
+        std::fwrite(text.data(), 1, text.size(), m_file);
+    }
 
 private:
     static constexpr std::size_t kChunk = 1 << 20;
     std::FILE *m_file;
     std::string m_buffer;
 };
+
+// Formats the items first to last of a list, appending them to out.
+using FormatRange = std::function<void(std::size_t first, std::size_t last, std::string &out)>;
+
+// Formats count items in chunks on this thread and on helper threads, one
+// lane of chunks each, and hands the texts to the sink in order: a report of
+// millions of rows takes every core instead of one. Each helper formats at
+// most two chunks ahead of the writer.
+void writeInOrder(Sink &sink, std::size_t count, const FormatRange &format)
+{
+    constexpr std::size_t kChunk = 8192;
+    const std::size_t chunks = (count + kChunk - 1) / kChunk;
+    const auto formatChunk = [&](std::size_t chunk, std::string &out) {
+        format(chunk * kChunk, std::min(count, (chunk + 1) * kChunk), out);
+    };
+    const std::size_t cores = std::max(1u, std::thread::hardware_concurrency());
+    const std::size_t lanes = std::min<std::size_t>({cores, 4, std::max<std::size_t>(chunks, 1)});
+
+    struct Lane
+    {
+        std::mutex mutex;
+        std::condition_variable changed;
+        std::string texts[2];
+        bool full[2] = {false, false};
+        std::exception_ptr failure;
+        std::thread thread;
+    };
+    // Lane 0 is this thread's; a lane whose thread could not start is too.
+    std::vector<std::unique_ptr<Lane>> helpers;
+    std::atomic<bool> stop{false};
+    const auto work = [&](Lane &lane, std::size_t firstChunk) {
+        std::size_t n = 0;
+        for (std::size_t chunk = firstChunk; chunk < chunks; chunk += lanes, ++n) {
+            std::string text;
+            {
+                std::unique_lock<std::mutex> lock(lane.mutex);
+                lane.changed.wait(lock, [&] { return !lane.full[n % 2] || stop; });
+                if (stop)
+                    return;
+                text = std::move(lane.texts[n % 2]); // keeps its capacity
+            }
+            text.clear();
+            std::exception_ptr failure;
+            try {
+                formatChunk(chunk, text);
+            } catch (...) {
+                failure = std::current_exception();
+            }
+            {
+                const std::lock_guard<std::mutex> lock(lane.mutex);
+                lane.texts[n % 2] = std::move(text);
+                lane.full[n % 2] = true;
+                lane.failure = failure;
+            }
+            lane.changed.notify_all();
+            if (failure)
+                return;
+        }
+    };
+    struct Joiner
+    {
+        std::vector<std::unique_ptr<Lane>> &helpers;
+        std::atomic<bool> &stop;
+        ~Joiner()
+        {
+            stop = true;
+            for (auto &lane : helpers) {
+                {
+                    const std::lock_guard<std::mutex> lock(lane->mutex);
+                }
+                lane->changed.notify_all();
+                if (lane->thread.joinable())
+                    lane->thread.join();
+            }
+        }
+    } joiner{helpers, stop};
+    for (std::size_t k = 1; k < lanes; ++k) {
+        helpers.push_back(std::make_unique<Lane>());
+        try {
+            helpers.back()->thread = std::thread(work, std::ref(*helpers.back()), k);
+        } catch (const std::system_error &) {
+        }
+    }
+
+    std::vector<std::size_t> taken(helpers.size(), 0);
+    for (std::size_t chunk = 0; chunk < chunks; ++chunk) {
+        const std::size_t lane = chunk % lanes;
+        if (lane == 0 || !helpers[lane - 1]->thread.joinable()) {
+            formatChunk(chunk, sink.buffer());
+            sink.maybeFlush();
+            continue;
+        }
+        Lane &helper = *helpers[lane - 1];
+        const std::size_t slot = taken[lane - 1]++ % 2;
+        std::string text;
+        {
+            std::unique_lock<std::mutex> lock(helper.mutex);
+            helper.changed.wait(lock, [&] { return helper.full[slot]; });
+            if (helper.failure)
+                std::rethrow_exception(helper.failure);
+            text = std::move(helper.texts[slot]);
+        }
+        sink.write(text);
+        {
+            const std::lock_guard<std::mutex> lock(helper.mutex);
+            helper.texts[slot] = std::move(text);
+            helper.full[slot] = false;
+        }
+        helper.changed.notify_all();
+    }
+}
 
 // Length of the valid UTF-8 sequence at s[i], or 0 when it is not valid.
 std::size_t validSequence(std::string_view s, std::size_t i)
@@ -64,41 +197,79 @@ std::size_t validSequence(std::string_view s, std::size_t i)
     return length;
 }
 
-// Days since 1970-01-01 to a civil date (proleptic Gregorian calendar).
-void civilFromDays(std::int64_t days, std::int64_t &year, unsigned &month, unsigned &day)
+void appendRfc3339Utc(std::string &out, std::int64_t seconds, std::uint32_t nanoseconds)
 {
-    days += 719468;
-    const std::int64_t era = (days >= 0 ? days : days - 146096) / 146097;
-    const auto dayOfEra = unsigned(days - era * 146097);
-    const unsigned yearOfEra = (dayOfEra - dayOfEra / 1460 + dayOfEra / 36524 - dayOfEra / 146096) / 365;
-    const unsigned dayOfYear = dayOfEra - (365 * yearOfEra + yearOfEra / 4 - yearOfEra / 100);
-    const unsigned mp = (5 * dayOfYear + 2) / 153;
-    day = dayOfYear - (153 * mp + 2) / 5 + 1;
-    month = mp < 10 ? mp + 3 : mp - 9;
-    year = std::int64_t(yearOfEra) + era * 400 + (month <= 2);
+    std::int64_t days = seconds / 86400;
+    std::int64_t rest = seconds % 86400;
+    if (rest < 0) {
+        rest += 86400;
+        --days;
+    }
+    const platform::CivilDate date = platform::CivilFromDays(days);
+    const std::int64_t year = date.year;
+    const unsigned month = date.month, day = date.day;
+    // By hand: a million rows would otherwise spend most of this in printf.
+    char text[40];
+    char *end = text + sizeof text;
+    char *p = end;
+    const auto digits = [&p](std::uint64_t value, int width) {
+        do {
+            *--p = char('0' + value % 10);
+            value /= 10;
+            --width;
+        } while (value != 0 || width > 0);
+    };
+    *--p = 'Z';
+    digits(nanoseconds % 1000000000u, 9);
+    *--p = '.';
+    digits(std::uint64_t(rest % 60), 2);
+    *--p = ':';
+    digits(std::uint64_t(rest / 60 % 60), 2);
+    *--p = ':';
+    digits(std::uint64_t(rest / 3600), 2);
+    *--p = 'T';
+    digits(day, 2);
+    *--p = '-';
+    digits(month, 2);
+    *--p = '-';
+    digits(std::uint64_t(year < 0 ? -year : year), 4);
+    if (year < 0)
+        *--p = '-';
+    out.append(p, end);
 }
 
-void appendRow(std::string &out, const ResultRow &row)
+void appendNumber(std::string &out, std::int64_t value)
+{
+    char digits[24];
+    out.append(digits, std::to_chars(digits, digits + sizeof digits, value).ptr);
+}
+
+// scratch is any string, kept between rows so that none is allocated per row.
+void appendRow(std::string &out, const ResultRow &row, std::string &scratch)
 {
     out += "{\"name\":";
     AppendJsonString(out, row.name);
     out += ",\"status\":";
     AppendJsonString(out, StatusText(row.status));
     out += ",\"size\":";
-    AppendJsonString(out, SizeText(row));
+    scratch.clear();
+    AppendSizeText(scratch, row);
+    AppendJsonString(out, scratch);
     out += ",\"modified\":";
-    AppendJsonString(out, ModifiedText(row));
+    scratch.clear();
+    AppendModifiedText(scratch, row);
+    AppendJsonString(out, scratch);
     out += ",\"icon\":";
-    out += std::to_string(row.icon);
+    appendNumber(out, row.icon);
     out += ",\"checked\":";
     out += row.checked ? "true" : "false";
     if (row.size >= 0) {
         out += ",\"bytes\":";
-        out += std::to_string(row.size);
+        appendNumber(out, row.size);
     }
     if (row.modified != platform::kNoTime) {
         out += ",\"mtime\":\"";
-        out += Rfc3339Utc(row.modified, row.modifiedNanos);
+        appendRfc3339Utc(out, row.modified, row.modifiedNanos);
         out += '"';
     }
     out += '}';
@@ -126,13 +297,15 @@ void writeSide(Sink &sink, const char *key, const std::string &root, const std::
     out += "\":{\"root\":";
     AppendJsonString(out, root);
     out += ",\"rows\":[";
-    for (std::size_t i = 0; i < rows.size(); ++i) {
-        if (i)
-            out += ',';
-        out += '\n';
-        appendRow(out, rows[i]);
-        sink.maybeFlush();
-    }
+    writeInOrder(sink, rows.size(), [&rows](std::size_t first, std::size_t last, std::string &text) {
+        std::string scratch;
+        for (std::size_t i = first; i < last; ++i) {
+            if (i)
+                text += ',';
+            text += '\n';
+            appendRow(text, rows[i], scratch);
+        }
+    });
     out += ']';
     appendUnreadable(out, problems);
     out += '}';
@@ -166,17 +339,24 @@ void writeTextSide(Sink &sink, const char *title, const std::string &root, const
     out += ": ";
     out += EscapedForTerminal(root);
     out += " (" + std::to_string(rows.size()) + " files, " + std::to_string(differing) + " differ)\n";
-    for (const ResultRow &row : rows) {
-        if (!allRows && row.status == Status::OK)
-            continue;
-        out += "  ";
-        appendPadded(out, StatusText(row.status), 10);
-        appendPadded(out, SizeText(row), 18);
-        appendPadded(out, ModifiedText(row), 22);
-        out += EscapedForTerminal(row.name);
-        out += '\n';
-        sink.maybeFlush();
-    }
+    writeInOrder(sink, rows.size(), [&rows, allRows](std::size_t first, std::size_t last, std::string &text) {
+        std::string scratch;
+        for (std::size_t i = first; i < last; ++i) {
+            const ResultRow &row = rows[i];
+            if (!allRows && row.status == Status::OK)
+                continue;
+            text += "  ";
+            appendPadded(text, StatusText(row.status), 10);
+            scratch.clear();
+            AppendSizeText(scratch, row);
+            appendPadded(text, scratch, 18);
+            scratch.clear();
+            AppendModifiedText(scratch, row);
+            appendPadded(text, scratch, 22);
+            text += EscapedForTerminal(row.name);
+            text += '\n';
+        }
+    });
     if (problems.count > 0) {
         out += "  Could not read " + std::to_string(problems.count) + (problems.count == 1 ? " item" : " items")
             + ", so not everything was compared:\n";
@@ -293,43 +473,9 @@ std::string EscapedForTerminal(std::string_view s)
 
 std::string Rfc3339Utc(std::int64_t seconds, std::uint32_t nanoseconds)
 {
-    std::int64_t days = seconds / 86400;
-    std::int64_t rest = seconds % 86400;
-    if (rest < 0) {
-        rest += 86400;
-        --days;
-    }
-    std::int64_t year;
-    unsigned month, day;
-    civilFromDays(days, year, month, day);
-    // By hand: a million rows would otherwise spend most of this in printf.
-    char text[40];
-    char *end = text + sizeof text;
-    char *p = end;
-    const auto digits = [&p](std::uint64_t value, int width) {
-        do {
-            *--p = char('0' + value % 10);
-            value /= 10;
-            --width;
-        } while (value != 0 || width > 0);
-    };
-    *--p = 'Z';
-    digits(nanoseconds % 1000000000u, 9);
-    *--p = '.';
-    digits(std::uint64_t(rest % 60), 2);
-    *--p = ':';
-    digits(std::uint64_t(rest / 60 % 60), 2);
-    *--p = ':';
-    digits(std::uint64_t(rest / 3600), 2);
-    *--p = 'T';
-    digits(day, 2);
-    *--p = '-';
-    digits(month, 2);
-    *--p = '-';
-    digits(std::uint64_t(year < 0 ? -year : year), 4);
-    if (year < 0)
-        *--p = '-';
-    return std::string(p, end);
+    std::string text;
+    appendRfc3339Utc(text, seconds, nanoseconds);
+    return text;
 }
 
 void WriteJsonReport(std::FILE *file, const Comparison &comparison, const PendingOperationList &operations)

@@ -1,6 +1,12 @@
 #include "compare/report.h"
 
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+
 #include <gtest/gtest.h>
+
+#include <cstdio>
 
 namespace {
 
@@ -37,6 +43,73 @@ TEST(Report, TimesAreRfc3339InUtcWithNanoseconds)
     };
     for (const auto &[seconds, nanos, expected] : cases)
         EXPECT_EQ(Rfc3339Utc(seconds, nanos), expected) << seconds;
+}
+
+// Long enough for many chunks on every thread the report uses; each row's
+// fields differ so that a chunk out of place or cut short shows.
+TEST(Report, LargeReportsComeOutWholeAndInOrder)
+{
+    Comparison comparison;
+    comparison.leftRoot = "/l";
+    comparison.rightRoot = "/r";
+    for (int i = 0; i < 70001; ++i) {
+        ResultRow row;
+        row.name = "d" + std::to_string(i % 7) + "/f" + std::to_string(i) + (i % 11 == 0 ? "\n\xFF" : "");
+        row.size = i % 13 == 0 ? -1 : i;
+        row.modified = i % 17 == 0 ? platform::kNoTime : 1600000000 + i * 977;
+        row.status = i % 3 == 0 ? Status::OK : Status::Newer;
+        (i % 2 ? comparison.right : comparison.left).push_back(row);
+    }
+    const PendingOperationList operations;
+    const auto written = [&](bool json, bool allRows) {
+        std::FILE *file = std::tmpfile();
+        if (json)
+            WriteJsonReport(file, comparison, operations);
+        else
+            WriteTextReport(file, comparison, operations, allRows);
+        std::rewind(file);
+        std::string text;
+        char buffer[65536];
+        for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, file)) > 0;)
+            text.append(buffer, n);
+        std::fclose(file);
+        return text;
+    };
+
+    const QJsonObject report = QJsonDocument::fromJson(QByteArray::fromStdString(written(true, false))).object();
+    for (const char *side : {"left", "right"}) {
+        const std::vector<ResultRow> &rows = std::string(side) == "left" ? comparison.left : comparison.right;
+        const QJsonArray json = report[QLatin1String(side)][QLatin1String("rows")].toArray();
+        ASSERT_EQ(std::size_t(json.size()), rows.size()) << side;
+        for (std::size_t i = 0; i < rows.size(); ++i) {
+            const QJsonObject row = json[qsizetype(i)].toObject();
+            ASSERT_EQ(row[QLatin1String("name")].toString().toStdString(),
+                      QString::fromUtf8(rows[i].name).toStdString()) << side << " " << i;
+            ASSERT_EQ(row[QLatin1String("bytes")].toInteger(-1), rows[i].size) << side << " " << i;
+            ASSERT_EQ(row[QLatin1String("modified")].toString().toStdString(), ModifiedText(rows[i])) << i;
+            ASSERT_EQ(row.contains(QLatin1String("mtime")), rows[i].modified != platform::kNoTime) << i;
+        }
+    }
+
+    // Text: every row with --all, else those that differ, each on one line
+    // in list order.
+    for (const bool allRows : {true, false}) {
+        const std::string text = written(false, allRows);
+        std::size_t at = 0, listed = 0, expected = 0;
+        for (const auto *rows : {&comparison.left, &comparison.right}) {
+            for (const ResultRow &row : *rows) {
+                if (!allRows && row.status == Status::OK)
+                    continue;
+                ++expected;
+                const std::size_t found = text.find(EscapedForTerminal(row.name) + "\n", at);
+                if (found == std::string::npos)
+                    break;
+                at = found;
+                ++listed;
+            }
+        }
+        EXPECT_EQ(listed, expected) << allRows;
+    }
 }
 
 } // namespace
