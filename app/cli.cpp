@@ -5,6 +5,7 @@
 #include "compare/global.h"
 #include "compare/report.h"
 #include "compare/syncoperations.h"
+#include "platform/memory.h"
 
 #include <QCoreApplication>
 
@@ -334,6 +335,7 @@ int runSync(const std::vector<std::string> &args)
 
 int main(int argc, char *argv[])
 {
+    platform::PreferHugePages(argv);
     QCoreApplication app(argc, argv);
     std::vector<std::string> args(argv + 1, argv + argc);
     if (args.empty())

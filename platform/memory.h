@@ -1,0 +1,15 @@
+#pragma once
+
+// The heap of a scan of millions of files, faulted in 2 MiB pages instead of
+// 4 KiB ones: a tenth of a second at a million files a side.
+namespace platform {
+
+// Where the system gives huge pages only to memory that asks for them and the
+// C library's allocator asks only when told so at start (glibc's
+// glibc.malloc.hugetlb tunable), starts the program again, once, with it
+// told; argv as main received it. Returns when there is nothing to do, when
+// GLIBC_TUNABLES already names the setting (the user's choice stands), or
+// when the program cannot be started again.
+void PreferHugePages(char *argv[]);
+
+} // namespace platform
