@@ -178,31 +178,54 @@ void applyPairRule(ResultRow &left, ResultRow &right, Appender &append)
     }
 }
 
-bool inWalkOrder(const std::vector<ResultRow> &rows)
+constexpr std::uint32_t kNoPartner = UINT32_MAX;
+
+// Rows as the scan lists them: both sides in one order, no name twice, so
+// that one pass down both lists pairs them, with no index to build. Pairs
+// each left row with its right row, if any, checking the order of both lists
+// on the way; false when either is out of that order.
+bool pairInWalkOrder(const Comparison &comparison, std::vector<std::uint32_t> &partner)
 {
-    for (std::size_t i = 1; i < rows.size(); ++i) {
-        if (!WalkBefore(rows[i - 1].name, rows[i].name))
+    const std::vector<ResultRow> &left = comparison.left, &right = comparison.right;
+    if (right.size() >= kNoPartner)
+        return false;
+    partner.assign(left.size(), kNoPartner);
+    // Each right row's order is checked once, as the pass leaves it behind.
+    const auto ordered = [&right](std::size_t j) { return j == 0 || WalkBefore(right[j - 1].name, right[j].name); };
+    std::size_t j = 0;
+    for (std::size_t i = 0; i < left.size(); ++i) {
+        const std::string &name = left[i].name;
+        if (i > 0 && !WalkBefore(left[i - 1].name, name))
+            return false;
+        // Most rows are on both sides: the name that is next on both.
+        for (; j < right.size() && right[j].name != name && WalkBefore(right[j].name, name); ++j) {
+            if (!ordered(j))
+                return false;
+        }
+        if (j < right.size() && right[j].name == name) {
+            if (!ordered(j))
+                return false;
+            partner[i] = std::uint32_t(j++);
+        }
+    }
+    for (; j < right.size(); ++j) {
+        if (!ordered(j))
             return false;
     }
     return true;
 }
 
-// Rows as the scan lists them: both sides in one order, no name twice, so
-// one pass down both lists pairs them, with no index to build.
-void mergeRows(Comparison &comparison, Appender &append, std::vector<bool> &rightMatched)
+void applyPairs(Comparison &comparison, const std::vector<std::uint32_t> &partner, Appender &append,
+                std::vector<bool> &rightMatched)
 {
-    std::vector<ResultRow> &right = comparison.right;
-    std::size_t j = 0;
-    for (ResultRow &left : comparison.left) {
-        // Most rows are on both sides: the name that is next on both.
-        while (j < right.size() && right[j].name != left.name && WalkBefore(right[j].name, left.name))
-            ++j;
-        if (j < right.size() && right[j].name == left.name) {
-            rightMatched[j] = true;
-            applyPairRule(left, right[j++], append);
-        } else {
+    for (std::size_t i = 0; i < comparison.left.size(); ++i) {
+        ResultRow &left = comparison.left[i];
+        if (partner[i] == kNoPartner) {
             setStatus(left, Status::NotFound, NotFoundIcon);
             append.copy(Side::Left, Side::Right, left);
+        } else {
+            rightMatched[partner[i]] = true;
+            applyPairRule(left, comparison.right[partner[i]], append);
         }
     }
 }
@@ -231,8 +254,9 @@ void MatchRows(Comparison &comparison, PendingOperationList &operations)
     Appender append{comparison, operations};
     // A right row has a match exactly when some left row found it.
     std::vector<bool> rightMatched(comparison.right.size(), false);
-    if (inWalkOrder(comparison.left) && inWalkOrder(comparison.right))
-        mergeRows(comparison, append, rightMatched);
+    std::vector<std::uint32_t> partner;
+    if (pairInWalkOrder(comparison, partner))
+        applyPairs(comparison, partner, append, rightMatched);
     else
         indexRows(comparison, append, rightMatched);
     for (std::size_t i = 0; i < comparison.right.size(); ++i) {

@@ -7,6 +7,8 @@
 #include <cerrno>
 #include <chrono>
 #include <condition_variable>
+#include <cstdint>
+#include <cstring>
 #include <exception>
 #include <memory>
 #include <mutex>
@@ -60,8 +62,17 @@ bool NameBefore(std::string_view a, std::string_view b)
 
 bool WalkBefore(std::string_view a, std::string_view b)
 {
+    // Paths next to each other in a list share most of their bytes: compared
+    // eight at a time up to the first that differs.
     const std::size_t n = std::min(a.size(), b.size());
     std::size_t i = 0;
+    for (; i + 8 <= n; i += 8) {
+        std::uint64_t x, y;
+        std::memcpy(&x, a.data() + i, 8);
+        std::memcpy(&y, b.data() + i, 8);
+        if (x != y)
+            break;
+    }
     while (i < n && a[i] == b[i])
         ++i;
     if (i == a.size() && i == b.size())

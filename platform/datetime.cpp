@@ -224,12 +224,21 @@ struct TimeTextCache
     TimeOfDayFormat time{locale, GeneralTimeFormat(locale)};
     std::unordered_map<std::int64_t, std::string> dates;
 
+    std::int64_t lastDate = INT64_MIN;
+    const std::string *lastDateText = nullptr;
+
+    // Rows next to each other are often of one day: that day's text is kept
+    // at hand.
     const std::string &date(int year, int month, int day)
     {
         const std::int64_t key = (std::int64_t(year) * 16 + month) * 32 + day;
+        if (key == lastDate)
+            return *lastDateText;
         auto it = dates.find(key);
         if (it == dates.end())
             it = dates.emplace(key, locale.toString(QDate(year, month, day), dateFormat).toStdString()).first;
+        lastDate = key;
+        lastDateText = &it->second;
         return it->second;
     }
 

@@ -45,6 +45,24 @@ TEST(Report, TimesAreRfc3339InUtcWithNanoseconds)
         EXPECT_EQ(Rfc3339Utc(seconds, nanos), expected) << seconds;
 }
 
+TEST(Report, JsonStringsReadBackAsTheNamesTheyCarry)
+{
+    // Every character that needs escaping, or is not ASCII, at every place
+    // in names longer and shorter than the eight bytes checked at once.
+    for (const std::string special : {"\"", "\\", "\n", "\x01", "\x1f", "\x7f", "\xC3\xA9", "\xE2\x82\xAC", " "}) {
+        for (std::size_t length = 0; length < 20; ++length) {
+            for (std::size_t at = 0; at <= length; ++at) {
+                const std::string name = std::string(at, 'a') + special + std::string(length - at, 'b');
+                std::string json = "[";
+                AppendJsonString(json, name);
+                json += "]";
+                const QJsonDocument parsed = QJsonDocument::fromJson(QByteArray::fromStdString(json));
+                ASSERT_EQ(parsed.array().at(0).toString(), QString::fromUtf8(name)) << json;
+            }
+        }
+    }
+}
+
 // Long enough for many chunks on every thread the report uses; each row's
 // fields differ so that a chunk out of place or cut short shows.
 TEST(Report, LargeReportsComeOutWholeAndInOrder)
