@@ -63,8 +63,12 @@ using FormatRange = std::function<void(std::size_t first, std::size_t last, std:
 void writeInOrder(Sink &sink, std::size_t count, const FormatRange &format)
 {
     constexpr std::size_t kChunk = 8192;
+    constexpr std::size_t kBytesPerItem = 256; // a JSON row of a long name
     const std::size_t chunks = (count + kChunk - 1) / kChunk;
+    // Room for a chunk from the start: a text grown a doubling at a time
+    // would be copied and faulted in over and over.
     const auto formatChunk = [&](std::size_t chunk, std::string &out) {
+        out.reserve(out.size() + kChunk * kBytesPerItem);
         format(chunk * kChunk, std::min(count, (chunk + 1) * kChunk), out);
     };
     const std::size_t cores = std::max(1u, std::thread::hardware_concurrency());
