@@ -148,89 +148,233 @@ bool ListFiles(const platform::OpenFolder &folder, const std::string &relative, 
     return true;
 }
 
-void ListSubfolders(const std::string &rootText, const FolderLister &list, const std::function<void()> &perFolder,
-                    ScanFindings &findings)
+namespace {
+
+// Rows and findings of a tree, or of a part of it, in walk order.
+struct Segment
 {
-    const std::string root = platform::TrimTrailingSeparators(rootText);
-    struct Frame
-    {
-        platform::OpenFolder folder;
-        std::string relative;
-        std::vector<std::string> subfolders;
-        std::size_t next = 0;
-    };
+    std::vector<ResultRow> rows;
+    ScanFindings findings;
+};
+
+// A subtree the other worker took over from a walk; its segment takes its
+// place when the walk gets there.
+struct Taken
+{
+    Segment segment;
+    std::exception_ptr failure;
+    bool done = false; // under the walk's mutex
+};
+
+struct Frame
+{
+    platform::OpenFolder folder;
+    std::string relative;
+    std::vector<std::string> subfolders;
+    std::size_t next = 0;
+    std::size_t end = 0; // subfolders from here on were taken
+    std::vector<std::shared_ptr<Taken>> taken; // last subfolder first
+};
+
+// One tree's walk, open to the other worker once that one is done with its
+// own tree: whichever tree is slower to walk gets both threads at the end.
+// The walk's owner changes its stack, and either worker the frames' next,
+// end and taken, only under the mutex.
+struct SharedWalk
+{
+    std::mutex mutex;
+    std::condition_variable changed;
+    std::vector<Frame> *stack = nullptr; // while the owner walks
+};
+
+std::unique_lock<std::mutex> lockIf(SharedWalk *shared)
+{
+    return shared ? std::unique_lock<std::mutex>(shared->mutex) : std::unique_lock<std::mutex>();
+}
+
+void noteUnopened(ScanFindings &findings, const std::string &root, const std::string &relative, int error)
+{
+    // Gone since its parent was read, or swapped for a link that is not
+    // followed: nothing there to compare. Anything else is a gap.
+    if (error != ENOENT && error != ENOTDIR && error != ELOOP)
+        findings.problems.add(folderPath(root, relative), error);
+}
+
+void appendSegment(Segment &to, Segment &&from)
+{
+    if (to.rows.empty())
+        to.rows = std::move(from.rows);
+    else
+        to.rows.insert(to.rows.end(), std::make_move_iterator(from.rows.begin()), std::make_move_iterator(from.rows.end()));
+    ScanFindings &findings = to.findings;
+    findings.problems.count += from.findings.problems.count;
+    for (std::string &text : from.findings.problems.first)
+        if (findings.problems.first.size() < ScanProblems::kNamed)
+            findings.problems.first.push_back(std::move(text));
+    for (std::string &name : from.findings.leftovers)
+        findings.leftovers.push_back(std::move(name));
+}
+
+// Walks folder, relative to root, and every folder below it into segment:
+// each folder's files, then its subfolders depth first in NameBefore order,
+// each opened relative to its parent without following links. perFolder
+// runs before each folder below the first is listed and may throw to
+// abandon the walk. With shared, the other worker may take over subtrees
+// still to be walked; their rows are put in their places.
+void walkFrom(platform::OpenFolder folder, std::string relative, const std::string &root, Segment &segment,
+              const std::function<void()> &perFolder, SharedWalk *shared)
+{
     // Only folders with subfolders still to visit stay open: a long chain of
     // single subfolders holds one descriptor, not one per level.
     std::vector<Frame> stack;
-    const auto visit = [&](platform::OpenFolder folder, std::string relative) {
-        Frame frame{std::move(folder), std::move(relative), {}, 0};
-        list(frame.folder, frame.relative, frame.subfolders);
-        if (!frame.subfolders.empty())
+    struct Unshare
+    {
+        SharedWalk *shared;
+        ~Unshare()
+        {
+            if (shared) {
+                const std::lock_guard<std::mutex> lock(shared->mutex);
+                shared->stack = nullptr;
+            }
+        }
+    } unshare{shared};
+    if (shared) {
+        const std::lock_guard<std::mutex> lock(shared->mutex);
+        shared->stack = &stack;
+    }
+    const auto visit = [&](platform::OpenFolder open, std::string path) {
+        Frame frame{std::move(open), std::move(path), {}, 0, 0, {}};
+        ListFiles(frame.folder, frame.relative, segment.rows, frame.subfolders, segment.findings, root);
+        frame.end = frame.subfolders.size();
+        if (!frame.subfolders.empty()) {
+            const auto lock = lockIf(shared);
             stack.push_back(std::move(frame));
+        }
     };
+    visit(std::move(folder), std::move(relative));
 
+    while (!stack.empty()) {
+        std::unique_lock<std::mutex> lock = lockIf(shared);
+        Frame &frame = stack.back();
+        if (frame.next == frame.end) {
+            // Its own subfolders are done; those taken come next, in order.
+            std::vector<std::shared_ptr<Taken>> taken = std::move(frame.taken);
+            stack.pop_back();
+            for (auto it = taken.rbegin(); it != taken.rend(); ++it) {
+                Taken &part = **it;
+                shared->changed.wait(lock, [&] { return part.done; });
+                if (part.failure)
+                    std::rethrow_exception(part.failure);
+                lock.unlock();
+                appendSegment(segment, std::move(part.segment));
+                lock.lock();
+            }
+            continue;
+        }
+        const std::string &name = frame.subfolders[frame.next++];
+        const bool last = frame.next == frame.end;
+        if (lock)
+            lock.unlock();
+        std::string path;
+        path.reserve(frame.relative.size() + name.size() + 1);
+        path = frame.relative;
+        path += name;
+        path += platform::kSeparator;
+        call(perFolder);
+        int error = 0;
+        platform::OpenFolder child = frame.folder.child(name, &error);
+        if (last) {
+            // Nothing more can be taken from it: it stays only to hold what
+            // was, and needs no descriptor for that.
+            const auto relock = lockIf(shared);
+            if (frame.taken.empty())
+                stack.pop_back();
+            else
+                frame.folder.close();
+        }
+        if (!child.isOpen()) {
+            noteUnopened(segment.findings, root, path, error);
+            continue;
+        }
+        visit(std::move(child), std::move(path));
+    }
+}
+
+// Takes over the subtree the walk would reach last among those of its
+// shallowest folder with any still to walk; null when there is none.
+std::shared_ptr<Taken> takeSubtree(SharedWalk &shared, platform::OpenFolder &folder, std::string &relative,
+                                   int &error)
+{
+    const std::lock_guard<std::mutex> lock(shared.mutex);
+    if (!shared.stack)
+        return nullptr;
+    for (Frame &frame : *shared.stack) {
+        if (frame.next >= frame.end)
+            continue;
+        const std::string &name = frame.subfolders[--frame.end];
+        relative = frame.relative + name + platform::kSeparator;
+        auto taken = std::make_shared<Taken>();
+        folder = frame.folder.child(name, &error);
+        frame.taken.push_back(taken);
+        return taken;
+    }
+    return nullptr;
+}
+
+// Walks subtrees of another worker's tree until it has none left to give.
+void helpWalk(SharedWalk &shared, const std::string &root, const std::function<void()> &perFolder)
+{
+    for (;;) {
+        platform::OpenFolder folder;
+        std::string relative;
+        int error = 0;
+        const std::shared_ptr<Taken> taken = takeSubtree(shared, folder, relative, error);
+        if (!taken)
+            return;
+        try {
+            // As the walk's owner would: the hook, then the folder.
+            call(perFolder);
+            if (folder.isOpen())
+                walkFrom(std::move(folder), std::move(relative), root, taken->segment, perFolder, nullptr);
+            else
+                noteUnopened(taken->segment.findings, root, relative, error);
+        } catch (...) {
+            taken->failure = std::current_exception();
+        }
+        {
+            const std::lock_guard<std::mutex> lock(shared.mutex);
+            taken->done = true;
+        }
+        shared.changed.notify_all();
+        if (taken->failure)
+            return;
+    }
+}
+
+// A whole tree from its root; perFolder runs before each folder is listed.
+void scanTree(Segment &segment, const std::string &rootText, const std::function<void()> &perFolder,
+              SharedWalk *shared = nullptr)
+{
+    const std::string root = platform::TrimTrailingSeparators(rootText);
     call(perFolder);
     int error = 0;
     platform::OpenFolder top = platform::OpenFolder::open(root, &error);
     if (!top.isOpen()) {
-        findings.problems.add(root, error);
+        segment.findings.problems.add(root, error);
         return;
     }
-    findings.rootId = top.identity();
-    visit(std::move(top), std::string());
-
-    while (!stack.empty()) {
-        Frame &frame = stack.back();
-        const std::string &name = frame.subfolders[frame.next++];
-        std::string relative;
-        relative.reserve(frame.relative.size() + name.size() + 1);
-        relative = frame.relative;
-        relative += name;
-        relative += platform::kSeparator;
-        call(perFolder);
-        platform::OpenFolder child = frame.folder.child(name, &error);
-        if (frame.next == frame.subfolders.size())
-            stack.pop_back();
-        if (!child.isOpen()) {
-            // Gone since its parent was read, or swapped for a link that is
-            // not followed: nothing there to compare. Anything else is a gap.
-            if (error != ENOENT && error != ENOTDIR && error != ELOOP)
-                findings.problems.add(folderPath(root, relative), error);
-            continue;
-        }
-        visit(std::move(child), std::move(relative));
-    }
+    segment.findings.rootId = top.identity();
+    walkFrom(std::move(top), std::string(), root, segment, perFolder, shared);
 }
 
-namespace {
-
-void scanTree(std::vector<ResultRow> &rows, ScanFindings &findings, const std::string &rootText,
-              const std::function<void()> &perFolder)
+// A whole tree's segment to the caller's rows and findings.
+void deliver(Segment &&segment, std::vector<ResultRow> &rows, ScanFindings &findings)
 {
-    const std::string root = platform::TrimTrailingSeparators(rootText);
-    ListSubfolders(root, [&](const platform::OpenFolder &folder, const std::string &relative,
-                             std::vector<std::string> &subfolders) {
-        ListFiles(folder, relative, rows, subfolders, findings, root);
-    }, perFolder, findings);
-}
-
-void appendRows(std::vector<ResultRow> &to, std::vector<ResultRow> &&from)
-{
-    if (to.empty())
-        to = std::move(from);
-    else
-        to.insert(to.end(), std::make_move_iterator(from.begin()), std::make_move_iterator(from.end()));
-}
-
-void appendFindings(ScanFindings &to, ScanFindings &&from)
-{
-    to.rootId = from.rootId;
-    to.problems.count += from.problems.count;
-    for (std::string &text : from.problems.first)
-        if (to.problems.first.size() < ScanProblems::kNamed)
-            to.problems.first.push_back(std::move(text));
-    for (std::string &name : from.leftovers)
-        to.leftovers.push_back(std::move(name));
+    Segment whole{std::move(rows), std::move(findings)};
+    appendSegment(whole, std::move(segment));
+    whole.findings.rootId = segment.findings.rootId;
+    rows = std::move(whole.rows);
+    findings = std::move(whole.findings);
 }
 
 struct Abandoned
@@ -242,10 +386,11 @@ struct Abandoned
 struct WorkerScan
 {
     std::string root;
-    std::vector<ResultRow> rows;
-    ScanFindings findings;
+    Segment segment;
+    SharedWalk walk;
     std::exception_ptr failure;
-    bool done = false;
+    bool done = false;   // the tree is walked
+    bool exited = false; // the worker has helped with the other tree too
 };
 
 struct Workers
@@ -260,12 +405,13 @@ struct Workers
 void runWorker(const std::shared_ptr<Workers> &shared, int side)
 {
     WorkerScan &scan = shared->sides[side];
+    const auto perFolder = [&shared] {
+        if (shared->abandoned.load(std::memory_order_relaxed))
+            throw Abandoned();
+        shared->folders.fetch_add(1, std::memory_order_relaxed);
+    };
     try {
-        scanTree(scan.rows, scan.findings, scan.root, [&shared] {
-            if (shared->abandoned.load(std::memory_order_relaxed))
-                throw Abandoned();
-            shared->folders.fetch_add(1, std::memory_order_relaxed);
-        });
+        scanTree(scan.segment, scan.root, perFolder, &scan.walk);
     } catch (const Abandoned &) {
     } catch (...) {
         scan.failure = std::current_exception();
@@ -273,6 +419,14 @@ void runWorker(const std::shared_ptr<Workers> &shared, int side)
     {
         const std::lock_guard<std::mutex> lock(shared->mutex);
         scan.done = true;
+    }
+    shared->finished.notify_all();
+    WorkerScan &other = shared->sides[1 - side];
+    if (!scan.failure && !other.root.empty())
+        helpWalk(other.walk, platform::TrimTrailingSeparators(other.root), perFolder);
+    {
+        const std::lock_guard<std::mutex> lock(shared->mutex);
+        scan.exited = true;
     }
     shared->finished.notify_all();
 }
@@ -284,13 +438,15 @@ void FillResultList(std::vector<ResultRow> &rows, const std::string &rootText, c
 {
     if (rootText.empty())
         return;
-    ScanFindings local;
     if (hooks.setCaption)
         hooks.setCaption(std::string(kProductName) + kLoadingSuffix);
-    scanTree(rows, findings ? *findings : local, rootText, [&hooks] {
+    Segment segment;
+    scanTree(segment, rootText, [&hooks] {
         call(hooks.setWaitPointer);
         call(hooks.yield);
     });
+    ScanFindings unused;
+    deliver(std::move(segment), rows, findings ? *findings : unused);
     if (hooks.setCaption)
         hooks.setCaption(kProductName);
 }
@@ -305,8 +461,10 @@ void FillResultLists(std::vector<ResultRow> &leftRows, ScanFindings &leftFinding
     ScanFindings *findings[2] = {&leftFindings, &rightFindings};
     std::thread threads[2];
     bool onWorker[2] = {false, false};
-    for (int side = 0; side < 2; ++side) {
+    // Each worker reads the other's root once done with its own.
+    for (int side = 0; side < 2; ++side)
         shared->sides[side].root = roots[side];
+    for (int side = 0; side < 2; ++side) {
         if (roots[side].empty())
             continue;
         try {
@@ -330,35 +488,45 @@ void FillResultLists(std::vector<ResultRow> &leftRows, ScanFindings &leftFinding
             call(hooks.yield);
         }
     };
+    // Waits for ready, letting the window in as the workers go.
+    const auto waitFor = [&](const std::function<bool()> &ready) {
+        for (;;) {
+            catchUp();
+            std::unique_lock<std::mutex> lock(shared->mutex);
+            if (shared->finished.wait_for(lock, std::chrono::milliseconds(5), ready))
+                break;
+        }
+        catchUp();
+    };
     try {
         for (int side = 0; side < 2; ++side) {
             if (roots[side].empty())
                 continue;
             setCaption(std::string(kProductName) + kLoadingSuffix);
             if (onWorker[side]) {
-                for (;;) {
-                    catchUp();
-                    std::unique_lock<std::mutex> lock(shared->mutex);
-                    if (shared->finished.wait_for(lock, std::chrono::milliseconds(5),
-                                                  [&] { return shared->sides[side].done; }))
-                        break;
-                }
-                catchUp();
-                threads[side].join();
+                waitFor([&] { return shared->sides[side].done; });
                 WorkerScan &scan = shared->sides[side];
                 if (scan.failure)
                     std::rethrow_exception(scan.failure);
-                appendRows(*rows[side], std::move(scan.rows));
-                appendFindings(*findings[side], std::move(scan.findings));
+                deliver(std::move(scan.segment), *rows[side], *findings[side]);
             } else {
-                scanTree(*rows[side], *findings[side], roots[side], [&] {
+                Segment segment;
+                scanTree(segment, roots[side], [&] {
                     catchUp();
                     call(hooks.setWaitPointer);
                     call(hooks.yield);
                 });
+                deliver(std::move(segment), *rows[side], *findings[side]);
             }
             setCaption(kProductName);
         }
+        // Both trees are walked; a worker may not have left yet.
+        waitFor([&] {
+            return (!onWorker[0] || shared->sides[0].exited) && (!onWorker[1] || shared->sides[1].exited);
+        });
+        for (std::thread &thread : threads)
+            if (thread.joinable())
+                thread.join();
     } catch (...) {
         // The window may be ending the program: never wait for a worker here.
         shared->abandoned = true;

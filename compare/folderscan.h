@@ -69,20 +69,10 @@ void FillResultList(std::vector<ResultRow> &rows, const std::string &root, const
 bool ListFiles(const platform::OpenFolder &folder, const std::string &relative, std::vector<ResultRow> &rows,
                std::vector<std::string> &subfolders, ScanFindings &findings, const std::string &root);
 
-// Walks root and every folder below it, depth first, each folder before its
-// own subfolders and siblings in NameBefore order, opening each folder
-// relative to its parent without following links. list is given each open
-// folder and its path relative to root (ending with the separator; empty for
-// root itself) and appends the names of the folder's subfolders, which the
-// walk then visits. perFolder runs before each folder is listed and may
-// throw to abandon the walk. Folders that cannot be opened go to findings.
-using FolderLister = std::function<void(const platform::OpenFolder &folder, const std::string &relative,
-                                        std::vector<std::string> &subfolders)>;
-void ListSubfolders(const std::string &root, const FolderLister &list, const std::function<void()> &perFolder,
-                    ScanFindings &findings);
-
 // Both trees at once, each on a worker thread, with the same rows and
-// findings as FillResultList gives each. The calling thread runs the hooks:
+// findings as FillResultList gives each. A worker done with its tree takes
+// over parts of the other tree still to be walked, so that the slower tree
+// gets both threads at the end. The calling thread runs the hooks:
 // the captions as two scans one after the other show them, and the wait
 // pointer and a yield for every folder the workers finish. A hook that
 // throws abandons the scan at once; the workers stop by themselves soon

@@ -536,6 +536,24 @@ TEST(ConcurrentScan, GivesWhatTheSequentialScanGives)
         EXPECT_NE(concurrent.find("leftover "), std::string::npos);
     }
 
+    // One tree far larger than the other: the worker done first walks
+    // subtrees of the other, whose rows, problems and leftovers still come
+    // in walk order.
+    for (int round = 0; round < 3; ++round) {
+        TestDir big, small;
+        small.file("only");
+        std::vector<std::string> folders = {""};
+        for (int i = 0; i < 300; ++i)
+            folders.push_back(folders[random() % folders.size()] + "f" + std::to_string(random() % 40) + "/");
+        for (int i = 0; i < 1500; ++i)
+            big.file(folders[random() % folders.size()] + "n" + std::to_string(i));
+        for (int i = 0; i < 6; ++i)
+            big.file(folders[random() % folders.size()] + ".x.corvanel-abcd123" + std::to_string(i));
+        const auto [concurrent, sequential] = round == 1 ? concurrentAndSequential(small, big)
+                                                         : concurrentAndSequential(big, small);
+        EXPECT_TRUE(concurrent == sequential) << "uneven round " << round;
+    }
+
     // With folders that cannot be read, the same problems are named.
     TestDir left, right;
     randomTrees(random, left, right);
@@ -545,6 +563,8 @@ TEST(ConcurrentScan, GivesWhatTheSequentialScanGives)
         left.file("closed" + std::to_string(i) + "/f");
         ::chmod(left.path("closed" + std::to_string(i)).c_str(), 0700);
     }
+    for (int i = 0; i < 400; ++i)
+        left.file("wide" + std::to_string(i % 50) + "/deep" + std::to_string(i % 7) + "/f" + std::to_string(i));
     EXPECT_EQ(asNobody([&] {
         const auto [concurrent, sequential] = concurrentAndSequential(left, right);
         return concurrent == sequential && concurrent.find("\n8 problems") != std::string::npos ? 0 : 1;
