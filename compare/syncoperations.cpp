@@ -1,6 +1,7 @@
 #include "compare/syncoperations.h"
 
 #include "platform/filecopy.h"
+#include "platform/filesystem.h"
 #include "platform/paths.h"
 
 #include <algorithm>
@@ -10,9 +11,13 @@ namespace {
 
 // A batch is flushed to disk once; larger batches save flushes (each costs
 // a journal commit, some milliseconds), smaller ones keep fewer temporaries
-// around. Every staged copy holds a descriptor, so a batch stays well below
-// the usual limit of 1024 open files.
-constexpr std::size_t kBatchFiles = 512;
+// around. Every staged copy holds a descriptor, so a batch takes at most half
+// of the open files the process may have: 512 under the usual limit of
+// 1,024, up to 4,096.
+std::size_t batchFiles()
+{
+    return std::clamp<std::size_t>(platform::RaiseOpenFileLimit() / 2, 64, 4096);
+}
 constexpr std::int64_t kBatchBytes = 64 << 20;
 // A file this large goes in a batch of its own: it takes long enough to copy
 // that a program killed meanwhile should leave only its temporary behind.
@@ -86,6 +91,7 @@ SyncReport RunSyncJobs(const SyncPlan &plan, const SyncProgressCallback &progres
         report_();
     };
 
+    const std::size_t mostFiles = batchFiles();
     std::size_t next = 0;
     for (; next < jobs.size() && keepGoing; ++next) {
         const SyncJob &job = jobs[next];
@@ -118,7 +124,7 @@ SyncReport RunSyncJobs(const SyncPlan &plan, const SyncProgressCallback &progres
             ++state.filesDone;
             report_();
         }
-        if (large || copier.stagedCount() >= kBatchFiles || copier.stagedBytes() >= kBatchBytes)
+        if (large || copier.stagedCount() >= mostFiles || copier.stagedBytes() >= kBatchBytes)
             commit();
     }
     // Whatever was staged is complete: a stop request still lets it land.

@@ -4,9 +4,11 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -215,6 +217,22 @@ bool ReadFolder(const OpenFolder &folder,
     }
     ::closedir(dir);
     return listed;
+}
+
+std::size_t RaiseOpenFileLimit()
+{
+    constexpr rlim_t kEnough = 65536;
+    struct rlimit limit;
+    if (::getrlimit(RLIMIT_NOFILE, &limit) != 0)
+        return 1024;
+    const rlim_t wanted = std::min(limit.rlim_max, kEnough);
+    if (limit.rlim_cur < wanted) {
+        struct rlimit raised = limit;
+        raised.rlim_cur = wanted;
+        if (::setrlimit(RLIMIT_NOFILE, &raised) == 0)
+            limit = raised;
+    }
+    return std::size_t(std::min(limit.rlim_cur, kEnough));
 }
 
 std::string ErrorText(int error)

@@ -88,4 +88,8 @@ bool ReadFolder(const OpenFolder &folder,
 // The system's words for an errno value.
 std::string ErrorText(int error);
 
+// How many files the process may hold open, after raising its own limit to
+// what the system allows it (at most 65,536).
+std::size_t RaiseOpenFileLimit();
+
 } // namespace platform

@@ -5,7 +5,10 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <filesystem>
 
@@ -84,6 +87,26 @@ TEST(SyncOperations, BringsBothSidesIntoStep)
     EXPECT_EQ(a.tv_nsec, b.tv_nsec);
     EXPECT_TRUE(hiddenEntries(left.root()).empty());
     EXPECT_TRUE(hiddenEntries(right.root()).empty());
+}
+
+TEST(SyncOperations, BatchesFitTheOpenFileLimit)
+{
+    // Each staged copy holds a descriptor: under a limit of 200 open files,
+    // batches of the usual 512 would fail most copies for want of one.
+    TestDir left, right;
+    for (int i = 0; i < 700; ++i)
+        left.file("d" + std::to_string(i % 3) + "/f" + std::to_string(i), "x");
+    const pid_t child = ::fork();
+    if (child == 0) {
+        const struct rlimit low = {200, 200};
+        if (::setrlimit(RLIMIT_NOFILE, &low) != 0)
+            ::_exit(2);
+        const SyncReport report = RunSyncJobs(SyncJobs(compare(left, right)), {});
+        ::_exit(report.allDone() && report.done == 700 && compare(left, right).empty() ? 0 : 1);
+    }
+    int status = -1;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
 }
 
 TEST(SyncOperations, FailuresAreReportedAndTheRestStillRun)
