@@ -83,18 +83,8 @@ bool WalkBefore(std::string_view a, std::string_view b)
     const bool fileA = endA == std::string_view::npos, fileB = endB == std::string_view::npos;
     if (fileA != fileB)
         return fileA;
-    // The two components agree before i, so what follows decides as
-    // NameBefore would.
-    const std::string_view restA = a.substr(i, endA - i), restB = b.substr(i, endB - i);
-    const std::size_t m = std::min(restA.size(), restB.size());
-    for (std::size_t k = 0; k < m; ++k) {
-        const unsigned char x = folded(restA[k]), y = folded(restB[k]);
-        if (x != y)
-            return x < y;
-    }
-    if (restA.size() != restB.size())
-        return restA.size() < restB.size();
-    return static_cast<unsigned char>(a[i]) < static_cast<unsigned char>(b[i]);
+    // The two components agree before i, so the rest of each decides.
+    return NameBefore(a.substr(i, endA - i), b.substr(i, endB - i));
 }
 
 bool ListFiles(const platform::OpenFolder &folder, const std::string &relative, std::vector<ResultRow> &rows,

@@ -2,7 +2,6 @@
 
 #include <QDate>
 #include <QLocale>
-#include <QTime>
 
 #include <algorithm>
 #include <climits>
