@@ -1,0 +1,280 @@
+#include "support/fsimage.h"
+
+#include <QProcess>
+#include <QStandardPaths>
+#include <QThread>
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/statfs.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+
+namespace {
+
+constexpr long kFuseMagic = 0x65735546;
+
+// Runs a tool quietly; true when it exits 0. output, when given, gets what it
+// printed (for a reason to show).
+bool run(const QString &program, const QStringList &args, QString *output = nullptr, int timeoutMs = 60000)
+{
+    QProcess p;
+    p.setProcessChannelMode(QProcess::MergedChannels);
+    p.start(program, args);
+    if (!p.waitForStarted(10000)) {
+        if (output)
+            *output = program + QStringLiteral(" cannot be started");
+        return false;
+    }
+    if (!p.waitForFinished(timeoutMs)) {
+        p.kill();
+        p.waitForFinished(5000);
+    }
+    if (output)
+        *output = QString::fromLocal8Bit(p.readAll()).trimmed().left(300);
+    return p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
+}
+
+QString q(const std::string &s)
+{
+    return QString::fromStdString(s);
+}
+
+long typeOf(const std::string &path)
+{
+    struct statfs st {};
+    return ::statfs(path.c_str(), &st) == 0 ? static_cast<long>(st.f_type) : -1;
+}
+
+// A FUSE daemon mounts after it has started: wait until the folder is its.
+bool waitForFuse(const std::string &mountPoint)
+{
+    for (int i = 0; i < 200; ++i) {
+        if (typeOf(mountPoint) == kFuseMagic)
+            return true;
+        QThread::msleep(25);
+    }
+    return false;
+}
+
+const char *mkfsOf(FsImage::Kind kind)
+{
+    switch (kind) {
+    case FsImage::Kind::Ext4:
+    case FsImage::Kind::Ext4Casefold: return "mkfs.ext4";
+    case FsImage::Kind::Xfs:
+    case FsImage::Kind::Passthrough: return "mkfs.xfs";
+    case FsImage::Kind::Btrfs: return "mkfs.btrfs";
+    case FsImage::Kind::Exfat: return "mkfs.exfat";
+    case FsImage::Kind::Fat32: return "mkfs.vfat";
+    case FsImage::Kind::Ntfs: return "mkfs.ntfs";
+    case FsImage::Kind::Tmpfs: return nullptr;
+    }
+    return nullptr;
+}
+
+QStringList mkfsArgs(FsImage::Kind kind, const std::string &image)
+{
+    switch (kind) {
+    case FsImage::Kind::Ext4: return {"-q", "-F", q(image)};
+    case FsImage::Kind::Ext4Casefold: return {"-q", "-F", "-O", "casefold", "-E", "encoding=utf8", q(image)};
+    case FsImage::Kind::Xfs:
+    case FsImage::Kind::Passthrough: return {"-q", "-f", q(image)};
+    case FsImage::Kind::Btrfs: return {"-q", "-f", q(image)};
+    case FsImage::Kind::Exfat: return {q(image)};
+    case FsImage::Kind::Fat32: return {"-F", "32", q(image)};
+    case FsImage::Kind::Ntfs: return {"-F", "-q", q(image)};
+    case FsImage::Kind::Tmpfs: return {};
+    }
+    return {};
+}
+
+// Smallest images the tools accept.
+int minimumMegabytes(FsImage::Kind kind)
+{
+    switch (kind) {
+    case FsImage::Kind::Xfs:
+    case FsImage::Kind::Passthrough: return 300;
+    case FsImage::Kind::Btrfs: return 128;
+    case FsImage::Kind::Fat32: return 64;
+    default: return 8;
+    }
+}
+
+} // namespace
+
+FsImage::FsImage(Kind kind, int megabytes)
+    : m_kind(kind)
+    , m_megabytes(std::max(megabytes, minimumMegabytes(kind)))
+{
+    if (::geteuid() != 0) {
+        fail("mounting a file system needs root");
+        return;
+    }
+    if (!m_dir.isValid()) {
+        fail("cannot create a temporary folder");
+        return;
+    }
+    const std::string base = m_dir.path().toStdString();
+    m_image = base + "/image";
+    m_mountPoint = base + "/mnt";
+    m_lower = base + "/lower";
+    std::filesystem::create_directories(m_mountPoint);
+    if (kind == Kind::Passthrough)
+        std::filesystem::create_directories(m_lower);
+    if (const char *mkfs = mkfsOf(kind)) {
+        if (QStandardPaths::findExecutable(mkfs, {"/usr/sbin", "/sbin", "/usr/bin"}).isEmpty()) {
+            fail(std::string(mkfs) + " is not installed");
+            return;
+        }
+        const int fd = ::open(m_image.c_str(), O_CREAT | O_WRONLY | O_TRUNC, 0600);
+        const bool sized = fd >= 0 && ::ftruncate(fd, off_t(m_megabytes) << 20) == 0;
+        if (fd >= 0)
+            ::close(fd);
+        QString out;
+        if (!sized || !run(mkfs, mkfsArgs(kind, m_image), &out)) {
+            fail(std::string(mkfs) + " failed: " + out.toStdString());
+            return;
+        }
+    }
+    if (!mount())
+        return;
+    m_root = m_mountPoint;
+    if (kind == Kind::Ext4Casefold) {
+        m_root = m_mountPoint + "/folded";
+        std::filesystem::create_directories(m_root);
+        QString out;
+        if (!run("chattr", {"+F", q(m_root)}, &out))
+            fail("chattr +F (casefold) failed: " + out.toStdString());
+    }
+}
+
+FsImage::~FsImage()
+{
+    unmount();
+}
+
+const char *FsImage::name(Kind kind)
+{
+    switch (kind) {
+    case Kind::Ext4: return "ext4";
+    case Kind::Ext4Casefold: return "ext4casefold";
+    case Kind::Xfs: return "xfs";
+    case Kind::Btrfs: return "btrfs";
+    case Kind::Tmpfs: return "tmpfs";
+    case Kind::Exfat: return "exfat";
+    case Kind::Fat32: return "fat32";
+    case Kind::Ntfs: return "ntfs";
+    case Kind::Passthrough: return "passthrough";
+    }
+    return "?";
+}
+
+std::vector<FsImage::Kind> FsImage::all()
+{
+    return {Kind::Ext4, Kind::Ext4Casefold, Kind::Xfs, Kind::Btrfs, Kind::Tmpfs,
+            Kind::Exfat, Kind::Fat32, Kind::Ntfs, Kind::Passthrough};
+}
+
+bool FsImage::fail(std::string reason)
+{
+    if (m_skip.empty())
+        m_skip = std::string(name(m_kind)) + ": " + std::move(reason);
+    return false;
+}
+
+bool FsImage::mount()
+{
+    QString out;
+    switch (m_kind) {
+    case Kind::Ext4:
+    case Kind::Ext4Casefold:
+    case Kind::Xfs:
+    case Kind::Btrfs:
+        if (!run("mount", {"-o", "loop", q(m_image), q(m_mountPoint)}, &out))
+            return fail("mount -o loop failed: " + out.toStdString());
+        return true;
+    case Kind::Tmpfs:
+        if (!run("mount", {"-t", "tmpfs", "-o", QStringLiteral("size=%1m").arg(m_megabytes), "tmpfs",
+                           q(m_mountPoint)}, &out))
+            return fail("mount -t tmpfs failed: " + out.toStdString());
+        return true;
+    case Kind::Exfat: {
+        if (QStandardPaths::findExecutable("mount.exfat-fuse", {"/usr/sbin", "/sbin"}).isEmpty())
+            return fail("exfat-fuse is not installed");
+        QProcess losetup;
+        losetup.start("losetup", {"-f", "--show", q(m_image)});
+        if (!losetup.waitForFinished(30000) || losetup.exitCode() != 0)
+            return fail("losetup failed: " + QString::fromLocal8Bit(losetup.readAllStandardError()).toStdString());
+        m_loop = QString::fromLocal8Bit(losetup.readAllStandardOutput()).trimmed().toStdString();
+        if (!run("mount.exfat-fuse", {q(m_loop), q(m_mountPoint)}, &out) || !waitForFuse(m_mountPoint))
+            return fail("mount.exfat-fuse failed: " + out.toStdString());
+        return true;
+    }
+    case Kind::Fat32:
+        if (QStandardPaths::findExecutable("fusefat").isEmpty())
+            return fail("fusefat is not installed");
+        if (!run("fusefat", {"-o", "rw+", q(m_image), q(m_mountPoint)}, &out) || !waitForFuse(m_mountPoint))
+            return fail("fusefat failed: " + out.toStdString());
+        return true;
+    case Kind::Ntfs:
+        if (QStandardPaths::findExecutable("ntfs-3g").isEmpty())
+            return fail("ntfs-3g is not installed");
+        if (!run("ntfs-3g", {q(m_image), q(m_mountPoint)}, &out) || !waitForFuse(m_mountPoint))
+            return fail("ntfs-3g failed: " + out.toStdString());
+        return true;
+    case Kind::Passthrough: {
+        if (!run("mount", {"-o", "loop", q(m_image), q(m_lower)}, &out))
+            return fail("mount -o loop failed: " + out.toStdString());
+        if (!run("/usr/bin/python3", {"-c", "import fusepy"}))
+            return fail("python3-fusepy is not installed");
+        qint64 pid = 0;
+        if (!QProcess::startDetached("/usr/bin/python3",
+                                     {QStringLiteral(CORVANEL_TEST_SUPPORT_DIR "/passthroughfs.py"), q(m_lower),
+                                      q(m_mountPoint)},
+                                     QString(), &pid)
+            || !waitForFuse(m_mountPoint))
+            return fail("the passthrough FUSE layer did not mount");
+        m_fusePid = pid;
+        return true;
+    }
+    }
+    return false;
+}
+
+void FsImage::unmount()
+{
+    if (m_mountPoint.empty())
+        return;
+    run("umount", {q(m_mountPoint)});
+    if (m_fusePid > 0) {
+        // The daemon ends with its mount; make sure of it before the layer beneath goes.
+        for (int i = 0; i < 200 && ::kill(pid_t(m_fusePid), 0) == 0; ++i)
+            QThread::msleep(10);
+        ::kill(pid_t(m_fusePid), SIGKILL);
+        m_fusePid = 0;
+    }
+    if (m_kind == Kind::Passthrough)
+        run("umount", {q(m_lower)});
+    if (!m_loop.empty()) {
+        run("losetup", {"-d", q(m_loop)});
+        m_loop.clear();
+    }
+}
+
+bool FsImage::powerCut()
+{
+    if (m_kind != Kind::Xfs && m_kind != Kind::Ext4 && m_kind != Kind::Passthrough)
+        return fail("no power cut for this kind");
+    const std::string below = m_kind == Kind::Passthrough ? m_lower : m_mountPoint;
+    QString out;
+    // No -f: the journal is not flushed either, as when the power goes.
+    if (!run("xfs_io", {"-x", "-c", "shutdown", q(below)}, &out))
+        return fail("xfs_io shutdown failed: " + out.toStdString());
+    unmount();
+    return mount();
+}

@@ -1,0 +1,70 @@
+#pragma once
+
+#include <QTemporaryDir>
+
+#include <string>
+#include <vector>
+
+// A real file system of a chosen kind, mounted for the object's life in a
+// temporary folder: a loop image for the block file systems (the kernel's
+// drivers for ext4, xfs and btrfs; Debian's FUSE drivers for exFAT, FAT32
+// and NTFS), a small tmpfs, or a passthrough FUSE layer over an xfs image
+// (what sshfs, gocryptfs and the like look like to a program: a FUSE mount
+// that never receives syncfs). Needs root, a loop device and the driver;
+// when any is missing, skipReason() says which and the test skips.
+//
+//     FsImage fs(FsImage::Kind::Exfat);
+//     if (!fs.skipReason().empty())
+//         GTEST_SKIP() << fs.skipReason();
+//     fs.root(); // the mounted folder
+class FsImage
+{
+public:
+    enum class Kind {
+        Ext4,
+        Ext4Casefold, // ext4 with the casefold feature; root() is a folder with +F
+        Xfs,
+        Btrfs,
+        Tmpfs,
+        Exfat,     // exfat-fuse
+        Fat32,     // fusefat
+        Ntfs,      // ntfs-3g
+        Passthrough, // a FUSE layer over an xfs image
+    };
+
+    explicit FsImage(Kind kind, int megabytes = 128);
+    ~FsImage();
+    FsImage(const FsImage &) = delete;
+    FsImage &operator=(const FsImage &) = delete;
+
+    // Empty once mounted; else why the file system cannot be had here.
+    const std::string &skipReason() const { return m_skip; }
+    // The mounted folder (for Ext4Casefold a case-insensitive folder in it).
+    const std::string &root() const { return m_root; }
+    static const char *name(Kind kind);
+
+    // A power cut: the file system (for Passthrough, the xfs beneath the
+    // FUSE layer) stops at once, without writing what it holds in memory,
+    // and is mounted again. Only Xfs, Ext4 and Passthrough; false with a
+    // reason in skipReason() elsewhere or on failure.
+    bool powerCut();
+
+    // Every kind, for tests that go over all of them.
+    static std::vector<Kind> all();
+
+private:
+    bool mount();
+    void unmount();
+    bool fail(std::string reason);
+
+    Kind m_kind;
+    int m_megabytes;
+    QTemporaryDir m_dir;
+    std::string m_image;
+    std::string m_loop;      // the loop device, for the FUSE block drivers
+    std::string m_mountPoint;
+    std::string m_lower;     // Passthrough: the xfs mount beneath
+    std::string m_root;
+    std::string m_skip;
+    long long m_fusePid = 0;
+};

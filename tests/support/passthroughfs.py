@@ -1,0 +1,180 @@
+#!/usr/bin/python3
+"""A FUSE file system that passes every call through to a folder beneath.
+
+What a program sees on sshfs, gocryptfs, mergerfs and the like: FUSE never
+passes syncfs on, so only a file's own fsync reaches the disk below; rename
+flags (no-replace, exchange) are refused, as by every libfuse 2 layer.
+
+    passthroughfs.py LOWER MOUNTPOINT [--delay-ms N] [--inflight-file F]
+
+--delay-ms answers each call after N milliseconds (a network share's round
+trip); --inflight-file keeps the highest number of calls in flight at once
+written there, so a test can see how hard a program presses a slow share.
+Runs in the foreground until unmounted.
+"""
+import argparse
+import errno
+import os
+import threading
+import time
+
+from fusepy import FUSE, FuseOSError, Operations, fuse_get_context
+
+# Paths come as latin-1 text so that every byte of a name survives.
+ENC = 'latin-1'
+
+
+class Passthrough(Operations):
+    use_ns = True
+
+    def __init__(self, lower, delay, inflight_file):
+        self._lower = os.fsencode(os.path.realpath(lower))
+        self._delay = delay
+        self._inflight_file = inflight_file
+        self._mutex = threading.Lock()
+        self._inflight = 0
+        self._most = 0
+
+    def __call__(self, op, *args):
+        with self._mutex:
+            self._inflight += 1
+            if self._inflight > self._most:
+                self._most = self._inflight
+                if self._inflight_file:
+                    with open(self._inflight_file, 'w') as f:
+                        f.write('%d\n' % self._most)
+        try:
+            if self._delay:
+                time.sleep(self._delay)
+            if not hasattr(self, op):
+                raise FuseOSError(errno.ENOSYS)
+            try:
+                return getattr(self, op)(*args)
+            except OSError as e:
+                raise FuseOSError(e.errno)
+        finally:
+            with self._mutex:
+                self._inflight -= 1
+
+    def _p(self, path):
+        return self._lower + path.encode(ENC)
+
+    def _own(self, path):
+        uid, gid, _ = fuse_get_context()
+        os.lchown(self._p(path), uid, gid)
+
+    def getattr(self, path, fh=None):
+        st = os.lstat(self._p(path)) if fh is None else os.fstat(fh)
+        keys = ('st_mode', 'st_nlink', 'st_uid', 'st_gid', 'st_size', 'st_ino', 'st_blocks')
+        attrs = {k: getattr(st, k) for k in keys}
+        attrs.update(st_atime=st.st_atime_ns, st_mtime=st.st_mtime_ns, st_ctime=st.st_ctime_ns)
+        return attrs
+
+    def readdir(self, path, fh):
+        return ['.', '..'] + [n.decode(ENC) for n in os.listdir(self._p(path))]
+
+    def readlink(self, path):
+        return os.readlink(self._p(path)).decode(ENC)
+
+    def access(self, path, mode):
+        if not os.access(self._p(path), mode):
+            raise FuseOSError(errno.EACCES)
+
+    def chmod(self, path, mode):
+        os.chmod(self._p(path), mode)
+
+    def chown(self, path, uid, gid):
+        os.lchown(self._p(path), uid, gid)
+
+    def utimens(self, path, times=None):
+        os.utime(self._p(path), ns=times, follow_symlinks=False) if times else os.utime(self._p(path))
+
+    def mknod(self, path, mode, dev):
+        os.mknod(self._p(path), mode, dev)
+        self._own(path)
+
+    def mkdir(self, path, mode):
+        os.mkdir(self._p(path), mode)
+        self._own(path)
+
+    def rmdir(self, path):
+        os.rmdir(self._p(path))
+
+    def unlink(self, path):
+        os.unlink(self._p(path))
+
+    def symlink(self, target, source):
+        os.symlink(source.encode(ENC), self._p(target))
+        self._own(target)
+
+    def link(self, target, source):
+        os.link(self._p(source), self._p(target))
+
+    def rename(self, old, new):
+        os.rename(self._p(old), self._p(new))
+
+    def statfs(self, path):
+        st = os.statvfs(self._p(path))
+        keys = ('f_bavail', 'f_bfree', 'f_blocks', 'f_bsize', 'f_favail', 'f_ffree', 'f_files',
+                'f_flag', 'f_frsize', 'f_namemax')
+        return {k: getattr(st, k) for k in keys}
+
+    def open(self, path, flags):
+        return os.open(self._p(path), flags)
+
+    def create(self, path, mode, fi=None):
+        fd = os.open(self._p(path), os.O_WRONLY | os.O_CREAT | os.O_EXCL, mode)
+        self._own(path)
+        return fd
+
+    def read(self, path, size, offset, fh):
+        return os.pread(fh, size, offset)
+
+    def write(self, path, data, offset, fh):
+        return os.pwrite(fh, data, offset)
+
+    def truncate(self, path, length, fh=None):
+        if fh is None:
+            os.truncate(self._p(path), length)
+        else:
+            os.ftruncate(fh, length)
+
+    def flush(self, path, fh):
+        return 0
+
+    def release(self, path, fh):
+        os.close(fh)
+
+    def fsync(self, path, datasync, fh):
+        (os.fdatasync if datasync else os.fsync)(fh)
+
+    def getxattr(self, path, name, position=0):
+        try:
+            return os.getxattr(self._p(path), name, follow_symlinks=False)
+        except OSError as e:
+            raise FuseOSError(errno.ENODATA if e.errno == errno.ENODATA else e.errno)
+
+    def setxattr(self, path, name, value, options, position=0):
+        os.setxattr(self._p(path), name, value, options, follow_symlinks=False)
+
+    def listxattr(self, path):
+        return os.listxattr(self._p(path), follow_symlinks=False)
+
+    def removexattr(self, path, name):
+        os.removexattr(self._p(path), name, follow_symlinks=False)
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument('lower')
+    parser.add_argument('mountpoint')
+    parser.add_argument('--delay-ms', type=float, default=0)
+    parser.add_argument('--inflight-file')
+    a = parser.parse_args()
+    FUSE(Passthrough(a.lower, a.delay_ms / 1000.0, a.inflight_file), a.mountpoint,
+         foreground=True, nothreads=False, allow_other=True, default_permissions=True,
+         encoding=ENC, use_ino=True)
+
+
+if __name__ == '__main__':
+    main()
