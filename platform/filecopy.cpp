@@ -2,10 +2,15 @@
 
 #include "platform/paths.h"
 
+#include <QString>
+
 #include <dirent.h>
 #include <fcntl.h>
+#include <linux/fs.h>
 #include <sys/file.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
+#include <sys/statfs.h>
 #include <sys/xattr.h>
 #include <unistd.h>
 
@@ -156,6 +161,86 @@ bool holdsTemporary(int dir, const std::string &name, int fd)
         && byName.st_ino == byFd.st_ino;
 }
 
+// What a destination may be unable to hold; a copy goes on without it.
+enum NotKept : unsigned { kPermissions = 1, kOwners = 2, kAcls = 4, kAttributes = 8 };
+
+// The errors of a file system that has no permissions or owners to set.
+bool cannotHold(int code)
+{
+    return code == EPERM || code == ENOSYS || code == ENOTSUP || code == EOPNOTSUPP || code == EINVAL;
+}
+
+// Copies the ACLs (for a folder its default ACL too) and the user's extended
+// attributes of from onto to, never the temporary's mark. Returns what the
+// destination could not take.
+unsigned copyAttributes(int from, int to, bool folder)
+{
+    std::vector<char> names(1024);
+    ssize_t n;
+    while ((n = ::flistxattr(from, names.data(), names.size())) < 0 && errno == ERANGE) {
+        const ssize_t needed = ::flistxattr(from, nullptr, 0);
+        if (needed < 0)
+            return 0;
+        names.resize(std::size_t(needed) + 256);
+    }
+    unsigned lost = 0;
+    std::vector<char> value;
+    for (ssize_t at = 0; at < n; at += ssize_t(std::strlen(names.data() + at)) + 1) {
+        const char *name = names.data() + at;
+        const bool acl = std::strcmp(name, "system.posix_acl_access") == 0
+            || (folder && std::strcmp(name, "system.posix_acl_default") == 0);
+        const bool user = std::strncmp(name, "user.", 5) == 0 && std::strcmp(name, kMarkAttribute) != 0;
+        if (!acl && !user)
+            continue;
+        ssize_t size = ::fgetxattr(from, name, nullptr, 0);
+        if (size < 0)
+            continue;
+        value.resize(std::size_t(size) + 1);
+        size = ::fgetxattr(from, name, value.data(), value.size());
+        if (size >= 0 && ::fsetxattr(to, name, value.data(), std::size_t(size), 0) != 0)
+            lost |= acl ? kAcls : kAttributes;
+    }
+    return lost;
+}
+
+// Whether a file system may take two spellings for one name: those known
+// never to fold, those that fold only in folders marked so, and the rest
+// (FAT, exFAT, NTFS, FUSE, network shares), which may.
+enum class Folding { Never, WhereMarked, Maybe };
+
+Folding foldingOf(int fd)
+{
+    struct statfs fs;
+    if (::fstatfs(fd, &fs) != 0)
+        return Folding::Maybe;
+    switch (static_cast<unsigned long>(fs.f_type)) {
+    case 0xEF53:     // ext2, ext3, ext4
+    case 0xF2F52010: // f2fs
+    case 0x01021994: // tmpfs
+        return Folding::WhereMarked;
+    case 0x58465342: // xfs
+    case 0x9123683E: // btrfs
+    case 0x2FC12FC1: // zfs
+        return Folding::Never;
+    default:
+        return Folding::Maybe;
+    }
+}
+
+bool foldsIn(Folding folding, int folder)
+{
+    int flags = 0;
+    return folding == Folding::Maybe
+        || (folding == Folding::WhereMarked && ::ioctl(folder, FS_IOC_GETFLAGS, &flags) == 0
+            && (flags & FS_CASEFOLD_FL));
+}
+
+std::string foldedReason(const std::string &name, const std::string &other)
+{
+    return "the destination cannot hold both " + name + " and " + other
+        + ": its file system takes them for one name, so nothing is written there";
+}
+
 bool isUsableName(std::string_view name)
 {
     return !name.empty() && name != "." && name != "..";
@@ -167,8 +252,10 @@ FolderIdentity identityOf(const struct stat &st)
 }
 
 // Opens folder `name` inside `parent` without following a symbolic link,
-// creating it when missing and `create` is set.
-Fd openFolderIn(int parent, const std::string &name, bool create, const std::string &shown, CopyError *error)
+// creating it when missing and `create` is set, with no more permission
+// bits than createMode gives (asked only then); *created tells whether it did.
+Fd openFolderIn(int parent, const std::string &name, bool create, const std::string &shown, CopyError *error,
+                const std::function<mode_t()> &createMode = {}, bool *created = nullptr)
 {
     for (int attempt = 0; attempt < 2; ++attempt) {
         Fd fd(::openat(parent, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
@@ -179,10 +266,14 @@ Fd openFolderIn(int parent, const std::string &name, bool create, const std::str
             return Fd();
         }
         if (errno == ENOENT) {
-            if (::mkdirat(parent, name.c_str(), 0777) != 0 && errno != EEXIST) {
+            const mode_t mode = createMode ? createMode() & 0777 : 0777;
+            const bool made = ::mkdirat(parent, name.c_str(), mode) == 0;
+            if (!made && errno != EEXIST) {
                 failErrno(error, "cannot create the folder " + shown);
                 return Fd();
             }
+            if (made && created)
+                *created = true;
             continue;
         }
         struct stat st;
@@ -248,15 +339,15 @@ int renameNoReplace(int dir, const char *from, const char *to)
     return renameNoReplaceByPlaceholder(dir, from, to);
 }
 
-// Whether the file at name (links followed, as the scan reads it) is still
-// the one last seen.
-bool stillAsSeen(int dir, const std::string &name, const FileStatus &seen)
+bool sameState(const FileStatus &seen, const FileStatus &now)
 {
-    struct stat st;
-    if (::fstatat(dir, name.c_str(), &st, 0) != 0 || !S_ISREG(st.st_mode))
-        return false;
-    return (seen.size < 0 || st.st_size == seen.size) && st.st_mtim.tv_sec == seen.modified
-        && std::uint32_t(st.st_mtim.tv_nsec) == seen.nanoseconds;
+    return (seen.size < 0 || now.size == seen.size) && now.modified == seen.modified
+        && now.nanoseconds == seen.nanoseconds;
+}
+
+FileStatus stateOf(const struct stat &st)
+{
+    return {std::int64_t(st.st_size), std::int64_t(st.st_mtim.tv_sec), std::uint32_t(st.st_mtim.tv_nsec)};
 }
 
 bool sameContentState(const struct stat &a, const struct stat &b)
@@ -393,6 +484,9 @@ struct FileCopier::Root
     Fd fd;
     FolderIdentity id;
     CopyError failure; // set once the root may no longer be used
+    std::optional<Folding> folding; // asked when first needed
+    unsigned notKept = 0;           // NotKept bits said in its note
+    std::size_t note = std::size_t(-1);
 };
 
 struct FileCopier::Folder
@@ -435,6 +529,114 @@ void FileCopier::note(std::string text)
         m_notes.push_back(std::move(text));
 }
 
+// One note per destination, grown as more turns out not to be kept.
+void FileCopier::notKept(Root &root, unsigned lost)
+{
+    if ((root.notKept | lost) == root.notKept)
+        return;
+    root.notKept |= lost;
+    std::vector<const char *> parts;
+    if (root.notKept & kPermissions)
+        parts.push_back("permissions");
+    if (root.notKept & kOwners)
+        parts.push_back("owners");
+    if (root.notKept & kAcls)
+        parts.push_back("access control lists");
+    if (root.notKept & kAttributes)
+        parts.push_back("extended attributes");
+    std::string list;
+    for (std::size_t i = 0; i < parts.size(); ++i)
+        list += std::string(i == 0 ? "" : i + 1 == parts.size() ? " and " : ", ") + parts[i];
+    std::string text = root.path + " cannot hold everything the sources carry: the copies there went without their "
+        + list + ".";
+    if (root.note < m_notes.size()) {
+        m_notes[root.note] = std::move(text);
+    } else {
+        root.note = m_notes.size();
+        m_notes.push_back(std::move(text));
+    }
+}
+
+bool FileCopier::foldsNames(Root &root, int folder)
+{
+    if (!root.folding)
+        root.folding = foldingOf(root.fd.get());
+    return foldsIn(*root.folding, folder);
+}
+
+// Whether name is in the folder's listing as spelled. A name that opens but
+// is not listed is another's, folded onto it. Listings are kept per run and
+// read afresh on a miss, as names made since are the usual miss. other gets
+// the listed spelling it folds onto, where one is found.
+bool FileCopier::spelledAsListed(int folder, const std::string &name, std::string *other)
+{
+    struct stat st;
+    if (::fstat(folder, &st) != 0)
+        return true;
+    std::set<std::string> &names = m_listings[{std::uint64_t(st.st_dev), std::uint64_t(st.st_ino)}];
+    if (names.count(name))
+        return true;
+    names.clear();
+    const int listFd = ::openat(folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    DIR *listing = listFd < 0 ? nullptr : ::fdopendir(listFd);
+    if (!listing) {
+        if (listFd >= 0)
+            ::close(listFd);
+        return true; // nothing to judge by; the copy goes as elsewhere
+    }
+    while (const dirent *entry = ::readdir(listing))
+        names.emplace(entry->d_name);
+    ::closedir(listing);
+    if (names.count(name))
+        return true;
+    if (other) {
+        const QString folded = QString::fromUtf8(name.data(), qsizetype(name.size())).toCaseFolded();
+        *other = "another name";
+        for (const std::string &listed : names) {
+            if (QString::fromUtf8(listed.data(), qsizetype(listed.size())).toCaseFolded() == folded)
+                *other = listed;
+        }
+    }
+    return false;
+}
+
+// A folder just made for a copy becomes what its source folder is before
+// anything is put in it: created with no more bits than the source's, it
+// gets its owner (as root), its ACLs, then its exact bits (last, so that an
+// ordinary user's folder stays writable to its maker whatever the ACL says).
+void FileCopier::adoptFolder(int fd, const Folder *from, Root &root, unsigned mode)
+{
+    unsigned lost = 0;
+    struct stat source;
+    const bool known = from && ::fstat(from->fd.get(), &source) == 0;
+    if (known && ::geteuid() == 0 && ::fchown(fd, source.st_uid, source.st_gid) != 0)
+        lost |= kOwners;
+    if (known)
+        lost |= copyAttributes(from->fd.get(), fd, true);
+    struct stat made;
+    if (::fchmod(fd, mode_t(mode)) != 0 || (::fstat(fd, &made) == 0 && (made.st_mode & 07777) != mode))
+        lost |= kPermissions;
+    notKept(root, lost);
+}
+
+bool FileCopier::stillAsSeen(int dir, const std::string &name, const FileStatus &seen) const
+{
+    // Links followed, as the scan reads it.
+    struct stat st;
+    if (::fstatat(dir, name.c_str(), &st, 0) != 0 || !S_ISREG(st.st_mode))
+        return false;
+    FileStatus now = stateOf(st);
+    // A file this run put in place, still as it left it, stands for the one
+    // it replaced: a link to it was compared as leading to that one.
+    const auto made = m_produced.find({std::uint64_t(st.st_dev), std::uint64_t(st.st_ino)});
+    if (made != m_produced.end() && sameState(made->second.state, now)) {
+        if (!made->second.before)
+            return false;
+        now = *made->second.before;
+    }
+    return sameState(seen, now);
+}
+
 FileCopier::Root *FileCopier::root(const std::string &path, FolderIdentity expected, CopyError *error)
 {
     Root *found = nullptr;
@@ -469,7 +671,7 @@ FileCopier::Root *FileCopier::root(const std::string &path, FolderIdentity expec
 }
 
 std::shared_ptr<const FileCopier::Folder> FileCopier::folder(Root &root, std::string_view relative, bool create,
-                                                             CopyError *error)
+                                                             CopyError *error, Root *source)
 {
     auto result = std::make_shared<Folder>();
     result->root = &root;
@@ -490,10 +692,31 @@ std::shared_ptr<const FileCopier::Folder> FileCopier::folder(Root &root, std::st
             fail(error, EINVAL, "the name " + std::string(relative) + " leads out of " + root.path);
             return nullptr;
         }
+        const std::string parentShown = result->shown;
         result->shown = JoinPath(result->shown, component);
-        current = openFolderIn(at, component, create, result->shown, error);
+        // A new folder is made as narrow as its source folder; as the one
+        // running (not root) it stays open to its maker, who fills it.
+        std::shared_ptr<const Folder> from;
+        unsigned mode = 0700;
+        const std::string_view prefix = relative.substr(0, end);
+        const auto createMode = [&]() -> mode_t {
+            from = source ? folder(*source, prefix, false, nullptr) : nullptr;
+            struct stat st;
+            if (from && ::fstat(from->fd.get(), &st) == 0)
+                mode = (st.st_mode & 03777) | (::geteuid() == 0 ? 0 : S_IRWXU);
+            return mode_t(mode);
+        };
+        bool created = false;
+        current = openFolderIn(at, component, create, result->shown, error, createMode, &created);
         if (!current.valid())
             return nullptr;
+        std::string other;
+        if (created) {
+            adoptFolder(current.get(), from.get(), root, mode);
+        } else if (create && foldsNames(root, at) && !spelledAsListed(at, component, &other)) {
+            fail(error, EEXIST, foldedReason(result->shown, JoinPath(parentShown, other)));
+            return nullptr;
+        }
         at = current.get();
     }
     result->fd = current.valid() ? std::move(current) : Fd(::dup(root.fd.get()));
@@ -612,13 +835,26 @@ bool FileCopier::stage(const CopyRequest &request, CopyError *error, const Bytes
         }
     }
     // Non-blocking, so a FIFO put where the source was cannot hang the copy.
-    // A link to a file stands for its file, as in the scan.
-    Fd source(::openat(m_sourceFolder->fd.get(), sourceName.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+    // A link to a file stands for its file, as in the scan, where following
+    // it shows nothing its owner could not read; the file opened must be the
+    // one so judged.
+    const int sourceDir = m_sourceFolder->fd.get();
+    constexpr int kRead = O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
+    Fd source(::openat(sourceDir, sourceName.c_str(), kRead | O_NOFOLLOW));
+    FolderIdentity judged;
+    if (!source.valid() && errno == ELOOP) {
+        if (!FollowingRevealsNothing(sourceDir, sourceName.c_str(), &judged))
+            return fail(error, EACCES,
+                        "cannot read the source: it is a link that its owner may not follow to its file; not followed");
+        source = Fd(::openat(sourceDir, sourceName.c_str(), kRead));
+    }
     if (!source.valid())
         return failErrno(error, "cannot read the source");
     struct stat st;
     if (::fstat(source.get(), &st) != 0)
         return failErrno(error, "cannot read the source");
+    if (judged.known() && identityOf(st) != judged)
+        return fail(error, EACCES, "cannot read the source: the link changed while it was followed");
     if (!S_ISREG(st.st_mode))
         return fail(error, EINVAL, "the source is not a regular file");
     ::posix_fadvise(source.get(), 0, 0, POSIX_FADV_SEQUENTIAL);
@@ -635,7 +871,7 @@ bool FileCopier::stage(const CopyRequest &request, CopyError *error, const Bytes
     if (!same(m_folder, toRoot, destinationFolder) || ::fstat(m_folder->fd.get(), &held) != 0 || held.st_nlink == 0) {
         m_folder.reset();
         // Only a new file may need folders; a replacement's folder was there.
-        auto opened = folder(*toRoot, destinationFolder, request.existing == ExistingDestination::Keep, error);
+        auto opened = folder(*toRoot, destinationFolder, request.existing == ExistingDestination::Keep, error, fromRoot);
         if (!opened)
             return false;
         // Once per folder and run: the leftovers of a run that was killed
@@ -649,6 +885,11 @@ bool FileCopier::stage(const CopyRequest &request, CopyError *error, const Bytes
 
     struct stat existing;
     if (::fstatat(dir, staged.name.c_str(), &existing, AT_SYMLINK_NOFOLLOW) == 0) {
+        std::string other;
+        if (request.existing == ExistingDestination::Keep && foldsNames(*toRoot, dir)
+            && !spelledAsListed(dir, staged.name, &other))
+            return fail(error, EEXIST, foldedReason(JoinPath(staged.folder->shown, staged.name),
+                                                    JoinPath(staged.folder->shown, other)));
         if (request.existing == ExistingDestination::Keep)
             return fail(error, EEXIST, "the destination already exists; it is not overwritten");
         if (S_ISDIR(existing.st_mode))
@@ -719,14 +960,25 @@ bool FileCopier::stage(const CopyRequest &request, CopyError *error, const Bytes
     // set-user-ID, set-group-ID and sticky bits are dropped: they would be
     // dangerous on a file whose owner may differ from the source's.
     // Asked each time: a process may change its user between copies.
+    // A file system without owners (or a squashing share) keeps ours, one
+    // without permissions its own; as "cp -p" does, the copy goes on, and
+    // one note says so.
     const uid_t euid = ::geteuid();
     const gid_t egid = ::getegid();
+    unsigned lost = 0;
     if (euid == 0 && (st.st_uid != euid || st.st_gid != egid)
-        && ::fchown(staged.file.get(), st.st_uid, st.st_gid) != 0) {
-        // A file system without owners (or a squashing share) keeps ours.
+        && ::fchown(staged.file.get(), st.st_uid, st.st_gid) != 0)
+        lost |= kOwners;
+    if (::fchmod(staged.file.get(), st.st_mode & 0777) != 0) {
+        if (!cannotHold(errno))
+            return abandonErrno("cannot set the permissions of the destination");
+        lost |= kPermissions;
     }
-    if (::fchmod(staged.file.get(), st.st_mode & 0777) != 0)
-        return abandonErrno("cannot set the permissions of the destination");
+    lost |= copyAttributes(source.get(), staged.file.get(), false);
+    struct stat made;
+    if (!(lost & kPermissions) && ::fstat(staged.file.get(), &made) == 0 && (made.st_mode & 0777) != (st.st_mode & 0777))
+        lost |= kPermissions;
+    notKept(*toRoot, lost);
     const struct timespec times[2] = {st.st_atim, st.st_mtim};
     if (::futimens(staged.file.get(), times) != 0)
         return abandonErrno("cannot set the modification time of the destination");
@@ -777,8 +1029,13 @@ void FileCopier::commit(const std::function<void(std::size_t, const CopyError *)
             const int rc = s.existing == ExistingDestination::Keep
                 ? renameNoReplace(dir, s.temporary.c_str(), s.name.c_str())
                 : ::renameat(dir, s.temporary.c_str(), dir, s.name.c_str());
+            std::string other;
             if (rc != 0) {
-                if (errno == EEXIST)
+                const int code = errno;
+                if (code == EEXIST && foldsNames(*s.folder->root, dir) && !spelledAsListed(dir, s.name, &other))
+                    ok = fail(&error, EEXIST, foldedReason(JoinPath(s.folder->shown, s.name),
+                                                           JoinPath(s.folder->shown, other)));
+                else if ((errno = code) == EEXIST)
                     ok = fail(&error, EEXIST, "the destination already exists; it is not overwritten");
                 else if (errno == EISDIR || errno == ENOTEMPTY)
                     ok = fail(&error, EISDIR, "the destination is a folder");
@@ -789,6 +1046,10 @@ void FileCopier::commit(const std::function<void(std::size_t, const CopyError *)
         // The mark is for temporaries only; the file in place goes without.
         if (ok)
             ::fremovexattr(s.file.get(), kMarkAttribute);
+        // A link elsewhere in the tree may lead to what was replaced.
+        struct stat placed;
+        if (ok && s.existing == ExistingDestination::Replace && ::fstat(s.file.get(), &placed) == 0)
+            m_produced[{std::uint64_t(placed.st_dev), std::uint64_t(placed.st_ino)}] = {stateOf(placed), s.seen};
         s.file.reset();
         if (!ok && ::unlinkat(dir, s.temporary.c_str(), 0) != 0 && errno != ENOENT)
             note("A temporary could not be removed and remains: " + JoinPath(s.folder->shown, s.temporary));

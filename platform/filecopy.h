@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <optional>
 #include <set>
@@ -34,6 +35,24 @@
 //   nothing below a root leads out of it. A root must still be the folder it
 //   was when compared; no root is ever created, and a replacement never
 //   creates a folder.
+// - A source that is a link is followed only where that reveals nothing the
+//   link's owner could not read (FollowingRevealsNothing); otherwise nothing
+//   is copied.
+// - A folder created for a new file has its source folder's permission bits
+//   (never wider: created narrow, then set), its owner and group when run as
+//   root, its ACLs (the default one included) and the user's extended
+//   attributes, all before anything is put in it. A copy keeps its source's
+//   ACLs and user extended attributes too; never the temporary's own mark.
+// - What the destination cannot hold (permissions and owners on FAT and
+//   exFAT, ACLs or extended attributes on many) does not fail a copy: one
+//   note per destination and run says what was not kept.
+// - A destination that does not tell names apart that the source does (upper
+//   and lower case on FAT, exFAT, NTFS through FUSE, CIFS, casefold folders)
+//   never receives a file or folder under a name that only folds onto
+//   another: that copy fails, naming both, and writes nothing.
+// - A destination link whose target this run itself replaced is judged by
+//   the target as it was before the run: the run's own work is no change by
+//   someone else, a later edit still is.
 //
 // A program killed in the middle leaves no destination half-written, only
 // the temporaries it had not yet renamed into place. Each carries a mark (an
@@ -122,11 +141,25 @@ private:
     struct Root;
     struct Folder;
     struct Staged;
+    struct Produced
+    {
+        FileStatus state;                 // as this run left it
+        std::optional<FileStatus> before; // the file it replaced, as compared
+    };
+    using Key = std::pair<std::uint64_t, std::uint64_t>; // device and inode
     Root *root(const std::string &path, FolderIdentity expected, CopyError *error);
-    std::shared_ptr<const Folder> folder(Root &root, std::string_view relative, bool create, CopyError *error);
+    // With create, folders missing below root are made after those of the
+    // same names below source.
+    std::shared_ptr<const Folder> folder(Root &root, std::string_view relative, bool create, CopyError *error,
+                                         Root *source = nullptr);
+    void adoptFolder(int fd, const Folder *from, Root &root, unsigned mode);
+    bool spelledAsListed(int folder, const std::string &name, std::string *other);
+    bool foldsNames(Root &root, int folder);
+    bool stillAsSeen(int dir, const std::string &name, const FileStatus &seen) const;
     bool stillReachable(const Staged &staged, CopyError *error);
     void clearLeftovers(const Folder &folder);
     void note(std::string text);
+    void notKept(Root &root, unsigned lost);
 
     Flush m_flush;
     std::vector<std::unique_ptr<Root>> m_roots;
@@ -138,6 +171,8 @@ private:
     std::set<std::pair<std::uint64_t, std::uint64_t>> m_cleared; // folders rid of leftovers, by device and inode
     std::vector<std::string> m_notes;
     std::set<std::string> m_noted;
+    std::map<Key, Produced> m_produced;           // files this run put in place over others
+    std::map<Key, std::set<std::string>> m_listings; // names of folders that may fold them
 };
 
 // True for a name that the copy gives its temporaries; the scan collects

@@ -4,13 +4,20 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <grp.h>
+#include <pwd.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/statfs.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
+#include <fstream>
+#include <sstream>
 
 namespace platform {
 namespace {
@@ -70,7 +77,146 @@ bool isNoEntry(int error)
     return error == ENOENT || error == ELOOP || error == ENOTDIR;
 }
 
+// The groups of a user as the user database lists them; none for a user it
+// does not know.
+std::vector<gid_t> groupsOf(uid_t uid)
+{
+    std::vector<gid_t> groups;
+    const long hint = ::sysconf(_SC_GETPW_R_SIZE_MAX);
+    std::vector<char> buffer(hint > 0 ? std::size_t(hint) : 16384);
+    struct passwd entry, *found = nullptr;
+    if (::getpwuid_r(uid, &entry, buffer.data(), buffer.size(), &found) != 0 || !found)
+        return groups;
+    int count = 64;
+    groups.resize(std::size_t(count));
+    if (::getgrouplist(found->pw_name, found->pw_gid, groups.data(), &count) < 0) {
+        groups.resize(std::size_t(count));
+        ::getgrouplist(found->pw_name, found->pw_gid, groups.data(), &count);
+    }
+    groups.resize(std::size_t(std::max(count, 0)));
+    return groups;
+}
+
+// Whether the permission bits give uid the access whose owner bit is given
+// (S_IRUSR, S_IXUSR).
+bool grants(const struct stat &st, uid_t uid, const std::vector<gid_t> &groups, mode_t ownerBit)
+{
+    if (uid == 0)
+        return true;
+    if (st.st_uid == uid)
+        return st.st_mode & ownerBit;
+    if (std::find(groups.begin(), groups.end(), st.st_gid) != groups.end())
+        return st.st_mode & (ownerBit >> 3);
+    return st.st_mode & (ownerBit >> 6);
+}
+
+// Whether uid may read the file open as fd, reached by its own path: every
+// folder from the top searchable, the file readable.
+bool mayRead(int fd, uid_t uid)
+{
+    char link[64];
+    std::snprintf(link, sizeof link, "/proc/self/fd/%d", fd);
+    std::string path(4096, '\0');
+    const ssize_t n = ::readlink(link, path.data(), path.size());
+    if (n <= 0 || std::size_t(n) >= path.size() || path[0] != '/')
+        return false;
+    path.resize(std::size_t(n));
+    const std::vector<gid_t> groups = groupsOf(uid);
+    struct stat st;
+    if (::stat("/", &st) != 0 || !grants(st, uid, groups, S_IXUSR))
+        return false;
+    for (std::size_t end = path.find('/', 1); end != std::string::npos; end = path.find('/', end + 1)) {
+        if (::stat(path.substr(0, end).c_str(), &st) != 0 || !grants(st, uid, groups, S_IXUSR))
+            return false;
+    }
+    return ::fstat(fd, &st) == 0 && grants(st, uid, groups, S_IRUSR);
+}
+
+// The time step of a FUSE file system, from its driver's name in the mount
+// table or, failing that, from the volume it serves.
+std::int64_t fuseResolution(dev_t device)
+{
+    constexpr std::int64_t kSecond = 1000000000;
+    std::ifstream table("/proc/self/mountinfo");
+    const std::string wanted = std::to_string(major(device)) + ":" + std::to_string(minor(device));
+    std::string line;
+    while (std::getline(table, line)) {
+        std::istringstream fields(line);
+        std::string id, parent, numbers, field;
+        if (!(fields >> id >> parent >> numbers) || numbers != wanted)
+            continue;
+        while (fields >> field && field != "-") {
+        }
+        std::string type, source;
+        fields >> type >> source;
+        const auto has = [&type](const char *word) { return type.find(word) != std::string::npos; };
+        if (has("exfat"))
+            return kSecond; // exfat-fuse keeps whole seconds
+        if (has("fat"))
+            return 2 * kSecond;
+        if (has("ntfs"))
+            return 100;
+        if (has("sshfs"))
+            return kSecond;
+        // No driver named: the volume's boot sector tells, where it may be read.
+        for (std::size_t at; (at = source.find("\\040")) != std::string::npos;)
+            source.replace(at, 4, " ");
+        const int fd = ::open(source.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+        if (fd < 0)
+            return 1;
+        char sector[512] = {};
+        const ssize_t n = ::pread(fd, sector, sizeof sector, 0);
+        ::close(fd);
+        if (n < ssize_t(sizeof sector))
+            return 1;
+        if (std::memcmp(sector + 3, "EXFAT   ", 8) == 0)
+            return kSecond;
+        if (std::memcmp(sector + 3, "NTFS    ", 8) == 0)
+            return 100;
+        if (std::memcmp(sector + 82, "FAT32   ", 8) == 0 || std::memcmp(sector + 54, "FAT1", 4) == 0)
+            return 2 * kSecond;
+        return 1;
+    }
+    return 1;
+}
+
 } // namespace
+
+bool FollowingRevealsNothing(int folderFd, const char *name, FolderIdentity *target)
+{
+    struct stat link, st;
+    if (::fstatat(folderFd, name, &link, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISLNK(link.st_mode))
+        return false;
+    const uid_t reader = ::geteuid();
+    // The reader's own links show only what the reader may read.
+    if (link.st_uid == reader && !target)
+        return true;
+    const int fd = ::openat(folderFd, name, O_PATH | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    bool ok = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode)
+        && (link.st_uid == reader || link.st_uid == st.st_uid || mayRead(fd, link.st_uid));
+    ::close(fd);
+    if (ok && target)
+        *target = {std::uint64_t(st.st_dev), std::uint64_t(st.st_ino)};
+    return ok;
+}
+
+std::int64_t TimeResolution(const OpenFolder &folder)
+{
+    struct statfs fs;
+    struct stat st;
+    if (!folder.isOpen() || ::fstatfs(folder.handle(), &fs) != 0 || ::fstat(folder.handle(), &st) != 0)
+        return 1;
+    switch (static_cast<unsigned long>(fs.f_type)) {
+    case 0x4d44: return 2000000000;                  // FAT
+    case 0x2011BAB0: return 10000000;                // exFAT
+    case 0x5346544e: case 0x7366746e: return 100;    // NTFS
+    case 0xFF534D42: case 0xFE534D42: case 0x517B: return 100; // SMB shares keep Windows' 100 ns
+    case 0x65735546: return fuseResolution(st.st_dev); // FUSE
+    default: return 1;
+    }
+}
 
 std::optional<FileStatus> StatFile(const std::string &path)
 {
@@ -193,6 +339,7 @@ bool ReadFolder(const OpenFolder &folder,
         if (entry->d_type != DT_REG && entry->d_type != DT_LNK && entry->d_type != DT_UNKNOWN)
             continue;
         struct stat st;
+        bool link = entry->d_type == DT_LNK;
         if (entry->d_type == DT_UNKNOWN) {
             if (::fstatat(fd, name, &st, AT_SYMLINK_NOFOLLOW) != 0) {
                 unreadable(name, errno);
@@ -202,7 +349,8 @@ bool ReadFolder(const OpenFolder &folder,
                 subfolders.emplace_back(name);
                 continue;
             }
-            if (S_ISLNK(st.st_mode) && ::fstatat(fd, name, &st, 0) != 0) {
+            link = S_ISLNK(st.st_mode);
+            if (link && ::fstatat(fd, name, &st, 0) != 0) {
                 unreadable(name, errno);
                 continue;
             }
@@ -213,6 +361,11 @@ bool ReadFolder(const OpenFolder &folder,
         // A link to a folder is neither a file nor a folder to descend into.
         if (!S_ISREG(st.st_mode))
             continue;
+        // A link someone else planted is not read for them.
+        if (link && !FollowingRevealsNothing(fd, name)) {
+            unreadable(name, EACCES);
+            continue;
+        }
         onFile(std::string_view(name, std::strlen(name)), reader.statusOf(fd, name, st));
     }
     ::closedir(dir);

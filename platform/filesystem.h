@@ -85,6 +85,22 @@ bool ReadFolder(const OpenFolder &folder,
                 const std::function<void(std::string_view name, const FileStatus &)> &onFile,
                 std::vector<std::string> &subfolders, const FolderReadNotes &notes = {}, int *error = nullptr);
 
+// Whether following the link name in the open folder folderFd reveals
+// nothing its owner could not read: the link is the reader's own, or its
+// target's owner made it, or its owner may read the target (every folder on
+// the way searchable, the file readable, by the permission bits for that
+// user and their groups). As root a link someone planted in a shared folder
+// would otherwise hand over whatever it points to. With target, receives
+// the identity of the file judged, so that what is opened afterwards can be
+// checked to be that file. False for anything that is no link to a file.
+bool FollowingRevealsNothing(int folderFd, const char *name, FolderIdentity *target = nullptr);
+
+// The step in which the file system of the open folder keeps modification
+// times, in nanoseconds: 2 s on FAT, a second or 10 ms on exFAT, 100 ns on
+// NTFS, 1 for the rest and for what cannot be told. Judged from the file
+// system's type and, for FUSE, from the driver or the volume mounted.
+std::int64_t TimeResolution(const OpenFolder &folder);
+
 // The system's words for an errno value.
 std::string ErrorText(int error);
 

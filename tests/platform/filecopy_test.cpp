@@ -549,3 +549,64 @@ TEST(FileCopy, TemporaryThatCannotBeRemovedIsNamed)
     ASSERT_EQ(copier.notes().size(), 1u);
     EXPECT_NE(copier.notes()[0].find("remains: " + left[0]), std::string::npos) << copier.notes()[0];
 }
+
+// A link whose target this run replaced stands for that target as it was
+// compared: the run's own replacement is no change, a later edit is one.
+TEST(FileCopy, LinkToAFileThisRunReplacedIsJudgedByWhatItReplaced)
+{
+    for (const bool editedAfterwards : {false, true}) {
+        SCOPED_TRACE(editedAfterwards ? "edited after the run replaced it" : "as the run left it");
+        TestDir from, to;
+        const auto old = TestDir::time(2020, 1, 1);
+        to.file("target.txt", "old", old);
+        std::filesystem::create_symlink("target.txt", to.path("link.txt"));
+        from.file("target.txt", "new target");
+        from.file("link.txt", "new target");
+        const platform::FileStatus seen{3, old, 0};
+
+        platform::FileCopier copier;
+        const auto copy = [&](const char *name, CopyError &error) {
+            CopyRequest r = request(from.path(name), to.path(name));
+            r.seen = seen;
+            if (!copier.stage(r, &error))
+                return false;
+            bool ok = true;
+            copier.commit([&](std::size_t, const CopyError *e) {
+                if (e) {
+                    ok = false;
+                    error = *e;
+                }
+            });
+            return ok;
+        };
+        CopyError error;
+        ASSERT_TRUE(copy("target.txt", error)) << error.reason;
+        if (editedAfterwards)
+            to.file("target.txt", "someone else's edit");
+        EXPECT_EQ(copy("link.txt", error), !editedAfterwards) << error.reason;
+        EXPECT_EQ(S_ISLNK(statOf(to.path("link.txt")).st_mode), editedAfterwards);
+        if (editedAfterwards) {
+            EXPECT_EQ(error.reason, platform::kChangedSinceComparison);
+            EXPECT_EQ(to.read("target.txt"), "someone else's edit");
+        }
+    }
+}
+
+TEST(FileCopy, LinkThatShowsRootWhatItsOwnerMayNotReadIsNotFollowed)
+{
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "the test needs root to plant a link as another user";
+    TestDir from, to, secret;
+    secret.file("hidden/notes.txt", "root's secret");
+    ::chmod(secret.path("hidden").c_str(), 0700);
+    std::filesystem::create_symlink(secret.path("hidden/notes.txt"), from.path("notes.txt"));
+    ASSERT_EQ(::lchown(from.path("notes.txt").c_str(), 65534, 65534), 0);
+
+    CopyError error;
+    EXPECT_FALSE(CopyFileSafely(request(from.path("notes.txt"), to.path("notes.txt"), ExistingDestination::Keep),
+                                &error));
+    EXPECT_EQ(error.code, EACCES);
+    EXPECT_NE(error.reason.find("not followed"), std::string::npos) << error.reason;
+    EXPECT_FALSE(to.exists("notes.txt"));
+    EXPECT_TRUE(hiddenEntries(to.root()).empty());
+}
