@@ -29,9 +29,11 @@ const char kUsage[] =
     "compare  Compares two folder trees file by file, as the window's Compare\n"
     "         does, and prints the rows that differ (every row with --all), what\n"
     "         could not be read, and the pending file operations.\n"
-    "         Exit status: 0 when nothing is pending and everything could be\n"
-    "         read, 1 when operations are pending or something could not be\n"
-    "         read, 2 on bad input (also when one folder lies inside the other).\n"
+    "         Files of different sizes with the same modification time are\n"
+    "         listed as conflicts: nothing tells which is newer.\n"
+    "         Exit status: 0 when nothing is pending, nothing conflicts and\n"
+    "         everything could be read, 1 otherwise, 2 on bad input (also when\n"
+    "         one folder lies inside the other).\n"
     "\n"
     "sync     Compares the trees, carries out every pending file operation as\n"
     "         the Sync Wizard's OK does (each file is replaced by a complete copy\n"
@@ -41,8 +43,8 @@ const char kUsage[] =
     "         in one pass, however many. On a terminal it shows its progress on\n"
     "         standard error; Ctrl-C stops it after the file being copied.\n"
     "         Exit status: 0 when every operation succeeded, nothing is pending\n"
-    "         afterwards and every folder could be read, 1 otherwise, 2 on bad\n"
-    "         input.\n"
+    "         or in conflict afterwards and every folder could be read, 1\n"
+    "         otherwise, 2 on bad input.\n"
     "\n"
     "  --json     print one JSON object instead of the text report\n"
     "  --all      (compare) list every row, not only those that differ\n"
@@ -115,7 +117,7 @@ int runCompare(const std::vector<std::string> &args)
     else
         WriteTextReport(stdout, comparison, operations, given("--all"));
     std::fflush(stdout);
-    return operations.empty() && comparison.complete() ? 0 : 1;
+    return operations.empty() && comparison.inStep() ? 0 : 1;
 }
 
 volatile std::sig_atomic_t g_interrupted = 0;
@@ -254,7 +256,9 @@ int runSync(const std::vector<std::string> &args)
         return 2;
     const std::string unreadable = UnreadableText(Global::PendingOperations.unreadable, EscapedForTerminal);
     const bool complete = afterwards.complete() && comparison.complete();
-    const bool succeeded = report.allDone() && pending.jobs.empty() && complete;
+    // Pairs nothing can order stay as they are: the folders are not in step.
+    const bool conflicts = !afterwards.unordered.empty();
+    const bool succeeded = report.allDone() && pending.jobs.empty() && complete && !conflicts;
 
     if (json) {
         std::string out = "{\"left\":";
@@ -284,6 +288,7 @@ int runSync(const std::vector<std::string> &args)
             appendJsonOperation(out, pending, i, nullptr);
         }
         out += ']';
+        AppendJsonConflicts(out, afterwards);
         out += ",\"unreadable\":" + std::to_string(Global::PendingOperations.unreadable.count);
         appendJsonList(out, "notes", report.notes);
         out += ",\"synchronized\":";
@@ -293,7 +298,7 @@ int runSync(const std::vector<std::string> &args)
         return succeeded ? 0 : 1;
     }
 
-    if (done.jobs.empty() && complete) {
+    if (done.jobs.empty() && complete && !conflicts) {
         for (const std::string &note : report.notes)
             std::printf("%s\n", EscapedForTerminal(note).c_str());
         std::printf("No need to synchronize. %s & %s are identical.\n", EscapedForTerminal(left).c_str(),
@@ -320,6 +325,13 @@ int runSync(const std::vector<std::string> &args)
     // Unreadable folders hide differences: never a plain success then.
     if (!unreadable.empty() || !unreadableBefore.empty())
         std::fprintf(stderr, "corvanel-cli: %s\n", (unreadable.empty() ? unreadableBefore : unreadable).c_str());
+    if (conflicts) {
+        std::string text;
+        AppendTextConflicts(text, afterwards);
+        std::fputs(text.c_str(), stdout);
+        std::printf("%s cannot be synchronized.\n",
+                    plural(afterwards.unordered.size(), "pair of files", "pairs of files").c_str());
+    }
     if (!pending.jobs.empty()) {
         std::printf("%s still pending.\n", plural(pending.size(), "file operation is", "file operations are").c_str());
         return 1;

@@ -2,6 +2,7 @@
 
 #include "platform/paths.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <functional>
 #include <string_view>
@@ -56,9 +57,22 @@ private:
 
 // Ordered by whole seconds, then, within the same second, by nanoseconds:
 // a file appended to in the second of its last copy still counts as newer.
-// No time counts as earlier than every time.
-int timeOrder(const ResultRow &a, const ResultRow &b)
+// Times closer than step, the coarser file system's, are the same: FAT
+// cannot tell 12:00:01 from 12:00:00. No time counts as earlier than every
+// time.
+int timeOrder(const ResultRow &a, const ResultRow &b, std::int64_t step)
 {
+    constexpr std::int64_t kSecond = 1000000000;
+    if (step > 1 && a.modified != platform::kNoTime && b.modified != platform::kNoTime) {
+        // Halves first, so that no difference of far-apart times overflows.
+        const std::int64_t seconds = a.modified / 2 - b.modified / 2;
+        if (seconds > -kSecond / 4 && seconds < kSecond / 4) {
+            const std::int64_t apart = (a.modified - b.modified) * kSecond
+                + (std::int64_t(a.modifiedNanos) - b.modifiedNanos);
+            if (apart > -step && apart < step)
+                return 0;
+        }
+    }
     if (a.modified != b.modified)
         return a.modified < b.modified ? -1 : 1;
     if (a.modified == platform::kNoTime || a.modifiedNanos == b.modifiedNanos)
@@ -99,6 +113,8 @@ struct Appender
     const Comparison &comparison;
     PendingOperationList &operations;
     std::size_t wanted = 0;
+    std::vector<std::string> &unordered;
+    std::int64_t step = std::max(comparison.leftResolution, comparison.rightResolution);
 
     const std::string &root(Side side) const
     {
@@ -164,9 +180,11 @@ void applyPairRule(ResultRow &left, ResultRow &right, Appender &append)
         right.status = Status::OK;
         return;
     }
-    const int order = timeOrder(left, right);
-    if (order == 0)
+    const int order = timeOrder(left, right, append.step);
+    if (order == 0) {
+        append.unordered.push_back(left.name);
         return;
+    }
     if (order > 0) {
         setStatus(left, Status::Newer, NewerIcon);
         setStatus(right, Status::Older, OlderIcon);
@@ -251,7 +269,8 @@ void indexRows(Comparison &comparison, Appender &append, std::vector<bool> &righ
 
 void MatchRows(Comparison &comparison, PendingOperationList &operations)
 {
-    Appender append{comparison, operations};
+    comparison.unordered.clear();
+    Appender append{comparison, operations, 0, comparison.unordered};
     // A right row has a match exactly when some left row found it.
     std::vector<bool> rightMatched(comparison.right.size(), false);
     std::vector<std::uint32_t> partner;
@@ -279,6 +298,23 @@ std::string UnreadableText(const ScanProblems &problems, const std::function<std
         text += "\n" + (show ? show(item) : item);
     if (problems.count > problems.first.size())
         text += "\n... and " + std::to_string(problems.count - problems.first.size()) + " more.";
+    return text;
+}
+
+std::string UnorderedText(const UnorderedPairs &pairs, const std::function<std::string(std::string_view)> &show)
+{
+    if (pairs.count == 0)
+        return {};
+    std::string text = pairs.count == 1
+        ? std::string("1 file differs in size from its match on the other side, but both have the same "
+                      "modification time, so which is newer cannot be told:")
+        : std::to_string(pairs.count)
+            + " files differ in size from their matches on the other side, but each pair has the same "
+              "modification time, so which is newer cannot be told:";
+    for (const std::string &name : pairs.first)
+        text += "\n" + (show ? show(name) : name);
+    if (pairs.count > pairs.first.size())
+        text += "\n... and " + std::to_string(pairs.count - pairs.first.size()) + " more.";
     return text;
 }
 
@@ -343,7 +379,12 @@ bool CompareFolders(const std::string &leftText, const std::string &rightText, c
     result.rightProblems = std::move(rightFound.problems);
     result.leftLeftovers = std::move(leftFound.leftovers);
     result.rightLeftovers = std::move(rightFound.leftovers);
+    result.leftResolution = leftFound.timeResolution;
+    result.rightResolution = rightFound.timeResolution;
     MatchRows(result, operations);
+    operations.unordered.count = result.unordered.size();
+    for (std::size_t i = 0; i < result.unordered.size() && i < UnorderedPairs::kNamed; ++i)
+        operations.unordered.first.push_back(result.unordered[i]);
     operations.roots = {result.leftRoot, result.rightRoot, result.leftRootId, result.rightRootId,
                         result.leftLeftovers, result.rightLeftovers};
     operations.found = result.wantedOperations;

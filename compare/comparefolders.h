@@ -5,6 +5,7 @@
 #include "compare/resultrow.h"
 
 #include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <string>
 #include <string_view>
@@ -46,6 +47,13 @@ struct Comparison
     platform::FolderIdentity rightRootId;
     ScanProblems leftProblems;
     ScanProblems rightProblems;
+    // The steps in which each side's file system keeps times, in
+    // nanoseconds: times closer than the coarser step count as the same.
+    std::int64_t leftResolution = 1;
+    std::int64_t rightResolution = 1;
+    // Relative names of the pairs of different sizes whose times are the
+    // same: they differ, and nothing tells which is newer.
+    std::vector<std::string> unordered;
     // Relative names of hidden temporaries a killed sync may have left; the
     // next sync removes those it can prove are its own.
     std::vector<std::string> leftLeftovers;
@@ -55,6 +63,7 @@ struct Comparison
     std::vector<SyncJob> *everyJob = nullptr;
 
     bool complete() const { return leftProblems.count == 0 && rightProblems.count == 0; }
+    bool inStep() const { return complete() && unordered.empty(); }
     bool truncated() const { return wantedOperations > std::size_t(PendingOperationList::kSlots); }
 };
 
@@ -65,7 +74,10 @@ struct Comparison
 // left then right gives them), sets every row's status and icon and appends
 // the operations: each left row's in left order, then the copies of
 // unmatched right rows in right order. Names match byte for byte. With
-// different sizes, the later modification time wins, to the nanosecond.
+// different sizes, the later modification time wins, to the nanosecond or
+// to the coarser time step of the two file systems (2 s on FAT); a pair
+// whose times are the same at that step gets no status and is named in
+// unordered. Equal sizes are "OK", whatever the times.
 bool CompareFolders(const std::string &leftText, const std::string &rightText, const CompareHooks &hooks,
                     Comparison &result, PendingOperationList &operations);
 
@@ -76,6 +88,10 @@ void MatchRows(Comparison &comparison, PendingOperationList &operations);
 // how many items and the first few with their reasons. Empty when nothing.
 std::string UnreadableText(const ScanProblems &problems,
                            const std::function<std::string(std::string_view)> &show = {});
+
+// The pairs that cannot be ordered, for a person: how many, and the first
+// few relative names. Empty when there are none.
+std::string UnorderedText(const UnorderedPairs &pairs, const std::function<std::string(std::string_view)> &show = {});
 
 // The message shown when more operations were found than the list holds.
 std::string TruncationMessage(std::size_t wantedOperations);

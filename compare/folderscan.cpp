@@ -354,6 +354,7 @@ void scanTree(Segment &segment, const std::string &rootText, const std::function
         return;
     }
     segment.findings.rootId = top.identity();
+    segment.findings.timeResolution = platform::TimeResolution(top);
     walkFrom(std::move(top), std::string(), root, segment, perFolder, shared);
 }
 
@@ -363,6 +364,7 @@ void deliver(Segment &&segment, std::vector<ResultRow> &rows, ScanFindings &find
     Segment whole{std::move(rows), std::move(findings)};
     appendSegment(whole, std::move(segment));
     whole.findings.rootId = segment.findings.rootId;
+    whole.findings.timeResolution = segment.findings.timeResolution;
     rows = std::move(whole.rows);
     findings = std::move(whole.findings);
 }

@@ -4,6 +4,7 @@
 #include "platform/filesystem.h"
 
 #include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <string>
 #include <string_view>
@@ -39,6 +40,8 @@ struct ScanFindings
     // Hidden temporaries of the safe copy, relative to the root (native
     // separators), in walk order. They are never rows.
     std::vector<std::string> leftovers;
+    // The step in which the root's file system keeps times, in nanoseconds.
+    std::int64_t timeResolution = 1;
 };
 
 // The order of names within a folder: byte by byte with ASCII A-Z taken as

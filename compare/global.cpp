@@ -22,6 +22,7 @@ void PendingOperationList::reset()
     roots = SyncRoots();
     found = 0;
     unreadable = ScanProblems();
+    unordered = UnorderedPairs();
     m_next = 0;
 }
 

@@ -25,6 +25,16 @@ struct PendingOperation
     SyncJob job;              // what the sync carries out for this entry
 };
 
+// Pairs that differ in size but not in time (within the coarser side's
+// time resolution): which is newer cannot be told, so no operation is
+// appended for them, and no sync brings them into step.
+struct UnorderedPairs
+{
+    static constexpr std::size_t kNamed = 5;
+    std::size_t count = 0;
+    std::vector<std::string> first; // the first kNamed, relative names
+};
+
 class PendingOperationList
 {
 public:
@@ -51,6 +61,8 @@ public:
     std::size_t found = 0;
     // What the comparison could not read, on both sides.
     ScanProblems unreadable;
+    // The pairs the comparison could not order.
+    UnorderedPairs unordered;
 
 private:
     std::vector<PendingOperation> m_slots;

@@ -1,6 +1,7 @@
 #include "compare/report.h"
 
 #include "platform/datetime.h"
+#include "platform/paths.h"
 
 #include <algorithm>
 #include <atomic>
@@ -519,6 +520,7 @@ void WriteJsonReport(std::FILE *file, const Comparison &comparison, const Pendin
     }
     out += "],\"truncated\":";
     out += comparison.truncated() ? "true" : "false";
+    AppendJsonConflicts(out, comparison);
     out += "}\n";
 }
 
@@ -540,4 +542,26 @@ void WriteTextReport(std::FILE *file, const Comparison &comparison, const Pendin
             + '\n';
         sink.maybeFlush();
     }
+    AppendTextConflicts(out, comparison);
+}
+
+void AppendJsonConflicts(std::string &out, const Comparison &comparison)
+{
+    out += ",\"conflicts\":[";
+    for (std::size_t i = 0; i < comparison.unordered.size(); ++i) {
+        const std::string &name = comparison.unordered[i];
+        out += i ? ",{" : "{";
+        appendField(out, "left", platform::JoinPath(comparison.leftRoot, name), true);
+        appendField(out, "right", platform::JoinPath(comparison.rightRoot, name));
+        appendField(out, "reason", kUnorderedReason);
+        out += '}';
+    }
+    out += ']';
+}
+
+void AppendTextConflicts(std::string &out, const Comparison &comparison)
+{
+    for (const std::string &name : comparison.unordered)
+        out += "  CONFLICT: " + EscapedForTerminal(platform::JoinPath(comparison.leftRoot, name)) + " and "
+            + EscapedForTerminal(platform::JoinPath(comparison.rightRoot, name)) + ": " + kUnorderedReason + '\n';
 }

@@ -29,6 +29,17 @@ std::string Rfc3339Utc(std::int64_t seconds, std::uint32_t nanoseconds);
 // the first few of what could not be read.
 void WriteJsonReport(std::FILE *out, const Comparison &comparison, const PendingOperationList &operations);
 
+// Why a pair in Comparison::unordered has no operation.
+inline const char kUnorderedReason[] =
+    "they differ in size but have the same modification time, so which is newer cannot be told";
+
+// The pairs that cannot be ordered, as the JSON member "conflicts" (with
+// its leading comma): each pair's two full paths and the reason.
+void AppendJsonConflicts(std::string &out, const Comparison &comparison);
+
+// The same as text, one "  CONFLICT: " line a pair.
+void AppendTextConflicts(std::string &out, const Comparison &comparison);
+
 // Writes both lists and the pending operations as aligned text: every row
 // with allRows, else only rows that differ (any status but "OK"); then what
 // could not be read, and the operations. Names are escaped for a terminal.

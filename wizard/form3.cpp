@@ -381,6 +381,8 @@ void Form3::finishOperations()
     // Whatever kept the folders from being brought into step is said; only a
     // run that left nothing out earns the congratulations.
     std::string more = UnreadableText(after.unreadable);
+    if (after.unordered.count > 0)
+        more += (more.empty() ? "" : "\n") + UnorderedText(after.unordered);
     for (const std::string &note : report.notes)
         more += (more.empty() ? "" : "\n") + note;
     const QString extra = more.empty() ? QString() : QStringLiteral("\n\n") + platform::DisplayText(more);
@@ -401,7 +403,7 @@ void Form3::finishOperations()
                 .arg(pending == 1 ? QStringLiteral("is") : QStringLiteral("are"))
                 + extra,
             QString::fromLatin1(kProductName));
-    } else if (after.unreadable.count > 0) {
+    } else if (after.unreadable.count > 0 || after.unordered.count > 0) {
         platform::desktop().message(mainWindow,
                                     QStringLiteral("Every file operation was carried out, but %1 & %2 may still differ.")
                                             .arg(left, right)

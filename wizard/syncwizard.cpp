@@ -3,6 +3,7 @@
 #include "wizard/form3.h"
 
 #include "platform/desktop.h"
+#include "platform/ui.h"
 
 #include <QPointer>
 #include <QWidget>
@@ -51,6 +52,16 @@ void OpenSyncWizard(const WizardContext &context)
     }
     const QString left = context.comboText ? context.comboText(Side::Left) : QString();
     const QString right = context.comboText ? context.comboText(Side::Right) : QString();
+    // Files that differ with nothing to tell which is newer: the folders
+    // are not identical, and no operation will make them so.
+    if (context.operations && context.operations->unordered.count > 0) {
+        platform::desktop().message(mainWindow,
+                                    QStringLiteral("Nothing can be synchronized, yet ") + left + QStringLiteral(" & ")
+                                        + right + QStringLiteral(" are not identical. ")
+                                        + platform::DisplayText(UnorderedText(context.operations->unordered)),
+                                    caption);
+        return;
+    }
     platform::desktop().message(mainWindow,
                                 QStringLiteral("No need to synchronize. ") + left + QStringLiteral(" & ") + right
                                     + QStringLiteral(" are identical."),

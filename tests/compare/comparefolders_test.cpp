@@ -619,3 +619,48 @@ TEST(CompareRoots, FileSystemRootStaysWhole)
 }
 
 } // namespace
+
+// A file system that keeps times in coarse steps cannot order times closer
+// than its step: such pairs of different sizes are named, never ordered.
+TEST(MatchRows, TimesCloserThanTheCoarserStepAreTheSame)
+{
+    constexpr std::int64_t kSecond = 1000000000;
+    const struct
+    {
+        const char *name;
+        std::int64_t leftResolution, rightResolution;
+        std::int64_t leftSecond, leftNanos; // the right row: second 1000, 0 ns
+        std::int64_t leftSize;
+        Status left;
+    } cases[] = {
+        {"fat-1.5s-apart", 1, 2 * kSecond, 1001, 500000000, 9, Status::None},
+        {"fat-2s-apart", 1, 2 * kSecond, 1002, 0, 9, Status::Newer},
+        {"fat-earlier-within-step", 2 * kSecond, 1, 999, 1, 9, Status::None},
+        {"exfat-0.9s-apart", 1000000, kSecond, 1000, 900000000, 9, Status::None},
+        {"fine-1ns-apart", 1, 1, 1000, 1, 9, Status::Newer},
+        {"fat-equal-size", 1, 2 * kSecond, 1001, 0, 5, Status::OK},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        Comparison comparison;
+        comparison.leftRoot = "/l";
+        comparison.rightRoot = "/r";
+        comparison.leftResolution = c.leftResolution;
+        comparison.rightResolution = c.rightResolution;
+        ResultRow l, r;
+        l.name = r.name = c.name;
+        l.size = c.leftSize;
+        r.size = 5;
+        l.modified = c.leftSecond;
+        l.modifiedNanos = std::uint32_t(c.leftNanos);
+        r.modified = 1000;
+        comparison.left = {l};
+        comparison.right = {r};
+        PendingOperationList operations;
+        MatchRows(comparison, operations);
+        EXPECT_EQ(comparison.left[0].status, c.left);
+        EXPECT_EQ(operations.count(), c.left == Status::Newer ? 1 : 0);
+        EXPECT_EQ(comparison.unordered, c.left == Status::None ? std::vector<std::string>{c.name}
+                                                              : std::vector<std::string>{});
+    }
+}

@@ -203,6 +203,30 @@ TEST_F(WizardTest, IdenticalFoldersQuoteTheCombosAsTheyStand)
     EXPECT_EQ(wizard(), nullptr);
 }
 
+// Before, files of different sizes with the same time got no operation and
+// the command called the folders identical.
+TEST_F(WizardTest, PairsThatCannotBeOrderedAreNamedNotCalledIdentical)
+{
+    const auto when = TestDir::time(2021, 5, 5);
+    left.file("same-time.txt", "short", when);
+    right.file("same-time.txt", "a good deal longer", when);
+    left.file("same.txt", "same");
+    right.file("same.txt", "same");
+    compare();
+    ASSERT_TRUE(Global::PendingOperations.empty());
+
+    OpenSyncWizard(context());
+    ASSERT_EQ(desktop.messages.size(), 1u);
+    const QString &text = desktop.messages[0].text;
+    EXPECT_TRUE(text.startsWith("Nothing can be synchronized, yet " + leftText + " & " + rightText
+                                + " are not identical. 1 file differs in size"))
+        << text.toStdString();
+    EXPECT_TRUE(text.endsWith("which is newer cannot be told:\nsame-time.txt")) << text.toStdString();
+    EXPECT_EQ(desktop.messages[0].caption, "Error");
+    EXPECT_EQ(wizard(), nullptr);
+    EXPECT_EQ(left.read("same-time.txt"), "short");
+}
+
 TEST_F(WizardTest, WizardTakesTheMainWindowsPlaceAndListsEveryOperation)
 {
     left.file("a.txt", "newer and longer", TestDir::time(2022, 1, 1));
