@@ -82,21 +82,22 @@ int occurrences(const QByteArray &text, const QByteArray &part)
     return int(text.count(part));
 }
 
-const std::vector<FsImage::Kind> kSticks = {FsImage::Kind::Fat32, FsImage::Kind::Exfat};
-
 } // namespace
 
 // Before, every copy onto FAT32 failed with "cannot set the permissions";
 // now the copies land with one note, and a second run finds nothing to do.
 TEST(SyncOntoSticks, CopiesWithoutPermissionsAndASecondRunChangesNothing)
 {
-    for (const FsImage::Kind kind : kSticks) {
+    std::string skipped;
+    int ran = 0;
+    for (const FsImage::Kind kind : {FsImage::Kind::Fat32, FsImage::Kind::Exfat}) {
         SCOPED_TRACE(FsImage::name(kind));
         FsImage fs(kind);
         if (!fs.skipReason().empty()) {
-            std::printf("skipped: %s\n", fs.skipReason().c_str());
+            skipped += "\n" + fs.skipReason();
             continue;
         }
+        ++ran;
         TestDir left;
         left.file("odd-second.txt", "kept to 2 s on FAT", TestDir::time(2021, 3, 4, 10, 0, 1));
         left.file("sub/private.txt", "0600", TestDir::time(2021, 3, 4, 10, 0, 3));
@@ -117,6 +118,8 @@ TEST(SyncOntoSticks, CopiesWithoutPermissionsAndASecondRunChangesNothing)
         EXPECT_EQ(second.exitCode, 0) << second.out.constData();
         EXPECT_TRUE(second.out.contains("are identical.")) << second.out.constData();
     }
+    if (ran == 0)
+        GTEST_SKIP() << "neither stick could be mounted:" << skipped;
 }
 
 // A coarse clock cannot order two edits a second apart: before, the left
@@ -143,16 +146,28 @@ TEST(SyncOntoSticks, DifferentSizesWithinTheClocksStepAreAConflict)
 }
 
 // Before, dir/b.txt landed in Dir on the stick, and the next run copied it
-// back into the source's Dir, where the user never had it.
-TEST(SyncOntoSticks, NamesTheStickFoldsTogetherAreRefusedAndNothingComesBack)
+// back into the source's Dir, where the user never had it. File systems that
+// keep both spellings must still get both.
+TEST(SyncOntoSticks, NamesTheDestinationFoldsTogetherAreRefusedAndNothingComesBack)
 {
-    for (const FsImage::Kind kind : kSticks) {
-        SCOPED_TRACE(FsImage::name(kind));
-        FsImage fs(kind);
+    const struct
+    {
+        FsImage::Kind kind;
+        bool folds;
+    } cases[] = {
+        {FsImage::Kind::Fat32, true},  {FsImage::Kind::Exfat, true},        {FsImage::Kind::Ext4Casefold, true},
+        {FsImage::Kind::Ntfs, false},  {FsImage::Kind::Passthrough, false},
+    };
+    std::string skipped;
+    int ran = 0;
+    for (const auto &c : cases) {
+        SCOPED_TRACE(FsImage::name(c.kind));
+        FsImage fs(c.kind);
         if (!fs.skipReason().empty()) {
-            std::printf("skipped: %s\n", fs.skipReason().c_str());
+            skipped += "\n" + fs.skipReason();
             continue;
         }
+        ++ran;
         TestDir left;
         left.file("Dir/a.txt", "in Dir");
         left.file("dir/b.txt", "in dir");
@@ -164,6 +179,12 @@ TEST(SyncOntoSticks, NamesTheStickFoldsTogetherAreRefusedAndNothingComesBack)
             SCOPED_TRACE(pass);
             const Result r = run(sync(left.root(), fs.root()));
             ASSERT_TRUE(r.finished);
+            EXPECT_EQ(snapshot(left.root()), leftBefore);
+            if (!c.folds) {
+                EXPECT_EQ(r.exitCode, 0) << r.out.constData() << r.err.constData();
+                EXPECT_EQ(snapshot(fs.root()), leftBefore);
+                continue;
+            }
             EXPECT_EQ(r.exitCode, 1) << r.out.constData();
             EXPECT_TRUE(r.out.contains(QByteArray::fromStdString(
                 "the destination cannot hold both " + fs.root() + "/dir and " + fs.root() + "/Dir")))
@@ -171,12 +192,15 @@ TEST(SyncOntoSticks, NamesTheStickFoldsTogetherAreRefusedAndNothingComesBack)
             EXPECT_TRUE(r.out.contains(QByteArray::fromStdString(
                 "the destination cannot hold both " + fs.root() + "/notes.txt and " + fs.root() + "/Notes.txt")))
                 << r.out.constData();
-            EXPECT_EQ(snapshot(left.root()), leftBefore);
             const std::map<std::string, std::string> stick = {
                 {"Dir", "<folder>"}, {"Dir/a.txt", "in Dir"}, {"Notes.txt", "upper"}};
             EXPECT_EQ(snapshot(fs.root()), stick);
         }
     }
+    if (ran == 0)
+        GTEST_SKIP() << "no file system of the table could be mounted:" << skipped;
+    if (!skipped.empty())
+        std::printf("not mounted here:%s\n", skipped.c_str());
 }
 
 // Before, a new folder was made 0755 and owned by root, whatever its source.
