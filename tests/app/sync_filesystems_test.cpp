@@ -112,6 +112,7 @@ TEST(SyncOntoSticks, CopiesWithoutPermissionsAndASecondRunChangesNothing)
         EXPECT_TRUE(first.out.contains("have been synchronized.")) << first.out.constData();
         EXPECT_EQ(occurrences(first.out, "cannot hold everything the sources carry"), 1) << first.out.constData();
         EXPECT_TRUE(first.out.contains("permissions")) << first.out.constData();
+        EXPECT_TRUE(first.out.contains("extended attributes")) << first.out.constData();
         EXPECT_EQ(readFile(fs.root() + "/sub/private.txt"), "0600");
 
         const Result second = run(sync(left.root(), fs.root()));
