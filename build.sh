@@ -19,6 +19,14 @@ cmake --build build -j2
 case "$what" in
   run)  exec build/bin/corvanel "$@" ;;
   cli)  exec build/bin/corvanel-cli "$@" ;;
-  test) cd build && exec ctest --output-on-failure -j2 --timeout 900 "$@" ;;
+  test)
+    # The summary at the end says which file-system tests ran and which
+    # were skipped, and why; the exit status stays ctest's.
+    cd build
+    status=0
+    ctest --output-on-failure -j2 --timeout 900 --test-output-size-passed 65536 \
+      --output-junit "$PWD/ctest-results.xml" "$@" || status=$?
+    python3 ../scripts/test-summary.py ctest-results.xml || true
+    exit "$status" ;;
   *)    echo "usage: ./build.sh run|test|cli ARGS..." >&2; exit 2 ;;
 esac

@@ -9,6 +9,13 @@
 # rsync -a do neither, so "cp -rp; sync" and "rsync -a; sync" are shown too.
 # With CORVANEL_BASE_CLI set to another build of corvanel-cli, that build is
 # timed in the same runs, to measure a change.
+#
+# Then the same copies onto an exFAT volume through its FUSE driver (a USB
+# stick's case: a FUSE file system, which never passes a flush of the whole
+# file system on, so each file is flushed on its own), beside
+# "rsync -a --fsync" and "rsync -a; sync". That needs root, exfatprogs and
+# exfat-fuse; without them it says why and is left out. BENCH_FUSE=0 leaves
+# it out too.
 #   bench/sync_bench.sh [RUNS] [SMALL_FILES] [BIG_MIB]   (defaults: 3 10000 1024)
 set -euo pipefail
 here="$(cd "$(dirname "$0")" && pwd)"
@@ -52,18 +59,24 @@ fi
 median() { sort -n | awk '{a[NR]=$1} END {print a[int((NR+1)/2)]}'; }
 now() { date +%s.%N; }
 
+# Where the copies go: a fresh folder below this one each run.
+dst_parent="$work"
+
 # one_run KIND SRC: prints the seconds of one timed copy into a fresh folder.
+# rsync exits 23 onto exFAT, which keeps no owners or permissions: the copy
+# is made all the same.
 one_run() {
-  local kind="$1" src="$2" dst="$work/dst"
+  local kind="$1" src="$2" dst="$dst_parent/dst"
   rm -rf "$dst"; mkdir -p "$dst"; sync
   local t0 t1
   t0=$(now)
   case "$kind" in
-    cli)        "$cli" sync "$src" "$dst" >/dev/null ;;
-    base)       "$base" sync "$src" "$dst" >/dev/null ;;
-    cp)         cp -rp "$src/." "$dst/" ;;
-    cp-sync)    cp -rp "$src/." "$dst/" && sync ;;
-    rsync-sync) rsync -a "$src/" "$dst/" && sync ;;
+    cli)         "$cli" sync "$src" "$dst" >/dev/null ;;
+    base)        "$base" sync "$src" "$dst" >/dev/null ;;
+    cp)          cp -rp "$src/." "$dst/" ;;
+    cp-sync)     cp -rp "$src/." "$dst/" && sync ;;
+    rsync-sync)  { rsync -a "$src/" "$dst/" 2>/dev/null || [ $? -eq 23 ]; } && sync ;;
+    rsync-fsync) rsync -a --fsync "$src/" "$dst/" 2>/dev/null || [ $? -eq 23 ] ;;
   esac
   t1=$(now)
   echo "$t1 - $t0" | bc -l
@@ -92,7 +105,7 @@ ratio() { if [ "$2" = "-" ]; then echo "-"; else printf '%.2f' "$(echo "$1 / $2"
 report() { # TITLE, then "kind seconds" lines in the order of kinds
   local title="$1" cp cli cps rss b="-"
   read -r _ cp; read -r _ cli; read -r _ cps; read -r _ rss
-  [ -n "$base" ] && read -r _ b
+  [ -n "$base" ] && read -r _ b && b="$(printf '%.3f' "$b")"
   printf '%-22s %8s %8s %13s %15s %8s | %7s %14s %17s %9s\n' "$title" "cp -rp" "cli" "cp -rp; sync" \
     "rsync -a; sync" "base" "cli/cp" "cli/(cp; sync)" "cli/(rsync; sync)" "cli/base"
   printf '%-22s %8.3f %8.3f %13.3f %15.3f %8s | %7s %14s %17s %9s\n' "" "$cp" "$cli" "$cps" "$rss" "$b" \
@@ -113,3 +126,38 @@ for small in "${smalls[@]}"; do
 done
 bench "$src_big" | report "one $big_mib MiB file"
 rm -rf "$work/dst"
+
+# The exFAT case: its own kinds, and each against the program.
+report_fuse() { # TITLE, then "kind seconds" lines
+  local title="$1" kind seconds line="" ratios="" cli_s=""
+  while read -r kind seconds; do
+    [ "$kind" = cli ] && cli_s="$seconds"
+    line+="$(printf ' %s %.3f' "$kind" "$seconds")"
+    [ -n "$cli_s" ] && [ "$kind" != cli ] && ratios+="$(printf ' cli/%s %s' "$kind" "$(ratio "$cli_s" "$seconds")")"
+  done
+  printf '%-22s%s |%s\n' "$title" "$line" "$ratios"
+}
+
+fuse_bench() {
+  [ "${BENCH_FUSE:-1}" = 1 ] || return 0
+  if [ "$(id -u)" -ne 0 ] || ! command -v mkfs.exfat >/dev/null || ! command -v mount.exfat-fuse >/dev/null; then
+    echo "exFAT through FUSE left out: it needs root, exfatprogs and exfat-fuse" >&2
+    return 0
+  fi
+  local image="$work/exfat.img" mnt="$work/exfat" loop
+  rm -f "$image"; truncate -s $(( big_mib * 2 + 2048 ))M "$image"
+  mkfs.exfat -c 4K "$image" >/dev/null
+  loop="$(losetup -f --show "$image")"
+  mkdir -p "$mnt"
+  mount.exfat-fuse "$loop" "$mnt" >/dev/null
+  # shellcheck disable=SC2064
+  trap "umount '$mnt' 2>/dev/null; losetup -d '$loop'; rm -f '$image'" EXIT
+  dst_parent="$mnt"
+  kinds=(cli rsync-fsync rsync-sync)
+  [ -n "$base" ] && kinds+=(base)
+  echo "onto exFAT through exfat-fuse (a loop image):"
+  bench "$(make_small "${smalls[0]}")" | report_fuse "${smalls[0]} small files"
+  bench "$src_big" | report_fuse "one $big_mib MiB file"
+  rm -rf "$mnt/dst"
+}
+fuse_bench

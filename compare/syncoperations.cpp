@@ -5,18 +5,31 @@
 #include "platform/paths.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 
 namespace {
 
 // A batch is flushed to disk once; larger batches save flushes (each costs
 // a journal commit, some milliseconds), smaller ones keep fewer temporaries
-// around. Every staged copy holds a descriptor, so a batch takes at most half
-// of the open files the process may have: 512 under the usual limit of
-// 1,024, up to 4,096.
+// around. Every staged copy holds a descriptor, and at worst its folder's
+// too, so a batch takes at most half of the descriptors left once the
+// copier's own are set aside (roots, the folders in use, the source, a
+// listing): about 500 under the usual limit of 1,024, up to 4,096, and down
+// to one file at a time under a very low limit.
+constexpr std::size_t kCopierFiles = 16;
 std::size_t batchFiles()
 {
-    return std::clamp<std::size_t>(platform::RaiseOpenFileLimit() / 2, 64, 4096);
+    const std::size_t limit = platform::RaiseOpenFileLimit();
+    const std::size_t used = platform::OpenFileCount() + kCopierFiles;
+    return std::clamp<std::size_t>(limit > used ? (limit - used) / 2 : 0, 1, 4096);
+}
+
+// Out of descriptors: what is staged holds them, so it is committed and the
+// copy tried again.
+bool outOfDescriptors(const platform::CopyError &error)
+{
+    return error.code == EMFILE || error.code == ENFILE;
 }
 constexpr std::int64_t kBatchBytes = 64 << 20;
 // A file this large goes in a batch of its own: it takes long enough to copy
@@ -74,6 +87,7 @@ SyncReport RunSyncJobs(const SyncPlan &plan, const SyncProgressCallback &progres
     copier.removeLeftovers(plan.roots.left, plan.roots.leftId, plan.roots.leftLeftovers);
     copier.removeLeftovers(plan.roots.right, plan.roots.rightId, plan.roots.rightLeftovers);
     std::vector<std::size_t> staged; // job index of each staged copy
+    std::vector<std::size_t> placed; // job index of each copy put in place
     const auto commit = [&] {
         copier.commit([&](std::size_t i, const platform::CopyError *error) {
             SyncOutcome &outcome = report.outcomes[staged[i]];
@@ -84,6 +98,7 @@ SyncReport RunSyncJobs(const SyncPlan &plan, const SyncProgressCallback &progres
             } else {
                 outcome.result = SyncResult::Done;
                 ++report.done;
+                placed.push_back(staged[i]);
             }
             ++state.filesDone;
         });
@@ -110,11 +125,16 @@ SyncReport RunSyncJobs(const SyncPlan &plan, const SyncProgressCallback &progres
         if (job.replace)
             request.seen = platform::FileStatus{job.seenSize, job.seenModified, job.seenNanos};
         platform::CopyError error;
-        const bool ok = copier.stage(request, &error, [&](std::int64_t bytes) {
+        const auto onBytes = [&](std::int64_t bytes) {
             state.bytesDone += bytes;
             report.bytesCopied += bytes;
             report_();
-        });
+        };
+        bool ok = copier.stage(request, &error, onBytes);
+        if (!ok && outOfDescriptors(error) && copier.stagedCount() > 0) {
+            commit();
+            ok = copier.stage(request, &error, onBytes);
+        }
         if (ok) {
             staged.push_back(next);
         } else {
@@ -129,6 +149,14 @@ SyncReport RunSyncJobs(const SyncPlan &plan, const SyncProgressCallback &progres
     }
     // Whatever was staged is complete: a stop request still lets it land.
     commit();
+    // Nothing is said to be done before it would survive a power cut.
+    copier.settle([&](std::size_t n, const platform::CopyError &error) {
+        SyncOutcome &outcome = report.outcomes[placed[n]];
+        outcome.result = SyncResult::Failed;
+        outcome.reason = error.reason;
+        --report.done;
+        ++report.failed;
+    });
     report.notes = copier.notes();
     report.notDone = jobs.size() - next;
     report.stopped = report.notDone > 0;

@@ -28,9 +28,8 @@ namespace {
 constexpr std::size_t kBufferSize = 1 << 20;
 // One kernel copy call at a time, so progress can be reported during a large file.
 constexpr std::size_t kChunk = 8 << 20;
-// Long enough for any temporary name to stay below the usual 255-byte limit.
-constexpr std::size_t kMaxNameInTemporary = 200;
 const char kTemporaryMark[] = ".corvanel-";
+constexpr std::size_t kSuffixLength = 8;
 
 std::string errorText(int code)
 {
@@ -92,15 +91,58 @@ std::string randomSuffix()
     static thread_local std::mt19937_64 generator{std::random_device{}()};
     static const char kDigits[] = "0123456789abcdefghijklmnopqrstuvwxyz";
     std::string s;
-    for (int i = 0; i < 8; ++i)
+    for (std::size_t i = 0; i < kSuffixLength; ++i)
         s += kDigits[generator() % 36];
     return s;
 }
 
-std::string temporaryName(std::string_view name)
+// The length in bytes of the character that starts at `at`: 1 to 4 for a
+// valid UTF-8 sequence, 1 for a byte that starts none.
+std::size_t characterLength(std::string_view text, std::size_t at)
 {
+    const auto byte = static_cast<unsigned char>(text[at]);
+    std::size_t length = 1;
+    if (byte >= 0xC2 && byte <= 0xDF)
+        length = 2;
+    else if (byte >= 0xE0 && byte <= 0xEF)
+        length = 3;
+    else if (byte >= 0xF0 && byte <= 0xF4)
+        length = 4;
+    if (at + length > text.size())
+        return 1;
+    for (std::size_t i = 1; i < length; ++i) {
+        if ((static_cast<unsigned char>(text[at + i]) & 0xC0) != 0x80)
+            return 1;
+    }
+    return length;
+}
+
+// How many bytes of name's start, in whole characters, fit in room bytes
+// (or UTF-16 units). A name that is valid UTF-8 is never cut inside a
+// character; one that is not is cut where its bytes allow. At least one
+// character, so the temporary still names its file.
+std::size_t fittingStart(std::string_view name, std::size_t room, bool utf16)
+{
+    std::size_t at = 0, used = 0;
+    while (at < name.size()) {
+        const std::size_t length = characterLength(name, at);
+        const std::size_t cost = utf16 ? (length == 4 ? 2 : 1) : length;
+        if (at > 0 && used + cost > room)
+            break;
+        used += cost;
+        at += length;
+    }
+    return at;
+}
+
+// "." + as much of name as the folder's limit leaves room for + the mark +
+// a random suffix; its own part is ASCII, one byte or unit a character.
+std::string temporaryName(std::string_view name, const NameLimit &limit)
+{
+    constexpr std::size_t kOwn = 1 + sizeof kTemporaryMark - 1 + kSuffixLength;
+    const std::size_t room = limit.most > kOwn ? limit.most - kOwn : 0;
     std::string result = ".";
-    result += name.substr(0, kMaxNameInTemporary);
+    result += name.substr(0, fittingStart(name, room, limit.utf16));
     result += kTemporaryMark;
     result += randomSuffix();
     return result;
@@ -112,9 +154,9 @@ std::string temporaryName(std::string_view name)
 bool IsTemporaryName(std::string_view name)
 {
     constexpr std::size_t kMarkLength = sizeof kTemporaryMark - 1;
-    if (name.size() < 2 + kMarkLength + 8 || name[0] != '.')
+    if (name.size() < 2 + kMarkLength + kSuffixLength || name[0] != '.')
         return false;
-    const std::string_view tail = name.substr(name.size() - kMarkLength - 8);
+    const std::string_view tail = name.substr(name.size() - kMarkLength - kSuffixLength);
     if (tail.substr(0, kMarkLength) != kTemporaryMark)
         return false;
     for (const char c : tail.substr(kMarkLength)) {
@@ -132,6 +174,8 @@ const char kMarkAttribute[] = "user.corvanel";
 const char kMarkValue[] = "temporary";
 // How often a source that changes while it is copied is copied again.
 constexpr int kCopyAttempts = 3;
+// Why a copy in place is no success: its flush failed.
+const char kNotConfirmed[] = "the copy is in place, but its file system did not confirm it is on the disk";
 
 bool setMark(int fd)
 {
@@ -235,6 +279,58 @@ bool foldsIn(Folding folding, int folder)
             && (flags & FS_CASEFOLD_FL));
 }
 
+// Whether one syncfs makes everything written to the file system durable:
+// the local ones whose drivers write back the whole volume. FUSE never
+// passes syncfs on to its server and network file systems (NFS, SMB, 9p)
+// flush at best what the client holds: there, and on any type not known,
+// each file is flushed on its own.
+bool flushesAsAWhole(int fd)
+{
+    struct statfs fs;
+    if (::fstatfs(fd, &fs) != 0)
+        return false;
+    switch (static_cast<unsigned long>(fs.f_type)) {
+    case 0xEF53:     // ext2, ext3, ext4
+    case 0x58465342: // xfs
+    case 0x9123683E: // btrfs
+    case 0xF2F52010: // f2fs
+    case 0x2FC12FC1: // zfs
+    case 0x3153464A: // jfs
+    case 0xCA451A4E: // bcachefs
+    case 0x794C7630: // overlayfs, which passes it to the upper file system
+    case 0x01021994: // tmpfs
+    case 0x858458F6: // ramfs
+    case 0x4D44:     // FAT, exFAT and NTFS through the kernel's own drivers
+    case 0x2011BAB0:
+    case 0x7366746E:
+        return true;
+    default:
+        return false;
+    }
+}
+
+// Why nothing can be renamed into or out of the folder (append-only or
+// immutable), or null. A temporary made there could never be put in place
+// nor removed.
+const char *refusesRenames(int folder)
+{
+    int flags = 0;
+    if (::ioctl(folder, FS_IOC_GETFLAGS, &flags) != 0)
+        return nullptr;
+    if (flags & FS_IMMUTABLE_FL)
+        return "immutable";
+    if (flags & FS_APPEND_FL)
+        return "append-only";
+    return nullptr;
+}
+
+// A folder flush that the file system does not offer (FUSE servers without
+// fsyncdir, some network shares) is no failure: nothing more can be done.
+bool flushNotOffered(int code)
+{
+    return code == EINVAL || code == ENOTSUP || code == EOPNOTSUPP || code == ENOSYS || code == EROFS;
+}
+
 std::string foldedReason(const std::string &name, const std::string &other)
 {
     return "the destination cannot hold both " + name + " and " + other
@@ -307,21 +403,19 @@ bool isWriteSideError(int code)
 }
 
 // The last resort for "never overwrite" on a file system that offers neither
-// renameat2's no-replace flag nor hard links: a placeholder claimed with
-// O_EXCL, then replaced by the complete copy.
-int renameNoReplaceByPlaceholder(int dir, const char *from, const char *to)
+// renameat2's no-replace flag nor hard links (exFAT, FAT): the name is
+// checked to be free just before the rename. No placeholder claims it
+// first: one left by a kill in between would be taken for the user's file.
+int renameIfFree(int dir, const char *from, const char *to)
 {
-    const int fd = ::openat(dir, to, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-    if (fd < 0)
-        return -1;
-    ::close(fd);
-    if (::renameat(dir, from, dir, to) != 0) {
-        const int saved = errno;
-        ::unlinkat(dir, to, 0);
-        errno = saved;
+    struct stat st;
+    if (::fstatat(dir, to, &st, AT_SYMLINK_NOFOLLOW) == 0) {
+        errno = EEXIST;
         return -1;
     }
-    return 0;
+    if (errno != ENOENT)
+        return -1;
+    return ::renameat(dir, from, dir, to);
 }
 
 int renameNoReplace(int dir, const char *from, const char *to)
@@ -336,7 +430,7 @@ int renameNoReplace(int dir, const char *from, const char *to)
     }
     if (errno == EEXIST)
         return -1;
-    return renameNoReplaceByPlaceholder(dir, from, to);
+    return renameIfFree(dir, from, to);
 }
 
 bool sameState(const FileStatus &seen, const FileStatus &now)
@@ -383,7 +477,25 @@ public:
             if (first >= 0 || errno == ENXIO)
                 return sparse(first < 0 ? st.st_size : first, st.st_size);
         }
-        return range(0, -1);
+        // Never more than the size the copy began with: a file that lists
+        // as empty yet reads without end (/proc/self/pagemap) would fill
+        // the disk. What lies beyond is for moreBeyond() to tell.
+        return range(0, st.st_size);
+    }
+
+    // Whether the source yields data past size, where a file that held
+    // still has none. False with errno set when that cannot be read.
+    bool moreBeyond(off_t size, bool *more)
+    {
+        // Some kernel files answer only reads of whole 8-byte entries.
+        char probe[64];
+        ssize_t n;
+        while ((n = ::pread(m_from, probe, sizeof probe, size)) < 0 && errno == EINTR) {
+        }
+        if (n < 0)
+            return false;
+        *more = n > 0;
+        return true;
     }
 
     bool writeSide() const { return m_writeSide; }
@@ -394,7 +506,7 @@ private:
     {
         while (data < size) {
             off_t hole = ::lseek(m_from, data, SEEK_HOLE);
-            if (hole < 0)
+            if (hole < 0 || hole > size)
                 hole = size;
             if (!range(data, hole))
                 return false;
@@ -412,11 +524,11 @@ private:
         return true;
     }
 
-    // Copies [offset, end), or to the end of the file when end is -1.
+    // Copies [offset, end), or less where the file ends sooner.
     bool range(off_t offset, off_t end)
     {
-        while (end < 0 || offset < end) {
-            const std::size_t want = end < 0 ? kChunk : std::size_t(std::min<off_t>(end - offset, kChunk));
+        while (offset < end) {
+            const std::size_t want = std::size_t(std::min<off_t>(end - offset, kChunk));
             ssize_t n;
             if (m_kernelCopy) {
                 loff_t in = offset, out = offset;
@@ -713,6 +825,8 @@ std::shared_ptr<const FileCopier::Folder> FileCopier::folder(Root &root, std::st
         std::string other;
         if (created) {
             adoptFolder(current.get(), from.get(), root, mode);
+            if (!settleNewEntry(at, result->shown, error))
+                return nullptr;
         } else if (create && foldsNames(root, at) && !spelledAsListed(at, component, &other)) {
             fail(error, EEXIST, foldedReason(result->shown, JoinPath(parentShown, other)));
             return nullptr;
@@ -727,6 +841,18 @@ std::shared_ptr<const FileCopier::Folder> FileCopier::folder(Root &root, std::st
     }
     result->id = identityOf(st);
     return result;
+}
+
+// Where files are flushed one by one, the entry of a folder just made is
+// flushed in its parent too: else a power cut could take it away with the
+// copies put in it.
+bool FileCopier::settleNewEntry(int parent, const std::string &shown, CopyError *error)
+{
+    struct stat st;
+    if (::fstat(parent, &st) != 0 || flushesWhole(parent, std::uint64_t(st.st_dev)) || m_flush(parent, false) == 0
+        || flushNotOffered(errno))
+        return true;
+    return failErrno(error, "cannot create the folder " + shown);
 }
 
 bool FileCopier::stillReachable(const Staged &staged, CopyError *error)
@@ -749,16 +875,17 @@ bool FileCopier::stillReachable(const Staged &staged, CopyError *error)
 
 // Removes the temporaries in the folder that this program marked and no live
 // copy holds: a run that is killed mid-copy leaves its one temporary behind,
-// never a destination half-written.
-void FileCopier::clearLeftovers(const Folder &folder)
+// never a destination half-written. False when the folder could not be
+// listed (out of descriptors, say): it is tried again with the next copy.
+bool FileCopier::clearLeftovers(const Folder &folder)
 {
     const int listFd = ::openat(folder.fd.get(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (listFd < 0)
-        return;
+        return false;
     DIR *listing = ::fdopendir(listFd);
     if (!listing) {
         ::close(listFd);
-        return;
+        return false;
     }
     std::vector<std::string> found;
     while (const dirent *entry = ::readdir(listing)) {
@@ -788,6 +915,7 @@ void FileCopier::clearLeftovers(const Folder &folder)
         if (::unlinkat(folder.fd.get(), name.c_str(), 0) != 0 && errno != ENOENT)
             note("A temporary of an earlier run could not be removed and remains: " + JoinPath(folder.shown, name));
     }
+    return true;
 }
 
 void FileCopier::removeLeftovers(const std::string &rootPath, FolderIdentity rootId,
@@ -802,8 +930,8 @@ void FileCopier::removeLeftovers(const std::string &rootPath, FolderIdentity roo
         if (!splitName(relative, parent, name))
             continue;
         const auto found = folder(*r, parent, false, nullptr);
-        if (found && m_cleared.insert({found->id.device, found->id.inode}).second)
-            clearLeftovers(*found);
+        if (found && !m_cleared.count({found->id.device, found->id.inode}) && clearLeftovers(*found))
+            m_cleared.insert({found->id.device, found->id.inode});
     }
 }
 
@@ -876,8 +1004,8 @@ bool FileCopier::stage(const CopyRequest &request, CopyError *error, const Bytes
             return false;
         // Once per folder and run: the leftovers of a run that was killed
         // while it copied into this folder.
-        if (m_cleared.insert({opened->id.device, opened->id.inode}).second)
-            clearLeftovers(*opened);
+        if (!m_cleared.count({opened->id.device, opened->id.inode}) && clearLeftovers(*opened))
+            m_cleared.insert({opened->id.device, opened->id.inode});
         m_folder = std::move(opened);
     }
     staged.folder = m_folder;
@@ -903,6 +1031,9 @@ bool FileCopier::stage(const CopyRequest &request, CopyError *error, const Bytes
     // Checked now to spare a useless copy, and again just before the rename.
     if (staged.seen && !stillAsSeen(dir, staged.name, *staged.seen))
         return fail(error, 0, kChangedSinceComparison);
+    if (const char *why = refusesRenames(dir))
+        return fail(error, EPERM, "the destination folder " + staged.folder->shown + " is " + why
+                                      + ": no copy can be put in place there, so nothing is written");
 
     // Every copy is written under a hidden temporary name and renamed into
     // place when complete; a new file's rename refuses to replace anything
@@ -910,7 +1041,7 @@ bool FileCopier::stage(const CopyRequest &request, CopyError *error, const Bytes
     // would do the same, but each one open costs the file system far more
     // while a batch of them waits to be linked.)
     for (int attempt = 0; attempt < 100 && !staged.file.valid(); ++attempt) {
-        staged.temporary = temporaryName(staged.name);
+        staged.temporary = temporaryName(staged.name, nameLimit(*staged.folder));
         staged.file = Fd(::openat(dir, staged.temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
         if (!staged.file.valid() && errno != EEXIST)
             return failErrno(error, "cannot write in the destination folder");
@@ -945,9 +1076,10 @@ bool FileCopier::stage(const CopyRequest &request, CopyError *error, const Bytes
             return abandonErrno(data.writeSide() ? "cannot write the destination" : "cannot copy");
         copied = data.copied();
         struct stat after;
-        if (::fstat(source.get(), &after) != 0)
+        bool more = false;
+        if (::fstat(source.get(), &after) != 0 || !data.moreBeyond(st.st_size, &more))
             return abandonErrno("cannot read the source");
-        if (sameContentState(st, after))
+        if (sameContentState(st, after) && !more)
             break;
         if (attempt == kCopyAttempts)
             return abandon(0, kSourceKeptChanging);
@@ -988,77 +1120,162 @@ bool FileCopier::stage(const CopyRequest &request, CopyError *error, const Bytes
     return true;
 }
 
-void FileCopier::commit(const std::function<void(std::size_t, const CopyError *)> &done)
+bool FileCopier::flushesWhole(int fd, std::uint64_t device)
 {
-    // One flush per file system makes the whole batch durable. It reports
-    // any write-back error since the file it is given was opened, which
-    // covers the whole batch; only then does a flush of each file tell which
-    // one failed. A lone file gets just its own flush.
-    bool flushed = false;
-    if (m_staged.size() > 1) {
-        std::set<std::uint64_t> devices;
-        flushed = true;
-        for (const Staged &s : m_staged) {
-            if (devices.insert(s.folder->id.device).second && m_flush(s.file.get(), true) != 0)
-                flushed = false;
+    const auto known = m_flushesWhole.find(device);
+    if (known != m_flushesWhole.end())
+        return known->second;
+    return m_flushesWhole[device] = flushesAsAWhole(fd);
+}
+
+const NameLimit &FileCopier::nameLimit(const Folder &folder)
+{
+    const auto known = m_nameLimits.find(folder.id.device);
+    if (known != m_nameLimits.end())
+        return known->second;
+    return m_nameLimits[folder.id.device] = NameLimitOf(folder.fd.get());
+}
+
+// One flush for each file system of the batch that honours it; returns the
+// devices so flushed. It reports any write-back error since the file it is
+// given was opened, which covers the whole batch, and it covers the renames
+// of earlier batches there too.
+std::set<std::uint64_t> FileCopier::flushWholeFileSystems()
+{
+    std::set<std::uint64_t> tried, flushed;
+    for (const Staged &s : m_staged) {
+        const std::uint64_t device = s.folder->id.device;
+        if (!tried.insert(device).second || !flushesWhole(s.folder->fd.get(), device))
+            continue;
+        if (m_flush(s.file.get(), true) == 0) {
+            flushed.insert(device);
+            m_unsettled.erase(device);
         }
     }
+    return flushed;
+}
+
+// Where files are flushed one by one, so are the folders renamed into, once
+// the batch is in place: else a power cut could undo the renames. A failure
+// there fails the copies in that folder (they are in place, maybe not for good).
+void FileCopier::settleFolders(const std::vector<std::size_t> &placedNow, std::vector<CopyError> &failures)
+{
+    std::set<const Folder *> done;
+    for (const std::size_t i : placedNow) {
+        const Folder *folder = m_staged[i].folder.get();
+        if (flushesWhole(folder->fd.get(), folder->id.device) || !done.insert(folder).second)
+            continue;
+        if (m_flush(folder->fd.get(), false) == 0 || flushNotOffered(errno))
+            continue;
+        CopyError error;
+        failErrno(&error, kNotConfirmed);
+        for (const std::size_t j : placedNow) {
+            if (m_staged[j].folder.get() == folder)
+                failures[j] = error;
+        }
+    }
+}
+
+// Renames one flushed temporary into place, if its folder still is where
+// the root leads and its destination still is what was compared.
+bool FileCopier::place(Staged &s, const Folder *&reachable, CopyError *error)
+{
+    const int dir = s.folder->fd.get();
+    // Links put in place of a folder since it was opened are caught
+    // here: the rename goes only where the root still leads.
+    if (s.folder.get() != reachable) {
+        const bool ok = stillReachable(s, error);
+        reachable = ok ? s.folder.get() : nullptr;
+        if (!ok)
+            return false;
+    }
+    if (s.seen && !stillAsSeen(dir, s.name, *s.seen))
+        return fail(error, 0, kChangedSinceComparison);
+    const int rc = s.existing == ExistingDestination::Keep
+        ? renameNoReplace(dir, s.temporary.c_str(), s.name.c_str())
+        : ::renameat(dir, s.temporary.c_str(), dir, s.name.c_str());
+    if (rc == 0)
+        return true;
+    const int code = errno;
+    std::string other;
+    if (code == EEXIST && foldsNames(*s.folder->root, dir) && !spelledAsListed(dir, s.name, &other))
+        return fail(error, EEXIST, foldedReason(JoinPath(s.folder->shown, s.name), JoinPath(s.folder->shown, other)));
+    if (code == EEXIST)
+        return fail(error, EEXIST, "the destination already exists; it is not overwritten");
+    if (code == EISDIR || code == ENOTEMPTY)
+        return fail(error, EISDIR, "the destination is a folder");
+    errno = code;
+    return failErrno(error, "cannot replace the destination");
+}
+
+void FileCopier::commit(const std::function<void(std::size_t, const CopyError *)> &done)
+{
+    // A lone file gets just its own flush; so does each file where its file
+    // system is not flushed as a whole, or where that flush failed (to tell
+    // which file did).
+    const std::set<std::uint64_t> flushed = m_staged.size() > 1 ? flushWholeFileSystems() : std::set<std::uint64_t>();
     // A root that now leads elsewhere (unmounted, replaced) takes nothing.
     for (const auto &r : m_roots) {
         struct stat st;
         if (r->failure.reason.empty() && (::stat(r->path.empty() ? "." : r->path.c_str(), &st) != 0 || identityOf(st) != r->id))
             r->failure = {ESTALE, "the folder " + r->path + " is no longer the folder that was compared"};
     }
+    std::vector<CopyError> failures(m_staged.size());
+    std::vector<std::size_t> placedNow;
     const Folder *reachable = nullptr;
     for (std::size_t i = 0; i < m_staged.size(); ++i) {
         Staged &s = m_staged[i];
-        const int dir = s.folder->fd.get();
-        CopyError error;
+        CopyError &error = failures[i];
         bool ok = true;
-        if (!flushed && m_flush(s.file.get(), false) != 0 && errno != EINVAL && errno != EROFS)
+        if (!flushed.count(s.folder->id.device) && m_flush(s.file.get(), false) != 0 && errno != EINVAL
+            && errno != EROFS)
             ok = failErrno(&error, "cannot write the destination");
-        // Links put in place of a folder since it was opened are caught
-        // here: the rename goes only where the root still leads.
-        if (ok && s.folder.get() != reachable) {
-            ok = stillReachable(s, &error);
-            reachable = ok ? s.folder.get() : nullptr;
-        }
-        if (ok && s.seen && !stillAsSeen(dir, s.name, *s.seen))
-            ok = fail(&error, 0, kChangedSinceComparison);
+        ok = ok && place(s, reachable, &error);
         if (ok) {
-            const int rc = s.existing == ExistingDestination::Keep
-                ? renameNoReplace(dir, s.temporary.c_str(), s.name.c_str())
-                : ::renameat(dir, s.temporary.c_str(), dir, s.name.c_str());
-            std::string other;
-            if (rc != 0) {
-                const int code = errno;
-                if (code == EEXIST && foldsNames(*s.folder->root, dir) && !spelledAsListed(dir, s.name, &other))
-                    ok = fail(&error, EEXIST, foldedReason(JoinPath(s.folder->shown, s.name),
-                                                           JoinPath(s.folder->shown, other)));
-                else if ((errno = code) == EEXIST)
-                    ok = fail(&error, EEXIST, "the destination already exists; it is not overwritten");
-                else if (errno == EISDIR || errno == ENOTEMPTY)
-                    ok = fail(&error, EISDIR, "the destination is a folder");
-                else
-                    ok = failErrno(&error, "cannot replace the destination");
-            }
-        }
-        // The mark is for temporaries only; the file in place goes without.
-        if (ok)
+            placedNow.push_back(i);
+            // The mark is for temporaries only; the file in place goes without.
             ::fremovexattr(s.file.get(), kMarkAttribute);
-        // A link elsewhere in the tree may lead to what was replaced.
-        struct stat placed;
-        if (ok && s.existing == ExistingDestination::Replace && ::fstat(s.file.get(), &placed) == 0)
-            m_produced[{std::uint64_t(placed.st_dev), std::uint64_t(placed.st_ino)}] = {stateOf(placed), s.seen};
+            // A link elsewhere in the tree may lead to what was replaced.
+            struct stat placed;
+            if (s.existing == ExistingDestination::Replace && ::fstat(s.file.get(), &placed) == 0)
+                m_produced[{std::uint64_t(placed.st_dev), std::uint64_t(placed.st_ino)}] = {stateOf(placed), s.seen};
+        }
         s.file.reset();
-        if (!ok && ::unlinkat(dir, s.temporary.c_str(), 0) != 0 && errno != ENOENT)
+        if (!ok && ::unlinkat(s.folder->fd.get(), s.temporary.c_str(), 0) != 0 && errno != ENOENT)
             note("A temporary could not be removed and remains: " + JoinPath(s.folder->shown, s.temporary));
         s.temporary.clear();
+    }
+    settleFolders(placedNow, failures);
+    for (std::size_t i = 0; i < m_staged.size(); ++i) {
+        const bool ok = failures[i].reason.empty();
+        const Folder &folder = *m_staged[i].folder;
+        if (ok && flushesWhole(folder.fd.get(), folder.id.device)) {
+            Unsettled &unsettled = m_unsettled[folder.id.device];
+            if (!unsettled.folder)
+                unsettled.folder = m_staged[i].folder;
+            unsettled.placed.push_back(m_placed);
+        }
+        m_placed += ok;
         if (done)
-            done(i, ok ? nullptr : &error);
+            done(i, ok ? nullptr : &failures[i]);
     }
     m_staged.clear();
     m_stagedBytes = 0;
+}
+
+void FileCopier::settle(const std::function<void(std::size_t, const CopyError &)> &failed)
+{
+    for (const auto &[device, unsettled] : m_unsettled) {
+        if (m_flush(unsettled.folder->fd.get(), true) == 0)
+            continue;
+        CopyError error;
+        failErrno(&error, kNotConfirmed);
+        for (const std::size_t placed : unsettled.placed) {
+            if (failed)
+                failed(placed, error);
+        }
+    }
+    m_unsettled.clear();
 }
 
 void FileCopier::discard()
@@ -1078,13 +1295,16 @@ bool CopyFileSafely(const CopyRequest &request, CopyError *error, const FileCopi
     if (!copier.stage(request, error, onBytes))
         return false;
     bool ok = true;
+    const auto failed = [&](const CopyError &e) {
+        ok = false;
+        if (error)
+            *error = e;
+    };
     copier.commit([&](std::size_t, const CopyError *e) {
-        if (e) {
-            ok = false;
-            if (error)
-                *error = *e;
-        }
+        if (e)
+            failed(*e);
     });
+    copier.settle([&](std::size_t, const CopyError &e) { failed(e); });
     return ok;
 }
 

@@ -53,6 +53,24 @@
 // - A destination link whose target this run itself replaced is judged by
 //   the target as it was before the run: the run's own work is no change by
 //   someone else, a later edit still is.
+// - Durable: each temporary reaches the disk before its rename, by one flush
+//   of the whole file system per batch where the file system honours that
+//   (ext4, xfs, btrfs ...), else by a flush of each file (FUSE, network
+//   shares). On the latter, the folders renamed into are flushed after each
+//   batch; elsewhere settle() flushes what the last batches renamed. Once it
+//   has, every copy reported done is on the disk.
+// - A new file's name is never claimed before its complete copy takes it:
+//   where the file system offers neither a rename that refuses to replace
+//   nor hard links (exFAT, FAT), the name is checked to be free just before
+//   the rename, and a file that appears in that instant is replaced.
+// - No temporary is made in a folder that is append-only or immutable, where
+//   it could neither be put in place nor removed: that copy fails at once.
+// - Never more is written than the size the source had when its copy began;
+//   a source that yields more (it grew, or reads without end) is copied
+//   again, then given up.
+// - A temporary's name is valid UTF-8 wherever the file's name is, and
+//   within the destination's limit (bytes, or UTF-16 units on FAT, exFAT
+//   and NTFS): it keeps as much of the name as fits, in whole characters.
 //
 // A program killed in the middle leaves no destination half-written, only
 // the temporaries it had not yet renamed into place. Each carries a mark (an
@@ -122,8 +140,14 @@ public:
 
     // Flushes and renames every staged copy; done(i, error) reports the i-th
     // staged copy of this batch, error null on success. Afterwards nothing is
-    // staged.
+    // staged. Copies reported done are counted, in that order, as placed.
     void commit(const std::function<void(std::size_t index, const CopyError *error)> &done);
+
+    // Makes every rename of the commits so far durable. failed(n, error)
+    // reports the n-th placed copy (counted from 0 since the copier was
+    // made) whose file system did not confirm it: the copy is in place, but
+    // may not survive a power cut.
+    void settle(const std::function<void(std::size_t placed, const CopyError &error)> &failed = {});
 
     // Removes every staged temporary without touching a destination.
     void discard();
@@ -157,7 +181,13 @@ private:
     bool foldsNames(Root &root, int folder);
     bool stillAsSeen(int dir, const std::string &name, const FileStatus &seen) const;
     bool stillReachable(const Staged &staged, CopyError *error);
-    void clearLeftovers(const Folder &folder);
+    bool place(Staged &staged, const Folder *&reachable, CopyError *error);
+    bool flushesWhole(int fd, std::uint64_t device);
+    bool settleNewEntry(int parent, const std::string &shown, CopyError *error);
+    std::set<std::uint64_t> flushWholeFileSystems();
+    void settleFolders(const std::vector<std::size_t> &placedNow, std::vector<CopyError> &failures);
+    const NameLimit &nameLimit(const Folder &folder);
+    bool clearLeftovers(const Folder &folder);
     void note(std::string text);
     void notKept(Root &root, unsigned lost);
 
@@ -173,6 +203,17 @@ private:
     std::set<std::string> m_noted;
     std::map<Key, Produced> m_produced;           // files this run put in place over others
     std::map<Key, std::set<std::string>> m_listings; // names of folders that may fold them
+    std::map<std::uint64_t, bool> m_flushesWhole;    // by device: whether syncfs reaches everything
+    std::map<std::uint64_t, NameLimit> m_nameLimits;  // by device
+    // Renames on file systems flushed as a whole that no flush has covered
+    // yet, by device: a folder there to flush it by, and the placed copies.
+    struct Unsettled
+    {
+        std::shared_ptr<const Folder> folder;
+        std::vector<std::size_t> placed;
+    };
+    std::map<std::uint64_t, Unsettled> m_unsettled;
+    std::size_t m_placed = 0; // copies placed since the copier was made
 };
 
 // True for a name that the copy gives its temporaries; the scan collects

@@ -132,11 +132,13 @@ bool mayRead(int fd, uid_t uid)
     return ::fstat(fd, &st) == 0 && grants(st, uid, groups, S_IRUSR);
 }
 
-// The time step of a FUSE file system, from its driver's name in the mount
+// The families of file system whose clocks and names differ from the rest.
+enum class Family { Other, Fat, Exfat, ExfatFuse, Ntfs, Smb, Sshfs };
+
+// The family of a FUSE file system, from its driver's name in the mount
 // table or, failing that, from the volume it serves.
-std::int64_t fuseResolution(dev_t device)
+Family fuseFamily(dev_t device)
 {
-    constexpr std::int64_t kSecond = 1000000000;
     std::ifstream table("/proc/self/mountinfo");
     const std::string wanted = std::to_string(major(device)) + ":" + std::to_string(minor(device));
     std::string line;
@@ -151,33 +153,49 @@ std::int64_t fuseResolution(dev_t device)
         fields >> type >> source;
         const auto has = [&type](const char *word) { return type.find(word) != std::string::npos; };
         if (has("exfat"))
-            return kSecond; // exfat-fuse keeps whole seconds
+            return Family::ExfatFuse;
         if (has("fat"))
-            return 2 * kSecond;
+            return Family::Fat;
         if (has("ntfs"))
-            return 100;
+            return Family::Ntfs;
         if (has("sshfs"))
-            return kSecond;
+            return Family::Sshfs;
         // No driver named: the volume's boot sector tells, where it may be read.
         for (std::size_t at; (at = source.find("\\040")) != std::string::npos;)
             source.replace(at, 4, " ");
         const int fd = ::open(source.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
         if (fd < 0)
-            return 1;
+            return Family::Other;
         char sector[512] = {};
         const ssize_t n = ::pread(fd, sector, sizeof sector, 0);
         ::close(fd);
         if (n < ssize_t(sizeof sector))
-            return 1;
+            return Family::Other;
         if (std::memcmp(sector + 3, "EXFAT   ", 8) == 0)
-            return kSecond;
+            return Family::ExfatFuse;
         if (std::memcmp(sector + 3, "NTFS    ", 8) == 0)
-            return 100;
+            return Family::Ntfs;
         if (std::memcmp(sector + 82, "FAT32   ", 8) == 0 || std::memcmp(sector + 54, "FAT1", 4) == 0)
-            return 2 * kSecond;
-        return 1;
+            return Family::Fat;
+        return Family::Other;
     }
-    return 1;
+    return Family::Other;
+}
+
+Family familyOf(int fd)
+{
+    struct statfs fs;
+    struct stat st;
+    if (fd < 0 || ::fstatfs(fd, &fs) != 0 || ::fstat(fd, &st) != 0)
+        return Family::Other;
+    switch (static_cast<unsigned long>(fs.f_type)) {
+    case 0x4d44: return Family::Fat;
+    case 0x2011BAB0: return Family::Exfat;
+    case 0x5346544e: case 0x7366746e: return Family::Ntfs;
+    case 0xFF534D42: case 0xFE534D42: case 0x517B: return Family::Smb;
+    case 0x65735546: return fuseFamily(st.st_dev);
+    default: return Family::Other;
+    }
 }
 
 } // namespace
@@ -204,18 +222,34 @@ bool FollowingRevealsNothing(int folderFd, const char *name, FolderIdentity *tar
 
 std::int64_t TimeResolution(const OpenFolder &folder)
 {
-    struct statfs fs;
-    struct stat st;
-    if (!folder.isOpen() || ::fstatfs(folder.handle(), &fs) != 0 || ::fstat(folder.handle(), &st) != 0)
-        return 1;
-    switch (static_cast<unsigned long>(fs.f_type)) {
-    case 0x4d44: return 2000000000;                  // FAT
-    case 0x2011BAB0: return 10000000;                // exFAT
-    case 0x5346544e: case 0x7366746e: return 100;    // NTFS
-    case 0xFF534D42: case 0xFE534D42: case 0x517B: return 100; // SMB shares keep Windows' 100 ns
-    case 0x65735546: return fuseResolution(st.st_dev); // FUSE
-    default: return 1;
+    constexpr std::int64_t kSecond = 1000000000;
+    switch (familyOf(folder.handle())) {
+    case Family::Fat: return 2 * kSecond;
+    case Family::Exfat: return kSecond / 100;
+    case Family::ExfatFuse: return kSecond; // exfat-fuse keeps whole seconds
+    case Family::Ntfs: return 100;
+    case Family::Smb: return 100; // SMB shares keep Windows' 100 ns
+    case Family::Sshfs: return kSecond;
+    case Family::Other: return 1;
     }
+    return 1;
+}
+
+NameLimit NameLimitOf(int folderFd)
+{
+    switch (familyOf(folderFd)) {
+    case Family::Fat:
+    case Family::Exfat:
+    case Family::ExfatFuse:
+    case Family::Ntfs:
+        return {255, true};
+    default:
+        break;
+    }
+    struct statfs fs;
+    if (::fstatfs(folderFd, &fs) != 0 || fs.f_namelen <= 0)
+        return {255, false};
+    return {std::size_t(fs.f_namelen), false};
 }
 
 std::optional<FileStatus> StatFile(const std::string &path)
@@ -386,6 +420,18 @@ std::size_t RaiseOpenFileLimit()
             limit = raised;
     }
     return std::size_t(std::min(limit.rlim_cur, kEnough));
+}
+
+std::size_t OpenFileCount()
+{
+    DIR *listing = ::opendir("/proc/self/fd");
+    if (!listing)
+        return 3;
+    std::size_t count = 0;
+    while (const dirent *entry = ::readdir(listing))
+        count += entry->d_name[0] != '.';
+    ::closedir(listing);
+    return count > 0 ? count - 1 : 0; // the listing's own descriptor
 }
 
 std::string ErrorText(int error)

@@ -101,11 +101,24 @@ bool FollowingRevealsNothing(int folderFd, const char *name, FolderIdentity *tar
 // system's type and, for FUSE, from the driver or the volume mounted.
 std::int64_t TimeResolution(const OpenFolder &folder);
 
+// How long one name in a folder may be: bytes as the file system reports
+// them (statfs's f_namelen), or UTF-16 units on FAT, exFAT and NTFS, whose
+// drivers (kernel or FUSE) count names so.
+struct NameLimit
+{
+    std::size_t most = 255;
+    bool utf16 = false; // most counts UTF-16 units, not bytes
+};
+NameLimit NameLimitOf(int folderFd);
+
 // The system's words for an errno value.
 std::string ErrorText(int error);
 
 // How many files the process may hold open, after raising its own limit to
 // what the system allows it (at most 65,536).
 std::size_t RaiseOpenFileLimit();
+
+// How many descriptors the process holds open now.
+std::size_t OpenFileCount();
 
 } // namespace platform

@@ -2,6 +2,9 @@
 
 #include "support/testdir.h"
 
+#include <QByteArray>
+#include <QString>
+
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
@@ -529,25 +532,101 @@ TEST(FileCopy, HolesStayHoles)
     EXPECT_EQ(tail[0], '\0');
 }
 
-// Before, a temporary that could be neither renamed nor removed piled up
-// silently, one per run.
-TEST(FileCopy, TemporaryThatCannotBeRemovedIsNamed)
+// Before, every run left a temporary in an append-only folder, where it
+// could be neither renamed nor removed. A folder found so before staging
+// gets none; one that became so after staging gets its temporary named.
+TEST(FileCopy, AppendOnlyOrImmutableFoldersGetNoTemporary)
 {
-    TestDir dir;
-    const std::string from = dir.file("from.txt", "new");
-    dir.file("locked/to.txt", "old");
-    if (std::system(("chattr +a '" + dir.path("locked") + "' 2>/dev/null").c_str()) != 0)
-        GTEST_SKIP() << "this file system has no append-only attribute (chattr +a failed)";
-    platform::FileCopier copier;
-    CopyError error;
-    const bool copied = stageThenCommit(copier, request(from, dir.path("locked/to.txt")), [] {}, &error);
-    const std::vector<std::string> left = hiddenEntries(dir.path("locked"));
-    std::system(("chattr -a '" + dir.path("locked") + "'").c_str());
-    EXPECT_FALSE(copied);
-    EXPECT_EQ(dir.read("locked/to.txt"), "old");
-    ASSERT_EQ(left.size(), 1u);
-    ASSERT_EQ(copier.notes().size(), 1u);
-    EXPECT_NE(copier.notes()[0].find("remains: " + left[0]), std::string::npos) << copier.notes()[0];
+    const struct
+    {
+        const char *flag;
+        bool beforeStaging;
+        const char *reason;
+    } cases[] = {
+        {"+a", true, "/locked is append-only: no copy can be put in place there, so nothing is written"},
+        {"+i", true, "/locked is immutable: no copy can be put in place there, so nothing is written"},
+        {"+a", false, "cannot replace the destination: Operation not permitted"},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(std::string(c.flag) + (c.beforeStaging ? " before staging" : " after staging"));
+        TestDir dir;
+        const std::string from = dir.file("from.txt", "new");
+        dir.file("locked/to.txt", "old");
+        const std::string chattr = std::string("chattr ") + c.flag + " '" + dir.path("locked") + "' 2>/dev/null";
+        if (c.beforeStaging && std::system(chattr.c_str()) != 0)
+            GTEST_SKIP() << "this file system has no " << c.flag << " attribute (chattr failed)";
+        platform::FileCopier copier;
+        CopyError error;
+        bool flagged = c.beforeStaging;
+        const bool copied = stageThenCommit(copier, request(from, dir.path("locked/to.txt")), [&] {
+            flagged = std::system(chattr.c_str()) == 0;
+        }, &error);
+        const std::vector<std::string> left = hiddenEntries(dir.path("locked"));
+        std::system(("chattr -a -i '" + dir.path("locked") + "'").c_str());
+        ASSERT_TRUE(flagged) << "chattr " << c.flag << " failed";
+        EXPECT_FALSE(copied);
+        EXPECT_NE(error.reason.find(c.reason), std::string::npos) << error.reason;
+        EXPECT_EQ(dir.read("locked/to.txt"), "old");
+        if (c.beforeStaging) {
+            EXPECT_TRUE(left.empty());
+            EXPECT_TRUE(copier.notes().empty());
+            continue;
+        }
+        ASSERT_EQ(left.size(), 1u);
+        ASSERT_EQ(copier.notes().size(), 1u);
+        EXPECT_NE(copier.notes()[0].find("remains: " + left[0]), std::string::npos) << copier.notes()[0];
+    }
+}
+
+namespace {
+
+std::string repeated(const char *piece, int times)
+{
+    std::string s;
+    for (int i = 0; i < times; ++i)
+        s += piece;
+    return s;
+}
+
+bool validUtf8(const std::string &s)
+{
+    return QString::fromUtf8(s.data(), qsizetype(s.size())).toUtf8() == QByteArray::fromStdString(s);
+}
+
+} // namespace
+
+// Before, a temporary kept the first 200 bytes of its file's name, cut
+// inside a character: file systems that take only UTF-8 names refused it.
+TEST(FileCopy, TemporariesKeepWholeCharactersWithinTheNameLimit)
+{
+    const std::string names[] = {
+        "a" + repeated("\u0436", 100),    // 201 bytes of Cyrillic after one letter
+        repeated("\u4e2d", 85),           // 255 bytes of CJK
+        repeated("\U0001F600", 63) + "abc", // four-byte characters
+        std::string(255, 'x'),
+        "\xff" + repeated("\u0436", 127), // not UTF-8 at all: cut anywhere
+    };
+    for (const std::string &name : names) {
+        SCOPED_TRACE(name);
+        TestDir dir;
+        const std::string from = dir.file("from.txt", "content");
+        dir.folder("to");
+        platform::FileCopier copier;
+        CopyError error;
+        ASSERT_TRUE(copier.stage(request(from, dir.path("to/" + name), ExistingDestination::Keep), &error))
+            << error.reason;
+        const std::vector<std::string> staged = hiddenEntries(dir.path("to"));
+        ASSERT_EQ(staged.size(), 1u);
+        const std::string temporary = std::filesystem::path(staged[0]).filename().string();
+        EXPECT_LE(temporary.size(), 255u);
+        EXPECT_TRUE(platform::IsTemporaryName(temporary));
+        EXPECT_EQ(validUtf8(temporary), validUtf8(name)) << temporary;
+        const std::size_t kept = temporary.size() - std::string("..corvanel-12345678").size();
+        EXPECT_EQ(temporary.substr(1, kept), name.substr(0, kept));
+        EXPECT_GE(kept, std::min<std::size_t>(name.size(), 236 - 3)) << "as much of the name as fits";
+        copier.commit({});
+        EXPECT_EQ(dir.read("to/" + name), "content");
+    }
 }
 
 // A link whose target this run replaced stands for that target as it was

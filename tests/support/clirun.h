@@ -6,6 +6,7 @@
 #include <QByteArray>
 #include <QFile>
 #include <QProcess>
+#include <QProcessEnvironment>
 #include <QStringList>
 #include <QThread>
 
@@ -62,6 +63,33 @@ inline Result run(const QStringList &args, const QString &workingFolder = QStrin
     if (!workingFolder.isEmpty())
         process.setWorkingDirectory(workingFolder);
     process.start(program(), args);
+    return collect(process, timeoutMs);
+}
+
+// Killed (SIGKILL) just before its call-th call of function, one of those
+// tests/support/killat.cpp counts: a crash or power cut at that point.
+inline Result runKilledAt(const QStringList &args, const char *function, int call, int timeoutMs = 120000)
+{
+    QProcess process;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("LD_PRELOAD"), QStringLiteral(CORVANEL_KILL_SHIM));
+    environment.insert(QStringLiteral("CORVANEL_KILL_AT"), QStringLiteral("%1:%2").arg(function).arg(call));
+    // Sanitized builds want their runtime first; the shim comes before it.
+    const QString sanitizer = environment.value(QStringLiteral("ASAN_OPTIONS"));
+    environment.insert(QStringLiteral("ASAN_OPTIONS"),
+                       (sanitizer.isEmpty() ? QString() : sanitizer + ':') + QStringLiteral("verify_asan_link_order=0"));
+    process.setProcessEnvironment(environment);
+    process.start(program(), args);
+    return collect(process, timeoutMs);
+}
+
+// Under a limit of open files (soft and hard) that it cannot raise.
+inline Result runWithOpenFileLimit(const QStringList &args, int limit, int timeoutMs = 120000)
+{
+    QProcess process;
+    process.start(QStringLiteral("/bin/sh"), QStringList{"-c", QStringLiteral("ulimit -n %1 && exec \"$0\" \"$@\"").arg(limit),
+                                                         program()}
+                                                 + args);
     return collect(process, timeoutMs);
 }
 

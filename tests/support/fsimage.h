@@ -42,6 +42,7 @@ public:
     // The mounted folder (for Ext4Casefold a case-insensitive folder in it).
     const std::string &root() const { return m_root; }
     static const char *name(Kind kind);
+    Kind kind() const { return m_kind; }
 
     // A power cut: the file system (for Passthrough, the xfs beneath the
     // FUSE layer) stops at once, without writing what it holds in memory,

@@ -2,7 +2,8 @@
 """A FUSE file system that passes every call through to a folder beneath.
 
 What a program sees on sshfs, gocryptfs, mergerfs and the like: FUSE never
-passes syncfs on, so only a file's own fsync reaches the disk below; rename
+passes syncfs on, so only a file's own fsync, and a folder's (as gocryptfs
+and most passthrough layers pass it on), reaches the disk below; rename
 flags (no-replace, exchange) are refused, as by every libfuse 2 layer.
 
     passthroughfs.py LOWER MOUNTPOINT [--delay-ms N] [--inflight-file F]
@@ -147,6 +148,13 @@ class Passthrough(Operations):
 
     def fsync(self, path, datasync, fh):
         (os.fdatasync if datasync else os.fsync)(fh)
+
+    def fsyncdir(self, path, datasync, fh):
+        fd = os.open(self._p(path), os.O_RDONLY | os.O_DIRECTORY)
+        try:
+            os.fsync(fd)
+        finally:
+            os.close(fd)
 
     def getxattr(self, path, name, position=0):
         try:

@@ -1,0 +1,74 @@
+// Preloaded into a program under test (LD_PRELOAD), stops it dead just
+// before the N-th call of one function, as a crash or a kill at exactly
+// that point would: CORVANEL_KILL_AT=renameat:3 kills it before its third
+// renameat. Without the variable every call passes straight through.
+//
+// No system header that declares these functions is included: glibc's
+// declarations carry exception specifications that these definitions need
+// not repeat.
+
+#include <dlfcn.h>
+#include <signal.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+
+std::atomic<long> g_calls{0};
+
+// Kills the process when `function` is the one named and its count is up.
+void countCall(const char *function)
+{
+    const char *spec = std::getenv("CORVANEL_KILL_AT");
+    const char *colon = spec ? std::strchr(spec, ':') : nullptr;
+    if (!colon || std::strlen(function) != std::size_t(colon - spec)
+        || std::strncmp(spec, function, std::size_t(colon - spec)) != 0)
+        return;
+    if (++g_calls == std::atol(colon + 1))
+        ::raise(SIGKILL);
+}
+
+template <typename Function>
+Function next(const char *name)
+{
+    return reinterpret_cast<Function>(::dlsym(RTLD_NEXT, name));
+}
+
+} // namespace
+
+extern "C" {
+
+int renameat(int fromDir, const char *from, int toDir, const char *to)
+{
+    countCall("renameat");
+    return next<int (*)(int, const char *, int, const char *)>("renameat")(fromDir, from, toDir, to);
+}
+
+int renameat2(int fromDir, const char *from, int toDir, const char *to, unsigned flags)
+{
+    countCall("renameat2");
+    return next<int (*)(int, const char *, int, const char *, unsigned)>("renameat2")(fromDir, from, toDir, to,
+                                                                                       flags);
+}
+
+int linkat(int fromDir, const char *from, int toDir, const char *to, int flags)
+{
+    countCall("linkat");
+    return next<int (*)(int, const char *, int, const char *, int)>("linkat")(fromDir, from, toDir, to, flags);
+}
+
+int fsync(int fd)
+{
+    countCall("fsync");
+    return next<int (*)(int)>("fsync")(fd);
+}
+
+int syncfs(int fd)
+{
+    countCall("syncfs");
+    return next<int (*)(int)>("syncfs")(fd);
+}
+
+} // extern "C"
