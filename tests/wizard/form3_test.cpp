@@ -7,6 +7,7 @@
 #include "compare/global.h"
 #include "platform/desktop.h"
 #include "platform/paths.h"
+#include "support/qtprint.h"
 #include "support/testdir.h"
 
 #include <QAbstractItemModelTester>
@@ -26,12 +27,6 @@
 #include <sys/stat.h>
 
 #include <filesystem>
-
-// Readable failures.
-void PrintTo(const QString &s, std::ostream *os)
-{
-    *os << '"' << s.toStdString() << '"';
-}
 
 namespace {
 
