@@ -114,6 +114,7 @@ TEST_F(ListsTest, HeaderClicksSortAndReverseUntilTheNextCompare)
 {
     QHeaderView *header = list(Side::Left)->header();
     EXPECT_EQ(header->sortIndicatorSection(), -1);
+    const int nameWidth = header->sectionSize(0);
     clickHeader(Side::Left, ResultListModel::StatusColumn);
     EXPECT_EQ(shown(Side::Left), QStringList({"a.txt", "sub/d.txt", "b.txt", "c.txt", "Z.txt"}));
     EXPECT_EQ(header->sortIndicatorSection(), ResultListModel::StatusColumn);
@@ -123,7 +124,8 @@ TEST_F(ListsTest, HeaderClicksSortAndReverseUntilTheNextCompare)
     EXPECT_EQ(header->sortIndicatorOrder(), Qt::DescendingOrder);
     clickHeader(Side::Left, ResultListModel::FilenameColumn);
     EXPECT_EQ(shown(Side::Left), QStringList({"a.txt", "b.txt", "c.txt", "sub/d.txt", "Z.txt"}));
-    // Each list sorts on its own.
+    // The columns keep the widths start-up gave them; each list sorts on its own.
+    EXPECT_EQ(header->sectionSize(0), nameWidth);
     EXPECT_EQ(shown(Side::Right), QStringList({"a.txt", "b.txt", "c.txt", "e.txt", "Z.txt"}));
 
     key(Qt::Key_F5);
