@@ -2,12 +2,9 @@
 // process of its own for each case (tests/main_window/screen_probe.cpp), on
 // the offscreen platform given screens of a size and a scale.
 
-#include "platform/settings.h"
-#include "platform/ui.h"
-
 #include "support/clirun.h"
-#include "support/testdir.h"
 
+#include <QRect>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -81,23 +78,6 @@ TEST(WindowOnScreen, MovedAndIfNeedBeMadeSmallerToFitTheScreen)
     // Where it fits, nothing moves: the designed place, 3015 and 3120 twips
     // (201 and 208 pixels), is the inside's, within the 2-pixel frame.
     EXPECT_EQ(start({0, 0, 1920, 1080}, "1", "").outer.topLeft(), QPoint(199, 206));
-}
-
-TEST(WindowOnScreen, FitWithinMovesThenShrinks)
-{
-    const QRect area(0, 0, 1000, 700);
-    const struct
-    {
-        QRect outer, expected;
-    } cases[] = {
-        {{100, 100, 800, 500}, {100, 100, 800, 500}}, // inside: unchanged
-        {{300, 400, 800, 500}, {200, 200, 800, 500}}, // over the right and bottom edges
-        {{-50, -20, 800, 500}, {0, 0, 800, 500}},     // over the left and top edges
-        {{100, 100, 1200, 900}, {0, 0, 1000, 700}},   // larger than the area
-        {{5000, 5000, 100, 100}, {900, 600, 100, 100}},
-    };
-    for (const auto &c : cases)
-        EXPECT_EQ(platform::FitWithin(c.outer, area), c.expected) << c.outer.x() << "," << c.outer.y();
 }
 
 } // namespace

@@ -1,9 +1,7 @@
-// Starts the main window as the program does, on whatever screens the Qt
-// platform was given, and prints where it stands once shown:
-//   screen X Y W H     the available area of the screen it stands on
-//   outer X Y W H      its outer rectangle, frame included
-//   screens N          how many screens there are
-// Run by screen_fit_test.cpp with QT_QPA_PLATFORM, QT_SCALE_FACTOR and
+// Starts the main window as the program does, on the screens the Qt platform
+// was given, and prints where it stands once shown: "screen X Y W H" (the
+// available area of its screen) and "outer X Y W H" (frame included). Run by
+// screen_fit_test.cpp with QT_QPA_PLATFORM, QT_SCALE_FACTOR and
 // XDG_CONFIG_HOME set for each case.
 
 #include "main_window/form1.h"
@@ -15,15 +13,6 @@
 
 #include <cstdio>
 
-namespace {
-
-void print(const char *what, const QRect &r)
-{
-    std::printf("%s %d %d %d %d\n", what, r.x(), r.y(), r.width(), r.height());
-}
-
-} // namespace
-
 int main(int argc, char *argv[])
 {
     QApplication app(argc, argv);
@@ -34,8 +23,8 @@ int main(int argc, char *argv[])
         return 1;
     QTest::qWait(300);
     const QScreen *screen = QGuiApplication::screenAt(window.frameGeometry().center());
-    print("screen", screen ? screen->availableGeometry() : QRect());
-    print("outer", window.frameGeometry());
-    std::printf("screens %d\n", int(QGuiApplication::screens().size()));
+    for (const auto &[what, r] : {std::pair("screen", screen ? screen->availableGeometry() : QRect()),
+                                  std::pair("outer", window.frameGeometry())})
+        std::printf("%s %d %d %d %d\n", what, r.x(), r.y(), r.width(), r.height());
     return 0;
 }
