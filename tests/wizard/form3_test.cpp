@@ -107,6 +107,18 @@ protected:
         return c;
     }
 
+    // Slot 0: a.txt overwrites right's, slot 1: b.txt left's, slot 2:
+    // sub/c.txt is copied to the right.
+    void compareThreeOperations()
+    {
+        left.file("a.txt", "newer and longer", TestDir::time(2022, 1, 1));
+        right.file("a.txt", "old", TestDir::time(2021, 1, 1));
+        right.file("b.txt", "right is newer", TestDir::time(2022, 1, 1));
+        left.file("b.txt", "old", TestDir::time(2021, 1, 1));
+        left.file("sub/c.txt", "only left");
+        compare();
+    }
+
     void compare()
     {
         CompareFolders(QFile::encodeName(leftText).toStdString(), QFile::encodeName(rightText).toStdString(), {},
@@ -229,12 +241,7 @@ TEST_F(WizardTest, PairsThatCannotBeOrderedAreNamedNotCalledIdentical)
 
 TEST_F(WizardTest, WizardTakesTheMainWindowsPlaceAndListsEveryOperation)
 {
-    left.file("a.txt", "newer and longer", TestDir::time(2022, 1, 1));
-    right.file("a.txt", "old", TestDir::time(2021, 1, 1));
-    right.file("b.txt", "right is newer", TestDir::time(2022, 1, 1));
-    left.file("b.txt", "old", TestDir::time(2021, 1, 1));
-    left.file("sub/c.txt", "only left");
-    compare();
+    compareThreeOperations();
     const QRect outer = mainWindow.frameGeometry();
 
     Form3 *w = open();
@@ -719,16 +726,9 @@ TEST_F(WizardTest, AFileNothingCanOpenIsReported)
     EXPECT_TRUE(w->isVisible());
 }
 
-// Slot 0: a.txt overwrites right's, slot 1: b.txt left's, slot 2: sub/c.txt
-// is copied to the right.
 TEST_F(WizardTest, OperationListSortsSaysWhatOkDoesAndOpensFromItsMenu)
 {
-    left.file("a.txt", "newer and longer", TestDir::time(2022, 1, 1));
-    right.file("a.txt", "old", TestDir::time(2021, 1, 1));
-    right.file("b.txt", "right is newer", TestDir::time(2022, 1, 1));
-    left.file("b.txt", "old", TestDir::time(2021, 1, 1));
-    left.file("sub/c.txt", "only left");
-    compare();
+    compareThreeOperations();
     Form3 *w = open();
     ASSERT_NE(w, nullptr);
     // 16 + 14 + 9 bytes, the sources' sizes when compared.
