@@ -20,6 +20,8 @@
 #include <QMenu>
 #include <QScrollBar>
 
+#include <algorithm>
+
 namespace {
 
 // The folder that holds the shown row's file.
