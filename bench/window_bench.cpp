@@ -1,9 +1,17 @@
-// Times a Compare through the main window (offscreen) against the engine
-// alone on the same two trees, cache warm, median of a few runs; then, with
-// the lists filled, a scroll to the end and a click on a row.
+// The main window at scale, on the offscreen platform.
 //   window_bench LEFT RIGHT [RUNS] [--window-only]
-// --window-only skips the engine's own runs, so that the process's peak
-// memory is the window's. Prints "key value" lines; bench/scale_bench.sh and
+//     Times a Compare through the window against the engine alone on the same
+//     two trees, cache warm, median of a few runs; then, with the lists
+//     filled, what a person does in them (below). --window-only skips the
+//     engine's own runs, so that the process's peak memory is the window's.
+//   window_bench --rows N [RUNS]
+//     Fills both lists with N rows a side shaped like bench/gentrees.py's
+//     trees (about 1 % differing, 0.5 % on one side only), without a disk,
+//     and measures the memory they take per listed row.
+// With the lists filled, each figure is from the key press or click to the
+// list painted again: differences only and back (Ctrl+D), a header click on
+// each column and a second one to reverse it, F8 and Shift+F8, typing a name
+// and the find pop-up. Prints "key value" lines; bench/scale_bench.sh and
 // bench/window_bench.sh read them.
 
 #include "compare/comparefolders.h"
@@ -16,6 +24,9 @@
 
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QHeaderView>
+#include <QLineEdit>
+#include <QScrollBar>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QToolButton>
@@ -25,6 +36,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
+#include <random>
+#include <string>
+#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -55,6 +70,179 @@ double seconds(F &&work)
     return double(clock.nsecsElapsed()) / 1e9;
 }
 
+// Resident and peak memory of this process, in bytes.
+long long residentBytes()
+{
+    long long pages = 0, resident = 0;
+    std::ifstream("/proc/self/statm") >> pages >> resident;
+    return resident * sysconf(_SC_PAGESIZE);
+}
+
+long long peakBytes()
+{
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line)) {
+        if (line.rfind("VmHWM:", 0) == 0)
+            return std::atoll(line.c_str() + 6) * 1024;
+    }
+    return 0;
+}
+
+// Rows of both sides as a comparison of two generated trees leaves them:
+// folders up to depth 6 with about 100 files each, one folder of 20,000, a
+// few per cent differing or on one side only; in walk order.
+void syntheticRows(std::size_t files, std::vector<ResultRow> &left, std::vector<ResultRow> &right)
+{
+    std::mt19937 random{unsigned(files)};
+    const std::size_t big = files >= 100000 ? 20000 : files / 10;
+    std::vector<std::string> folders{""};
+    while (folders.size() < std::max<std::size_t>(1, (files - big) / 100)) {
+        const std::string &parent = folders[random() % folders.size()];
+        if (std::count(parent.begin(), parent.end(), '/') >= 5)
+            continue;
+        folders.push_back((parent.empty() ? "" : parent + "/") + "d" + std::to_string(folders.size()));
+    }
+    std::vector<std::string> names;
+    names.reserve(files);
+    char buffer[32];
+    for (std::size_t i = 0; i < big; ++i) {
+        std::snprintf(buffer, sizeof buffer, "big/file%06zu.dat", i);
+        names.emplace_back(buffer);
+    }
+    for (std::size_t i = big; i < files; ++i) {
+        std::snprintf(buffer, sizeof buffer, "f%07zu.txt", i);
+        const std::string &folder = folders[random() % folders.size()];
+        names.push_back(folder.empty() ? std::string(buffer) : folder + "/" + buffer);
+    }
+    std::sort(names.begin(), names.end(), [](const std::string &a, const std::string &b) { return WalkBefore(a, b); });
+    for (std::size_t i = 0; i < names.size(); ++i) {
+        ResultRow row;
+        row.name = std::move(names[i]);
+        row.size = std::int64_t(i % 64);
+        row.modified = 1600000000 + std::int64_t(i);
+        row.status = Status::OK;
+        const unsigned pick = random() % 200;
+        ResultRow other = row;
+        if (pick < 2) { // differs: the right copy is newer and longer
+            other.size += 7;
+            other.modified += 10000000;
+            row.status = Status::Older;
+            row.icon = OlderIcon;
+            other.status = Status::Newer;
+            other.icon = NewerIcon;
+        } else if (pick == 2 || pick == 3) { // on one side only
+            ResultRow &only = pick == 2 ? row : other;
+            only.status = Status::NotFound;
+            only.icon = NotFoundIcon;
+            (pick == 2 ? left : right).push_back(std::move(only));
+            continue;
+        }
+        left.push_back(std::move(row));
+        right.push_back(std::move(other));
+    }
+}
+
+void paint(QTreeView *a, QTreeView *b)
+{
+    QCoreApplication::processEvents();
+    a->viewport()->repaint();
+    b->viewport()->repaint();
+}
+
+// Times what a person does in the filled lists; returns the resident memory
+// while the left list was sorted.
+long long measureLists(Form1 &window, int runs)
+{
+    auto *list1 = window.findChild<QTreeView *>(QStringLiteral("ListView1"));
+    auto *list2 = window.findChild<QTreeView *>(QStringLiteral("ListView2"));
+    list1->setFocus();
+    paint(list1, list2);
+
+    auto repeat = [&](int times, auto &&work) {
+        std::vector<double> t;
+        for (int i = 0; i < times; ++i)
+            t.push_back(seconds(work));
+        return median(t);
+    };
+    auto key = [&](QWidget *target, int k, Qt::KeyboardModifiers modifiers = Qt::NoModifier) {
+        return [=] {
+            QTest::keyClick(target, Qt::Key(k), modifiers);
+            paint(list1, list2);
+        };
+    };
+
+    std::vector<double> differences, all;
+    for (int run = 0; run < runs; ++run) {
+        differences.push_back(seconds(key(list1, Qt::Key_D, Qt::ControlModifier)));
+        all.push_back(seconds(key(list1, Qt::Key_D, Qt::ControlModifier)));
+    }
+    std::printf("differences_only_seconds %.4f\n", median(differences));
+    std::printf("show_all_seconds %.4f\n", median(all));
+
+    const char *names[] = {"filename", "status", "size", "modified"};
+    QHeaderView *header = list1->header();
+    auto clickHeader = [&](int column) {
+        // Wider together than the list: scroll the section into view first.
+        list1->horizontalScrollBar()->setValue(header->sectionPosition(column));
+        QCoreApplication::processEvents();
+        const QPoint at(header->sectionViewportPosition(column) + header->sectionSize(column) / 2, header->height() / 2);
+        return seconds([&] {
+            QTest::mouseClick(header->viewport(), Qt::LeftButton, Qt::NoModifier, at);
+            paint(list1, list2);
+        });
+    };
+    for (int column = 0; column < 4; ++column) {
+        std::vector<double> sorts, reverses;
+        for (int run = 0; run < runs; ++run) {
+            // Back to the walk order between runs, as a new Compare leaves it.
+            list1->sortByColumn(-1, Qt::AscendingOrder);
+            paint(list1, list2);
+            sorts.push_back(clickHeader(column));
+            reverses.push_back(clickHeader(column));
+        }
+        std::printf("sort_%s_seconds %.4f\n", names[column], median(sorts));
+        std::printf("reverse_%s_seconds %.4f\n", names[column], median(reverses));
+    }
+    const long long sorted = residentBytes();
+    list1->sortByColumn(-1, Qt::AscendingOrder);
+    list1->setCurrentIndex(QModelIndex());
+    paint(list1, list2);
+
+    list1->setFocus();
+    std::printf("next_difference_seconds %.4f\n", repeat(std::max(runs, 20), key(list1, Qt::Key_F8)));
+    std::printf("previous_difference_seconds %.4f\n",
+                repeat(std::max(runs, 20), key(list1, Qt::Key_F8, Qt::ShiftModifier)));
+
+    // Typing a name no row has: every row is looked at.
+    std::vector<double> typed;
+    for (int run = 0; run < runs; ++run) {
+        list1->setCurrentIndex(list1->model()->index(0, 0));
+        QTest::qWait(QApplication::keyboardInputInterval() + 50);
+        typed.push_back(seconds(key(list1, Qt::Key_Z)));
+    }
+    std::printf("type_to_find_seconds %.4f\n", median(typed));
+
+    std::vector<double> finds, clears;
+    for (int run = 0; run < runs; ++run) {
+        QTest::keyClick(list1, Qt::Key_F, Qt::ControlModifier);
+        auto *text = window.findChild<QLineEdit *>(QStringLiteral("FindText"));
+        finds.push_back(seconds([&] {
+            QTest::keyClicks(text, QStringLiteral("d12"));
+            paint(list1, list2);
+        }) / 3);
+        clears.push_back(seconds(key(text, Qt::Key_Escape)));
+    }
+    std::printf("find_keystroke_seconds %.4f\n", median(finds));
+    std::printf("find_clear_seconds %.4f\n", median(clears));
+    return sorted;
+}
+
+void printMemory(const char *what, long long bytes, std::size_t rows)
+{
+    std::printf("%s_bytes_per_row %.1f\n", what, rows ? double(bytes) / double(rows) : 0.0);
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
@@ -68,20 +256,57 @@ int main(int argc, char *argv[])
     platform::setDesktop(&quiet);
     std::vector<std::string> args;
     bool windowOnly = false;
+    std::size_t syntheticFiles = 0;
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--window-only") == 0)
             windowOnly = true;
+        else if (std::strcmp(argv[i], "--rows") == 0 && i + 1 < argc)
+            syntheticFiles = std::strtoull(argv[++i], nullptr, 10);
         else
             args.push_back(argv[i]);
     }
-    if (args.size() < 2) {
-        std::fprintf(stderr, "usage: window_bench LEFT RIGHT [RUNS] [--window-only]\n");
+    if (args.size() < 2 && syntheticFiles == 0) {
+        std::fprintf(stderr, "usage: window_bench LEFT RIGHT [RUNS] [--window-only]\n"
+                             "       window_bench --rows N [RUNS]\n");
         return 2;
     }
+    const std::size_t runsAt = syntheticFiles ? 0 : 2;
+    const int runs = args.size() > runsAt ? std::max(1, std::atoi(args[runsAt].c_str())) : 5;
+
+    Form1 window;
+    window.resize(1200, 800);
+    window.show();
+    QCoreApplication::processEvents();
+    auto *list1 = window.findChild<QTreeView *>(QStringLiteral("ListView1"));
+    auto *list2 = window.findChild<QTreeView *>(QStringLiteral("ListView2"));
+    const auto listed = [&] {
+        return window.resultList(Side::Left)->totalRows() + window.resultList(Side::Right)->totalRows();
+    };
+
+    if (syntheticFiles) {
+        const long long empty = residentBytes();
+        std::vector<ResultRow> left, right;
+        syntheticRows(syntheticFiles, left, right);
+        const long long rows = residentBytes();
+        window.resultList(Side::Left)->setRows(std::move(left), "/left");
+        window.resultList(Side::Right)->setRows(std::move(right), "/right");
+        const long long modelled = residentBytes();
+        paint(list1, list2);
+        const long long shown = residentBytes();
+        const std::size_t n = listed();
+        std::printf("rows %zu\n", n);
+        printMemory("engine_rows", rows - empty, n);
+        printMemory("models", modelled - rows, n);
+        printMemory("views", shown - modelled, n);
+        printMemory("window", shown - empty, n);
+        const long long sorted = measureLists(window, runs);
+        printMemory("window_sorted", sorted - empty, n);
+        printMemory("window_peak", peakBytes() - empty, n);
+        return n > 0 ? 0 : 1;
+    }
+
     const std::string &left = args[0];
     const std::string &right = args[1];
-    const int runs = args.size() > 2 ? std::max(1, std::atoi(args[2].c_str())) : 5;
-
     // The engine alone, as the command-line tool runs it (without printing).
     std::vector<double> engine;
     for (int run = 0; !windowOnly && run <= runs; ++run) {
@@ -93,14 +318,9 @@ int main(int argc, char *argv[])
             engine.push_back(t);
     }
 
-    Form1 window;
-    window.resize(1200, 800);
-    window.show();
-    QCoreApplication::processEvents();
     window.combos().setText(Side::Left, platform::DisplayText(left));
     window.combos().setText(Side::Right, platform::DisplayText(right));
     auto *compare = window.findChild<QToolButton *>(QStringLiteral("Check1"));
-    auto *list = window.findChild<QTreeView *>(QStringLiteral("ListView1"));
     std::vector<double> windowed;
     for (int run = 0; run < runs; ++run) {
         windowed.push_back(seconds([&] {
@@ -110,26 +330,25 @@ int main(int argc, char *argv[])
             window.repaint();
         }));
     }
-    const std::size_t shown =
-        std::size_t(window.resultList(Side::Left)->rowCount() + window.resultList(Side::Right)->rowCount());
+    const std::size_t shown = listed();
 
     std::vector<double> scrolls, clicks;
     for (int run = 0; run < std::max(runs, 3); ++run) {
-        list->scrollToTop();
+        list1->scrollToTop();
         QCoreApplication::processEvents();
         scrolls.push_back(seconds([&] {
-            list->scrollToBottom();
+            list1->scrollToBottom();
             QCoreApplication::processEvents();
-            list->viewport()->repaint();
+            list1->viewport()->repaint();
         }));
         // A click on a row in the middle of the view: selection, check
         // toggle and repaint, as a person's click.
-        const QRect visible = list->viewport()->rect();
+        const QRect visible = list1->viewport()->rect();
         const QPoint at(visible.width() / 3, visible.height() / 2 + (run % 3) * 3);
         clicks.push_back(seconds([&] {
-            QTest::mouseClick(list->viewport(), Qt::LeftButton, Qt::NoModifier, at);
+            QTest::mouseClick(list1->viewport(), Qt::LeftButton, Qt::NoModifier, at);
             QCoreApplication::processEvents();
-            list->viewport()->repaint();
+            list1->viewport()->repaint();
         }));
     }
 
@@ -139,5 +358,6 @@ int main(int argc, char *argv[])
     std::printf("window_seconds %.4f\n", median(windowed));
     std::printf("scroll_seconds %.4f\n", median(scrolls));
     std::printf("click_seconds %.4f\n", median(clicks));
+    measureLists(window, runs);
     return shown > 0 ? 0 : 1;
 }

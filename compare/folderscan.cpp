@@ -87,6 +87,33 @@ bool WalkBefore(std::string_view a, std::string_view b)
     return NameBefore(a.substr(i, endA - i), b.substr(i, endB - i));
 }
 
+bool PathBefore(std::string_view a, std::string_view b)
+{
+    const auto differs = std::mismatch(a.begin(), a.end(), b.begin(), b.end());
+    const std::size_t at = std::size_t(differs.first - a.begin());
+    if (at == a.size() && at == b.size())
+        return false;
+    // The component holding the first difference, with the separator that
+    // follows a folder's name.
+    const std::size_t before = at == 0 ? std::string_view::npos : a.rfind(platform::kSeparator, at - 1);
+    const std::size_t start = before == std::string_view::npos ? 0 : before + 1;
+    const auto component = [start](std::string_view path) {
+        const std::size_t end = path.find(platform::kSeparator, start);
+        return path.substr(start, end == std::string_view::npos ? std::string_view::npos : end + 1 - start);
+    };
+    const std::string_view x = component(a), y = component(b);
+    const auto rank = [](char c) { return c == platform::kSeparator ? 0 : int(folded(c)); };
+    const std::size_t n = std::min(x.size(), y.size());
+    for (std::size_t i = 0; i < n; ++i) {
+        const int p = rank(x[i]), q = rank(y[i]);
+        if (p != q)
+            return p < q;
+    }
+    if (x.size() != y.size())
+        return x.size() < y.size();
+    return x < y; // as unsigned bytes
+}
+
 bool ListFiles(const platform::OpenFolder &folder, const std::string &relative, std::vector<ResultRow> &rows,
                std::vector<std::string> &subfolders, ScanFindings &findings, const std::string &root)
 {

@@ -55,6 +55,15 @@ bool NameBefore(std::string_view a, std::string_view b);
 // of the subfolders. A strict total order. True when a comes first.
 bool WalkBefore(std::string_view a, std::string_view b);
 
+// The order of whole paths when a list is sorted by name: in the first
+// component where they differ, a folder's name is taken with the separator
+// after it, and the two go byte by byte with ASCII A-Z taken as a-z and the
+// separator before every other byte; equal that way, by their exact bytes.
+// So the files and subfolders of a folder are interleaved by name ("a.txt",
+// "a/...", "a-b.txt", "b/..."), and each folder's rows stay together.
+// True when a comes first.
+bool PathBefore(std::string_view a, std::string_view b);
+
 // Scans the tree below root into rows appended to rows: the root's files
 // first, then each subfolder's in depth-first pre-order; files and
 // subfolders of a folder in NameBefore order. Hidden files and folders, and

@@ -5,6 +5,7 @@
 #include "platform/ui.h"
 
 #include <QComboBox>
+#include <QEvent>
 #include <QFile>
 #include <QLineEdit>
 #include <QScopedValueRollback>
@@ -76,6 +77,11 @@ FolderCombos::FolderCombos(QComboBox *left, QComboBox *right, QObject *parent)
         // take a dropped folder as "file://" text that names no folder.
         box->setAcceptDrops(false);
         box->lineEdit()->setAcceptDrops(false);
+        // Qt's default wheel focus would let the wheel take the focus first
+        // and then change the folder.
+        box->setFocusPolicy(Qt::StrongFocus);
+        box->installEventFilter(this);
+        connect(box->lineEdit(), &QLineEdit::returnPressed, this, &FolderCombos::enterPressed);
         connect(box, &QComboBox::editTextChanged, this, [this, side] {
             if (!m_changing)
                 RecordFolder(side);
@@ -85,6 +91,16 @@ FolderCombos::FolderCombos(QComboBox *left, QComboBox *right, QObject *parent)
                 SaveFolderSelections();
         });
     }
+}
+
+bool FolderCombos::eventFilter(QObject *watched, QEvent *event)
+{
+    if (event->type() == QEvent::Wheel && (watched == m_left || watched == m_right)
+        && !static_cast<QWidget *>(watched)->hasFocus()) {
+        event->ignore();
+        return true;
+    }
+    return QObject::eventFilter(watched, event);
 }
 
 QComboBox *FolderCombos::combo(Side side) const

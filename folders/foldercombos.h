@@ -41,8 +41,13 @@ public:
     void RecordFolder(Side side);
 
 signals:
+    // Enter (Return) was pressed in a combo's text while its list was closed.
+    void enterPressed();
     // A history or a selected position could not be written to the store.
     void settingsNotSaved();
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
     QComboBox *m_left;

@@ -3,6 +3,7 @@
 #include "platform/cursorfile.h"
 #include "platform/ui.h"
 #include "main_window/pictures.h"
+#include "main_window/resultlistactions.h"
 #include "main_window/resultlistmodel.h"
 #include "main_window/resultlistview.h"
 
@@ -173,6 +174,8 @@ void Form1::buildControls()
 
     m_combos = new FolderCombos(m_combo1, m_combo2, this);
     connect(m_combos, &FolderCombos::settingsNotSaved, this, &Form1::settingsNotSaved);
+    // Enter in a combo is a press of Compare, with the push-button rule.
+    connect(m_combos, &FolderCombos::enterPressed, m_check1, &QAbstractButton::click);
 
     connectPushButton(m_check1, &Form1::Compare);
     connectPushButton(m_check2, &Form1::SyncWizard);
@@ -191,8 +194,17 @@ void Form1::buildControls()
         connect(list, &ResultListView::mouseMoved, this, &Form1::listMouseMove);
     }
 
+    m_listActions = new ResultListActions(this, m_listView1, m_listView2, m_check1, m_check2);
+    for (ResultListModel *model : {m_model1, m_model2})
+        connect(model, &ResultListModel::rowsReplaced, this, &Form1::showCounts);
+    // Reading order: the folders, their lists, the commands.
+    const QList<QWidget *> tabOrder = {m_combo1, m_combo2, m_listView1, m_listView2, m_check1, m_check2, m_check7};
+    for (qsizetype i = 1; i < tabOrder.size(); ++i)
+        setTabOrder(tabOrder[i - 1], tabOrder[i]);
+
     m_wizardContext.mainWindow = this;
-    m_wizardContext.rowCount = [this](Side side) { return resultList(side)->rowCount(); };
+    // Every row counts, shown or hidden by a filter.
+    m_wizardContext.rowCount = [this](Side side) { return int(resultList(side)->totalRows()); };
     m_wizardContext.comboText = [this](Side side) { return m_combos->text(side); };
     // Compare again as a press of the button, so the push-button rule runs.
     m_wizardContext.compareAgain = [this] { m_check1->setChecked(true); };
@@ -220,6 +232,8 @@ void Form1::startUp()
     platform::SetTwipsGeometry(m_image2, m_placements.image2);
 
     applyStoredWindow();
+    // Before the columns, which follow the lists' widths.
+    keepOnScreen();
 
     setColumnWidths(m_listView1, m_placements.listView1.width);
     setColumnWidths(m_listView2, m_placements.listView2.width);
@@ -288,6 +302,7 @@ void Form1::changeEvent(QEvent *event)
         if (wanted.isValid() && wanted != size()) {
             m_requestedSize = wanted;
             resize(wanted);
+            keepOnScreen();
             return;
         }
     }
@@ -357,9 +372,11 @@ void Form1::settleFrame()
         if (wanted.isValid() && wanted != size()) {
             m_requestedSize = wanted;
             resize(wanted); // its layout sets the columns
+            keepOnScreen();
             return;
         }
     }
+    keepOnScreen();
     layOut();
 }
 
@@ -466,8 +483,8 @@ void Form1::Compare()
     hooks.readRoot = [this](Side side) { return platform::NativeText(m_combos->text(side)); };
     // The lists are filled before any message about them comes up.
     hooks.showResults = [this](Comparison &comparison) {
-        m_model1->setRows(std::move(comparison.left));
-        m_model2->setRows(std::move(comparison.right));
+        m_model1->setRows(std::move(comparison.left), comparison.leftRoot);
+        m_model2->setRows(std::move(comparison.right), comparison.rightRoot);
     };
 
     Comparison comparison;
@@ -550,7 +567,7 @@ void Form1::listMouseMove()
 {
     // The drop hint shows while nothing has been compared yet: both lists
     // go by the left list.
-    if (m_model1->rowCount() == 0) {
+    if (m_model1->totalRows() == 0) {
         loadCustomPointer(kDropPointerFile);
         showCustomPointer();
     } else {
@@ -595,4 +612,39 @@ void Form1::settingsNotSaved()
                 .arg(QDir::toNativeSeparators(platform::SettingsLocation())),
             QString::fromLatin1(kProductName));
     });
+}
+
+void Form1::showCounts()
+{
+    // The counts of the last comparison, both lists, on every legend row.
+    QString text;
+    if (m_model1->totalRows() > 0 || m_model2->totalRows() > 0) {
+        text = QStringLiteral("Left: ") + StatusCountsText(m_model1->counts()) + QStringLiteral("\nRight: ")
+            + StatusCountsText(m_model2->counts());
+    }
+    for (QWidget *row : {static_cast<QWidget *>(m_image3), static_cast<QWidget *>(m_image4),
+                         static_cast<QWidget *>(m_image5), static_cast<QWidget *>(m_label1),
+                         static_cast<QWidget *>(m_label2), static_cast<QWidget *>(m_label3)})
+        row->setToolTip(text);
+}
+
+void Form1::keepOnScreen()
+{
+    // A maximised or minimised window is the window manager's to place.
+    if (windowState() & (Qt::WindowMaximized | Qt::WindowMinimized | Qt::WindowFullScreen))
+        return;
+    const QMargins frame = platform::FrameMargins(this);
+    const QRect outer = geometry().marginsAdded(frame);
+    const QRect fitted = platform::OnScreen(outer);
+    if (fitted == outer)
+        return;
+    const QSize inner = fitted.marginsRemoved(frame).size();
+    const bool resized = inner != size();
+    // Asked for by this window, not the user.
+    m_requestedSize = inner;
+    move(fitted.topLeft());
+    resize(inner);
+    // A hidden window gets its resize event only when shown.
+    if (resized && !isVisible())
+        layOut();
 }

@@ -16,6 +16,7 @@ class QComboBox;
 class QGroupBox;
 class QLabel;
 class QToolButton;
+class ResultListActions;
 class ResultListModel;
 class ResultListView;
 
@@ -71,6 +72,8 @@ private:
     void showCustomPointer();
     void browse(Side side);
     void settingsNotSaved();
+    void showCounts();
+    void keepOnScreen();
 
     std::string m_programFolder;
     Form1Layout::MainPlacements m_placements;
@@ -95,6 +98,7 @@ private:
     QLabel *m_label3 = nullptr;
 
     FolderCombos *m_combos = nullptr;
+    ResultListActions *m_listActions = nullptr;
     CheckToggle m_checkToggle;
     WizardContext m_wizardContext;
 

@@ -2,10 +2,13 @@
 
 #include <QAbstractButton>
 #include <QFile>
+#include <QGuiApplication>
+#include <QScreen>
 #include <QKeyEvent>
 #include <QPalette>
 #include <QWidget>
 
+#include <algorithm>
 #include <cmath>
 
 namespace platform {
@@ -81,6 +84,52 @@ void SetTwipsGeometry(QWidget *control, const TwipsRect &rect)
     const qreal dpiY = control->logicalDpiY();
     control->setGeometry(TwipsToPixels(rect.left, dpiX), TwipsToPixels(rect.top, dpiY),
                          TwipsToPixels(rect.width, dpiX), TwipsToPixels(rect.height, dpiY));
+}
+
+QRect FitWithin(const QRect &outer, const QRect &area)
+{
+    QRect fitted(outer.topLeft(), outer.size().boundedTo(area.size()));
+    fitted.moveLeft(std::clamp(fitted.left(), area.left(), area.right() + 1 - fitted.width()));
+    fitted.moveTop(std::clamp(fitted.top(), area.top(), area.bottom() + 1 - fitted.height()));
+    return fitted;
+}
+
+QMargins FrameMargins(const QWidget *window)
+{
+    const QRect inner = window->geometry();
+    const QRect outer = window->frameGeometry();
+    return QMargins(inner.left() - outer.left(), inner.top() - outer.top(), outer.right() - inner.right(),
+                    outer.bottom() - inner.bottom());
+}
+
+QRect OnScreen(const QRect &outer)
+{
+    const QScreen *home = nullptr;
+    qint64 most = 0;
+    for (const QScreen *screen : QGuiApplication::screens()) {
+        const QRect common = screen->geometry().intersected(outer);
+        const qint64 area = qint64(common.width()) * common.height();
+        if (area > most) {
+            most = area;
+            home = screen;
+        }
+    }
+    if (!home)
+        home = QGuiApplication::primaryScreen();
+    return home ? FitWithin(outer, home->availableGeometry()) : outer;
+}
+
+bool KeepOnScreen(QWidget *window)
+{
+    const QMargins frame = FrameMargins(window);
+    const QRect outer = window->geometry().marginsAdded(frame);
+    const QRect fitted = OnScreen(outer);
+    if (fitted == outer)
+        return false;
+    // A window's position is its frame's, its size its own.
+    window->move(fitted.topLeft());
+    window->resize(fitted.marginsRemoved(frame).size());
+    return true;
 }
 
 } // namespace platform

@@ -1,6 +1,8 @@
 #pragma once
 
 #include <QFont>
+#include <QMargins>
+#include <QRect>
 #include <QString>
 
 #include <string>
@@ -43,5 +45,24 @@ float PixelsToTwips(int pixels, qreal dpi);
 
 // Places the control at a rectangle in twips, at its own screen's resolution.
 void SetTwipsGeometry(QWidget *control, const TwipsRect &rect);
+
+// The outer rectangle moved, and made smaller where it does not fit, so that
+// it lies wholly within area.
+QRect FitWithin(const QRect &outer, const QRect &area);
+
+// The margins of the window manager's frame around a top-level window, as
+// far as they are known (none before the frame arrives).
+QMargins FrameMargins(const QWidget *window);
+
+// Where a top-level window's outer rectangle (outer: its own geometry with
+// the frame's margins added) must go to lie wholly on the available area of
+// the screen it mostly stands on, or of the primary screen when it stands on
+// none (as when its screen has gone since): moved, and made smaller where it
+// does not fit. Where it fits, outer itself.
+QRect OnScreen(const QRect &outer);
+
+// Moves the window, and makes it smaller where needed, to OnScreen of its
+// outer rectangle. Returns whether it had to change.
+bool KeepOnScreen(QWidget *window);
 
 } // namespace platform

@@ -1,5 +1,6 @@
 #include "wizard/form3.h"
 
+#include "wizard/operationmenu.h"
 #include "wizard/operationmodel.h"
 #include "wizard/shellexe.h"
 #include "wizard/syncprogress.h"
@@ -206,6 +207,7 @@ void Form3::FillOperationList()
         rows.push_back({operations[k].source, operations[k].action, operations[k].destination, k});
     m_model->setRows(std::move(rows));
     applyPlacement();
+    AddOperationListExtras(ListView1, m_model, Check2, operations);
 
     if (m_model->rowCount() > 0) {
         ListView1->setCurrentIndex(m_model->index(0, 0));

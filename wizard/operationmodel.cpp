@@ -1,9 +1,29 @@
 #include "wizard/operationmodel.h"
+
+#include "compare/folderscan.h"
+#include "compare/syncoperations.h"
 #include "platform/ui.h"
 
 #include <QFile>
 
+#include <algorithm>
 #include <utility>
+
+QString OperationSummaryText(const PendingOperationList &operations)
+{
+    int copies = 0;
+    int replaces = 0;
+    std::int64_t bytes = 0;
+    for (int k = 0; k < PendingOperationList::kSlots && !operations[k].source.empty(); ++k) {
+        ++(operations[k].action == kOverwrites ? replaces : copies);
+        bytes += std::max<std::int64_t>(operations[k].job.size, 0);
+    }
+    return QStringLiteral("OK copies %1 %2 and replaces %3: %4")
+        .arg(copies)
+        .arg(copies == 1 ? QStringLiteral("file") : QStringLiteral("files"))
+        .arg(replaces)
+        .arg(QString::fromStdString(ByteCountText(bytes)));
+}
 
 OperationModel::OperationModel(QObject *parent)
     : QAbstractTableModel(parent)
@@ -42,6 +62,8 @@ QVariant OperationModel::data(const QModelIndex &index, int role) const
 
 QVariant OperationModel::headerData(int section, Qt::Orientation orientation, int role) const
 {
+    if (orientation == Qt::Horizontal && role == Qt::ToolTipRole && !m_summary.isEmpty())
+        return m_summary;
     if (orientation != Qt::Horizontal || role != Qt::DisplayRole)
         return QVariant();
     switch (section) {
@@ -50,4 +72,36 @@ QVariant OperationModel::headerData(int section, Qt::Orientation orientation, in
     case 2: return QStringLiteral("Destination");
     default: return QVariant();
     }
+}
+
+void OperationModel::sort(int column, Qt::SortOrder order)
+{
+    emit layoutAboutToBeChanged({}, QAbstractItemModel::VerticalSortHint);
+    const QModelIndexList before = persistentIndexList();
+    std::vector<int> slotsBefore;
+    for (const QModelIndex &index : before)
+        slotsBefore.push_back(m_rows[index.row()].slot);
+
+    const auto bySlot = [](const OperationRow &a, const OperationRow &b) { return a.slot < b.slot; };
+    std::sort(m_rows.begin(), m_rows.end(), bySlot);
+    if (column >= 0 && column < 3) {
+        const auto key = [column](const OperationRow &r) -> const std::string & {
+            return column == 0 ? r.source : column == 1 ? r.action : r.destination;
+        };
+        // Equal keys keep the slot order; descending is ascending read backwards.
+        std::stable_sort(m_rows.begin(), m_rows.end(), [&](const OperationRow &a, const OperationRow &b) {
+            return PathBefore(key(a), key(b));
+        });
+        if (order == Qt::DescendingOrder)
+            std::reverse(m_rows.begin(), m_rows.end());
+    }
+
+    std::vector<int> rowOfSlot(m_rows.empty() ? 0 : std::size_t(std::max_element(m_rows.begin(), m_rows.end(), bySlot)->slot) + 1, -1);
+    for (int r = 0; r < int(m_rows.size()); ++r)
+        rowOfSlot[std::size_t(m_rows[r].slot)] = r;
+    QModelIndexList after;
+    for (int i = 0; i < before.size(); ++i)
+        after << index(rowOfSlot[std::size_t(slotsBefore[i])], before[i].column());
+    changePersistentIndexList(before, after);
+    emit layoutChanged({}, QAbstractItemModel::VerticalSortHint);
 }

@@ -29,6 +29,8 @@ void OpenSyncWizard(const WizardContext &context)
         if (mainWindow) {
             outer = mainWindow->frameGeometry();
             frameMargins = outer.size() - mainWindow->geometry().size();
+            // Wholly on the screen, whatever became of the main window's.
+            outer = platform::OnScreen(outer);
             mainWindow->hide();
         }
         if (!g_wizard) {

@@ -9,6 +9,8 @@
 #include "main_window/resultlistmodel.h"
 #include "platform/settings.h"
 
+#include "support/qtprint.h"
+
 #include <QComboBox>
 #include <QElapsedTimer>
 #include <QFile>
@@ -21,12 +23,6 @@
 #include <fstream>
 #include <iostream>
 #include <random>
-
-// Readable failures.
-void PrintTo(const QString &s, std::ostream *os)
-{
-    *os << '"' << s.toStdString() << '"';
-}
 
 namespace {
 

@@ -9,6 +9,7 @@
 
 #include <QHeaderView>
 #include <QProcess>
+#include <QScreen>
 #include <QTreeView>
 
 using namespace Form1Layout;
@@ -107,6 +108,21 @@ TEST_F(WindowManagerTest, MaximisedStartStoresStateTwoAndTakesColumnsFromTheMaxi
     QTest::qWait(300);
     EXPECT_EQ(storedTwips("WindowState"), 0);
     EXPECT_NEAR(storedTwips("FormHeight"), 9000, 15);
+}
+
+TEST_F(WindowManagerTest, AStoredHeightTallerThanTheScreenIsMadeToFitWithItsFrame)
+{
+    // 1,100 pixels on the virtual display's 1,024: before, the buttons lay
+    // below its edge.
+    platform::WriteSetting(QStringLiteral("FormHeight"), QStringLiteral("16500"));
+    Form1 &form = start();
+    const QRect available = form.screen()->availableGeometry();
+    EXPECT_TRUE(available.contains(form.frameGeometry()))
+        << form.frameGeometry().y() << "+" << form.frameGeometry().height() << " on " << available.height();
+    EXPECT_EQ(form.frameGeometry().height(), available.height());
+    // What the store holds is the height the window has now, as after any resize.
+    EXPECT_EQ(storedTwips("FormHeight"), twipsHigh(form.frameGeometry().height()));
+    expectColumnsFromOuterWidth();
 }
 
 } // namespace

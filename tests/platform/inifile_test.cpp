@@ -4,6 +4,7 @@
 
 #include "platform/inifile.h"
 
+#include "support/qtprint.h"
 #include "support/testdir.h"
 
 #include <QElapsedTimer>
@@ -13,12 +14,6 @@
 
 #include <fstream>
 #include <sstream>
-
-// Readable failures.
-void PrintTo(const QString &s, std::ostream *os)
-{
-    *os << '"' << s.toStdString() << '"';
-}
 
 namespace {
 

@@ -1,4 +1,5 @@
 #include "wizard/form3.h"
+#include "wizard/operationmodel.h"
 #include "wizard/syncprogress.h"
 #include "wizard/syncwizard.h"
 #include "wizard/wizardlayout.h"
@@ -7,10 +8,13 @@
 #include "compare/global.h"
 #include "platform/desktop.h"
 #include "platform/paths.h"
+#include "support/itemviews.h"
+#include "support/qtprint.h"
 #include "support/testdir.h"
 
 #include <QAbstractItemModelTester>
 #include <QApplication>
+#include <QClipboard>
 #include <QEnterEvent>
 #include <QFile>
 #include <QGroupBox>
@@ -26,12 +30,6 @@
 #include <sys/stat.h>
 
 #include <filesystem>
-
-// Readable failures.
-void PrintTo(const QString &s, std::ostream *os)
-{
-    *os << '"' << s.toStdString() << '"';
-}
 
 namespace {
 
@@ -78,7 +76,9 @@ protected:
         leftText = q(left.root());
         rightText = q(right.root());
         mainWindow.setWindowTitle(QStringLiteral("Corvanel"));
-        mainWindow.setGeometry(100, 80, 800, 540);
+        // Wholly on the offscreen platform's 800 x 600 screen, where the wizard
+        // takes exactly its place.
+        mainWindow.setGeometry(10, 40, 780, 540);
         mainWindow.show();
         ASSERT_TRUE(QTest::qWaitForWindowExposed(&mainWindow));
     }
@@ -105,6 +105,18 @@ protected:
             compare();
         };
         return c;
+    }
+
+    // Slot 0: a.txt overwrites right's, slot 1: b.txt left's, slot 2:
+    // sub/c.txt is copied to the right.
+    void compareThreeOperations()
+    {
+        left.file("a.txt", "newer and longer", TestDir::time(2022, 1, 1));
+        right.file("a.txt", "old", TestDir::time(2021, 1, 1));
+        right.file("b.txt", "right is newer", TestDir::time(2022, 1, 1));
+        left.file("b.txt", "old", TestDir::time(2021, 1, 1));
+        left.file("sub/c.txt", "only left");
+        compare();
     }
 
     void compare()
@@ -229,12 +241,7 @@ TEST_F(WizardTest, PairsThatCannotBeOrderedAreNamedNotCalledIdentical)
 
 TEST_F(WizardTest, WizardTakesTheMainWindowsPlaceAndListsEveryOperation)
 {
-    left.file("a.txt", "newer and longer", TestDir::time(2022, 1, 1));
-    right.file("a.txt", "old", TestDir::time(2021, 1, 1));
-    right.file("b.txt", "right is newer", TestDir::time(2022, 1, 1));
-    left.file("b.txt", "old", TestDir::time(2021, 1, 1));
-    left.file("sub/c.txt", "only left");
-    compare();
+    compareThreeOperations();
     const QRect outer = mainWindow.frameGeometry();
 
     Form3 *w = open();
@@ -717,4 +724,53 @@ TEST_F(WizardTest, AFileNothingCanOpenIsReported)
     EXPECT_TRUE(desktop.messages[0].text.startsWith("No program could open " + q(left.path(name))));
     EXPECT_EQ(desktop.messages[0].caption, "Corvanel");
     EXPECT_TRUE(w->isVisible());
+}
+
+TEST_F(WizardTest, OperationListSortsSaysWhatOkDoesAndOpensFromItsMenu)
+{
+    compareThreeOperations();
+    Form3 *w = open();
+    ASSERT_NE(w, nullptr);
+    // 16 + 14 + 9 bytes, the sources' sizes when compared.
+    const QString summary = QStringLiteral("OK copies 1 file and replaces 2: 39 bytes");
+    EXPECT_EQ(child<QToolButton>(w, "Check2")->toolTip(), summary);
+    auto *list = child<QTreeView>(w, "ListView1");
+    EXPECT_EQ(list->model()->headerData(1, Qt::Horizontal, Qt::ToolTipRole).toString(), summary);
+
+    const auto slotOrder = [list] {
+        std::vector<int> order;
+        for (int r = 0; r < list->model()->rowCount(); ++r)
+            order.push_back(static_cast<OperationModel *>(list->model())->row(r).slot);
+        return order;
+    };
+    EXPECT_EQ(list->header()->sortIndicatorSection(), -1);
+    list->setCurrentIndex(list->model()->index(2, 0)); // the copy: Run Dstn blocked
+    clickHeader(list->header(), 1);                    // "copied to" first, slot order within
+    EXPECT_EQ(slotOrder(), (std::vector<int>{2, 0, 1}));
+    clickHeader(list->header(), 1);
+    EXPECT_EQ(slotOrder(), (std::vector<int>{1, 0, 2}));
+    // The same operation stays selected, and the colours with it.
+    EXPECT_EQ(list->selectionModel()->selectedRows().value(0).row(), 2);
+    EXPECT_EQ(captionColour(w, "Check5"), Form3::kBlocked);
+
+    const PendingOperation *op = &Global::PendingOperations[0];
+    const std::tuple<int, const char *, std::vector<std::string>, QString> steps[] = {
+        {0, "OpenSourceAction", {op[1].source}, {}},
+        {1, "OpenDestinationAction", {op[0].destination}, {}},
+        {2, "OpenDestinationAction", {op[2].destination}, {}}, // the folder a copy goes to
+        {2, "CopyPathsAction", {}, q(op[2].source) + "\n" + q(op[2].destination)},
+    };
+    for (const auto &[row, action, opened, clipboard] : steps) {
+        desktop.opened.clear();
+        QApplication::clipboard()->clear();
+        QMenu *menu = openContextMenu(list, row);
+        ASSERT_NE(menu, nullptr) << action;
+        EXPECT_TRUE(clickMenuAction(menu, action)) << action;
+        EXPECT_EQ(desktop.opened, opened) << action;
+        EXPECT_EQ(QApplication::clipboard()->text(), clipboard) << action;
+    }
+    std::remove(op[1].source.c_str()); // gone since Compare: nothing to open
+    QMenu *menu = openContextMenu(list, 0);
+    ASSERT_NE(menu, nullptr);
+    EXPECT_FALSE(clickMenuAction(menu, "OpenSourceAction"));
 }

@@ -1,0 +1,16 @@
+#pragma once
+
+#include "compare/global.h"
+
+class OperationModel;
+class QAbstractButton;
+class QTreeView;
+
+// What the wizard's operation list offers beyond the window's design: a
+// header click sorts it (a second reverses; the list opens in slot order),
+// the header and OK say in their tooltips what OK will do ("OK copies 38
+// files and replaces 12: 1.4 GB"), and a context menu opens the selected
+// row's source or destination with the desktop's program, or copies both
+// paths. Sets up the list once, when the wizard is loaded.
+void AddOperationListExtras(QTreeView *list, OperationModel *model, QAbstractButton *ok,
+                            const PendingOperationList &operations);
