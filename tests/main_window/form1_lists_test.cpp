@@ -199,6 +199,8 @@ TEST_F(ListsTest, ContextMenuOpensCopiesAndFiltersBothLists)
     EXPECT_EQ(menuAction(menu, "SyncWizardAction")->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_S));
     EXPECT_TRUE(clickMenuAction(menu, "CopyNameAction"));
     EXPECT_EQ(QApplication::clipboard()->text(), "b.txt\nd.txt");
+    key(Qt::Key_C, Qt::ControlModifier); // in a list, the paths rather than the current cell's text
+    EXPECT_EQ(QApplication::clipboard()->text(), q(left + "/b.txt\n" + left + "/sub/d.txt"));
 }
 
 TEST_F(ListsTest, FindTypingAndDifferencesMoveThroughTheFocusedList)
