@@ -1,345 +1,38 @@
 #include "platform/filecopy.h"
 
+#include "platform/copierparts.h"
+#include "platform/copyfailure.h"
+#include "platform/datacopy.h"
+#include "platform/destinationtraits.h"
 #include "platform/paths.h"
+#include "platform/renamenoreplace.h"
+#include "platform/temporarymark.h"
+#include "platform/temporaryname.h"
 
 #include <QString>
 
 #include <dirent.h>
 #include <fcntl.h>
-#include <linux/fs.h>
-#include <sys/file.h>
-#include <sys/ioctl.h>
 #include <sys/stat.h>
-#include <sys/statfs.h>
-#include <sys/xattr.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cerrno>
-#include <cstring>
 #include <memory>
-#include <random>
 #include <set>
 #include <string_view>
 
 namespace platform {
 namespace {
 
-constexpr std::size_t kBufferSize = 1 << 20;
-// One kernel copy call at a time, so progress can be reported during a large file.
-constexpr std::size_t kChunk = 8 << 20;
-const char kTemporaryMark[] = ".corvanel-";
-constexpr std::size_t kSuffixLength = 8;
-
-std::string errorText(int code)
-{
-    return std::strerror(code);
-}
-
-bool fail(CopyError *error, int code, std::string reason)
-{
-    if (error) {
-        error->code = code;
-        error->reason = std::move(reason);
-    }
-    return false;
-}
-
-// The errno of the last call, as "what: description".
-bool failErrno(CopyError *error, const std::string &what)
-{
-    const int code = errno;
-    return fail(error, code, what + ": " + errorText(code));
-}
-
-class Fd
-{
-public:
-    Fd() = default;
-    explicit Fd(int fd) : m_fd(fd) {}
-    ~Fd() { reset(); }
-    Fd(Fd &&other) noexcept : m_fd(other.release()) {}
-    Fd &operator=(Fd &&other) noexcept
-    {
-        if (this != &other) {
-            reset();
-            m_fd = other.release();
-        }
-        return *this;
-    }
-    int get() const { return m_fd; }
-    bool valid() const { return m_fd >= 0; }
-    int release()
-    {
-        const int fd = m_fd;
-        m_fd = -1;
-        return fd;
-    }
-    void reset()
-    {
-        if (m_fd >= 0)
-            ::close(m_fd);
-        m_fd = -1;
-    }
-
-private:
-    int m_fd = -1;
-};
-
-std::string randomSuffix()
-{
-    static thread_local std::mt19937_64 generator{std::random_device{}()};
-    static const char kDigits[] = "0123456789abcdefghijklmnopqrstuvwxyz";
-    std::string s;
-    for (std::size_t i = 0; i < kSuffixLength; ++i)
-        s += kDigits[generator() % 36];
-    return s;
-}
-
-// The length in bytes of the character that starts at `at`: 1 to 4 for a
-// valid UTF-8 sequence, 1 for a byte that starts none.
-std::size_t characterLength(std::string_view text, std::size_t at)
-{
-    const auto byte = static_cast<unsigned char>(text[at]);
-    std::size_t length = 1;
-    if (byte >= 0xC2 && byte <= 0xDF)
-        length = 2;
-    else if (byte >= 0xE0 && byte <= 0xEF)
-        length = 3;
-    else if (byte >= 0xF0 && byte <= 0xF4)
-        length = 4;
-    if (at + length > text.size())
-        return 1;
-    for (std::size_t i = 1; i < length; ++i) {
-        if ((static_cast<unsigned char>(text[at + i]) & 0xC0) != 0x80)
-            return 1;
-    }
-    return length;
-}
-
-// How many bytes of name's start, in whole characters, fit in room bytes
-// (or UTF-16 units). A name that is valid UTF-8 is never cut inside a
-// character; one that is not is cut where its bytes allow. At least one
-// character, so the temporary still names its file.
-std::size_t fittingStart(std::string_view name, std::size_t room, bool utf16)
-{
-    std::size_t at = 0, used = 0;
-    while (at < name.size()) {
-        const std::size_t length = characterLength(name, at);
-        const std::size_t cost = utf16 ? (length == 4 ? 2 : 1) : length;
-        if (at > 0 && used + cost > room)
-            break;
-        used += cost;
-        at += length;
-    }
-    return at;
-}
-
-// "." + as much of name as the folder's limit leaves room for + the mark +
-// a random suffix; its own part is ASCII, one byte or unit a character.
-std::string temporaryName(std::string_view name, const NameLimit &limit)
-{
-    constexpr std::size_t kOwn = 1 + sizeof kTemporaryMark - 1 + kSuffixLength;
-    const std::size_t room = limit.most > kOwn ? limit.most - kOwn : 0;
-    std::string result = ".";
-    result += name.substr(0, fittingStart(name, room, limit.utf16));
-    result += kTemporaryMark;
-    result += randomSuffix();
-    return result;
-}
-
-} // namespace
-
-// A name temporaryName() gives: "." + name + kTemporaryMark + 8 characters.
-bool IsTemporaryName(std::string_view name)
-{
-    constexpr std::size_t kMarkLength = sizeof kTemporaryMark - 1;
-    if (name.size() < 2 + kMarkLength + kSuffixLength || name[0] != '.')
-        return false;
-    const std::string_view tail = name.substr(name.size() - kMarkLength - kSuffixLength);
-    if (tail.substr(0, kMarkLength) != kTemporaryMark)
-        return false;
-    for (const char c : tail.substr(kMarkLength)) {
-        if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'z')))
-            return false;
-    }
-    return true;
-}
-
-namespace {
-
-// The mark that proves a temporary was made by this program: a user's file
-// that merely has a name like ours never carries it.
-const char kMarkAttribute[] = "user.corvanel";
-const char kMarkValue[] = "temporary";
 // How often a source that changes while it is copied is copied again.
 constexpr int kCopyAttempts = 3;
 // Why a copy in place is no success: its flush failed.
 const char kNotConfirmed[] = "the copy is in place, but its file system did not confirm it is on the disk";
 
-bool setMark(int fd)
-{
-    return ::fsetxattr(fd, kMarkAttribute, kMarkValue, sizeof kMarkValue - 1, 0) == 0;
-}
-
-enum class Mark { Ours, NotOurs, CannotTell };
-
-Mark markOf(int fd)
-{
-    char value[sizeof kMarkValue];
-    const ssize_t n = ::fgetxattr(fd, kMarkAttribute, value, sizeof value);
-    if (n == ssize_t(sizeof kMarkValue - 1) && std::memcmp(value, kMarkValue, n) == 0)
-        return Mark::Ours;
-    if (n < 0 && (errno == ENOTSUP || errno == EOPNOTSUPP))
-        return Mark::CannotTell;
-    return Mark::NotOurs;
-}
-
-// Locks the freshly created temporary and checks that the name still leads
-// to it.
-bool holdsTemporary(int dir, const std::string &name, int fd)
-{
-    struct stat byName, byFd;
-    return ::flock(fd, LOCK_EX | LOCK_NB) == 0 && ::fstat(fd, &byFd) == 0
-        && ::fstatat(dir, name.c_str(), &byName, AT_SYMLINK_NOFOLLOW) == 0 && byName.st_dev == byFd.st_dev
-        && byName.st_ino == byFd.st_ino;
-}
-
-// What a destination may be unable to hold; a copy goes on without it.
-enum NotKept : unsigned { kPermissions = 1, kOwners = 2, kAcls = 4, kAttributes = 8 };
-
-// The errors of a file system that has no permissions or owners to set.
-bool cannotHold(int code)
-{
-    return code == EPERM || code == ENOSYS || code == ENOTSUP || code == EOPNOTSUPP || code == EINVAL;
-}
-
-// Copies the ACLs (for a folder its default ACL too) and the user's extended
-// attributes of from onto to, never the temporary's mark. Returns what the
-// destination could not take.
-unsigned copyAttributes(int from, int to, bool folder)
-{
-    std::vector<char> names(1024);
-    ssize_t n;
-    while ((n = ::flistxattr(from, names.data(), names.size())) < 0 && errno == ERANGE) {
-        const ssize_t needed = ::flistxattr(from, nullptr, 0);
-        if (needed < 0)
-            return 0;
-        names.resize(std::size_t(needed) + 256);
-    }
-    unsigned lost = 0;
-    std::vector<char> value;
-    for (ssize_t at = 0; at < n; at += ssize_t(std::strlen(names.data() + at)) + 1) {
-        const char *name = names.data() + at;
-        const bool acl = std::strcmp(name, "system.posix_acl_access") == 0
-            || (folder && std::strcmp(name, "system.posix_acl_default") == 0);
-        const bool user = std::strncmp(name, "user.", 5) == 0 && std::strcmp(name, kMarkAttribute) != 0;
-        if (!acl && !user)
-            continue;
-        ssize_t size = ::fgetxattr(from, name, nullptr, 0);
-        if (size < 0)
-            continue;
-        value.resize(std::size_t(size) + 1);
-        size = ::fgetxattr(from, name, value.data(), value.size());
-        if (size >= 0 && ::fsetxattr(to, name, value.data(), std::size_t(size), 0) != 0)
-            lost |= acl ? kAcls : kAttributes;
-    }
-    return lost;
-}
-
-// Whether a file system may take two spellings for one name: those known
-// never to fold, those that fold only in folders marked so, and the rest
-// (FAT, exFAT, NTFS, FUSE, network shares), which may.
-enum class Folding { Never, WhereMarked, Maybe };
-
-Folding foldingOf(int fd)
-{
-    struct statfs fs;
-    if (::fstatfs(fd, &fs) != 0)
-        return Folding::Maybe;
-    switch (static_cast<unsigned long>(fs.f_type)) {
-    case 0xEF53:     // ext2, ext3, ext4
-    case 0xF2F52010: // f2fs
-    case 0x01021994: // tmpfs
-        return Folding::WhereMarked;
-    case 0x58465342: // xfs
-    case 0x9123683E: // btrfs
-    case 0x2FC12FC1: // zfs
-        return Folding::Never;
-    default:
-        return Folding::Maybe;
-    }
-}
-
-bool foldsIn(Folding folding, int folder)
-{
-    int flags = 0;
-    return folding == Folding::Maybe
-        || (folding == Folding::WhereMarked && ::ioctl(folder, FS_IOC_GETFLAGS, &flags) == 0
-            && (flags & FS_CASEFOLD_FL));
-}
-
-// Whether one syncfs makes everything written to the file system durable:
-// the local ones whose drivers write back the whole volume. FUSE never
-// passes syncfs on to its server and network file systems (NFS, SMB, 9p)
-// flush at best what the client holds: there, and on any type not known,
-// each file is flushed on its own.
-bool flushesAsAWhole(int fd)
-{
-    struct statfs fs;
-    if (::fstatfs(fd, &fs) != 0)
-        return false;
-    switch (static_cast<unsigned long>(fs.f_type)) {
-    case 0xEF53:     // ext2, ext3, ext4
-    case 0x58465342: // xfs
-    case 0x9123683E: // btrfs
-    case 0xF2F52010: // f2fs
-    case 0x2FC12FC1: // zfs
-    case 0x3153464A: // jfs
-    case 0xCA451A4E: // bcachefs
-    case 0x794C7630: // overlayfs, which passes it to the upper file system
-    case 0x01021994: // tmpfs
-    case 0x858458F6: // ramfs
-    case 0x4D44:     // FAT, exFAT and NTFS through the kernel's own drivers
-    case 0x2011BAB0:
-    case 0x7366746E:
-        return true;
-    default:
-        return false;
-    }
-}
-
-// Why nothing can be renamed into or out of the folder (append-only or
-// immutable), or null. A temporary made there could never be put in place
-// nor removed.
-const char *refusesRenames(int folder)
-{
-    int flags = 0;
-    if (::ioctl(folder, FS_IOC_GETFLAGS, &flags) != 0)
-        return nullptr;
-    if (flags & FS_IMMUTABLE_FL)
-        return "immutable";
-    if (flags & FS_APPEND_FL)
-        return "append-only";
-    return nullptr;
-}
-
-// A folder flush that the file system does not offer (FUSE servers without
-// fsyncdir, some network shares) is no failure: nothing more can be done.
-bool flushNotOffered(int code)
-{
-    return code == EINVAL || code == ENOTSUP || code == EOPNOTSUPP || code == ENOSYS || code == EROFS;
-}
-
 std::string foldedReason(const std::string &name, const std::string &other)
 {
     return "the destination cannot hold both " + name + " and " + other
         + ": its file system takes them for one name, so nothing is written there";
-}
-
-bool isUsableName(std::string_view name)
-{
-    return !name.empty() && name != "." && name != "..";
 }
 
 FolderIdentity identityOf(const struct stat &st)
@@ -387,52 +80,6 @@ Fd openFolderIn(int parent, const std::string &name, bool create, const std::str
     return Fd();
 }
 
-// Splits a relative name into its folder (empty for the root itself) and its
-// own name; false when it names no file.
-bool splitName(const std::string &relative, std::string_view &folder, std::string &name)
-{
-    const std::size_t cut = relative.rfind(kSeparator);
-    name = cut == std::string::npos ? relative : relative.substr(cut + 1);
-    folder = cut == std::string::npos ? std::string_view() : std::string_view(relative).substr(0, cut);
-    return isUsableName(name);
-}
-
-bool isWriteSideError(int code)
-{
-    return code == ENOSPC || code == EDQUOT || code == EFBIG || code == EROFS;
-}
-
-// The last resort for "never overwrite" on a file system that offers neither
-// renameat2's no-replace flag nor hard links (exFAT, FAT): the name is
-// checked to be free just before the rename. No placeholder claims it
-// first: one left by a kill in between would be taken for the user's file.
-int renameIfFree(int dir, const char *from, const char *to)
-{
-    struct stat st;
-    if (::fstatat(dir, to, &st, AT_SYMLINK_NOFOLLOW) == 0) {
-        errno = EEXIST;
-        return -1;
-    }
-    if (errno != ENOENT)
-        return -1;
-    return ::renameat(dir, from, dir, to);
-}
-
-int renameNoReplace(int dir, const char *from, const char *to)
-{
-    if (::renameat2(dir, from, dir, to, RENAME_NOREPLACE) == 0)
-        return 0;
-    if (errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP)
-        return -1;
-    if (::linkat(dir, from, dir, to, 0) == 0) {
-        ::unlinkat(dir, from, 0);
-        return 0;
-    }
-    if (errno == EEXIST)
-        return -1;
-    return renameIfFree(dir, from, to);
-}
-
 bool sameState(const FileStatus &seen, const FileStatus &now)
 {
     return (seen.size < 0 || now.size == seen.size) && now.modified == seen.modified
@@ -455,170 +102,20 @@ int defaultFlush(int fd, bool wholeFileSystem)
     return wholeFileSystem ? ::syncfs(fd) : ::fsync(fd);
 }
 
-// Moves the bytes of one file into a temporary: by the kernel where it can,
-// else through a buffer, keeping the source's holes when it has any.
-class DataCopy
-{
-public:
-    DataCopy(int from, int to, std::vector<char> &buffer, const FileCopier::BytesCopied &onBytes)
-        : m_from(from), m_to(to), m_buffer(buffer), m_onBytes(onBytes)
-    {
-    }
-
-    // False with errno set; writeSide() then tells whether writing failed.
-    bool run(const struct stat &st)
-    {
-        m_copied = 0;
-        m_writeBehind = st.st_size > std::int64_t(kChunk);
-        // As "cp --sparse=auto" does: only a file with fewer blocks than its
-        // size has holes worth looking for.
-        if (st.st_size > 0 && std::int64_t(st.st_blocks) * 512 < std::int64_t(st.st_size)) {
-            const off_t first = ::lseek(m_from, 0, SEEK_DATA);
-            if (first >= 0 || errno == ENXIO)
-                return sparse(first < 0 ? st.st_size : first, st.st_size);
-        }
-        // Never more than the size the copy began with: a file that lists
-        // as empty yet reads without end (/proc/self/pagemap) would fill
-        // the disk. What lies beyond is for moreBeyond() to tell.
-        return range(0, st.st_size);
-    }
-
-    // Whether the source yields data past size, where a file that held
-    // still has none. False with errno set when that cannot be read.
-    bool moreBeyond(off_t size, bool *more)
-    {
-        // Some kernel files answer only reads of whole 8-byte entries.
-        char probe[64];
-        ssize_t n;
-        while ((n = ::pread(m_from, probe, sizeof probe, size)) < 0 && errno == EINTR) {
-        }
-        if (n < 0)
-            return false;
-        *more = n > 0;
-        return true;
-    }
-
-    bool writeSide() const { return m_writeSide; }
-    std::int64_t copied() const { return m_copied; }
-
-private:
-    bool sparse(off_t data, off_t size)
-    {
-        while (data < size) {
-            off_t hole = ::lseek(m_from, data, SEEK_HOLE);
-            if (hole < 0 || hole > size)
-                hole = size;
-            if (!range(data, hole))
-                return false;
-            data = ::lseek(m_from, hole, SEEK_DATA);
-            if (data < 0) {
-                if (errno != ENXIO)
-                    return false;
-                break;
-            }
-        }
-        if (::ftruncate(m_to, size) != 0) {
-            m_writeSide = true;
-            return false;
-        }
-        return true;
-    }
-
-    // Copies [offset, end), or less where the file ends sooner.
-    bool range(off_t offset, off_t end)
-    {
-        while (offset < end) {
-            const std::size_t want = std::size_t(std::min<off_t>(end - offset, kChunk));
-            ssize_t n;
-            if (m_kernelCopy) {
-                loff_t in = offset, out = offset;
-                n = ::copy_file_range(m_from, &in, m_to, &out, want, 0);
-                if (n < 0 && m_copied == 0
-                    && (errno == EXDEV || errno == EINVAL || errno == ENOSYS || errno == EOPNOTSUPP || errno == EPERM
-                        || errno == ETXTBSY)) {
-                    m_kernelCopy = false;
-                    continue;
-                }
-                if (n < 0 && errno == EINTR)
-                    continue;
-                if (n < 0) {
-                    m_writeSide = isWriteSideError(errno);
-                    return false;
-                }
-            } else {
-                if (m_buffer.empty())
-                    m_buffer.resize(kBufferSize);
-                n = ::pread(m_from, m_buffer.data(), std::min(want, m_buffer.size()), offset);
-                if (n < 0 && errno == EINTR)
-                    continue;
-                if (n < 0)
-                    return false;
-                for (ssize_t written = 0; written < n;) {
-                    const ssize_t w = ::pwrite(m_to, m_buffer.data() + written, n - written, offset + written);
-                    if (w < 0 && errno == EINTR)
-                        continue;
-                    if (w < 0) {
-                        m_writeSide = true;
-                        return false;
-                    }
-                    written += w;
-                }
-            }
-            if (n == 0)
-                break;
-            // A large file's pages start their way to the disk while the
-            // copy goes on, so the flush at the end has little left to wait for.
-            if (m_writeBehind)
-                ::sync_file_range(m_to, offset, n, SYNC_FILE_RANGE_WRITE);
-            offset += n;
-            m_copied += n;
-            if (m_onBytes)
-                m_onBytes(n);
-        }
-        return true;
-    }
-
-    int m_from;
-    int m_to;
-    std::vector<char> &m_buffer;
-    const FileCopier::BytesCopied &m_onBytes;
-    bool m_kernelCopy = true;
-    bool m_writeBehind = false;
-    bool m_writeSide = false;
-    std::int64_t m_copied = 0;
-};
-
 } // namespace
 
-struct FileCopier::Root
+bool IsUsableName(std::string_view name)
 {
-    std::string path;
-    Fd fd;
-    FolderIdentity id;
-    CopyError failure; // set once the root may no longer be used
-    std::optional<Folding> folding; // asked when first needed
-    unsigned notKept = 0;           // NotKept bits said in its note
-    std::size_t note = std::size_t(-1);
-};
+    return !name.empty() && name != "." && name != "..";
+}
 
-struct FileCopier::Folder
+bool SplitName(const std::string &relative, std::string_view &folder, std::string &name)
 {
-    Root *root = nullptr;
-    Fd fd;
-    std::string relative; // below the root; empty for the root itself
-    std::string shown;    // the full path, for people
-    FolderIdentity id;
-};
-
-struct FileCopier::Staged
-{
-    std::shared_ptr<const Folder> folder;
-    Fd file;
-    std::string temporary;
-    std::string name;
-    ExistingDestination existing = ExistingDestination::Replace;
-    std::optional<FileStatus> seen;
-};
+    const std::size_t cut = relative.rfind(kSeparator);
+    name = cut == std::string::npos ? relative : relative.substr(cut + 1);
+    folder = cut == std::string::npos ? std::string_view() : std::string_view(relative).substr(0, cut);
+    return IsUsableName(name);
+}
 
 FileCopier::FileCopier(Flush flush)
     : m_flush(flush ? std::move(flush) : Flush(defaultFlush))
@@ -672,8 +169,8 @@ void FileCopier::notKept(Root &root, unsigned lost)
 bool FileCopier::foldsNames(Root &root, int folder)
 {
     if (!root.folding)
-        root.folding = foldingOf(root.fd.get());
-    return foldsIn(*root.folding, folder);
+        root.folding = FoldingOf(root.fd.get());
+    return FoldsIn(*root.folding, folder);
 }
 
 // Whether name is in the folder's listing as spelled. A name that opens but
@@ -724,7 +221,7 @@ void FileCopier::adoptFolder(int fd, const Folder *from, Root &root, unsigned mo
     if (known && ::geteuid() == 0 && ::fchown(fd, source.st_uid, source.st_gid) != 0)
         lost |= kOwners;
     if (known)
-        lost |= copyAttributes(from->fd.get(), fd, true);
+        lost |= CopyAttributes(from->fd.get(), fd, true);
     struct stat made;
     if (::fchmod(fd, mode_t(mode)) != 0 || (::fstat(fd, &made) == 0 && (made.st_mode & 07777) != mode))
         lost |= kPermissions;
@@ -850,7 +347,7 @@ bool FileCopier::settleNewEntry(int parent, const std::string &shown, CopyError 
 {
     struct stat st;
     if (::fstat(parent, &st) != 0 || flushesWhole(parent, std::uint64_t(st.st_dev)) || m_flush(parent, false) == 0
-        || flushNotOffered(errno))
+        || FlushNotOffered(errno))
         return true;
     return failErrno(error, "cannot create the folder " + shown);
 }
@@ -873,152 +370,94 @@ bool FileCopier::stillReachable(const Staged &staged, CopyError *error)
     return true;
 }
 
-// Removes the temporaries in the folder that this program marked and no live
-// copy holds: a run that is killed mid-copy leaves its one temporary behind,
-// never a destination half-written. False when the folder could not be
-// listed (out of descriptors, say): it is tried again with the next copy.
-bool FileCopier::clearLeftovers(const Folder &folder)
+// Copies come folder by folder: the open folders serve the next file too.
+template <typename Held, typename Root>
+static bool sameFolder(const Held &held, const Root *root, std::string_view relative)
 {
-    const int listFd = ::openat(folder.fd.get(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (listFd < 0)
-        return false;
-    DIR *listing = ::fdopendir(listFd);
-    if (!listing) {
-        ::close(listFd);
-        return false;
-    }
-    std::vector<std::string> found;
-    while (const dirent *entry = ::readdir(listing)) {
-        if ((entry->d_type == DT_REG || entry->d_type == DT_UNKNOWN) && IsTemporaryName(entry->d_name))
-            found.emplace_back(entry->d_name);
-    }
-    ::closedir(listing);
-    for (const std::string &name : found) {
-        Fd file(::openat(folder.fd.get(), name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
-        struct stat st;
-        if (!file.valid() || ::fstat(file.get(), &st) != 0 || !S_ISREG(st.st_mode))
-            continue;
-        const Mark mark = markOf(file.get());
-        if (mark == Mark::CannotTell) {
-            note("Hidden files that look like temporaries of an earlier run were left in " + folder.shown
-                 + ": this file system cannot carry the mark that proves them the program's own.");
-            continue;
-        }
-        // A temporary being written is locked by its copy and stays.
-        if (mark != Mark::Ours || ::flock(file.get(), LOCK_EX | LOCK_NB) != 0)
-            continue;
-        // Still the file that was locked, not one that took its name since.
-        struct stat now;
-        if (::fstatat(folder.fd.get(), name.c_str(), &now, AT_SYMLINK_NOFOLLOW) != 0 || now.st_dev != st.st_dev
-            || now.st_ino != st.st_ino)
-            continue;
-        if (::unlinkat(folder.fd.get(), name.c_str(), 0) != 0 && errno != ENOENT)
-            note("A temporary of an earlier run could not be removed and remains: " + JoinPath(folder.shown, name));
-    }
-    return true;
+    return held && held->root == root && held->relative == relative;
 }
 
-void FileCopier::removeLeftovers(const std::string &rootPath, FolderIdentity rootId,
-                                 const std::vector<std::string> &names)
+// Opens the source file of a copy, non-blocking, so a FIFO put where the
+// source was cannot hang the copy. A link to a file stands for its file, as
+// in the scan, where following it shows nothing its owner could not read;
+// the file opened must be the one so judged.
+Fd FileCopier::openSource(Root &root, const std::string &from, struct stat *st, CopyError *error)
 {
-    Root *r = names.empty() ? nullptr : root(rootPath, rootId, nullptr);
-    if (!r)
-        return;
-    for (const std::string &relative : names) {
-        std::string_view parent;
-        std::string name;
-        if (!splitName(relative, parent, name))
-            continue;
-        const auto found = folder(*r, parent, false, nullptr);
-        if (found && !m_cleared.count({found->id.device, found->id.inode}) && clearLeftovers(*found))
-            m_cleared.insert({found->id.device, found->id.inode});
-    }
-}
-
-bool FileCopier::stage(const CopyRequest &request, CopyError *error, const BytesCopied &onBytes)
-{
-    Root *fromRoot = root(request.fromRoot, request.fromRootId, error);
-    if (!fromRoot)
-        return false;
-    Root *toRoot = root(request.toRoot, request.toRootId, error);
-    if (!toRoot)
-        return false;
-
-    // Copies come folder by folder: the open folders serve the next file too.
-    const auto same = [](const std::shared_ptr<const Folder> &held, const Root *r, std::string_view relative) {
-        return held && held->root == r && held->relative == relative;
-    };
-
     std::string_view sourceFolder;
     std::string sourceName;
-    if (!splitName(request.from, sourceFolder, sourceName))
-        return fail(error, EINVAL, "the source " + request.from + " does not name a file");
+    if (!SplitName(from, sourceFolder, sourceName)) {
+        fail(error, EINVAL, "the source " + from + " does not name a file");
+        return Fd();
+    }
     // A source folder removed meanwhile just fails the open below, as it should.
-    if (!same(m_sourceFolder, fromRoot, sourceFolder)) {
-        m_sourceFolder = folder(*fromRoot, sourceFolder, false, error);
+    if (!sameFolder(m_sourceFolder, &root, sourceFolder)) {
+        m_sourceFolder = folder(root, sourceFolder, false, error);
         if (!m_sourceFolder) {
             if (error)
                 error->reason = "cannot read the source: " + error->reason;
-            return false;
+            return Fd();
         }
     }
-    // Non-blocking, so a FIFO put where the source was cannot hang the copy.
-    // A link to a file stands for its file, as in the scan, where following
-    // it shows nothing its owner could not read; the file opened must be the
-    // one so judged.
     const int sourceDir = m_sourceFolder->fd.get();
     constexpr int kRead = O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
     Fd source(::openat(sourceDir, sourceName.c_str(), kRead | O_NOFOLLOW));
     FolderIdentity judged;
     if (!source.valid() && errno == ELOOP) {
-        if (!FollowingRevealsNothing(sourceDir, sourceName.c_str(), &judged))
-            return fail(error, EACCES,
-                        "cannot read the source: it is a link that its owner may not follow to its file; not followed");
+        if (!FollowingRevealsNothing(sourceDir, sourceName.c_str(), &judged)) {
+            fail(error, EACCES, "cannot read the source: it is a link that its owner may not follow to its file; not followed");
+            return Fd();
+        }
         source = Fd(::openat(sourceDir, sourceName.c_str(), kRead));
     }
-    if (!source.valid())
-        return failErrno(error, "cannot read the source");
-    struct stat st;
-    if (::fstat(source.get(), &st) != 0)
-        return failErrno(error, "cannot read the source");
-    if (judged.known() && identityOf(st) != judged)
-        return fail(error, EACCES, "cannot read the source: the link changed while it was followed");
-    if (!S_ISREG(st.st_mode))
-        return fail(error, EINVAL, "the source is not a regular file");
+    if (!source.valid() || ::fstat(source.get(), st) != 0) {
+        failErrno(error, "cannot read the source");
+        return Fd();
+    }
+    if (judged.known() && identityOf(*st) != judged) {
+        fail(error, EACCES, "cannot read the source: the link changed while it was followed");
+        return Fd();
+    }
+    if (!S_ISREG(st->st_mode)) {
+        fail(error, EINVAL, "the source is not a regular file");
+        return Fd();
+    }
     ::posix_fadvise(source.get(), 0, 0, POSIX_FADV_SEQUENTIAL);
+    return source;
+}
 
-    Staged staged;
-    staged.existing = request.existing;
-    staged.seen = request.existing == ExistingDestination::Replace ? request.seen : std::nullopt;
-    std::string_view destinationFolder;
-    if (!splitName(request.to, destinationFolder, staged.name))
-        return fail(error, EINVAL, "the destination " + JoinPath(request.toRoot, request.to) + " does not name a file");
+// Opens the folder a copy goes into (creating it, for a new file, after its
+// source folder) and clears it of a killed run's leftovers once per run.
+bool FileCopier::openDestinationFolder(Root &toRoot, Root &fromRoot, std::string_view relative, bool create,
+                                       CopyError *error)
+{
     // A destination folder removed meanwhile has no links left and is opened
     // afresh, so that a new file does not vanish with it.
     struct stat held;
-    if (!same(m_folder, toRoot, destinationFolder) || ::fstat(m_folder->fd.get(), &held) != 0 || held.st_nlink == 0) {
-        m_folder.reset();
-        // Only a new file may need folders; a replacement's folder was there.
-        auto opened = folder(*toRoot, destinationFolder, request.existing == ExistingDestination::Keep, error, fromRoot);
-        if (!opened)
-            return false;
-        // Once per folder and run: the leftovers of a run that was killed
-        // while it copied into this folder.
-        if (!m_cleared.count({opened->id.device, opened->id.inode}) && clearLeftovers(*opened))
-            m_cleared.insert({opened->id.device, opened->id.inode});
-        m_folder = std::move(opened);
-    }
-    staged.folder = m_folder;
-    const int dir = staged.folder->fd.get();
+    if (sameFolder(m_folder, &toRoot, relative) && ::fstat(m_folder->fd.get(), &held) == 0 && held.st_nlink > 0)
+        return true;
+    m_folder.reset();
+    auto opened = folder(toRoot, relative, create, error, &fromRoot);
+    if (!opened)
+        return false;
+    if (!m_cleared.count({opened->id.device, opened->id.inode}) && clearLeftovers(*opened))
+        m_cleared.insert({opened->id.device, opened->id.inode});
+    m_folder = std::move(opened);
+    return true;
+}
 
+// Whether the copy may be put where it goes: what holds the name now, what
+// was compared there, and whether the folder allows renames at all.
+bool FileCopier::mayReplace(Root &toRoot, const Staged &staged, CopyError *error)
+{
+    const int dir = staged.folder->fd.get();
     struct stat existing;
     if (::fstatat(dir, staged.name.c_str(), &existing, AT_SYMLINK_NOFOLLOW) == 0) {
         std::string other;
-        if (request.existing == ExistingDestination::Keep && foldsNames(*toRoot, dir)
+        if (staged.existing == ExistingDestination::Keep && foldsNames(toRoot, dir)
             && !spelledAsListed(dir, staged.name, &other))
             return fail(error, EEXIST, foldedReason(JoinPath(staged.folder->shown, staged.name),
                                                     JoinPath(staged.folder->shown, other)));
-        if (request.existing == ExistingDestination::Keep)
+        if (staged.existing == ExistingDestination::Keep)
             return fail(error, EEXIST, "the destination already exists; it is not overwritten");
         if (S_ISDIR(existing.st_mode))
             return fail(error, EISDIR, "the destination is a folder");
@@ -1031,90 +470,138 @@ bool FileCopier::stage(const CopyRequest &request, CopyError *error, const Bytes
     // Checked now to spare a useless copy, and again just before the rename.
     if (staged.seen && !stillAsSeen(dir, staged.name, *staged.seen))
         return fail(error, 0, kChangedSinceComparison);
-    if (const char *why = refusesRenames(dir))
+    if (const char *why = RefusesRenames(dir))
         return fail(error, EPERM, "the destination folder " + staged.folder->shown + " is " + why
                                       + ": no copy can be put in place there, so nothing is written");
+    return true;
+}
 
-    // Every copy is written under a hidden temporary name and renamed into
-    // place when complete; a new file's rename refuses to replace anything
-    // that took the name meanwhile. (Unnamed files linked in at the end
-    // would do the same, but each one open costs the file system far more
-    // while a batch of them waits to be linked.)
+// Every copy is written under a hidden temporary name and renamed into
+// place when complete; a new file's rename refuses to replace anything that
+// took the name meanwhile. (Unnamed files linked in at the end would do the
+// same, but each one open costs the file system far more while a batch of
+// them waits to be linked.)
+bool FileCopier::createTemporary(Staged &staged, CopyError *error)
+{
+    const int dir = staged.folder->fd.get();
     for (int attempt = 0; attempt < 100 && !staged.file.valid(); ++attempt) {
-        staged.temporary = temporaryName(staged.name, nameLimit(*staged.folder));
+        staged.temporary = TemporaryName(staged.name, nameLimit(*staged.folder));
         staged.file = Fd(::openat(dir, staged.temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
         if (!staged.file.valid() && errno != EEXIST)
             return failErrno(error, "cannot write in the destination folder");
         // Held until the temporary is renamed or removed, so that no other
         // run takes it for the leftover of a killed one. A run that is
         // clearing it holds the lock, or has already taken the name away.
-        if (staged.file.valid() && !holdsTemporary(dir, staged.temporary, staged.file.get()))
+        if (staged.file.valid() && !HoldTemporary(dir, staged.temporary, staged.file.get()))
             staged.file.reset();
     }
     if (!staged.file.valid())
         return fail(error, EEXIST, "cannot find a free temporary name in the destination folder");
     // Without the mark (a file system without extended attributes) a
     // leftover of this copy is never removed by a later run, only reported.
-    setMark(staged.file.get());
+    SetTemporaryMark(staged.file.get());
+    return true;
+}
 
-    const auto abandon = [&](int code, const std::string &reason) {
-        if (::unlinkat(dir, staged.temporary.c_str(), 0) != 0 && errno != ENOENT)
-            note("A temporary could not be removed and remains: " + JoinPath(staged.folder->shown, staged.temporary));
-        return fail(error, code, reason);
-    };
-    const auto abandonErrno = [&](const std::string &what) {
-        const int code = errno;
-        return abandon(code, what + ": " + errorText(code));
-    };
+// Removes a temporary whose copy failed; returns false for `return abandon(...)`.
+bool FileCopier::abandon(const Staged &staged, int code, const std::string &reason, CopyError *error)
+{
+    if (::unlinkat(staged.folder->fd.get(), staged.temporary.c_str(), 0) != 0 && errno != ENOENT)
+        note("A temporary could not be removed and remains: " + JoinPath(staged.folder->shown, staged.temporary));
+    return fail(error, code, reason);
+}
 
-    // A source rewritten while it is read would leave a copy that mixes two
-    // versions under the older one's time: copy until it held still.
-    std::int64_t copied = 0;
+bool FileCopier::abandonErrno(const Staged &staged, const std::string &what, CopyError *error)
+{
+    const int code = errno;
+    return abandon(staged, code, what + ": " + errorText(code), error);
+}
+
+// A source rewritten while it is read would leave a copy that mixes two
+// versions under the older one's time: copy until it held still. st becomes
+// the source as it held still; *copied the bytes copied.
+bool FileCopier::copyData(int source, struct stat &st, Staged &staged, const BytesCopied &onBytes,
+                          std::int64_t *copied, CopyError *error)
+{
     for (int attempt = 1;; ++attempt) {
-        DataCopy data(source.get(), staged.file.get(), m_buffer, onBytes);
+        DataCopy data(source, staged.file.get(), m_buffer, onBytes);
         if (!data.run(st))
-            return abandonErrno(data.writeSide() ? "cannot write the destination" : "cannot copy");
-        copied = data.copied();
+            return abandonErrno(staged, data.writeSide() ? "cannot write the destination" : "cannot copy", error);
+        *copied = data.copied();
         struct stat after;
         bool more = false;
-        if (::fstat(source.get(), &after) != 0 || !data.moreBeyond(st.st_size, &more))
-            return abandonErrno("cannot read the source");
+        if (::fstat(source, &after) != 0 || !data.moreBeyond(st.st_size, &more))
+            return abandonErrno(staged, "cannot read the source", error);
         if (sameContentState(st, after) && !more)
-            break;
+            return true;
         if (attempt == kCopyAttempts)
-            return abandon(0, kSourceKeptChanging);
+            return abandon(staged, 0, kSourceKeptChanging, error);
         st = after;
         if (::ftruncate(staged.file.get(), 0) != 0)
-            return abandonErrno("cannot write the destination");
+            return abandonErrno(staged, "cannot write the destination", error);
     }
+}
 
-    // As root the copy keeps the source's owner, as "cp -p" does. The
-    // set-user-ID, set-group-ID and sticky bits are dropped: they would be
-    // dangerous on a file whose owner may differ from the source's.
-    // Asked each time: a process may change its user between copies.
-    // A file system without owners (or a squashing share) keeps ours, one
-    // without permissions its own; as "cp -p" does, the copy goes on, and
-    // one note says so.
+// As root the copy keeps the source's owner, as "cp -p" does. The
+// set-user-ID, set-group-ID and sticky bits are dropped: they would be
+// dangerous on a file whose owner may differ from the source's. Asked each
+// time: a process may change its user between copies. A file system without
+// owners (or a squashing share) keeps ours, one without permissions its own;
+// as "cp -p" does, the copy goes on, and one note says so.
+bool FileCopier::keepMetadata(int source, const struct stat &st, Root &toRoot, const Staged &staged, CopyError *error)
+{
+    const int file = staged.file.get();
     const uid_t euid = ::geteuid();
     const gid_t egid = ::getegid();
     unsigned lost = 0;
-    if (euid == 0 && (st.st_uid != euid || st.st_gid != egid)
-        && ::fchown(staged.file.get(), st.st_uid, st.st_gid) != 0)
+    if (euid == 0 && (st.st_uid != euid || st.st_gid != egid) && ::fchown(file, st.st_uid, st.st_gid) != 0)
         lost |= kOwners;
-    if (::fchmod(staged.file.get(), st.st_mode & 0777) != 0) {
-        if (!cannotHold(errno))
-            return abandonErrno("cannot set the permissions of the destination");
+    if (::fchmod(file, st.st_mode & 0777) != 0) {
+        if (!CannotHold(errno))
+            return abandonErrno(staged, "cannot set the permissions of the destination", error);
         lost |= kPermissions;
     }
-    lost |= copyAttributes(source.get(), staged.file.get(), false);
+    lost |= CopyAttributes(source, file, false);
     struct stat made;
-    if (!(lost & kPermissions) && ::fstat(staged.file.get(), &made) == 0 && (made.st_mode & 0777) != (st.st_mode & 0777))
+    if (!(lost & kPermissions) && ::fstat(file, &made) == 0 && (made.st_mode & 0777) != (st.st_mode & 0777))
         lost |= kPermissions;
-    notKept(*toRoot, lost);
+    notKept(toRoot, lost);
     const struct timespec times[2] = {st.st_atim, st.st_mtim};
-    if (::futimens(staged.file.get(), times) != 0)
-        return abandonErrno("cannot set the modification time of the destination");
+    if (::futimens(file, times) != 0)
+        return abandonErrno(staged, "cannot set the modification time of the destination", error);
+    return true;
+}
 
+bool FileCopier::stage(const CopyRequest &request, CopyError *error, const BytesCopied &onBytes)
+{
+    Root *fromRoot = root(request.fromRoot, request.fromRootId, error);
+    if (!fromRoot)
+        return false;
+    Root *toRoot = root(request.toRoot, request.toRootId, error);
+    if (!toRoot)
+        return false;
+    struct stat st;
+    const Fd source = openSource(*fromRoot, request.from, &st, error);
+    if (!source.valid())
+        return false;
+
+    Staged staged;
+    staged.existing = request.existing;
+    staged.seen = request.existing == ExistingDestination::Replace ? request.seen : std::nullopt;
+    std::string_view destinationFolder;
+    if (!SplitName(request.to, destinationFolder, staged.name))
+        return fail(error, EINVAL, "the destination " + JoinPath(request.toRoot, request.to) + " does not name a file");
+    // Only a new file may need folders; a replacement's folder was there.
+    if (!openDestinationFolder(*toRoot, *fromRoot, destinationFolder,
+                               request.existing == ExistingDestination::Keep, error))
+        return false;
+    staged.folder = m_folder;
+
+    std::int64_t copied = 0;
+    if (!mayReplace(*toRoot, staged, error) || !createTemporary(staged, error)
+        || !copyData(source.get(), st, staged, onBytes, &copied, error)
+        || !keepMetadata(source.get(), st, *toRoot, staged, error))
+        return false;
     m_stagedBytes += copied;
     m_staged.push_back(std::move(staged));
     return true;
@@ -1125,7 +612,7 @@ bool FileCopier::flushesWhole(int fd, std::uint64_t device)
     const auto known = m_flushesWhole.find(device);
     if (known != m_flushesWhole.end())
         return known->second;
-    return m_flushesWhole[device] = flushesAsAWhole(fd);
+    return m_flushesWhole[device] = FlushesAsAWhole(fd);
 }
 
 const NameLimit &FileCopier::nameLimit(const Folder &folder)
@@ -1165,7 +652,7 @@ void FileCopier::settleFolders(const std::vector<std::size_t> &placedNow, std::v
         const Folder *folder = m_staged[i].folder.get();
         if (flushesWhole(folder->fd.get(), folder->id.device) || !done.insert(folder).second)
             continue;
-        if (m_flush(folder->fd.get(), false) == 0 || flushNotOffered(errno))
+        if (m_flush(folder->fd.get(), false) == 0 || FlushNotOffered(errno))
             continue;
         CopyError error;
         failErrno(&error, kNotConfirmed);
@@ -1192,7 +679,7 @@ bool FileCopier::place(Staged &s, const Folder *&reachable, CopyError *error)
     if (s.seen && !stillAsSeen(dir, s.name, *s.seen))
         return fail(error, 0, kChangedSinceComparison);
     const int rc = s.existing == ExistingDestination::Keep
-        ? renameNoReplace(dir, s.temporary.c_str(), s.name.c_str())
+        ? RenameNoReplace(dir, s.temporary.c_str(), s.name.c_str())
         : ::renameat(dir, s.temporary.c_str(), dir, s.name.c_str());
     if (rc == 0)
         return true;
@@ -1234,7 +721,7 @@ void FileCopier::commit(const std::function<void(std::size_t, const CopyError *)
         if (ok) {
             placedNow.push_back(i);
             // The mark is for temporaries only; the file in place goes without.
-            ::fremovexattr(s.file.get(), kMarkAttribute);
+            RemoveTemporaryMark(s.file.get());
             // A link elsewhere in the tree may lead to what was replaced.
             struct stat placed;
             if (s.existing == ExistingDestination::Replace && ::fstat(s.file.get(), &placed) == 0)

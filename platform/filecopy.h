@@ -1,6 +1,9 @@
 #pragma once
 
+#include "platform/copyfailure.h"
+#include "platform/fd.h"
 #include "platform/filesystem.h"
+#include "platform/temporaryname.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -13,6 +16,8 @@
 #include <string_view>
 #include <utility>
 #include <vector>
+
+struct stat;
 
 // Replacing files without ever exposing a half-written one, and without ever
 // writing anywhere but below the two roots.
@@ -101,11 +106,6 @@ struct CopyRequest
     std::optional<FileStatus> seen;
 };
 
-struct CopyError
-{
-    int code = 0;       // errno, or 0 when the reason is the program's own
-    std::string reason; // plain words, such as "cannot read the source: No such file or directory"
-};
 
 inline const char kChangedSinceComparison[] = "the destination changed since the comparison; it is kept";
 inline const char kSourceKeptChanging[] = "the source kept changing while it was copied";
@@ -181,6 +181,16 @@ private:
     bool foldsNames(Root &root, int folder);
     bool stillAsSeen(int dir, const std::string &name, const FileStatus &seen) const;
     bool stillReachable(const Staged &staged, CopyError *error);
+    // The steps of stage(), in their order.
+    Fd openSource(Root &root, const std::string &from, struct stat *st, CopyError *error);
+    bool openDestinationFolder(Root &toRoot, Root &fromRoot, std::string_view relative, bool create, CopyError *error);
+    bool mayReplace(Root &toRoot, const Staged &staged, CopyError *error);
+    bool createTemporary(Staged &staged, CopyError *error);
+    bool copyData(int source, struct stat &st, Staged &staged, const BytesCopied &onBytes, std::int64_t *copied,
+                  CopyError *error);
+    bool keepMetadata(int source, const struct stat &st, Root &toRoot, const Staged &staged, CopyError *error);
+    bool abandon(const Staged &staged, int code, const std::string &reason, CopyError *error);
+    bool abandonErrno(const Staged &staged, const std::string &what, CopyError *error);
     bool place(Staged &staged, const Folder *&reachable, CopyError *error);
     bool flushesWhole(int fd, std::uint64_t device);
     bool settleNewEntry(int parent, const std::string &shown, CopyError *error);
@@ -215,10 +225,6 @@ private:
     std::map<std::uint64_t, Unsettled> m_unsettled;
     std::size_t m_placed = 0; // copies placed since the copier was made
 };
-
-// True for a name that the copy gives its temporaries; the scan collects
-// such names so that a later sync can remove those its own runs left.
-bool IsTemporaryName(std::string_view name);
 
 // One copy, staged and committed at once.
 bool CopyFileSafely(const CopyRequest &request, CopyError *error, const FileCopier::BytesCopied &onBytes = {});

@@ -1,6 +1,6 @@
 #include "platform/filesystem.h"
 
-#include "platform/filecopy.h"
+#include "platform/temporaryname.h"
 
 #include <dirent.h>
 #include <fcntl.h>

@@ -1,0 +1,53 @@
+#pragma once
+
+// The copier's own parts, shared by the files that make it up: what it
+// holds of each root and folder, and of each staged copy.
+
+#include "platform/destinationtraits.h"
+#include "platform/fd.h"
+#include "platform/filecopy.h"
+
+#include <string>
+#include <memory>
+#include <optional>
+#include <string_view>
+
+namespace platform {
+
+bool IsUsableName(std::string_view name);
+
+// Splits a relative name into its folder (empty for the root itself) and its
+// own name; false when it names no file.
+bool SplitName(const std::string &relative, std::string_view &folder, std::string &name);
+
+struct FileCopier::Root
+{
+    std::string path;
+    Fd fd;
+    FolderIdentity id;
+    CopyError failure; // set once the root may no longer be used
+    std::optional<Folding> folding; // asked when first needed
+    unsigned notKept = 0;           // NotKept bits said in its note
+    std::size_t note = std::size_t(-1);
+};
+
+struct FileCopier::Folder
+{
+    Root *root = nullptr;
+    Fd fd;
+    std::string relative; // below the root; empty for the root itself
+    std::string shown;    // the full path, for people
+    FolderIdentity id;
+};
+
+struct FileCopier::Staged
+{
+    std::shared_ptr<const Folder> folder;
+    Fd file;
+    std::string temporary;
+    std::string name;
+    ExistingDestination existing = ExistingDestination::Replace;
+    std::optional<FileStatus> seen;
+};
+
+} // namespace platform
