@@ -8,6 +8,8 @@
 #include "platform/filecopy.h"
 
 #include <string>
+#include <sys/stat.h>
+
 #include <memory>
 #include <optional>
 #include <string_view>
@@ -15,6 +17,11 @@
 namespace platform {
 
 bool IsUsableName(std::string_view name);
+
+FolderIdentity IdentityOf(const struct stat &st);
+
+// Why a copy fails where the destination folds two names into one.
+std::string FoldedReason(const std::string &name, const std::string &other);
 
 // Splits a relative name into its folder (empty for the root itself) and its
 // own name; false when it names no file.

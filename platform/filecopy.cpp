@@ -9,9 +9,6 @@
 #include "platform/temporarymark.h"
 #include "platform/temporaryname.h"
 
-#include <QString>
-
-#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -28,57 +25,6 @@ namespace {
 constexpr int kCopyAttempts = 3;
 // Why a copy in place is no success: its flush failed.
 const char kNotConfirmed[] = "the copy is in place, but its file system did not confirm it is on the disk";
-
-std::string foldedReason(const std::string &name, const std::string &other)
-{
-    return "the destination cannot hold both " + name + " and " + other
-        + ": its file system takes them for one name, so nothing is written there";
-}
-
-FolderIdentity identityOf(const struct stat &st)
-{
-    return {std::uint64_t(st.st_dev), std::uint64_t(st.st_ino)};
-}
-
-// Opens folder `name` inside `parent` without following a symbolic link,
-// creating it when missing and `create` is set, with no more permission
-// bits than createMode gives (asked only then); *created tells whether it did.
-Fd openFolderIn(int parent, const std::string &name, bool create, const std::string &shown, CopyError *error,
-                const std::function<mode_t()> &createMode = {}, bool *created = nullptr)
-{
-    for (int attempt = 0; attempt < 2; ++attempt) {
-        Fd fd(::openat(parent, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-        if (fd.valid())
-            return fd;
-        if (errno == ENOENT && !create) {
-            fail(error, ENOENT, "the folder " + shown + " no longer exists");
-            return Fd();
-        }
-        if (errno == ENOENT) {
-            const mode_t mode = createMode ? createMode() & 0777 : 0777;
-            const bool made = ::mkdirat(parent, name.c_str(), mode) == 0;
-            if (!made && errno != EEXIST) {
-                failErrno(error, "cannot create the folder " + shown);
-                return Fd();
-            }
-            if (made && created)
-                *created = true;
-            continue;
-        }
-        struct stat st;
-        if ((errno == ELOOP || errno == ENOTDIR)
-            && ::fstatat(parent, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(st.st_mode)) {
-            fail(error, ELOOP, "the folder " + shown + " is a symbolic link; nothing is copied through it");
-        } else if (errno == ENOTDIR) {
-            fail(error, ENOTDIR, shown + " is a file, not a folder");
-        } else {
-            failErrno(error, "cannot open the folder " + shown);
-        }
-        return Fd();
-    }
-    fail(error, ENOENT, "the folder " + shown + " disappeared while it was created");
-    return Fd();
-}
 
 bool sameState(const FileStatus &seen, const FileStatus &now)
 {
@@ -103,6 +49,17 @@ int defaultFlush(int fd, bool wholeFileSystem)
 }
 
 } // namespace
+
+std::string FoldedReason(const std::string &name, const std::string &other)
+{
+    return "the destination cannot hold both " + name + " and " + other
+        + ": its file system takes them for one name, so nothing is written there";
+}
+
+FolderIdentity IdentityOf(const struct stat &st)
+{
+    return {std::uint64_t(st.st_dev), std::uint64_t(st.st_ino)};
+}
 
 bool IsUsableName(std::string_view name)
 {
@@ -166,68 +123,6 @@ void FileCopier::notKept(Root &root, unsigned lost)
     }
 }
 
-bool FileCopier::foldsNames(Root &root, int folder)
-{
-    if (!root.folding)
-        root.folding = FoldingOf(root.fd.get());
-    return FoldsIn(*root.folding, folder);
-}
-
-// Whether name is in the folder's listing as spelled. A name that opens but
-// is not listed is another's, folded onto it. Listings are kept per run and
-// read afresh on a miss, as names made since are the usual miss. other gets
-// the listed spelling it folds onto, where one is found.
-bool FileCopier::spelledAsListed(int folder, const std::string &name, std::string *other)
-{
-    struct stat st;
-    if (::fstat(folder, &st) != 0)
-        return true;
-    std::set<std::string> &names = m_listings[{std::uint64_t(st.st_dev), std::uint64_t(st.st_ino)}];
-    if (names.count(name))
-        return true;
-    names.clear();
-    const int listFd = ::openat(folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    DIR *listing = listFd < 0 ? nullptr : ::fdopendir(listFd);
-    if (!listing) {
-        if (listFd >= 0)
-            ::close(listFd);
-        return true; // nothing to judge by; the copy goes as elsewhere
-    }
-    while (const dirent *entry = ::readdir(listing))
-        names.emplace(entry->d_name);
-    ::closedir(listing);
-    if (names.count(name))
-        return true;
-    if (other) {
-        const QString folded = QString::fromUtf8(name.data(), qsizetype(name.size())).toCaseFolded();
-        *other = "another name";
-        for (const std::string &listed : names) {
-            if (QString::fromUtf8(listed.data(), qsizetype(listed.size())).toCaseFolded() == folded)
-                *other = listed;
-        }
-    }
-    return false;
-}
-
-// A folder just made for a copy becomes what its source folder is before
-// anything is put in it: created with no more bits than the source's, it
-// gets its owner (as root), its ACLs, then its exact bits (last, so that an
-// ordinary user's folder stays writable to its maker whatever the ACL says).
-void FileCopier::adoptFolder(int fd, const Folder *from, Root &root, unsigned mode)
-{
-    unsigned lost = 0;
-    struct stat source;
-    const bool known = from && ::fstat(from->fd.get(), &source) == 0;
-    if (known && ::geteuid() == 0 && ::fchown(fd, source.st_uid, source.st_gid) != 0)
-        lost |= kOwners;
-    if (known)
-        lost |= CopyAttributes(from->fd.get(), fd, true);
-    struct stat made;
-    if (::fchmod(fd, mode_t(mode)) != 0 || (::fstat(fd, &made) == 0 && (made.st_mode & 07777) != mode))
-        lost |= kPermissions;
-    notKept(root, lost);
-}
-
 bool FileCopier::stillAsSeen(int dir, const std::string &name, const FileStatus &seen) const
 {
     // Links followed, as the scan reads it.
@@ -246,131 +141,6 @@ bool FileCopier::stillAsSeen(int dir, const std::string &name, const FileStatus 
     return sameState(seen, now);
 }
 
-FileCopier::Root *FileCopier::root(const std::string &path, FolderIdentity expected, CopyError *error)
-{
-    Root *found = nullptr;
-    for (const auto &r : m_roots) {
-        if (r->path == path)
-            found = r.get();
-    }
-    if (!found) {
-        auto r = std::make_unique<Root>();
-        r->path = path;
-        // The root itself is the folder the user named; a link there is
-        // theirs to follow. Below it, nothing is followed.
-        r->fd = Fd(::open(path.empty() ? "." : path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-        struct stat st;
-        if (!r->fd.valid() || ::fstat(r->fd.get(), &st) != 0) {
-            const int code = errno;
-            r->failure = {code, "cannot open the folder " + path + ": " + errorText(code)};
-        } else {
-            r->id = identityOf(st);
-            if (expected.known() && r->id != expected)
-                r->failure = {ESTALE, "the folder " + path + " is no longer the folder that was compared"};
-        }
-        m_roots.push_back(std::move(r));
-        found = m_roots.back().get();
-    }
-    if (!found->failure.reason.empty()) {
-        if (error)
-            *error = found->failure;
-        return nullptr;
-    }
-    return found;
-}
-
-std::shared_ptr<const FileCopier::Folder> FileCopier::folder(Root &root, std::string_view relative, bool create,
-                                                             CopyError *error, Root *source)
-{
-    auto result = std::make_shared<Folder>();
-    result->root = &root;
-    result->relative = relative;
-    result->shown = root.path;
-    Fd current;
-    int at = root.fd.get();
-    std::size_t pos = 0;
-    while (pos < relative.size()) {
-        std::size_t end = relative.find(kSeparator, pos);
-        if (end == std::string_view::npos)
-            end = relative.size();
-        const std::string component(relative.substr(pos, end - pos));
-        pos = end + 1;
-        if (component.empty() || component == ".")
-            continue;
-        if (component == "..") {
-            fail(error, EINVAL, "the name " + std::string(relative) + " leads out of " + root.path);
-            return nullptr;
-        }
-        const std::string parentShown = result->shown;
-        result->shown = JoinPath(result->shown, component);
-        // A new folder is made as narrow as its source folder; as the one
-        // running (not root) it stays open to its maker, who fills it.
-        std::shared_ptr<const Folder> from;
-        unsigned mode = 0700;
-        const std::string_view prefix = relative.substr(0, end);
-        const auto createMode = [&]() -> mode_t {
-            from = source ? folder(*source, prefix, false, nullptr) : nullptr;
-            struct stat st;
-            if (from && ::fstat(from->fd.get(), &st) == 0)
-                mode = (st.st_mode & 03777) | (::geteuid() == 0 ? 0 : S_IRWXU);
-            return mode_t(mode);
-        };
-        bool created = false;
-        current = openFolderIn(at, component, create, result->shown, error, createMode, &created);
-        if (!current.valid())
-            return nullptr;
-        std::string other;
-        if (created) {
-            adoptFolder(current.get(), from.get(), root, mode);
-            if (!settleNewEntry(at, result->shown, error))
-                return nullptr;
-        } else if (create && foldsNames(root, at) && !spelledAsListed(at, component, &other)) {
-            fail(error, EEXIST, foldedReason(result->shown, JoinPath(parentShown, other)));
-            return nullptr;
-        }
-        at = current.get();
-    }
-    result->fd = current.valid() ? std::move(current) : Fd(::dup(root.fd.get()));
-    struct stat st;
-    if (!result->fd.valid() || ::fstat(result->fd.get(), &st) != 0) {
-        failErrno(error, "cannot open the folder " + result->shown);
-        return nullptr;
-    }
-    result->id = identityOf(st);
-    return result;
-}
-
-// Where files are flushed one by one, the entry of a folder just made is
-// flushed in its parent too: else a power cut could take it away with the
-// copies put in it.
-bool FileCopier::settleNewEntry(int parent, const std::string &shown, CopyError *error)
-{
-    struct stat st;
-    if (::fstat(parent, &st) != 0 || flushesWhole(parent, std::uint64_t(st.st_dev)) || m_flush(parent, false) == 0
-        || FlushNotOffered(errno))
-        return true;
-    return failErrno(error, "cannot create the folder " + shown);
-}
-
-bool FileCopier::stillReachable(const Staged &staged, CopyError *error)
-{
-    const Folder &held = *staged.folder;
-    if (!held.root->failure.reason.empty()) {
-        if (error)
-            *error = held.root->failure;
-        return false;
-    }
-    if (held.relative.empty())
-        return true;
-    const auto now = folder(*held.root, held.relative, false, error);
-    if (!now)
-        return false;
-    if (now->id != held.id)
-        return fail(error, ESTALE, "the folder " + held.shown + " was moved or replaced during the copy");
-    return true;
-}
-
-// Copies come folder by folder: the open folders serve the next file too.
 template <typename Held, typename Root>
 static bool sameFolder(const Held &held, const Root *root, std::string_view relative)
 {
@@ -413,7 +183,7 @@ Fd FileCopier::openSource(Root &root, const std::string &from, struct stat *st, 
         failErrno(error, "cannot read the source");
         return Fd();
     }
-    if (judged.known() && identityOf(*st) != judged) {
+    if (judged.known() && IdentityOf(*st) != judged) {
         fail(error, EACCES, "cannot read the source: the link changed while it was followed");
         return Fd();
     }
@@ -455,7 +225,7 @@ bool FileCopier::mayReplace(Root &toRoot, const Staged &staged, CopyError *error
         std::string other;
         if (staged.existing == ExistingDestination::Keep && foldsNames(toRoot, dir)
             && !spelledAsListed(dir, staged.name, &other))
-            return fail(error, EEXIST, foldedReason(JoinPath(staged.folder->shown, staged.name),
+            return fail(error, EEXIST, FoldedReason(JoinPath(staged.folder->shown, staged.name),
                                                     JoinPath(staged.folder->shown, other)));
         if (staged.existing == ExistingDestination::Keep)
             return fail(error, EEXIST, "the destination already exists; it is not overwritten");
@@ -686,7 +456,7 @@ bool FileCopier::place(Staged &s, const Folder *&reachable, CopyError *error)
     const int code = errno;
     std::string other;
     if (code == EEXIST && foldsNames(*s.folder->root, dir) && !spelledAsListed(dir, s.name, &other))
-        return fail(error, EEXIST, foldedReason(JoinPath(s.folder->shown, s.name), JoinPath(s.folder->shown, other)));
+        return fail(error, EEXIST, FoldedReason(JoinPath(s.folder->shown, s.name), JoinPath(s.folder->shown, other)));
     if (code == EEXIST)
         return fail(error, EEXIST, "the destination already exists; it is not overwritten");
     if (code == EISDIR || code == ENOTEMPTY)
@@ -704,7 +474,7 @@ void FileCopier::commit(const std::function<void(std::size_t, const CopyError *)
     // A root that now leads elsewhere (unmounted, replaced) takes nothing.
     for (const auto &r : m_roots) {
         struct stat st;
-        if (r->failure.reason.empty() && (::stat(r->path.empty() ? "." : r->path.c_str(), &st) != 0 || identityOf(st) != r->id))
+        if (r->failure.reason.empty() && (::stat(r->path.empty() ? "." : r->path.c_str(), &st) != 0 || IdentityOf(st) != r->id))
             r->failure = {ESTALE, "the folder " + r->path + " is no longer the folder that was compared"};
     }
     std::vector<CopyError> failures(m_staged.size());
