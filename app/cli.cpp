@@ -24,7 +24,7 @@ namespace {
 
 const char kUsage[] =
     "Usage: corvanel-cli compare [--json] [--all] LEFT RIGHT\n"
-    "       corvanel-cli sync [--json] LEFT RIGHT\n"
+    "       corvanel-cli sync [--json] [--no-trash] LEFT RIGHT\n"
     "\n"
     "compare  Compares two folder trees file by file, as the window's Compare\n"
     "         does, and prints the rows that differ (every row with --all), what\n"
@@ -40,7 +40,10 @@ const char kUsage[] =
     "         in one step; a copy never overwrites a file that appeared since the\n"
     "         comparison, a replacement never one that changed since), compares\n"
     "         again and prints what it did. Every operation found is carried out\n"
-    "         in one pass, however many. On a terminal it shows its progress on\n"
+    "         in one pass, however many. Every file it replaces goes to the\n"
+    "         desktop's Trash (the one on the file's own file system), where a\n"
+    "         file manager can restore it; a replacement that no trash can take\n"
+    "         fails. On a terminal it shows its progress on\n"
     "         standard error; Ctrl-C stops it after the file being copied.\n"
     "         Exit status: 0 when every operation succeeded, nothing is pending\n"
     "         or in conflict afterwards and every folder could be read, 1\n"
@@ -48,6 +51,7 @@ const char kUsage[] =
     "\n"
     "  --json     print one JSON object instead of the text report\n"
     "  --all      (compare) list every row, not only those that differ\n"
+    "  --no-trash (sync) replace files for good, without keeping them in the Trash\n"
     "  --help     show this text\n"
     "  --version  show the version\n";
 
@@ -167,7 +171,8 @@ std::string plural(std::size_t n, const char *one, const char *many)
 }
 
 // One operation as a JSON object; reason is added for a failed one.
-void appendJsonOperation(std::string &out, const SyncPlan &plan, std::size_t i, const std::string *reason)
+void appendJsonOperation(std::string &out, const SyncPlan &plan, std::size_t i, const std::string *reason,
+                         const std::string *trashed = nullptr)
 {
     out += "{\"source\":";
     AppendJsonString(out, plan.from(i));
@@ -178,6 +183,10 @@ void appendJsonOperation(std::string &out, const SyncPlan &plan, std::size_t i, 
     if (reason) {
         out += ",\"reason\":";
         AppendJsonString(out, *reason);
+    }
+    if (trashed && !trashed->empty()) {
+        out += ",\"trashed\":";
+        AppendJsonString(out, *trashed);
     }
     out += '}';
 }
@@ -212,9 +221,14 @@ int runSync(const std::vector<std::string> &args)
 {
     std::vector<std::string> folders, options;
     std::string error;
-    if (!parseArguments(args, {"--json"}, folders, options, error))
+    if (!parseArguments(args, {"--json", "--no-trash"}, folders, options, error))
         return usageError(error);
-    const bool json = !options.empty();
+    const auto given = [&](const char *option) {
+        return std::find(options.begin(), options.end(), option) != options.end();
+    };
+    const bool json = given("--json");
+    SyncOptions syncOptions;
+    syncOptions.keepReplaced = !given("--no-trash");
     if (folders.size() != 2)
         return usageError("sync needs two folders, LEFT and RIGHT");
 
@@ -247,7 +261,7 @@ int runSync(const std::vector<std::string> &args)
     }
     ProgressLine line;
     const SyncPlan done = std::move(plan);
-    const SyncReport report = RunSyncJobs(done, [&](const SyncProgress &p) { return line.update(p); });
+    const SyncReport report = RunSyncJobs(done, [&](const SyncProgress &p) { return line.update(p); }, syncOptions);
     line.clear();
 
     Comparison afterwards;
@@ -277,7 +291,7 @@ int runSync(const std::vector<std::string> &args)
                 if (!first)
                     out += ',';
                 first = false;
-                appendJsonOperation(out, done, i, wanted == SyncResult::Failed ? &outcome.reason : nullptr);
+                appendJsonOperation(out, done, i, wanted == SyncResult::Failed ? &outcome.reason : nullptr, &outcome.trashed);
             }
             out += ']';
         }
@@ -309,7 +323,10 @@ int runSync(const std::vector<std::string> &args)
         const SyncOutcome &outcome = report.outcomes[i];
         const char *verb = done.jobs[i].replace ? " overwrites " : " copied to ";
         const std::string from = EscapedForTerminal(done.from(i)), to = EscapedForTerminal(done.to(i));
-        if (outcome.result == SyncResult::Done)
+        if (outcome.result == SyncResult::Done && !outcome.trashed.empty())
+            std::printf("  %s%s%s (the old file is in the Trash: %s)\n", from.c_str(), verb, to.c_str(),
+                        EscapedForTerminal(outcome.trashed).c_str());
+        else if (outcome.result == SyncResult::Done)
             std::printf("  %s%s%s\n", from.c_str(), verb, to.c_str());
         else if (outcome.result == SyncResult::Failed)
             std::printf("  FAILED: %s%s%s: %s\n", from.c_str(), verb, to.c_str(),
@@ -318,6 +335,8 @@ int runSync(const std::vector<std::string> &args)
     std::printf("Carried out %zu of %s (%s copied).\n", report.done,
                 plural(done.size(), "file operation", "file operations").c_str(),
                 ByteCountText(report.bytesCopied).c_str());
+    if (report.trashed > 0)
+        std::printf("%s in the Trash.\n", plural(report.trashed, "replaced file is", "replaced files are").c_str());
     for (const std::string &note : report.notes)
         std::printf("%s\n", EscapedForTerminal(note).c_str());
     if (!report.allDone())

@@ -64,7 +64,7 @@ SyncPlan SyncJobs(const PendingOperationList &operations)
     return plan;
 }
 
-SyncReport RunSyncJobs(const SyncPlan &plan, const SyncProgressCallback &progress)
+SyncReport RunSyncJobs(const SyncPlan &plan, const SyncProgressCallback &progress, const SyncOptions &options)
 {
     const std::vector<SyncJob> &jobs = plan.jobs;
     SyncReport report;
@@ -97,6 +97,8 @@ SyncReport RunSyncJobs(const SyncPlan &plan, const SyncProgressCallback &progres
                 ++report.failed;
             } else {
                 outcome.result = SyncResult::Done;
+                outcome.trashed = copier.trashedAt(i);
+                report.trashed += !outcome.trashed.empty();
                 ++report.done;
                 placed.push_back(staged[i]);
             }
@@ -106,6 +108,8 @@ SyncReport RunSyncJobs(const SyncPlan &plan, const SyncProgressCallback &progres
         report_();
     };
 
+    bool keepReplaced = options.keepReplaced;
+    bool asked = false;
     const std::size_t mostFiles = batchFiles();
     std::size_t next = 0;
     for (; next < jobs.size() && keepGoing; ++next) {
@@ -124,6 +128,7 @@ SyncReport RunSyncJobs(const SyncPlan &plan, const SyncProgressCallback &progres
         request.existing = job.replace ? platform::ExistingDestination::Replace : platform::ExistingDestination::Keep;
         if (job.replace)
             request.seen = platform::FileStatus{job.seenSize, job.seenModified, job.seenNanos};
+        request.keepReplaced = job.replace && keepReplaced;
         platform::CopyError error;
         const auto onBytes = [&](std::int64_t bytes) {
             state.bytesDone += bytes;
@@ -134,6 +139,13 @@ SyncReport RunSyncJobs(const SyncPlan &plan, const SyncProgressCallback &progres
         if (!ok && outOfDescriptors(error) && copier.stagedCount() > 0) {
             commit();
             ok = copier.stage(request, &error, onBytes);
+        }
+        if (!ok && error.trashUnusable && !asked && options.replaceWithoutKeeping) {
+            asked = true;
+            if (options.replaceWithoutKeeping(error.reason)) {
+                keepReplaced = request.keepReplaced = false;
+                ok = copier.stage(request, &error, onBytes);
+            }
         }
         if (ok) {
             staged.push_back(next);

@@ -39,6 +39,7 @@ struct SyncOutcome
 {
     SyncResult result = SyncResult::NotDone;
     std::string reason; // plain words, for failed operations
+    std::string trashed; // where the file it replaced went in the Trash, if it went
 };
 
 struct SyncProgress
@@ -57,6 +58,7 @@ struct SyncReport
     std::size_t failed = 0;
     std::size_t notDone = 0; // left out because the run was stopped
     std::int64_t bytesCopied = 0;
+    std::size_t trashed = 0; // replaced files kept in the Trash
     bool stopped = false;
     std::vector<std::string> notes; // temporaries left behind, leftovers not proved the program's own
     bool allDone() const { return failed == 0 && notDone == 0; }
@@ -67,8 +69,20 @@ struct SyncReport
 // count as not done.
 using SyncProgressCallback = std::function<bool(const SyncProgress &)>;
 
+struct SyncOptions
+{
+    // Every file a job replaces goes to the desktop's Trash, where the file
+    // manager can restore it; false replaces files for good.
+    bool keepReplaced = true;
+    // Asked once a run, before the first replacement that no trash can take
+    // (the reason says why): true replaces those files without keeping the
+    // old ones, false (or no question) fails them.
+    std::function<bool(const std::string &reason)> replaceWithoutKeeping;
+};
+
 // Carries out every job in order. A job that fails does not stop the others.
-SyncReport RunSyncJobs(const SyncPlan &plan, const SyncProgressCallback &progress = {});
+SyncReport RunSyncJobs(const SyncPlan &plan, const SyncProgressCallback &progress = {},
+                       const SyncOptions &options = {});
 
 // What went wrong, for a person: how many operations failed or were not
 // carried out, and the first few failures with their reasons. Paths are the

@@ -30,6 +30,7 @@ bool SplitName(const std::string &relative, std::string_view &folder, std::strin
 struct FileCopier::Root
 {
     std::string path;
+    std::string absolute; // path with no link left in it, for the Trash
     Fd fd;
     FolderIdentity id;
     CopyError failure; // set once the root may no longer be used
@@ -55,6 +56,8 @@ struct FileCopier::Staged
     std::string name;
     ExistingDestination existing = ExistingDestination::Replace;
     std::optional<FileStatus> seen;
+    const TrashFolder *trash = nullptr; // where the file replaced goes
+    std::string trashed;                // once it went: its path there
 };
 
 } // namespace platform

@@ -10,6 +10,7 @@ struct CopyError
 {
     int code = 0;       // errno, or 0 when the reason is the program's own
     std::string reason; // plain words, such as "cannot read the source: No such file or directory"
+    bool trashUnusable = false; // no trash could take the file a copy would replace
 };
 
 std::string errorText(int code);

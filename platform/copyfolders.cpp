@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 
 // Reaching the folders of a copy from its roots, one name at a time and
 // never through a link; making the folders a new file needs as private as
@@ -141,6 +142,10 @@ FileCopier::Root *FileCopier::root(const std::string &path, FolderIdentity expec
             r->failure = {code, "cannot open the folder " + path + ": " + errorText(code)};
         } else {
             r->id = IdentityOf(st);
+            if (char *real = ::realpath(path.empty() ? "." : path.c_str(), nullptr)) {
+                r->absolute = real;
+                std::free(real);
+            }
             if (expected.known() && r->id != expected)
                 r->failure = {ESTALE, "the folder " + path + " is no longer the folder that was compared"};
         }

@@ -84,6 +84,11 @@ FileCopier::~FileCopier()
     discard();
 }
 
+const std::string &FileCopier::trashedAt(std::size_t index) const
+{
+    return m_staged[index].trashed;
+}
+
 std::size_t FileCopier::stagedCount() const
 {
     return m_staged.size();
@@ -342,6 +347,94 @@ bool FileCopier::keepMetadata(int source, const struct stat &st, Root &toRoot, c
     return true;
 }
 
+// The absolute path of a copy's destination, for the Trash.
+template <typename Folder>
+static std::string absoluteDestination(const Folder &folder, const std::string &name)
+{
+    const std::string &root = folder.root->absolute;
+    std::string path = folder.relative.empty() ? root : JoinPath(root, folder.relative);
+    return JoinPath(path, name);
+}
+
+// The trash that will take the file a replacement replaces; none is needed
+// where there is nothing to replace.
+bool FileCopier::findTrash(Staged &staged, CopyError *error)
+{
+    struct stat existing;
+    if (::fstatat(staged.folder->fd.get(), staged.name.c_str(), &existing, AT_SYMLINK_NOFOLLOW) != 0
+        || S_ISDIR(existing.st_mode))
+        return true;
+    const std::string path = absoluteDestination(*staged.folder, staged.name);
+    staged.trash = m_trashes.forFolder(path.substr(0, path.rfind('/')), staged.folder->id.device, error);
+    return staged.trash != nullptr;
+}
+
+// Where a file system offers no hard links (FAT, exFAT, many FUSE layers).
+static bool noHardLinks(int code)
+{
+    return code == EPERM || code == ENOTSUP || code == EOPNOTSUPP || code == ENOSYS || code == EMLINK
+        || code == EXDEV;
+}
+
+// Puts the copy in place and the file it replaces in the Trash, in an order
+// that never loses the old file: its .trashinfo first, then a second link
+// to it in the trash, then the rename over it. Where there are no hard
+// links, the old file moves into the trash just before the new one takes
+// its name: a kill in between leaves the name empty, the old file in the
+// trash, and the next sync copies the file again.
+bool FileCopier::replaceKeepingOld(Staged &s, bool flushEach, CopyError *error)
+{
+    const int dir = s.folder->fd.get();
+    const TrashFolder &trash = *s.trash;
+    std::string entry;
+    if (!WriteTrashInfo(trash, absoluteDestination(*s.folder, s.name), flushEach, &entry, error))
+        return false;
+    bool moved = false;
+    if (::linkat(dir, s.name.c_str(), trash.files.get(), entry.c_str(), 0) != 0) {
+        const int code = errno;
+        const bool movedOut = noHardLinks(code)
+            && ::renameat(dir, s.name.c_str(), trash.files.get(), entry.c_str()) == 0;
+        if (!movedOut) {
+            // Neither linked nor moved: where the file itself refuses
+            // (immutable, append-only), it is the destination that cannot
+            // be replaced.
+            const int why = noHardLinks(code) ? errno : code;
+            RemoveTrashEntry(trash, entry, false);
+            if (why == ENOENT)
+                return fail(error, 0, kChangedSinceComparison);
+            errno = why;
+            return failErrno(error, why == EPERM ? std::string("cannot replace the destination")
+                                                 : "cannot keep the old file in the trash folder " + trash.path);
+        }
+        moved = true;
+    }
+    if (flushEach) {
+        for (const int folder : {trash.files.get(), trash.info.get()}) {
+            if (m_flush(folder, false) != 0 && !FlushNotOffered(errno)) {
+                const int code = errno;
+                if (moved)
+                    ::renameat(trash.files.get(), entry.c_str(), dir, s.name.c_str());
+                RemoveTrashEntry(trash, entry, !moved);
+                errno = code;
+                return failErrno(error, "cannot keep the old file in the trash folder " + trash.path);
+            }
+        }
+    }
+    const int rc = moved ? RenameNoReplace(dir, s.temporary.c_str(), s.name.c_str())
+                         : ::renameat(dir, s.temporary.c_str(), dir, s.name.c_str());
+    if (rc != 0) {
+        const int code = errno;
+        // The old file back where it was, the trash as it was.
+        if (moved)
+            ::renameat(trash.files.get(), entry.c_str(), dir, s.name.c_str());
+        RemoveTrashEntry(trash, entry, !moved);
+        errno = code;
+        return false;
+    }
+    s.trashed = JoinPath(JoinPath(trash.path, "files"), entry);
+    return true;
+}
+
 bool FileCopier::stage(const CopyRequest &request, CopyError *error, const BytesCopied &onBytes)
 {
     Root *fromRoot = root(request.fromRoot, request.fromRootId, error);
@@ -368,8 +461,16 @@ bool FileCopier::stage(const CopyRequest &request, CopyError *error, const Bytes
     staged.folder = m_folder;
 
     std::int64_t copied = 0;
-    if (!mayReplace(*toRoot, staged, error) || !createTemporary(staged, error)
-        || !copyData(source.get(), st, staged, onBytes, &copied, error)
+    if (!mayReplace(*toRoot, staged, error) || !createTemporary(staged, error))
+        return false;
+    if (request.keepReplaced && request.existing == ExistingDestination::Replace && !findTrash(staged, error)) {
+        const CopyError why = error ? *error : CopyError();
+        abandon(staged, why.code, why.reason, error);
+        if (error)
+            error->trashUnusable = true;
+        return false;
+    }
+    if (!copyData(source.get(), st, staged, onBytes, &copied, error)
         || !keepMetadata(source.get(), st, *toRoot, staged, error))
         return false;
     m_stagedBytes += copied;
@@ -448,11 +549,22 @@ bool FileCopier::place(Staged &s, const Folder *&reachable, CopyError *error)
     }
     if (s.seen && !stillAsSeen(dir, s.name, *s.seen))
         return fail(error, 0, kChangedSinceComparison);
-    const int rc = s.existing == ExistingDestination::Keep
-        ? RenameNoReplace(dir, s.temporary.c_str(), s.name.c_str())
-        : ::renameat(dir, s.temporary.c_str(), dir, s.name.c_str());
-    if (rc == 0)
-        return true;
+    if (s.trash) {
+        CopyError kept;
+        if (replaceKeepingOld(s, !flushesWhole(dir, s.folder->id.device), &kept))
+            return true;
+        if (!kept.reason.empty()) {
+            if (error)
+                *error = kept;
+            return false;
+        }
+    } else {
+        const int rc = s.existing == ExistingDestination::Keep
+            ? RenameNoReplace(dir, s.temporary.c_str(), s.name.c_str())
+            : ::renameat(dir, s.temporary.c_str(), dir, s.name.c_str());
+        if (rc == 0)
+            return true;
+    }
     const int code = errno;
     std::string other;
     if (code == EEXIST && foldsNames(*s.folder->root, dir) && !spelledAsListed(dir, s.name, &other))

@@ -4,6 +4,7 @@
 #include "platform/fd.h"
 #include "platform/filesystem.h"
 #include "platform/temporaryname.h"
+#include "platform/trash.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -104,6 +105,10 @@ struct CopyRequest
     // For a replacement: the destination as last seen (size -1: not known).
     // It is replaced only while its size and modification time are these.
     std::optional<FileStatus> seen;
+    // For a replacement: the file replaced goes to the desktop's Trash
+    // (platform/trash.h); where no trash can take it, the copy fails
+    // (CopyError::trashUnusable) before anything is written.
+    bool keepReplaced = false;
 };
 
 
@@ -136,6 +141,9 @@ public:
     bool stage(const CopyRequest &request, CopyError *error, const BytesCopied &onBytes = {});
 
     std::size_t stagedCount() const;
+    // Within commit()'s done: where the file the index-th copy replaced
+    // went in the Trash, or empty.
+    const std::string &trashedAt(std::size_t index) const;
     std::int64_t stagedBytes() const { return m_stagedBytes; }
 
     // Flushes and renames every staged copy; done(i, error) reports the i-th
@@ -191,6 +199,8 @@ private:
     bool keepMetadata(int source, const struct stat &st, Root &toRoot, const Staged &staged, CopyError *error);
     bool abandon(const Staged &staged, int code, const std::string &reason, CopyError *error);
     bool abandonErrno(const Staged &staged, const std::string &what, CopyError *error);
+    bool findTrash(Staged &staged, CopyError *error);
+    bool replaceKeepingOld(Staged &staged, bool flushEach, CopyError *error);
     bool place(Staged &staged, const Folder *&reachable, CopyError *error);
     bool flushesWhole(int fd, std::uint64_t device);
     bool settleNewEntry(int parent, const std::string &shown, CopyError *error);
@@ -208,6 +218,7 @@ private:
     std::shared_ptr<const Folder> m_sourceFolder;
     std::int64_t m_stagedBytes = 0;
     std::vector<char> m_buffer;
+    Trashes m_trashes;
     std::set<std::pair<std::uint64_t, std::uint64_t>> m_cleared; // folders rid of leftovers, by device and inode
     std::vector<std::string> m_notes;
     std::set<std::string> m_noted;

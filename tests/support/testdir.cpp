@@ -132,7 +132,13 @@ std::vector<std::string> hiddenEntries(const std::string &root)
     std::error_code ec;
     for (auto it = std::filesystem::recursive_directory_iterator(root, ec);
          !ec && it != std::filesystem::recursive_directory_iterator(); it.increment(ec)) {
-        if (it->path().filename().string()[0] == '.')
+        const std::string name = it->path().filename().string();
+        // A file system's trash, where a sync keeps what it replaced, is no leftover.
+        if (name == ".Trash" || name.rfind(".Trash-", 0) == 0) {
+            it.disable_recursion_pending();
+            continue;
+        }
+        if (name[0] == '.')
             found.push_back(it->path().string());
     }
     return found;

@@ -54,7 +54,8 @@ private:
     bool m_hadPrevious;
 };
 
-// Every hidden entry below root: what an interrupted copy could leave.
+// Every hidden entry below root, trash folders aside: what an interrupted
+// copy could leave.
 std::vector<std::string> hiddenEntries(const std::string &root);
 
 // Runs body in a child process as the unprivileged user nobody and returns

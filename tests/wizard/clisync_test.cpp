@@ -113,5 +113,5 @@ TEST(CliSync, BadInput)
     EXPECT_TRUE(missing.err.contains("Please make sure you have two valid folders selected.")) << missing.err.constData();
     EXPECT_EQ(run({"sync", "--bogus", q(dir.root()), q(dir.root())}).exitCode, 2);
     const Result help = run({"--help"});
-    EXPECT_TRUE(help.out.contains("corvanel-cli sync [--json] LEFT RIGHT")) << help.out.constData();
+    EXPECT_TRUE(help.out.contains("corvanel-cli sync [--json] [--no-trash] LEFT RIGHT")) << help.out.constData();
 }
