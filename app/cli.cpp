@@ -336,7 +336,7 @@ int runSync(const std::vector<std::string> &args)
                 plural(done.size(), "file operation", "file operations").c_str(),
                 ByteCountText(report.bytesCopied).c_str());
     if (report.trashed > 0)
-        std::printf("%s in the Trash.\n", plural(report.trashed, "replaced file is", "replaced files are").c_str());
+        std::printf("%s\n", TrashedText(report).c_str());
     for (const std::string &note : report.notes)
         std::printf("%s\n", EscapedForTerminal(note).c_str());
     if (!report.allDone())

@@ -67,11 +67,15 @@ dst_parent="$work"
 # is made all the same.
 one_run() {
   local kind="$1" src="$2" dst="$dst_parent/dst"
-  rm -rf "$dst"; mkdir -p "$dst"; sync
+  rm -rf "$dst" "$work/data"; mkdir -p "$dst"
+  # Overwrites: the destination holds older, shorter versions of every file.
+  [ -n "$older" ] && cp -a "$older/." "$dst/"
+  sync
   local t0 t1
   t0=$(now)
   case "$kind" in
     cli)         "$cli" sync "$src" "$dst" >/dev/null ;;
+    cli-no-trash) "$cli" sync --no-trash "$src" "$dst" >/dev/null ;;
     base)        "$base" sync "$src" "$dst" >/dev/null ;;
     cp)          cp -rp "$src/." "$dst/" ;;
     cp-sync)     cp -rp "$src/." "$dst/" && sync ;;
@@ -82,6 +86,9 @@ one_run() {
   echo "$t1 - $t0" | bc -l
 }
 
+# Replaced files go to a trash of the benchmark's own, on the same disk.
+export XDG_DATA_HOME="$work/data"
+older=""
 kinds=(cp cli cp-sync rsync-sync)
 [ -n "$base" ] && kinds+=(base)
 
@@ -161,3 +168,24 @@ fuse_bench() {
   rm -rf "$mnt/dst"
 }
 fuse_bench
+
+# Overwrites: every file replaced by a newer, longer one, the old ones kept
+# in the Trash (cli), replaced for good (cli-no-trash), or by a build
+# from before the Trash (base).
+overwrite_bench() {
+  local src old="$work/older-${smalls[0]}"
+  src="$(make_small "${smalls[0]}")"
+  if [ ! -d "$old" ]; then
+    cp -a "$src" "$old"
+    find "$old" -type f -exec truncate -s -1 {} + -exec touch -d 2000-01-01 {} +
+  fi
+  older="$old"
+  dst_parent="$work"
+  kinds=(cli cli-no-trash rsync-sync)
+  [ -n "$base" ] && kinds+=(base)
+  echo "overwriting older versions on the machine's disk:"
+  bench "$src" | report_fuse "${smalls[0]} small overwrites"
+  older=""
+  rm -rf "$work/dst" "$work/data"
+}
+overwrite_bench

@@ -213,6 +213,13 @@ std::string SyncFailureText(const SyncPlan &plan, const SyncReport &report, std:
     return text;
 }
 
+std::string TrashedText(const SyncReport &report)
+{
+    if (report.trashed == 0)
+        return std::string();
+    return plural(report.trashed, "replaced file is", "replaced files are") + " now in the Trash.";
+}
+
 std::string ByteCountText(std::int64_t bytes)
 {
     static const char *const kUnits[] = {"KB", "MB", "GB", "TB"};

@@ -91,5 +91,8 @@ SyncReport RunSyncJobs(const SyncPlan &plan, const SyncProgressCallback &progres
 std::string SyncFailureText(const SyncPlan &plan, const SyncReport &report, std::size_t named = 5,
                             const std::function<std::string(std::string_view)> &show = {});
 
+// "3 replaced files are now in the Trash.", or empty when none went there.
+std::string TrashedText(const SyncReport &report);
+
 // "12.3 MB", "512 bytes": sizes for progress texts.
 std::string ByteCountText(std::int64_t bytes);

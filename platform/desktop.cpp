@@ -20,6 +20,13 @@ void Desktop::message(QWidget *owner, const QString &text, const QString &captio
     box.exec();
 }
 
+bool Desktop::question(QWidget *owner, const QString &text, const QString &caption)
+{
+    QMessageBox box(QMessageBox::Question, caption, text, QMessageBox::Yes | QMessageBox::No, owner);
+    box.setDefaultButton(QMessageBox::No);
+    return box.exec() == QMessageBox::Yes;
+}
+
 QString Desktop::browseForFolder(QWidget *owner, const QString &prompt, const QString &startFolder)
 {
     return QFileDialog::getExistingDirectory(owner, prompt, startFolder, QFileDialog::ShowDirsOnly);

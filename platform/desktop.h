@@ -20,6 +20,10 @@ public:
     // A modal box with the text, the caption as title, one OK button, no icon.
     virtual void message(QWidget *owner, const QString &text, const QString &caption);
 
+    // A modal box with the text and Yes and No buttons (No the default);
+    // true for Yes.
+    virtual bool question(QWidget *owner, const QString &text, const QString &caption);
+
     // The folder browser, opened at startFolder; the chosen folder's path,
     // or the empty text on cancel.
     virtual QString browseForFolder(QWidget *owner, const QString &prompt, const QString &startFolder);

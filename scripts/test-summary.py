@@ -13,7 +13,7 @@ import re
 import sys
 import xml.etree.ElementTree as ET
 
-FILE_SYSTEM_SUITES = ('SyncOntoSticks', 'SyncThroughPowerCuts', 'SyncOnLocalDisk')
+FILE_SYSTEM_SUITES = ('SyncOntoSticks', 'SyncThroughPowerCuts', 'SyncOnLocalDisk', 'SyncIntoTheTrash')
 
 SKIP_REASON = re.compile(r': Skipped\n(.*?)\n*\[  SKIPPED \]', re.S)
 NOT_MOUNTED = re.compile(r'not mounted here:\n(.*?)\n\[', re.S)

@@ -59,6 +59,14 @@ void setCaptionColour(QToolButton *button, const QColor &colour)
     button->setPalette(palette);
 }
 
+// Before the first replacement no trash can take: whether to replace the
+// files anyway.
+QString ReplaceWithoutTrashText(const std::string &reason)
+{
+    return platform::DisplayText("The files this synchronization replaces cannot be kept in the Trash: " + reason
+                                 + ".\n\nReplace them anyway, without keeping the old files?");
+}
+
 QColor captionColour(const QToolButton *button)
 {
     return button->palette().color(QPalette::ButtonText);
@@ -338,11 +346,22 @@ void Form3::RunOperations()
 
     QPointer<Form3> self(this);
     run->worker = std::thread([run, self] {
+        SyncOptions options;
+        // Asked on the window's thread, the copies waiting meanwhile.
+        options.replaceWithoutKeeping = [self](const std::string &reason) {
+            bool yes = false;
+            QMetaObject::invokeMethod(self.data(), [self, &yes, &reason] {
+                if (self)
+                    yes = platform::desktop().question(self, ReplaceWithoutTrashText(reason),
+                                                       QString::fromLatin1(kProductName));
+            }, Qt::BlockingQueuedConnection);
+            return yes;
+        };
         run->report = RunSyncJobs(run->jobs, [&run](const SyncProgress &progress) {
             std::lock_guard<std::mutex> lock(run->mutex);
             run->progress = progress;
             return !run->stop.load();
-        });
+        }, options);
         // Queued to the window's thread; dropped if the window is gone.
         QMetaObject::invokeMethod(self.data(), [self] {
             if (self)
@@ -383,6 +402,8 @@ void Form3::finishOperations()
     // Whatever kept the folders from being brought into step is said; only a
     // run that left nothing out earns the congratulations.
     std::string more = UnreadableText(after.unreadable);
+    if (report.trashed > 0)
+        more = TrashedText(report) + (more.empty() ? "" : "\n" + more);
     if (after.unordered.count > 0)
         more += (more.empty() ? "" : "\n") + UnorderedText(after.unordered);
     for (const std::string &note : report.notes)

@@ -256,7 +256,7 @@ TEST(HostileTrees, AwkwardNamesAreCopiedByteForByte)
     // Before, a name holding a newline spanned lines and could forge one.
     for (const QByteArray &line : r.out.split('\n')) {
         EXPECT_TRUE(line.isEmpty() || line.startsWith("  ") || line.startsWith("Pass 1: ")
-                    || line.startsWith("Carried out ") || line.endsWith(" in the Trash.") || line.endsWith(" have been synchronized."))
+                    || line.startsWith("Carried out ") || line.endsWith(" now in the Trash.") || line.endsWith(" have been synchronized."))
             << line.constData();
     }
     const clirun::Result again = clirun::run({"compare", "--", q(left.root()), q(right.root())});

@@ -10,6 +10,8 @@
 
 #include <gtest/gtest.h>
 
+#include <QDateTime>
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/xattr.h>
@@ -23,6 +25,7 @@
 #include <iterator>
 #include <map>
 #include <set>
+#include <sstream>
 #include <vector>
 
 using namespace clirun;
@@ -554,4 +557,184 @@ TEST(SyncOnLocalDisk, PairsThatCannotBeOrderedAreListedAsConflicts)
     EXPECT_TRUE(json.out.contains("\"synchronized\":false")) << json.out.constData();
     EXPECT_EQ(left.read("same-time.txt"), "short");
     EXPECT_EQ(right.read("same-time.txt"), "a good deal longer");
+}
+
+namespace {
+
+// The .trashinfo beside a trashed file: its Path, decoded, and DeletionDate.
+std::pair<std::string, std::string> trashInfo(const std::string &trash, const std::string &name)
+{
+    const std::string text = readFile(trash + "/info/" + name + ".trashinfo");
+    std::string path, date;
+    std::istringstream lines(text);
+    std::string line;
+    std::getline(lines, line);
+    EXPECT_EQ(line, "[Trash Info]");
+    while (std::getline(lines, line)) {
+        if (line.rfind("Path=", 0) == 0)
+            path = QByteArray::fromPercentEncoding(QByteArray::fromStdString(line.substr(5))).toStdString();
+        if (line.rfind("DeletionDate=", 0) == 0)
+            date = line.substr(13);
+    }
+    return {path, date};
+}
+
+// Points the home trash into a folder of the test's own for the object's life.
+struct HomeTrash
+{
+    TestDir data;
+    QByteArray previous = qgetenv("XDG_DATA_HOME");
+    HomeTrash() { qputenv("XDG_DATA_HOME", QByteArray::fromStdString(data.root())); }
+    ~HomeTrash() { qputenv("XDG_DATA_HOME", previous); }
+    std::string path() const { return data.path("Trash"); }
+};
+
+} // namespace
+
+// What a sync replaces goes to the Trash on the file's own file system,
+// where a file manager restores it byte for byte, with its time and mode.
+TEST(SyncIntoTheTrash, ReplacedFilesCanBeRestoredAndEachReplacementKeepsItsOwn)
+{
+    HomeTrash home;
+    TestDir left, right;
+    const std::string name = "50% off & more.txt";
+    left.file(name, "newer and longer", TestDir::time(2022, 1, 1));
+    right.file(name, "oldest", TestDir::time(2020, 1, 1));
+    ::chmod(right.path(name).c_str(), 0640);
+    const struct stat before = statOf(right.path(name));
+
+    Result r = run(sync(left.root(), right.root()));
+    ASSERT_EQ(r.exitCode, 0) << r.out.constData() << r.err.constData();
+    EXPECT_TRUE(r.out.contains("(the old file is in the Trash: " + q(home.path() + "/files/" + name).toUtf8() + ")"))
+        << r.out.constData();
+    EXPECT_TRUE(r.out.contains("\n1 replaced file is now in the Trash.\n")) << r.out.constData();
+    EXPECT_EQ(right.read(name), "newer and longer");
+
+    // A second replacement of the same name the same day gets its own entry.
+    left.file(name, "newest of all, longer still", TestDir::time(2023, 1, 1));
+    r = run({"sync", "--json", q(left.root()), q(right.root())});
+    ASSERT_EQ(r.exitCode, 0) << r.out.constData();
+    EXPECT_TRUE(r.out.contains("\"trashed\":\"" + q(home.path() + "/files/" + name + ".2").toUtf8() + "\""))
+        << r.out.constData();
+    EXPECT_EQ(readFile(home.path() + "/files/" + name + ".2"), "newer and longer");
+
+    const auto [path, date] = trashInfo(home.path(), name);
+    EXPECT_EQ(path, right.path(name));
+    EXPECT_TRUE(QDateTime::fromString(QString::fromStdString(date), Qt::ISODate).isValid()) << date;
+    // Restore as a file manager does: the entry back to its Path.
+    std::filesystem::remove(right.path(name));
+    ASSERT_EQ(::rename((home.path() + "/files/" + name).c_str(), path.c_str()), 0);
+    const struct stat restored = statOf(path);
+    EXPECT_EQ(readFile(path), "oldest");
+    EXPECT_EQ(restored.st_mode, before.st_mode);
+    EXPECT_EQ(restored.st_mtim.tv_sec, before.st_mtim.tv_sec);
+    EXPECT_EQ(restored.st_mtim.tv_nsec, before.st_mtim.tv_nsec);
+
+    // --no-trash replaces for good, as before.
+    left.file(name, "the very newest, and longest of them", TestDir::time(2024, 1, 1));
+    r = run({"sync", "--no-trash", q(left.root()), q(right.root())});
+    ASSERT_EQ(r.exitCode, 0) << r.out.constData();
+    EXPECT_FALSE(r.out.contains("Trash")) << r.out.constData();
+    EXPECT_EQ(std::filesystem::exists(home.path() + "/files/" + name), false);
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(home.path() + "/info"),
+                            std::filesystem::directory_iterator()), 2);
+}
+
+// A run killed between any two steps of a replacement leaves the old or the
+// new file under its name and, once the new one is there, the old one in
+// the trash; the next run finishes the job. With hard links (xfs) the old
+// file is linked into the trash first; without them (exFAT) it is moved
+// there just before the new one takes its name.
+TEST(SyncIntoTheTrash, AKillBetweenAnyTwoStepsLosesNoOldFile)
+{
+    const Mounted m = onEach({FsImage::Kind::Xfs, FsImage::Kind::Exfat}, 300, [&](FsImage &fs) {
+        HomeTrash home; // on another file system: the top folder's trash is used
+        const std::string trash = fs.root() + "/.Trash-" + std::to_string(::geteuid());
+        const bool links = fs.kind() == FsImage::Kind::Xfs;
+        for (const auto &[function, call] : std::vector<std::pair<const char *, int>>{
+                 {"fsync", 1}, {"linkat", 1}, {"renameat", 1}, {"renameat", 2}, {"syncfs", 1}}) {
+            SCOPED_TRACE(std::string(function) + ":" + std::to_string(call));
+            std::filesystem::remove_all(trash);
+            TestDir left;
+            left.file("doc.txt", "the new version", TestDir::time(2023, 1, 1));
+            writeFile(fs.root() + "/doc.txt", "old");
+            setTime(fs.root() + "/doc.txt", TestDir::time(2020, 1, 1), 0);
+
+            const Result killed = runKilledAt(sync(left.root(), fs.root()), function, call);
+            const bool there = std::filesystem::exists(fs.root() + "/doc.txt");
+            const std::string now = there ? readFile(fs.root() + "/doc.txt") : std::string();
+            const std::string kept = readFile(trash + "/files/doc.txt");
+            EXPECT_TRUE(now == "old" || now == "the new version" || (!links && !there))
+                << now << killed.out.constData();
+            if (now != "old") {
+                EXPECT_EQ(kept, "old");
+                EXPECT_EQ(trashInfo(trash, "doc.txt").first, "doc.txt");
+            }
+            const Result again = run(sync(left.root(), fs.root()));
+            EXPECT_EQ(again.exitCode, 0) << again.out.constData() << again.err.constData();
+            EXPECT_EQ(readFile(fs.root() + "/doc.txt"), "the new version");
+            // The old version is in the trash, once or (a link left by the
+            // kill and the next run's own) twice; nothing else is.
+            int olds = 0;
+            for (const auto &entry : std::filesystem::directory_iterator(trash + "/files")) {
+                EXPECT_EQ(readFile(entry.path()), "old") << entry.path();
+                ++olds;
+            }
+            EXPECT_GE(olds, 1);
+            // exFAT cannot carry the mark that proves a temporary ours.
+            if (links)
+                EXPECT_TRUE(hiddenEntries(fs.root()).empty());
+        }
+    });
+    if (m.ran == 0)
+        GTEST_SKIP() << "no file system of the table could be mounted:" << m.skipped;
+}
+
+// Where no trash can take the old file, it is not replaced, the reason
+// names the trash tried, and the rest of the run goes on.
+TEST(SyncIntoTheTrash, NoUsableTrashKeepsTheOldFileAndSaysWhy)
+{
+    const Mounted m = onEach({FsImage::Kind::Tmpfs}, 64, [&](FsImage &fs) {
+        HomeTrash home;
+        TestDir left, elsewhere;
+        left.file("doc.txt", "the new version", TestDir::time(2023, 1, 1));
+        left.file("new.txt", "a new file");
+        writeFile(fs.root() + "/doc.txt", "old");
+        setTime(fs.root() + "/doc.txt", TestDir::time(2020, 1, 1), 0);
+
+        // The trash folder is a link: refused.
+        const std::string trash = fs.root() + "/.Trash-" + std::to_string(::geteuid());
+        std::filesystem::create_directory_symlink(elsewhere.root(), trash);
+        Result r = run(sync(left.root(), fs.root()));
+        EXPECT_EQ(r.exitCode, 1);
+        EXPECT_TRUE(r.out.contains("the trash folder " + q(trash).toUtf8() + " is a symbolic link"))
+            << r.out.constData();
+        EXPECT_EQ(readFile(fs.root() + "/doc.txt"), "old");
+        EXPECT_EQ(readFile(fs.root() + "/new.txt"), "a new file");
+        EXPECT_TRUE(std::filesystem::is_empty(elsewhere.root()));
+        std::filesystem::remove(trash);
+
+        // An ordinary user who may not make a trash in the top folder.
+        ::chmod(std::filesystem::path(fs.root()).parent_path().c_str(), 0755);
+        ::chown(fs.root().c_str(), 0, 0);
+        ::chmod(fs.root().c_str(), 0755);
+        const std::string folder = fs.root() + "/theirs";
+        std::filesystem::create_directory(folder);
+        writeFile(folder + "/doc.txt", "their old");
+        setTime(folder + "/doc.txt", TestDir::time(2020, 1, 1), 0);
+        ::chown(folder.c_str(), 65534, 65534);
+        ::chown((folder + "/doc.txt").c_str(), 65534, 65534);
+        TestDir source;
+        source.file("doc.txt", "the new version", TestDir::time(2023, 1, 1));
+        ::chmod(source.root().c_str(), 0755);
+        ::chmod(source.path("doc.txt").c_str(), 0644);
+        r = runAsNobody(sync(source.root(), folder));
+        EXPECT_EQ(r.exitCode, 1) << r.out.constData() << r.err.constData();
+        EXPECT_TRUE(r.out.contains("cannot use the trash folder " + q(fs.root() + "/.Trash-65534").toUtf8()
+                                   + ": Permission denied"))
+            << r.out.constData();
+        EXPECT_EQ(readFile(folder + "/doc.txt"), "their old");
+    });
+    if (m.ran == 0)
+        GTEST_SKIP() << "no file system of the table could be mounted:" << m.skipped;
 }

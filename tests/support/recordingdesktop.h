@@ -25,6 +25,11 @@ public:
         if (onMessage)
             onMessage();
     }
+    bool question(QWidget *, const QString &text, const QString &caption) override
+    {
+        questions.append({text, caption});
+        return yes;
+    }
     QString browseForFolder(QWidget *, const QString &prompt, const QString &startFolder) override
     {
         prompts.append(prompt);
@@ -40,6 +45,8 @@ public:
 
     QList<std::pair<QString, QString>> messages; // text, caption
     std::function<void()> onMessage;             // runs while the message would be up
+    QList<std::pair<QString, QString>> questions; // text, caption
+    bool yes = false;                             // the answer to every question
     QStringList prompts;
     QStringList startFolders; // where each browser opened
     QString answer; // what the browser hands back; empty is a cancel

@@ -53,8 +53,15 @@ public:
         if (openFails)
             failed();
     }
+    bool question(QWidget *, const QString &text, const QString &caption) override
+    {
+        questions.push_back({text, caption});
+        return yes;
+    }
 
     std::vector<Message> messages;
+    std::vector<Message> questions;
+    bool yes = false; // the answer to every question
     bool openFails = false; // nothing can open the files
     std::vector<std::string> opened;
 };
@@ -523,7 +530,9 @@ TEST_F(WizardTest, OkBringsTheFoldersIntoStepAndCongratulates)
     EXPECT_TRUE(Global::PendingOperations.empty());
     ASSERT_EQ(desktop.messages.size(), 1u);
     EXPECT_EQ(desktop.messages[0].caption, "Congratulations");
-    EXPECT_EQ(desktop.messages[0].text, leftText + " & " + rightText + " have been synchronized.");
+    // The replaced files' sentence follows the congratulations.
+    EXPECT_EQ(desktop.messages[0].text,
+              leftText + " & " + rightText + " have been synchronized.\n\n2 replaced files are now in the Trash.");
 
     for (const char *name : {"a.txt", "b.txt", "new/folder/c.txt"}) {
         EXPECT_EQ(left.read(name), right.read(name)) << name;
@@ -773,4 +782,49 @@ TEST_F(WizardTest, OperationListSortsSaysWhatOkDoesAndOpensFromItsMenu)
     QMenu *menu = openContextMenu(list, 0);
     ASSERT_NE(menu, nullptr);
     EXPECT_FALSE(clickMenuAction(menu, "OpenSourceAction"));
+}
+
+// Replaced files go to the Trash, and the end message counts them. Where no
+// trash can take them, the wizard asks once before the first; No keeps
+// every old file and the rest of the run goes on.
+TEST_F(WizardTest, ReplacedFilesGoToTheTrashOrTheWizardAsksOnce)
+{
+    TestDir data, elsewhere;
+    const QByteArray previous = qgetenv("XDG_DATA_HOME");
+    qputenv("XDG_DATA_HOME", QByteArray::fromStdString(data.root()));
+    std::filesystem::create_directory_symlink(elsewhere.root(), data.path("Trash"));
+    for (const char *name : {"a.txt", "b.txt"}) {
+        left.file(name, "newer and longer", TestDir::time(2022, 1, 1));
+        right.file(name, "old", TestDir::time(2021, 1, 1));
+    }
+    left.file("c.txt", "only left");
+    compare();
+    Form3 *w = open();
+    ASSERT_NE(w, nullptr);
+    QTest::mouseClick(child<QToolButton>(w, "Check2"), Qt::LeftButton);
+    ASSERT_TRUE(waitForClose());
+    ASSERT_EQ(desktop.questions.size(), 1u);
+    EXPECT_TRUE(desktop.questions[0].text.contains(q("cannot be kept in the Trash: the trash folder " + data.path("Trash")
+                                                     + " is a symbolic link")))
+        << desktop.questions[0].text.toStdString();
+    EXPECT_EQ(right.read("a.txt"), "old");
+    EXPECT_EQ(right.read("b.txt"), "old");
+    EXPECT_EQ(right.read("c.txt"), "only left");
+    EXPECT_TRUE(std::filesystem::is_empty(elsewhere.root()));
+    ASSERT_EQ(desktop.messages.size(), 1u);
+    EXPECT_TRUE(desktop.messages[0].text.startsWith("2 of 3 file operations failed.")) << desktop.messages[0].text.toStdString();
+
+    std::filesystem::remove(data.path("Trash"));
+    compare();
+    w = open();
+    ASSERT_NE(w, nullptr);
+    QTest::mouseClick(child<QToolButton>(w, "Check2"), Qt::LeftButton);
+    ASSERT_TRUE(waitForClose());
+    EXPECT_EQ(desktop.questions.size(), 1u);
+    ASSERT_EQ(desktop.messages.size(), 2u);
+    EXPECT_TRUE(desktop.messages[1].text.contains("have been synchronized.\n\n2 replaced files are now in the Trash."))
+        << desktop.messages[1].text.toStdString();
+    EXPECT_EQ(right.read("a.txt"), "newer and longer");
+    EXPECT_EQ(data.read("Trash/files/b.txt"), "old");
+    qputenv("XDG_DATA_HOME", previous);
 }
