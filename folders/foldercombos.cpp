@@ -50,14 +50,15 @@ bool isBareDriveDesignator(const QString &text)
 // occurs, letter case aside, inside an entry followed by the separator. So an
 // entry's parent, the entry itself with or without a trailing separator, and
 // any leading part of an entry's path all count as known. The empty piece
-// after the final "," takes part as well.
+// after the final "," covers nothing: with its separator it would be "/", and
+// "/" could never enter the history.
 bool isKnown(const QString &folder, const QString &history)
 {
     const QString needle = folder.toLower();
     const QChar separator = QLatin1Char(platform::kSeparator);
     const QStringList pieces = history.split(QLatin1Char(','));
     return std::any_of(pieces.begin(), pieces.end(), [&](const QString &piece) {
-        return (piece + separator).toLower().contains(needle);
+        return !piece.isEmpty() && (piece + separator).toLower().contains(needle);
     });
 }
 
