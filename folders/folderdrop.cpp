@@ -50,8 +50,3 @@ Qt::DropAction FolderDropAction(Qt::DropActions offered)
         return Qt::LinkAction;
     return Qt::CopyAction;
 }
-
-std::string DragFolderCursorFile()
-{
-    return platform::PointerFolder() + platform::kSeparator + "dragfolder.cur";
-}
