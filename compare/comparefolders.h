@@ -3,6 +3,7 @@
 #include "compare/folderscan.h"
 #include "compare/global.h"
 #include "compare/resultrow.h"
+#include "compare/side.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -10,8 +11,6 @@
 #include <string>
 #include <string_view>
 #include <vector>
-
-enum class Side { Left, Right };
 
 struct Comparison;
 

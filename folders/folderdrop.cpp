@@ -1,5 +1,6 @@
 #include "folders/folderdrop.h"
 
+#include "compare/comparefolders.h" // kErrorCaption
 #include "folders/foldercombos.h"
 #include "platform/desktop.h"
 #include "platform/paths.h"
