@@ -9,12 +9,14 @@
 
 #include <QCoreApplication>
 
+#include <fcntl.h>
 #include <signal.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
 #include <csignal>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -55,10 +57,28 @@ const char kUsage[] =
     "  --help     show this text\n"
     "  --version  show the version\n";
 
+// One line and a hint: the full text is for --help.
 int usageError(const std::string &message)
 {
-    std::fprintf(stderr, "corvanel-cli: %s\n\n%s", message.c_str(), kUsage);
+    std::fprintf(stderr, "corvanel-cli: %s\nTry 'corvanel-cli --help' for more information.\n", message.c_str());
     return 2;
+}
+
+// Names the folder that cannot be opened and why, which the window's general
+// message cannot; false after printing it.
+bool foldersOpen(const std::vector<std::string> &folders)
+{
+    for (std::size_t i = 0; i < folders.size(); ++i) {
+        const int fd = ::open(folders[i].c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (fd < 0) {
+            const int error = errno;
+            std::fprintf(stderr, "corvanel-cli: cannot open the %s folder %s: %s\n", i == 0 ? "left" : "right",
+                         EscapedForTerminal(folders[i]).c_str(), std::strerror(error));
+            return false;
+        }
+        ::close(fd);
+    }
+    return true;
 }
 
 // Splits the arguments into folders and the options in `known`; false with a
@@ -86,13 +106,29 @@ bool parseArguments(const std::vector<std::string> &args, const std::vector<std:
     return true;
 }
 
+// The list's limit of slots is the window's: here every operation found is
+// listed or carried out, so the message about it is no news.
 CompareHooks messageHooks()
 {
     CompareHooks hooks;
-    hooks.showMessage = [](const std::string &text, const std::string &) {
-        std::fprintf(stderr, "%s\n", text.c_str());
+    hooks.showMessage = [](const std::string &text, const std::string &caption) {
+        if (caption == kErrorCaption)
+            std::fprintf(stderr, "%s\n", text.c_str());
     };
     return hooks;
+}
+
+// Compares with every operation's job kept, not only those the list holds.
+bool compareAll(const std::string &left, const std::string &right, const CompareHooks &hooks, SyncPlan &plan,
+                Comparison &comparison)
+{
+    plan.jobs.clear();
+    comparison.everyJob = &plan.jobs;
+    PendingOperationList &operations = Global::PendingOperations;
+    const bool ok = CompareFolders(left, right, hooks, comparison, operations);
+    comparison.everyJob = nullptr;
+    plan.roots = operations.roots;
+    return ok;
 }
 
 int runCompare(const std::vector<std::string> &args)
@@ -108,20 +144,22 @@ int runCompare(const std::vector<std::string> &args)
     if (folders.size() != 2)
         return usageError("compare needs two folders, LEFT and RIGHT");
 
-    const CompareHooks hooks = messageHooks();
+    if (!foldersOpen(folders))
+        return 2;
+
     // Kept to the end of the process: freeing millions of names one by one
     // would take longer than writing the report.
     static Comparison *const kept = new Comparison;
+    static SyncPlan *const plan = new SyncPlan;
     Comparison &comparison = *kept;
-    PendingOperationList &operations = Global::PendingOperations;
-    if (!CompareFolders(folders[0], folders[1], hooks, comparison, operations))
+    if (!compareAll(folders[0], folders[1], messageHooks(), *plan, comparison))
         return 2;
     if (json)
-        WriteJsonReport(stdout, comparison, operations);
+        WriteJsonReport(stdout, comparison, *plan);
     else
-        WriteTextReport(stdout, comparison, operations, given("--all"));
+        WriteTextReport(stdout, comparison, *plan, given("--all"));
     std::fflush(stdout);
-    return operations.empty() && comparison.inStep() ? 0 : 1;
+    return plan->jobs.empty() && comparison.inStep() ? 0 : 1;
 }
 
 volatile std::sig_atomic_t g_interrupted = 0;
@@ -143,7 +181,7 @@ public:
             const auto now = std::chrono::steady_clock::now();
             if (now - m_last >= std::chrono::milliseconds(250)) {
                 m_last = now;
-                std::fprintf(stderr, "\r  pass 1: %zu of %zu files, %s of %s\033[K", p.filesDone, p.filesTotal,
+                std::fprintf(stderr, "\r  %zu of %zu files, %s of %s\033[K", p.filesDone, p.filesTotal,
                              ByteCountText(p.bytesDone).c_str(), ByteCountText(p.bytesTotal).c_str());
                 std::fflush(stderr);
                 m_shown = true;
@@ -204,19 +242,6 @@ void appendJsonList(std::string &out, const char *key, const std::vector<std::st
     out += ']';
 }
 
-// Compares with every operation's job kept, not only those the list holds.
-bool compareAll(const std::string &left, const std::string &right, const CompareHooks &hooks, SyncPlan &plan,
-                Comparison &comparison)
-{
-    plan.jobs.clear();
-    comparison.everyJob = &plan.jobs;
-    PendingOperationList &operations = Global::PendingOperations;
-    const bool ok = CompareFolders(left, right, hooks, comparison, operations);
-    comparison.everyJob = nullptr;
-    plan.roots = operations.roots;
-    return ok;
-}
-
 int runSync(const std::vector<std::string> &args)
 {
     std::vector<std::string> folders, options;
@@ -231,6 +256,8 @@ int runSync(const std::vector<std::string> &args)
     syncOptions.keepReplaced = !given("--no-trash");
     if (folders.size() != 2)
         return usageError("sync needs two folders, LEFT and RIGHT");
+    if (!foldersOpen(folders))
+        return 2;
 
     // The first Ctrl-C lets the file being copied land and stops; a second
     // one ends the program at once.
@@ -240,13 +267,7 @@ int runSync(const std::vector<std::string> &args)
     ::sigaction(SIGINT, &action, nullptr);
     ::sigaction(SIGTERM, &action, nullptr);
 
-    // The list's limit of slots is the window's: here every operation found
-    // is carried out in one pass, so its message is no news.
-    CompareHooks hooks;
-    hooks.showMessage = [](const std::string &text, const std::string &caption) {
-        if (caption == kErrorCaption)
-            std::fprintf(stderr, "%s\n", text.c_str());
-    };
+    const CompareHooks hooks = messageHooks();
     Comparison comparison;
     SyncPlan plan;
     if (!compareAll(folders[0], folders[1], hooks, plan, comparison))
@@ -256,7 +277,7 @@ int runSync(const std::vector<std::string> &args)
 
     // Runs even with nothing to do: what a killed run left is cleared.
     if (!json && !plan.jobs.empty()) {
-        std::printf("Pass 1: %s\n", plural(plan.size(), "file operation", "file operations").c_str());
+        std::printf("Carrying out %s.\n", plural(plan.size(), "file operation", "file operations").c_str());
         std::fflush(stdout);
     }
     ProgressLine line;
@@ -279,6 +300,8 @@ int runSync(const std::vector<std::string> &args)
         AppendJsonString(out, left);
         out += ",\"right\":";
         AppendJsonString(out, right);
+        // Always 1 since every operation is carried out in one pass; kept
+        // for the scripts that read it.
         out += ",\"passes\":1";
         for (const SyncResult wanted : {SyncResult::Done, SyncResult::Failed, SyncResult::NotDone}) {
             out += wanted == SyncResult::Done ? ",\"carried_out\":[" : wanted == SyncResult::Failed ? ",\"failed\":["
@@ -369,8 +392,10 @@ int main(int argc, char *argv[])
     platform::PreferHugePages(argv);
     QCoreApplication app(argc, argv);
     std::vector<std::string> args(argv + 1, argv + argc);
-    if (args.empty())
-        return usageError("no command given");
+    if (args.empty()) {
+        std::fputs(kUsage, stderr);
+        return 2;
+    }
     if (args[0] == "--help" || args[0] == "-h" || args[0] == "help") {
         std::fputs(kUsage, stdout);
         return 0;

@@ -10,6 +10,7 @@
 #include <QFile>
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <vector>
 
@@ -27,6 +28,30 @@ const char kUsage[] =
     "\n"
     "corvanel-cli does the same without a window (corvanel-cli --help).\n";
 
+// Whether Qt would look for a desktop that is not there: no display named
+// and no other platform asked for. Qt aborts then; a person deserves words.
+bool desktopMissing(int argc, char *argv[])
+{
+    for (int i = 1; i < argc; ++i)
+        if (std::strcmp(argv[i], "-platform") == 0 || std::strcmp(argv[i], "--platform") == 0)
+            return false;
+    const char *platform = std::getenv("QT_QPA_PLATFORM");
+    const bool desktopPlatform = !platform || !*platform || std::strncmp(platform, "xcb", 3) == 0
+        || std::strncmp(platform, "wayland", 7) == 0;
+    const auto unset = [](const char *name) {
+        const char *value = std::getenv(name);
+        return !value || !*value;
+    };
+    return desktopPlatform && unset("DISPLAY") && unset("WAYLAND_DISPLAY");
+}
+
+const char kNoDesktop[] =
+    "corvanel: the window needs a desktop, and none is running here (neither DISPLAY\n"
+    "nor WAYLAND_DISPLAY is set). Without one, corvanel-cli does the same work:\n"
+    "  corvanel-cli compare LEFT RIGHT   lists what differs and what a sync would do\n"
+    "  corvanel-cli sync LEFT RIGHT      brings the two folders into step\n"
+    "(./build.sh cli ARGS... from a build folder; corvanel-cli --help for more.)\n";
+
 } // namespace
 
 int main(int argc, char *argv[])
@@ -41,6 +66,11 @@ int main(int argc, char *argv[])
             std::printf("corvanel %s\n", CORVANEL_VERSION);
             return 0;
         }
+    }
+
+    if (desktopMissing(argc, argv)) {
+        std::fputs(kNoDesktop, stderr);
+        return 1;
     }
 
     QApplication app(argc, argv);

@@ -83,6 +83,8 @@ int timeOrder(const ResultRow &a, const ResultRow &b, std::int64_t step)
 // True when inner is outer itself or a folder below it, judged by the
 // folders' identities up inner's chain of parents, so that links, "..",
 // relative texts and bind mounts cannot hide it.
+// True when inner lies somewhere below outer. The same folder on both sides
+// is no nesting: it compares as a tree matched with itself, every row "OK".
 bool liesWithin(const std::string &inner, const std::string &outer)
 {
     const platform::OpenFolder outerFolder = platform::OpenFolder::open(outer);
@@ -90,6 +92,8 @@ bool liesWithin(const std::string &inner, const std::string &outer)
     if (!outerFolder.isOpen() || !folder.isOpen())
         return false; // the scan reports what cannot be opened
     const platform::FolderIdentity target = outerFolder.identity();
+    if (folder.identity() == target)
+        return false;
     for (int depth = 0; depth < 100000 && folder.isOpen(); ++depth) {
         const platform::FolderIdentity here = folder.identity();
         if (here == target)
@@ -140,17 +144,8 @@ struct Appender
         job.seenSize = replaced.size;
         job.seenModified = replaced.modified;
         job.seenNanos = replaced.modifiedNanos;
-        if (!keep(job))
-            return;
-        PendingOperation op;
-        op.job = std::move(job);
-        op.source = platform::JoinPath(root(from), name);
-        op.action = kOverwrites;
-        op.destination = platform::JoinPath(root(to), name);
-        op.copyFrom = op.source;
-        op.copyTo = op.destination;
-        op.deleteFirst = op.destination;
-        operations.append(std::move(op));
+        if (keep(job))
+            operations.append(PendingOperationFor(root(from), root(to), std::move(job)));
     }
 
     void copy(Side from, Side to, const ResultRow &source)
@@ -160,16 +155,8 @@ struct Appender
         job.name = name;
         job.fromLeft = from == Side::Left;
         job.size = source.size;
-        if (!keep(job))
-            return;
-        PendingOperation op;
-        op.job = std::move(job);
-        op.source = platform::JoinPath(root(from), name);
-        op.action = kCopiedTo;
-        op.destination = platform::WithSeparator(root(to));
-        op.copyFrom = op.source;
-        op.copyTo = platform::JoinPath(root(to), name);
-        operations.append(std::move(op));
+        if (keep(job))
+            operations.append(PendingOperationFor(root(from), root(to), std::move(job)));
     }
 };
 
@@ -320,8 +307,6 @@ std::string UnorderedText(const UnorderedPairs &pairs, const std::function<std::
 
 std::string NestedFoldersMessage(const std::string &inner, const std::string &outer)
 {
-    if (inner == outer)
-        return "Please choose two different folders: both sides name " + outer + ".";
     return "Please choose two separate folders: " + inner + " lies inside " + outer
         + ", so a sync would copy the tree into itself.";
 }

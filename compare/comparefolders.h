@@ -3,6 +3,7 @@
 #include "compare/folderscan.h"
 #include "compare/global.h"
 #include "compare/resultrow.h"
+#include "compare/side.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -10,8 +11,6 @@
 #include <string>
 #include <string_view>
 #include <vector>
-
-enum class Side { Left, Right };
 
 struct Comparison;
 
@@ -32,7 +31,7 @@ struct CompareHooks : ScanHooks
 inline const char kInvalidFolders[] = "Please make sure you have two valid folders selected.";
 inline const char kErrorCaption[] = "Error";
 
-// The refusal when one root is the other or lies inside it; paths as given.
+// The refusal when one root lies inside the other; paths as given.
 std::string NestedFoldersMessage(const std::string &inner, const std::string &outer);
 
 struct Comparison
@@ -68,8 +67,8 @@ struct Comparison
 };
 
 // Compare: checks that both texts name folders (else shows kInvalidFolders
-// and returns false, changing nothing) and that neither is the other or lies
-// inside it (else shows NestedFoldersMessage, likewise), resets operations,
+// and returns false, changing nothing) and that neither lies inside the
+// other (else shows NestedFoldersMessage, likewise), resets operations,
 // trims trailing separators, scans both trees at once (rows as a scan of
 // left then right gives them), sets every row's status and icon and appends
 // the operations: each left row's in left order, then the copies of

@@ -1,6 +1,26 @@
 #include "compare/global.h"
 
+#include "platform/paths.h"
+
 #include <utility>
+
+PendingOperation PendingOperationFor(const std::string &fromRoot, const std::string &toRoot, SyncJob job)
+{
+    PendingOperation op;
+    op.source = platform::JoinPath(fromRoot, job.name);
+    op.copyFrom = op.source;
+    op.copyTo = platform::JoinPath(toRoot, job.name);
+    if (job.replace) {
+        op.action = kOverwrites;
+        op.destination = op.copyTo;
+        op.deleteFirst = op.copyTo;
+    } else {
+        op.action = kCopiedTo;
+        op.destination = platform::WithSeparator(toRoot);
+    }
+    op.job = std::move(job);
+    return op;
+}
 
 PendingOperationList::PendingOperationList()
     : m_slots(kSlots)

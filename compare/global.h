@@ -25,6 +25,9 @@ struct PendingOperation
     SyncJob job;              // what the sync carries out for this entry
 };
 
+// The entry that shows a job going from one root to the other.
+PendingOperation PendingOperationFor(const std::string &fromRoot, const std::string &toRoot, SyncJob job);
+
 // Pairs that differ in size but not in time (within the coarser side's
 // time resolution): which is newer cannot be told, so no operation is
 // appended for them, and no sync brings them into step.

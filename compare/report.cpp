@@ -343,7 +343,8 @@ void writeTextSide(Sink &sink, const char *title, const std::string &root, const
     out += title;
     out += ": ";
     out += EscapedForTerminal(root);
-    out += " (" + std::to_string(rows.size()) + " files, " + std::to_string(differing) + " differ)\n";
+    out += " (" + std::to_string(rows.size()) + (rows.size() == 1 ? " file, " : " files, ") + std::to_string(differing)
+        + (differing == 1 ? " differs)\n" : " differ)\n");
     writeInOrder(sink, rows.size(), [&rows, allRows](std::size_t first, std::size_t last, std::string &text) {
         std::string scratch;
         for (std::size_t i = first; i < last; ++i) {
@@ -494,7 +495,7 @@ std::string Rfc3339Utc(std::int64_t seconds, std::uint32_t nanoseconds)
     return text;
 }
 
-void WriteJsonReport(std::FILE *file, const Comparison &comparison, const PendingOperationList &operations)
+void WriteJsonReport(std::FILE *file, const Comparison &comparison, const SyncPlan &plan)
 {
     Sink sink(file);
     std::string &out = sink.buffer();
@@ -503,9 +504,8 @@ void WriteJsonReport(std::FILE *file, const Comparison &comparison, const Pendin
     out += ',';
     writeSide(sink, "right", comparison.rightRoot, comparison.right, comparison.rightProblems);
     out += ",\"operations\":[";
-    const int count = operations.count();
-    for (int k = 0; k < count; ++k) {
-        const PendingOperation &op = operations[k];
+    for (std::size_t k = 0; k < plan.size(); ++k) {
+        const PendingOperation op = PendingOperationFor(plan.roots.from(plan.jobs[k]), plan.roots.to(plan.jobs[k]), plan.jobs[k]);
         if (k)
             out += ',';
         out += "\n{";
@@ -514,30 +514,27 @@ void WriteJsonReport(std::FILE *file, const Comparison &comparison, const Pendin
         appendField(out, "destination", op.destination);
         appendField(out, "copy_from", op.copyFrom);
         appendField(out, "copy_to", op.copyTo);
+        appendField(out, "replaces", op.deleteFirst);
+        // The old name of "replaces", kept for scripts that read it.
         appendField(out, "delete_first", op.deleteFirst);
         out += '}';
         sink.maybeFlush();
     }
-    out += "],\"truncated\":";
-    out += comparison.truncated() ? "true" : "false";
+    // Every operation is listed: the list's limit is the window's.
+    out += "],\"truncated\":false";
     AppendJsonConflicts(out, comparison);
     out += "}\n";
 }
 
-void WriteTextReport(std::FILE *file, const Comparison &comparison, const PendingOperationList &operations,
-                     bool allRows)
+void WriteTextReport(std::FILE *file, const Comparison &comparison, const SyncPlan &plan, bool allRows)
 {
     Sink sink(file);
     writeTextSide(sink, "Left", comparison.leftRoot, comparison.left, comparison.leftProblems, allRows);
     writeTextSide(sink, "Right", comparison.rightRoot, comparison.right, comparison.rightProblems, allRows);
     std::string &out = sink.buffer();
-    const int count = operations.count();
-    out += "Pending operations: " + std::to_string(count);
-    if (comparison.truncated())
-        out += " (" + TruncationMessage(comparison.wantedOperations) + ")";
-    out += '\n';
-    for (int k = 0; k < count; ++k) {
-        const PendingOperation &op = operations[k];
+    out += "Pending operations: " + std::to_string(plan.size()) + '\n';
+    for (std::size_t k = 0; k < plan.size(); ++k) {
+        const PendingOperation op = PendingOperationFor(plan.roots.from(plan.jobs[k]), plan.roots.to(plan.jobs[k]), plan.jobs[k]);
         out += "  " + EscapedForTerminal(op.source) + "  " + op.action + "  " + EscapedForTerminal(op.destination)
             + '\n';
         sink.maybeFlush();

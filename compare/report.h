@@ -1,6 +1,7 @@
 #pragma once
 
 #include "compare/comparefolders.h"
+#include "compare/syncoperations.h"
 
 #include <cstdint>
 #include <cstdio>
@@ -26,8 +27,9 @@ std::string Rfc3339Utc(std::int64_t seconds, std::uint32_t nanoseconds);
 // Writes the whole comparison as one JSON object. Each row carries "bytes"
 // (absent when the size could not be read) and "mtime" (absent when the time
 // could not be read) beside the texts; each side "unreadable", the count and
-// the first few of what could not be read.
-void WriteJsonReport(std::FILE *out, const Comparison &comparison, const PendingOperationList &operations);
+// the first few of what could not be read. Every operation of the plan is
+// listed, each with "replaces" (and its former name "delete_first").
+void WriteJsonReport(std::FILE *out, const Comparison &comparison, const SyncPlan &plan);
 
 // Why a pair in Comparison::unordered has no operation.
 inline const char kUnorderedReason[] =
@@ -42,6 +44,6 @@ void AppendTextConflicts(std::string &out, const Comparison &comparison);
 
 // Writes both lists and the pending operations as aligned text: every row
 // with allRows, else only rows that differ (any status but "OK"); then what
-// could not be read, and the operations. Names are escaped for a terminal.
-void WriteTextReport(std::FILE *out, const Comparison &comparison, const PendingOperationList &operations,
-                     bool allRows = false);
+// could not be read, and every operation of the plan. Names are escaped for
+// a terminal.
+void WriteTextReport(std::FILE *out, const Comparison &comparison, const SyncPlan &plan, bool allRows = false);

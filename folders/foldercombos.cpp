@@ -34,30 +34,19 @@ std::optional<int> storedPosition(Side side)
     return ok ? std::optional<int>(position) : std::nullopt;
 }
 
-// "C:" alone names the current folder of that drive, not its top folder, so
-// it never goes into a history. POSIX has nothing like it.
-bool isBareDriveDesignator(const QString &text)
-{
-#ifdef _WIN32
-    return text.size() == 2 && text.at(1) == QLatin1Char(':');
-#else
-    Q_UNUSED(text);
-    return false;
-#endif
-}
-
 // Whether an entry of the stored history already covers the folder: its text
 // occurs, letter case aside, inside an entry followed by the separator. So an
 // entry's parent, the entry itself with or without a trailing separator, and
 // any leading part of an entry's path all count as known. The empty piece
-// after the final "," takes part as well.
+// after the final "," covers nothing: with its separator it would be "/", and
+// "/" could never enter the history.
 bool isKnown(const QString &folder, const QString &history)
 {
     const QString needle = folder.toLower();
     const QChar separator = QLatin1Char(platform::kSeparator);
     const QStringList pieces = history.split(QLatin1Char(','));
     return std::any_of(pieces.begin(), pieces.end(), [&](const QString &piece) {
-        return (piece + separator).toLower().contains(needle);
+        return !piece.isEmpty() && (piece + separator).toLower().contains(needle);
     });
 }
 
@@ -174,8 +163,6 @@ void FolderCombos::SaveFolderSelections()
 void FolderCombos::RecordFolder(Side side)
 {
     const QString folder = text(side);
-    if (isBareDriveDesignator(folder))
-        return;
     if (!platform::IsFolder(platform::NativeText(folder)))
         return;
     // Read afresh each time: nothing of the store is cached.

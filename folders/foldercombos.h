@@ -1,6 +1,6 @@
 #pragma once
 
-#include "compare/comparefolders.h" // Side
+#include "compare/side.h"
 
 #include <QObject>
 #include <QString>

@@ -1,5 +1,6 @@
 #include "folders/folderdrop.h"
 
+#include "compare/comparefolders.h" // kErrorCaption
 #include "folders/foldercombos.h"
 #include "platform/desktop.h"
 #include "platform/paths.h"
@@ -49,9 +50,4 @@ Qt::DropAction FolderDropAction(Qt::DropActions offered)
     if (!(offered & Qt::CopyAction) && (offered & Qt::LinkAction))
         return Qt::LinkAction;
     return Qt::CopyAction;
-}
-
-std::string DragFolderCursorFile()
-{
-    return platform::PointerFolder() + platform::kSeparator + "dragfolder.cur";
 }

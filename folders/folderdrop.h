@@ -1,6 +1,6 @@
 #pragma once
 
-#include "compare/comparefolders.h" // Side
+#include "compare/side.h"
 
 #include <QString>
 #include <Qt>
@@ -35,7 +35,3 @@ Qt::DropAction FolderDropAction(Qt::DropActions offered);
 // file directly in it). Empty when a path that is no folder has no
 // separator at all.
 QString FolderOfDroppedPath(const QString &path);
-
-// The folder-drop pointer file beside the program. It may be missing; the
-// caller checks with platform::FileExists each time it is needed.
-std::string DragFolderCursorFile();

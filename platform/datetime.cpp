@@ -359,19 +359,6 @@ std::int64_t DaysFromCivil(std::int64_t year, unsigned month, unsigned day)
     return era * 146097 + std::int64_t(dayOfEra) - 719468;
 }
 
-double FileTimeToDate(std::int64_t fileTime)
-{
-    // 1601-01-01 to 1970-01-01 in 100-nanosecond intervals.
-    constexpr std::int64_t kEpochDifference = 116444736000000000LL;
-    const std::int64_t unixSeconds = (fileTime - kEpochDifference) / 10000000;
-    std::tm tm{};
-    if (!toLocal(unixSeconds, tm))
-        return 0.0;
-    const std::int64_t localFileTime = fileTime + std::int64_t(tm.tm_gmtoff) * 10000000;
-    const long double milliseconds = static_cast<long double>(localFileTime) / 10000.0L;
-    return static_cast<double>(milliseconds / 86400000.0L - 109205.0L);
-}
-
 void ResetTimeTextCache()
 {
     t_cache.reset();

@@ -21,11 +21,6 @@ std::string LocalTimeText(std::int64_t unixSeconds);
 // The same text appended to out, without a string of its own.
 void AppendLocalTimeText(std::string &out, std::int64_t unixSeconds);
 
-// The date-time value of the file time (100-nanosecond intervals since
-// 1 January 1601 UTC) in local time: whole days since 30 December 1899 plus
-// the fraction of the day.
-double FileTimeToDate(std::int64_t fileTime);
-
 // Dates of the proleptic Gregorian calendar and days counted from 1970-01-01.
 struct CivilDate
 {

@@ -8,12 +8,8 @@
 // notion of "folder" and "file" through these functions.
 namespace platform {
 
-// The native separator: "/" on POSIX, "\" on Windows.
-#ifdef _WIN32
-inline constexpr char kSeparator = '\\';
-#else
+// The separator of paths: the program runs on POSIX systems only.
 inline constexpr char kSeparator = '/';
-#endif
 
 // True when the path names an existing folder (links followed). Any failure,
 // an empty text included, is false. A relative text resolves against the

@@ -2,12 +2,6 @@
 
 #include <QDir>
 
-#ifdef _WIN32
-#include <QSettings>
-#include <QStringList>
-
-#include <memory>
-#else
 #include "platform/inifile.h"
 
 #include <QFile>
@@ -20,7 +14,6 @@
 
 #include <cerrno>
 #include <optional>
-#endif
 
 namespace platform {
 namespace {
@@ -28,17 +21,6 @@ namespace {
 const char kApplication[] = "Quillmark";
 const char kSection[] = "Corvanel";
 
-#ifdef _WIN32
-// Built afresh for every call so that the registry is always read as it
-// stands now.
-std::unique_ptr<QSettings> openStore()
-{
-    auto store = std::make_unique<QSettings>(QSettings::NativeFormat, QSettings::UserScope,
-                                             QString::fromLatin1(kApplication));
-    store->beginGroup(QString::fromLatin1(kSection));
-    return store;
-}
-#else
 // Another program holds the lock only while it writes a few hundred bytes.
 constexpr int kLockWaitMs = 1000;
 // Far beyond any history a person enters; a larger file is no store of ours.
@@ -68,59 +50,33 @@ std::optional<QByteArray> readStore()
         return std::nullopt;
     return content;
 }
-#endif
 
 } // namespace
 
 QString SettingsLocation()
 {
-#ifdef _WIN32
-    return QStringLiteral("HKEY_CURRENT_USER\\Software\\Quillmark\\Corvanel");
-#else
     QString folder = qEnvironmentVariable("XDG_CONFIG_HOME");
     if (folder.isEmpty() || !QDir::isAbsolutePath(folder))
         folder = QDir::homePath() + QStringLiteral("/.config");
     return folder + QLatin1Char('/') + QLatin1String(kApplication) + QStringLiteral(".conf");
-#endif
 }
 
 QString ReadSetting(const QString &key)
 {
-#ifdef _WIN32
-    const QVariant value = openStore()->value(key);
-    // A value holding commas may come back as a list; joining it restores
-    // the text.
-    if (value.typeId() == QMetaType::QStringList)
-        return value.toStringList().join(QLatin1Char(','));
-    return value.toString();
-#else
     const std::optional<QByteArray> content = readStore();
     if (!content)
         return QString();
     return IniValue(*content, QString::fromLatin1(kSection), key).value_or(QString());
-#endif
 }
 
 bool HasSetting(const QString &key)
 {
-#ifdef _WIN32
-    return openStore()->contains(key);
-#else
     const std::optional<QByteArray> content = readStore();
     return content && IniValue(*content, QString::fromLatin1(kSection), key).has_value();
-#endif
 }
 
 bool WriteSetting(const QString &key, const QString &value)
 {
-#ifdef _WIN32
-    auto store = openStore();
-    if (!store->isWritable())
-        return false;
-    store->setValue(key, value);
-    store->sync();
-    return store->status() == QSettings::NoError;
-#else
     const QString path = SettingsLocation();
     // A value that is already stored is not written again: every write is
     // flushed to the disk, and the window stores its size on every layout.
@@ -156,7 +112,6 @@ bool WriteSetting(const QString &key, const QString &value)
         return false;
     file.write(*changed);
     return file.commit();
-#endif
 }
 
 } // namespace platform

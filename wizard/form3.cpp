@@ -288,7 +288,9 @@ bool Form3::eventFilter(QObject *watched, QEvent *event)
     if ((event->type() == QEvent::MouseMove || event->type() == QEvent::Enter)
         && (watched == Check2 || watched == Check1 || watched == Check4 || watched == Check5)) {
         // The custom pointer is the arrow while no hand pointer was loaded.
-        setCursor(m_handCursor ? *m_handCursor : QCursor(Qt::ArrowCursor));
+        // It goes on the button itself: the move the button ignores reaches
+        // the window next, whose own handler sets the window's arrow.
+        static_cast<QWidget *>(watched)->setCursor(m_handCursor ? *m_handCursor : QCursor(Qt::ArrowCursor));
     }
     return QWidget::eventFilter(watched, event);
 }

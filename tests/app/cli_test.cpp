@@ -53,7 +53,14 @@ TEST(CliCompare, JsonCarriesEveryStatusInFieldOrder)
     EXPECT_EQ(ops[2].toObject()["source"].toString(), q(right.path("sub/deep/right-only.txt")));
     EXPECT_EQ(ops[2].toObject()["destination"].toString(), q(left.root() + "/"));
     EXPECT_EQ(ops[2].toObject()["copy_to"].toString(), q(left.path("sub/deep/right-only.txt")));
+    EXPECT_EQ(ops[2].toObject()["replaces"].toString(), "");
     EXPECT_EQ(ops[2].toObject()["delete_first"].toString(), "");
+    for (const auto &op : ops) {
+        if (op.toObject()["action"].toString() != "overwrites")
+            continue;
+        EXPECT_EQ(op.toObject()["replaces"].toString(), q(right.path("sub/newer.txt")));
+        EXPECT_EQ(op.toObject()["delete_first"].toString(), q(right.path("sub/newer.txt")));
+    }
 
     // Keys appear in the documented order.
     const QByteArray &out = r.out;
@@ -81,19 +88,53 @@ TEST(CliCompare, ExitStatusTellsWhetherAnythingIsPending)
     EXPECT_EQ(same.exitCode, 0);
     EXPECT_TRUE(same.out.contains("Pending operations: 0"));
 
-    const Result bad = run({"compare", q(left.root()), q(right.path("missing"))});
-    EXPECT_EQ(bad.exitCode, 2);
-    EXPECT_TRUE(bad.err.contains("Please make sure you have two valid folders selected."));
-    EXPECT_TRUE(bad.out.isEmpty());
+    // The same folder on both sides is in step with itself.
+    const Result itself = run({"compare", "--json", q(left.root()), q(left.root() + "/.")});
+    EXPECT_EQ(itself.exitCode, 0) << itself.err.constData();
+    EXPECT_TRUE(QJsonDocument::fromJson(itself.out)["operations"].toArray().isEmpty());
+
+    // The folder that cannot be opened is named, with the reason.
+    left.file("plain.txt", "p");
+    const struct
+    {
+        QStringList args;
+        QString message;
+    } refused[] = {
+        {{"compare", q(left.root()), q(right.path("missing"))},
+         "corvanel-cli: cannot open the right folder " + q(right.path("missing")) + ": No such file or directory\n"},
+        {{"sync", "--json", q(left.path("plain.txt")), q(right.root())},
+         "corvanel-cli: cannot open the left folder " + q(left.path("plain.txt")) + ": Not a directory\n"},
+    };
+    for (const auto &c : refused) {
+        const Result bad = run(c.args);
+        EXPECT_EQ(bad.exitCode, 2);
+        EXPECT_EQ(QString::fromUtf8(bad.err), c.message);
+        EXPECT_TRUE(bad.out.isEmpty());
+    }
 }
 
 TEST(CliCompare, BadArgumentsAreExplained)
 {
-    EXPECT_EQ(run({"compare", "--frobnicate", "a", "b"}).exitCode, 2);
-    EXPECT_TRUE(run({"compare", "--frobnicate", "a", "b"}).err.contains("unknown option '--frobnicate'"));
-    EXPECT_EQ(run({"compare", "onlyone"}).exitCode, 2);
-    EXPECT_EQ(run({"launch"}).exitCode, 2);
-    EXPECT_EQ(run({}).exitCode, 2);
+    // A usage error is one line and a hint; the full text is for --help or
+    // no arguments at all.
+    const struct
+    {
+        QStringList args;
+        QByteArray firstLine;
+    } errors[] = {
+        {{"compare", "--frobnicate", "a", "b"}, "corvanel-cli: unknown option '--frobnicate'"},
+        {{"compare", "onlyone"}, "corvanel-cli: compare needs two folders, LEFT and RIGHT"},
+        {{"sync", "a"}, "corvanel-cli: sync needs two folders, LEFT and RIGHT"},
+        {{"launch"}, "corvanel-cli: unknown command 'launch'"},
+    };
+    for (const auto &c : errors) {
+        const Result r = run(c.args);
+        EXPECT_EQ(r.exitCode, 2);
+        EXPECT_EQ(r.err, c.firstLine + "\nTry 'corvanel-cli --help' for more information.\n");
+    }
+    const Result none = run({});
+    EXPECT_EQ(none.exitCode, 2);
+    EXPECT_TRUE(none.err.startsWith("Usage: corvanel-cli compare"));
     const Result help = run({"--help"});
     EXPECT_EQ(help.exitCode, 0);
     EXPECT_TRUE(help.out.contains("corvanel-cli compare"));
@@ -171,7 +212,8 @@ TEST(CliCompare, TextListsDifferingRowsUnlessAllAreAskedFor)
     EXPECT_EQ(differing.exitCode, 1);
     EXPECT_FALSE(differing.out.contains("same.txt"));
     EXPECT_TRUE(differing.out.contains("sub/left-only.txt"));
-    EXPECT_TRUE(differing.out.contains("(3 files, 2 differ)"));
+    EXPECT_TRUE(differing.out.contains("Left: " + q(left.root()).toUtf8() + " (3 files, 2 differ)\n"));
+    EXPECT_TRUE(differing.out.contains("Right: " + q(right.root()).toUtf8() + " (1 file, 0 differ)\n"));
     // A name holding a newline stays on its line, quoted.
     EXPECT_TRUE(differing.out.contains("$'evil\\nname.txt'\n")) << differing.out.constData();
     for (const QByteArray &line : differing.out.split('\n'))

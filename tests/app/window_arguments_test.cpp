@@ -47,4 +47,23 @@ TEST(WindowArguments, HelpVersionAndBadArguments)
     EXPECT_EQ(cli.out, "corvanel-cli " CORVANEL_VERSION "\n");
 }
 
+// Without any display the window explains itself and points to the CLI
+// instead of letting Qt abort.
+TEST(WindowArguments, NoDesktopIsExplained)
+{
+    for (const QStringList &args : {QStringList{}, QStringList{"/tmp", "/tmp"}}) {
+        QProcess process;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        for (const char *name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
+            env.remove(QLatin1String(name));
+        process.setProcessEnvironment(env);
+        process.start(QStringLiteral(CORVANEL_BIN_DIR "/corvanel"), args);
+        const clirun::Result r = clirun::collect(process, 30000);
+        ASSERT_TRUE(r.finished);
+        EXPECT_EQ(r.exitCode, 1);
+        EXPECT_TRUE(r.err.startsWith("corvanel: the window needs a desktop")) << r.err.toStdString();
+        EXPECT_TRUE(r.err.contains("corvanel-cli compare LEFT RIGHT"));
+    }
+}
+
 } // namespace

@@ -134,8 +134,8 @@ TEST_F(CompareTest, PairsWithinOneSecondAreDecidedByNanoseconds)
     EXPECT_EQ(run->operations.count(), overwrites);
 }
 
-// A folder paired with itself or with a folder inside it would be copied
-// into itself, one level deeper on every sync.
+// A folder paired with a folder inside it would be copied into itself, one
+// level deeper on every sync.
 TEST_F(CompareTest, NestedRootsAreRefusedAndChangeNothing)
 {
     const std::string L = left.root(), B = left.folder("backup");
@@ -147,7 +147,6 @@ TEST_F(CompareTest, NestedRootsAreRefusedAndChangeNothing)
     {
         std::string leftText, rightText, inner, outer; // inner empty: accepted
     } cases[] = {
-        {L, L + "/", L, L},
         {L, B, B, L},
         {B + "/deeper", L, B + "/deeper", L},
         {B + "/../backup", B + "/deeper", B + "/deeper", B + "/../backup"},
@@ -172,7 +171,32 @@ TEST_F(CompareTest, NestedRootsAreRefusedAndChangeNothing)
     }
     EXPECT_EQ(NestedFoldersMessage("/l/b", "/l"),
               "Please choose two separate folders: /l/b lies inside /l, so a sync would copy the tree into itself.");
-    EXPECT_EQ(NestedFoldersMessage("/l", "/l"), "Please choose two different folders: both sides name /l.");
+}
+
+// The same folder on both sides, however it is spelled, is a tree matched
+// with itself: every row "OK", nothing to do.
+TEST_F(CompareTest, TheSameFolderOnBothSidesComparesAsOk)
+{
+    const std::string L = left.root();
+    left.file("a.txt", "1");
+    left.file("sub/b.txt", "22");
+    left.folder("sub/empty");
+    ::symlink(L.c_str(), right.path("to-left").c_str());
+    const std::pair<std::string, std::string> spellings[] = {
+        {L, L}, {L, L + "/"}, {L + "//", L + "/."}, {L + "/./sub/..", L}, {right.path("to-left"), L},
+    };
+    for (const auto &[leftText, rightText] : spellings) {
+        SCOPED_TRACE(leftText + " | " + rightText);
+        auto run = compare(leftText, rightText);
+        ASSERT_TRUE(run->ok);
+        EXPECT_TRUE(run->messages.empty());
+        EXPECT_EQ(run->operations.count(), 0);
+        ASSERT_GE(run->result.left.size(), 2u);
+        EXPECT_EQ(run->result.left.size(), run->result.right.size());
+        for (const auto *rows : {&run->result.left, &run->result.right})
+            for (const ResultRow &r : *rows)
+                EXPECT_EQ(StatusText(r.status), "OK") << r.name;
+    }
 }
 
 TEST_F(CompareTest, MatchingIsCaseSensitiveAndLeftCopiesComeFirst)

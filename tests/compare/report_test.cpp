@@ -78,7 +78,7 @@ TEST(Report, LargeReportsComeOutWholeAndInOrder)
         row.status = i % 3 == 0 ? Status::OK : Status::Newer;
         (i % 2 ? comparison.right : comparison.left).push_back(row);
     }
-    const PendingOperationList operations;
+    const SyncPlan operations;
     const auto written = [&](bool json, bool allRows) {
         std::FILE *file = std::tmpfile();
         if (json)

@@ -57,6 +57,20 @@ TEST_F(CombosTest, FoldersCoveredByAnEntryAreNotAppended)
     EXPECT_EQ(stored("LeftComboIndex"), "0");
 }
 
+// The root is a folder like any other: it enters an empty history, and an
+// entry below it covers it as it covers every leading part.
+TEST_F(CombosTest, TheRootEntersAHistoryThatDoesNotCoverIt)
+{
+    start().setText(Side::Left, QStringLiteral("/"));
+    EXPECT_EQ(stored("LeftCombo"), "/,");
+    EXPECT_EQ(items(left), QStringList{"/"});
+
+    const QString entry = folder("Data");
+    store("RightCombo", entry + ",");
+    combos->setText(Side::Right, QStringLiteral("/"));
+    EXPECT_EQ(stored("RightCombo"), entry + ",");
+}
+
 TEST_F(CombosTest, TextsThatAreNoFolderStayInTheComboOnly)
 {
     dir.file("plain.txt");

@@ -433,10 +433,17 @@ TEST_F(WizardTest, PointerIsTheHandOverButtonsAndTheArrowOverTheBackground)
     Form3 *w = open();
     ASSERT_NE(w, nullptr);
     const bool handFile = platform::FileExists(platform::ProgramFolder() + "/HAND-M.CUR");
+    const Qt::CursorShape hand = handFile ? Qt::BitmapCursor : Qt::ArrowCursor;
     auto *ok = child<QToolButton>(w, "Check2");
     QEnterEvent enter(QPointF(5, 5), QPointF(5, 5), ok->mapToGlobal(QPointF(5, 5)));
     QApplication::sendEvent(ok, &enter);
-    EXPECT_EQ(w->cursor().shape(), handFile ? Qt::BitmapCursor : Qt::ArrowCursor);
+    EXPECT_EQ(ok->cursor().shape(), hand);
+    // A move over the button that the button ignores reaches the window,
+    // whose arrow must not replace the hand shown over the button.
+    QMouseEvent overButton(QEvent::MouseMove, QPointF(6, 6), ok->mapToGlobal(QPointF(6, 6)), Qt::NoButton,
+                           Qt::NoButton, Qt::NoModifier);
+    QApplication::sendEvent(ok, &overButton);
+    EXPECT_EQ(ok->cursor().shape(), hand);
     QTest::mouseMove(w, QPoint(w->width() - 3, 3));
     QMouseEvent move(QEvent::MouseMove, QPointF(w->width() - 3, 3), w->mapToGlobal(QPointF(w->width() - 3, 3)),
                      Qt::NoButton, Qt::NoButton, Qt::NoModifier);
