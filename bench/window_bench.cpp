@@ -92,7 +92,7 @@ long long peakBytes()
 // Rows of both sides as a comparison of two generated trees leaves them:
 // folders up to depth 6 with about 100 files each, one folder of 20,000, a
 // few per cent differing or on one side only; in walk order.
-void syntheticRows(std::size_t files, std::vector<ResultRow> &left, std::vector<ResultRow> &right)
+void syntheticRows(std::size_t files, ResultRows &left, ResultRows &right)
 {
     std::mt19937 random{unsigned(files)};
     const std::size_t big = files >= 100000 ? 20000 : files / 10;
@@ -118,7 +118,6 @@ void syntheticRows(std::size_t files, std::vector<ResultRow> &left, std::vector<
     std::sort(names.begin(), names.end(), [](const std::string &a, const std::string &b) { return WalkBefore(a, b); });
     for (std::size_t i = 0; i < names.size(); ++i) {
         ResultRow row;
-        row.name = std::move(names[i]);
         row.size = std::int64_t(i % 64);
         row.modified = 1600000000 + std::int64_t(i);
         row.status = Status::OK;
@@ -135,11 +134,11 @@ void syntheticRows(std::size_t files, std::vector<ResultRow> &left, std::vector<
             ResultRow &only = pick == 2 ? row : other;
             only.status = Status::NotFound;
             only.icon = NotFoundIcon;
-            (pick == 2 ? left : right).push_back(std::move(only));
+            (pick == 2 ? left : right).add(names[i], only);
             continue;
         }
-        left.push_back(std::move(row));
-        right.push_back(std::move(other));
+        left.add(names[i], row);
+        right.add(names[i], other);
     }
 }
 
@@ -285,7 +284,7 @@ int main(int argc, char *argv[])
 
     if (syntheticFiles) {
         const long long empty = residentBytes();
-        std::vector<ResultRow> left, right;
+        ResultRows left, right;
         syntheticRows(syntheticFiles, left, right);
         const long long rows = residentBytes();
         window.resultList(Side::Left)->setRows(std::move(left), "/left");

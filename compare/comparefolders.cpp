@@ -15,7 +15,7 @@ namespace {
 class NameIndex
 {
 public:
-    explicit NameIndex(const std::vector<ResultRow> &rows)
+    explicit NameIndex(const ResultRows &rows)
         : m_rows(rows), m_next(rows.size(), kEmpty)
     {
         std::size_t capacity = 16;
@@ -25,7 +25,7 @@ public:
         m_heads.assign(capacity, kEmpty);
         std::vector<std::uint32_t> tails(capacity, kEmpty);
         for (std::uint32_t i = 0; i < rows.size(); ++i) {
-            const std::size_t slot = find(rows[i].name);
+            const std::size_t slot = find(rows[i].name());
             if (m_heads[slot] == kEmpty)
                 m_heads[slot] = i;
             else
@@ -44,12 +44,12 @@ private:
     std::size_t find(std::string_view name) const
     {
         std::size_t slot = std::hash<std::string_view>()(name) & m_mask;
-        while (m_heads[slot] != kEmpty && m_rows[m_heads[slot]].name != name)
+        while (m_heads[slot] != kEmpty && m_rows[m_heads[slot]].name() != name)
             slot = (slot + 1) & m_mask;
         return slot;
     }
 
-    const std::vector<ResultRow> &m_rows;
+    const ResultRows &m_rows;
     std::vector<std::uint32_t> m_heads;
     std::vector<std::uint32_t> m_next;
     std::size_t m_mask = 0;
@@ -135,7 +135,7 @@ struct Appender
 
     void overwrite(Side from, Side to, const ResultRow &source, const ResultRow &replaced)
     {
-        const std::string &name = source.name;
+        const std::string_view name = source.name();
         SyncJob job;
         job.name = name;
         job.fromLeft = from == Side::Left;
@@ -150,7 +150,7 @@ struct Appender
 
     void copy(Side from, Side to, const ResultRow &source)
     {
-        const std::string &name = source.name;
+        const std::string_view name = source.name();
         SyncJob job;
         job.name = name;
         job.fromLeft = from == Side::Left;
@@ -169,7 +169,7 @@ void applyPairRule(ResultRow &left, ResultRow &right, Appender &append)
     }
     const int order = timeOrder(left, right, append.step);
     if (order == 0) {
-        append.unordered.push_back(left.name);
+        append.unordered.emplace_back(left.name());
         return;
     }
     if (order > 0) {
@@ -191,23 +191,23 @@ constexpr std::uint32_t kNoPartner = UINT32_MAX;
 // on the way; false when either is out of that order.
 bool pairInWalkOrder(const Comparison &comparison, std::vector<std::uint32_t> &partner)
 {
-    const std::vector<ResultRow> &left = comparison.left, &right = comparison.right;
+    const ResultRows &left = comparison.left, &right = comparison.right;
     if (right.size() >= kNoPartner)
         return false;
     partner.assign(left.size(), kNoPartner);
     // Each right row's order is checked once, as the pass leaves it behind.
-    const auto ordered = [&right](std::size_t j) { return j == 0 || WalkBefore(right[j - 1].name, right[j].name); };
+    const auto ordered = [&right](std::size_t j) { return j == 0 || WalkBefore(right[j - 1].name(), right[j].name()); };
     std::size_t j = 0;
     for (std::size_t i = 0; i < left.size(); ++i) {
-        const std::string &name = left[i].name;
-        if (i > 0 && !WalkBefore(left[i - 1].name, name))
+        const std::string_view name = left[i].name();
+        if (i > 0 && !WalkBefore(left[i - 1].name(), name))
             return false;
         // Most rows are on both sides: the name that is next on both.
-        for (; j < right.size() && right[j].name != name && WalkBefore(right[j].name, name); ++j) {
+        for (; j < right.size() && right[j].name() != name && WalkBefore(right[j].name(), name); ++j) {
             if (!ordered(j))
                 return false;
         }
-        if (j < right.size() && right[j].name == name) {
+        if (j < right.size() && right[j].name() == name) {
             if (!ordered(j))
                 return false;
             partner[i] = std::uint32_t(j++);
@@ -240,7 +240,7 @@ void indexRows(Comparison &comparison, Appender &append, std::vector<bool> &righ
     const NameIndex rightIndex(comparison.right);
     for (ResultRow &left : comparison.left) {
         bool found = false;
-        for (std::uint32_t j = rightIndex.first(left.name); j != NameIndex::kEmpty; j = rightIndex.next(j)) {
+        for (std::uint32_t j = rightIndex.first(left.name()); j != NameIndex::kEmpty; j = rightIndex.next(j)) {
             found = true;
             rightMatched[j] = true;
             applyPairRule(left, comparison.right[j], append);

@@ -38,8 +38,8 @@ struct Comparison
 {
     std::string leftRoot;
     std::string rightRoot;
-    std::vector<ResultRow> left;
-    std::vector<ResultRow> right;
+    ResultRows left;
+    ResultRows right;
     std::size_t wantedOperations = 0; // may exceed what the list holds
     // The folders the roots led to when the scan opened them.
     platform::FolderIdentity leftRootId;

@@ -114,7 +114,7 @@ bool PathBefore(std::string_view a, std::string_view b)
     return x < y; // as unsigned bytes
 }
 
-bool ListFiles(const platform::OpenFolder &folder, const std::string &relative, std::vector<ResultRow> &rows,
+bool ListFiles(const platform::OpenFolder &folder, const std::string &relative, ResultRows &rows,
                std::vector<std::string> &subfolders, ScanFindings &findings, const std::string &root)
 {
     const std::size_t firstRow = rows.size();
@@ -129,18 +129,15 @@ bool ListFiles(const platform::OpenFolder &folder, const std::string &relative, 
     };
     int error = 0;
     const bool listed = platform::ReadFolder(folder, [&](std::string_view name, const platform::FileStatus &status) {
-        ResultRow row;
-        row.name.reserve(relative.size() + name.size());
-        row.name = relative;
-        row.name += name;
-        row.size = status.size;
-        row.modified = status.modified;
-        row.modifiedNanos = status.nanoseconds;
-        rows.push_back(std::move(row));
+        ResultRow fields;
+        fields.size = status.size;
+        fields.modified = status.modified;
+        fields.modifiedNanos = status.nanoseconds;
+        rows.add(relative, name, fields);
     }, subfolders, notes, &error);
     if (!listed) {
         // A folder read halfway contributes nothing, as one never read.
-        rows.resize(firstRow);
+        rows.truncate(firstRow);
         subfolders.resize(firstSubfolder);
         findings.problems.add(folderPath(root, relative), error);
         return false;
@@ -148,7 +145,7 @@ bool ListFiles(const platform::OpenFolder &folder, const std::string &relative, 
 
     const std::size_t skip = relative.size();
     std::sort(rows.begin() + std::ptrdiff_t(firstRow), rows.end(), [skip](const ResultRow &a, const ResultRow &b) {
-        return NameBefore(std::string_view(a.name).substr(skip), std::string_view(b.name).substr(skip));
+        return NameBefore(a.name().substr(skip), b.name().substr(skip));
     });
     std::sort(subfolders.begin() + std::ptrdiff_t(firstSubfolder), subfolders.end(), NameBefore);
     std::sort(temporaries.begin(), temporaries.end(), NameBefore);
@@ -170,7 +167,7 @@ namespace {
 // Rows and findings of a tree, or of a part of it, in walk order.
 struct Segment
 {
-    std::vector<ResultRow> rows;
+    ResultRows rows;
     ScanFindings findings;
 };
 
@@ -219,10 +216,7 @@ void noteUnopened(ScanFindings &findings, const std::string &root, const std::st
 
 void appendSegment(Segment &to, Segment &&from)
 {
-    if (to.rows.empty())
-        to.rows = std::move(from.rows);
-    else
-        to.rows.insert(to.rows.end(), std::make_move_iterator(from.rows.begin()), std::make_move_iterator(from.rows.end()));
+    to.rows.append(std::move(from.rows));
     ScanFindings &findings = to.findings;
     findings.problems.count += from.findings.problems.count;
     for (std::string &text : from.findings.problems.first)
@@ -386,7 +380,7 @@ void scanTree(Segment &segment, const std::string &rootText, const std::function
 }
 
 // A whole tree's segment to the caller's rows and findings.
-void deliver(Segment &&segment, std::vector<ResultRow> &rows, ScanFindings &findings)
+void deliver(Segment &&segment, ResultRows &rows, ScanFindings &findings)
 {
     Segment whole{std::move(rows), std::move(findings)};
     appendSegment(whole, std::move(segment));
@@ -452,7 +446,7 @@ void runWorker(const std::shared_ptr<Workers> &shared, int side)
 
 } // namespace
 
-void FillResultList(std::vector<ResultRow> &rows, const std::string &rootText, const ScanHooks &hooks,
+void FillResultList(ResultRows &rows, const std::string &rootText, const ScanHooks &hooks,
                     ScanFindings *findings)
 {
     if (rootText.empty())
@@ -470,13 +464,13 @@ void FillResultList(std::vector<ResultRow> &rows, const std::string &rootText, c
         hooks.setCaption(kProductName);
 }
 
-void FillResultLists(std::vector<ResultRow> &leftRows, ScanFindings &leftFindings, const std::string &leftRoot,
-                     std::vector<ResultRow> &rightRows, ScanFindings &rightFindings, const std::string &rightRoot,
+void FillResultLists(ResultRows &leftRows, ScanFindings &leftFindings, const std::string &leftRoot,
+                     ResultRows &rightRows, ScanFindings &rightFindings, const std::string &rightRoot,
                      const ScanHooks &hooks)
 {
     auto shared = std::make_shared<Workers>();
     const std::string roots[2] = {leftRoot, rightRoot};
-    std::vector<ResultRow> *rows[2] = {&leftRows, &rightRows};
+    ResultRows *rows[2] = {&leftRows, &rightRows};
     ScanFindings *findings[2] = {&leftFindings, &rightFindings};
     std::thread threads[2];
     bool onWorker[2] = {false, false};

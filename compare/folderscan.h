@@ -71,14 +71,14 @@ bool PathBefore(std::string_view a, std::string_view b);
 // that cannot be read is skipped and noted in findings. An empty root does
 // nothing. Sets the loading caption around the walk and yields once per
 // folder.
-void FillResultList(std::vector<ResultRow> &rows, const std::string &root, const ScanHooks &hooks = {},
+void FillResultList(ResultRows &rows, const std::string &root, const ScanHooks &hooks = {},
                     ScanFindings *findings = nullptr);
 
 // Lists one open folder: a row for each of its regular, visible files, named
 // relative + file name, is appended to rows, and the names of its visible
 // subfolders to subfolders, both in NameBefore order; temporaries and what
 // cannot be read go to findings. False when the folder cannot be listed.
-bool ListFiles(const platform::OpenFolder &folder, const std::string &relative, std::vector<ResultRow> &rows,
+bool ListFiles(const platform::OpenFolder &folder, const std::string &relative, ResultRows &rows,
                std::vector<std::string> &subfolders, ScanFindings &findings, const std::string &root);
 
 // Both trees at once, each on a worker thread, with the same rows and
@@ -89,6 +89,6 @@ bool ListFiles(const platform::OpenFolder &folder, const std::string &relative, 
 // pointer and a yield for every folder the workers finish. A hook that
 // throws abandons the scan at once; the workers stop by themselves soon
 // after and never touch rows or findings again.
-void FillResultLists(std::vector<ResultRow> &leftRows, ScanFindings &leftFindings, const std::string &leftRoot,
-                     std::vector<ResultRow> &rightRows, ScanFindings &rightFindings, const std::string &rightRoot,
+void FillResultLists(ResultRows &leftRows, ScanFindings &leftFindings, const std::string &leftRoot,
+                     ResultRows &rightRows, ScanFindings &rightFindings, const std::string &rightRoot,
                      const ScanHooks &hooks = {});

@@ -254,7 +254,7 @@ void appendNumber(std::string &out, std::int64_t value)
 void appendRow(std::string &out, const ResultRow &row, std::string &scratch)
 {
     out += "{\"name\":";
-    AppendJsonString(out, row.name);
+    AppendJsonString(out, row.name());
     // The status and size texts are plain ASCII: nothing to escape.
     out += ",\"status\":\"";
     out += StatusText(row.status);
@@ -293,7 +293,7 @@ void appendUnreadable(std::string &out, const ScanProblems &problems)
     out += "]}";
 }
 
-void writeSide(Sink &sink, const char *key, const std::string &root, const std::vector<ResultRow> &rows,
+void writeSide(Sink &sink, const char *key, const std::string &root, const ResultRows &rows,
                const ScanProblems &problems)
 {
     std::string &out = sink.buffer();
@@ -333,7 +333,7 @@ void appendPadded(std::string &out, std::string_view text, std::size_t width)
         out.append(width - text.size(), ' ');
 }
 
-void writeTextSide(Sink &sink, const char *title, const std::string &root, const std::vector<ResultRow> &rows,
+void writeTextSide(Sink &sink, const char *title, const std::string &root, const ResultRows &rows,
                    const ScanProblems &problems, bool allRows)
 {
     std::string &out = sink.buffer();
@@ -359,7 +359,7 @@ void writeTextSide(Sink &sink, const char *title, const std::string &root, const
             scratch.clear();
             AppendModifiedText(scratch, row);
             appendPadded(text, scratch, 22);
-            text += EscapedForTerminal(row.name);
+            text += EscapedForTerminal(row.name());
             text += '\n';
         }
     });

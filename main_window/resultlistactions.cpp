@@ -27,15 +27,15 @@ namespace {
 // The folder that holds the shown row's file.
 std::string containingFolder(const ResultListModel &model, int shown)
 {
-    const std::string &name = model.shownRow(shown).name;
+    const std::string_view name = model.shownRow(shown).name();
     const std::size_t last = name.rfind(platform::kSeparator);
-    return last == std::string::npos ? model.root() : platform::JoinPath(model.root(), name.substr(0, last));
+    return last == std::string_view::npos ? model.root() : platform::JoinPath(model.root(), name.substr(0, last));
 }
 
-std::string fileName(const std::string &relative)
+std::string_view fileName(std::string_view relative)
 {
     const std::size_t last = relative.rfind(platform::kSeparator);
-    return last == std::string::npos ? relative : relative.substr(last + 1);
+    return last == std::string_view::npos ? relative : relative.substr(last + 1);
 }
 
 } // namespace
@@ -167,7 +167,7 @@ void ResultListActions::copy(bool paths)
     const ResultListModel &model = *activeList()->resultModel();
     QStringList lines;
     for (const int row : selectedRows())
-        lines << platform::DisplayText(paths ? model.fullPath(row) : fileName(model.shownRow(row).name));
+        lines << platform::DisplayText(paths ? model.fullPath(row) : std::string(fileName(model.shownRow(row).name())));
     if (!lines.isEmpty())
         QApplication::clipboard()->setText(lines.join(QLatin1Char('\n')));
 }

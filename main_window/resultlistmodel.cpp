@@ -38,7 +38,7 @@ ResultListModel::ResultListModel(QObject *parent)
 {
 }
 
-void ResultListModel::setRows(std::vector<ResultRow> rows, std::string root)
+void ResultListModel::setRows(ResultRows rows, std::string root)
 {
     beginResetModel();
     m_rows = std::move(rows);
@@ -75,7 +75,7 @@ std::uint32_t ResultListModel::rowNumber(int shown) const
 
 std::string ResultListModel::fullPath(int shown) const
 {
-    return platform::JoinPath(m_root, shownRow(shown).name);
+    return platform::JoinPath(m_root, shownRow(shown).name());
 }
 
 template<typename Change>
@@ -102,7 +102,7 @@ void ResultListModel::refilter()
         const ResultRow &row = m_rows[number];
         if (m_differencesOnly && row.status == Status::OK)
             continue;
-        if (!matcher.isEmpty() && !matcher.contains(row.name))
+        if (!matcher.isEmpty() && !matcher.contains(row.name()))
             continue;
         m_shown.push_back(number);
     }
@@ -149,7 +149,7 @@ int ResultListModel::findName(const QString &prefix, int from) const
     const NameMatcher matcher(prefix);
     for (int k = 0; k < count; ++k) {
         const int shown = (std::max(from, 0) + k) % count;
-        if (matcher.startsWith(shownRow(shown).name))
+        if (matcher.startsWith(shownRow(shown).name()))
             return shown;
     }
     return -1;
@@ -188,7 +188,7 @@ QVariant ResultListModel::data(const QModelIndex &index, int role) const
     switch (role) {
     case Qt::DisplayRole:
         switch (index.column()) {
-        case FilenameColumn: return platform::DisplayText(row.name);
+        case FilenameColumn: return platform::DisplayText(std::string(row.name()));
         case StatusColumn: return QString::fromUtf8(StatusText(row.status));
         case SizeColumn: return QString::fromStdString(SizeText(row));
         case ModifiedColumn: return QString::fromStdString(ModifiedText(row));

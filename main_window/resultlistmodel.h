@@ -34,10 +34,10 @@ public:
 
     // Replaces every row; they show in walk order again, through the filters
     // that are on. root is the folder the rows' names are relative to.
-    void setRows(std::vector<ResultRow> rows, std::string root = {});
+    void setRows(ResultRows rows, std::string root = {});
     void clear();
     // Every row in walk order, shown or not.
-    const std::vector<ResultRow> &rows() const { return m_rows; }
+    const ResultRows &rows() const { return m_rows; }
     std::size_t totalRows() const { return m_rows.size(); }
     const std::string &root() const { return m_root; }
     // The row shown at a position, its number in rows() and its full path.
@@ -88,7 +88,7 @@ private:
     void rearrange(Change change);
     void refilter();
 
-    std::vector<ResultRow> m_rows;
+    ResultRows m_rows;
     std::string m_root;
     std::vector<std::uint32_t> m_order; // rows in sort order; empty for the walk order
     std::vector<std::uint32_t> m_shown; // rows shown, in order, while a filter is on

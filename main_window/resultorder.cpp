@@ -37,7 +37,7 @@ bool fileBeforeFolder(std::string_view file, std::string_view folder)
 // followed by its subfolders' rows, whole and in name order. The name order
 // only interleaves the two: one pass builds the folders, a second merges.
 // False, with order untouched, when the rows are not in walk order.
-bool byNameFromWalkOrder(const std::vector<ResultRow> &rows, std::vector<std::uint32_t> &order)
+bool byNameFromWalkOrder(const ResultRows &rows, std::vector<std::uint32_t> &order)
 {
     struct Folder
     {
@@ -50,7 +50,7 @@ bool byNameFromWalkOrder(const std::vector<ResultRow> &rows, std::vector<std::ui
     // included) as the row that opened it has it.
     std::vector<std::pair<std::uint32_t, std::string_view>> open{{0, {}}};
     for (std::uint32_t i = 0; i < rows.size(); ++i) {
-        const std::string_view name = rows[i].name;
+        const std::string_view name = rows[i].name();
         const std::size_t last = name.rfind(platform::kSeparator);
         const std::size_t folderEnd = last == std::string_view::npos ? 0 : last + 1;
         // Close the folders this row is not in.
@@ -76,7 +76,7 @@ bool byNameFromWalkOrder(const std::vector<ResultRow> &rows, std::vector<std::ui
                 return false;
             folder.firstFile = folder.endFile = i;
         } else if (folder.endFile != i || !folder.children.empty()
-                   || !NameBefore(rows[i - 1].name.substr(folderEnd), file)) {
+                   || !NameBefore(rows[i - 1].name().substr(folderEnd), file)) {
             return false;
         }
         folder.endFile = i + 1;
@@ -99,7 +99,7 @@ bool byNameFromWalkOrder(const std::vector<ResultRow> &rows, std::vector<std::ui
             continue;
         }
         if (files) {
-            const std::string_view path = rows[step.file].name;
+            const std::string_view path = rows[step.file].name();
             const std::size_t last = path.rfind(platform::kSeparator);
             const std::string_view file = last == std::string_view::npos ? path : path.substr(last + 1);
             if (!children || fileBeforeFolder(file, folders[folder.children[step.child]].name)) {
@@ -113,7 +113,7 @@ bool byNameFromWalkOrder(const std::vector<ResultRow> &rows, std::vector<std::ui
     return true;
 }
 
-std::vector<std::uint32_t> byName(const std::vector<ResultRow> &rows)
+std::vector<std::uint32_t> byName(const ResultRows &rows)
 {
     std::vector<std::uint32_t> order;
     if (byNameFromWalkOrder(rows, order))
@@ -121,13 +121,13 @@ std::vector<std::uint32_t> byName(const std::vector<ResultRow> &rows)
     order.resize(rows.size());
     std::iota(order.begin(), order.end(), 0u);
     std::sort(order.begin(), order.end(),
-              [&rows](std::uint32_t a, std::uint32_t b) { return PathBefore(rows[a].name, rows[b].name); });
+              [&rows](std::uint32_t a, std::uint32_t b) { return PathBefore(rows[a].name(), rows[b].name()); });
     return order;
 }
 
 // Status numbers run from no status to "OK" in the order wanted: counted
 // out, which keeps the walk order within each.
-std::vector<std::uint32_t> byStatus(const std::vector<ResultRow> &rows)
+std::vector<std::uint32_t> byStatus(const ResultRows &rows)
 {
     std::array<std::size_t, 257> start{};
     for (const ResultRow &row : rows)
@@ -140,7 +140,7 @@ std::vector<std::uint32_t> byStatus(const std::vector<ResultRow> &rows)
 }
 
 template<typename KeyOf>
-std::vector<std::uint32_t> byNumber(const std::vector<ResultRow> &rows, KeyOf keyOf)
+std::vector<std::uint32_t> byNumber(const ResultRows &rows, KeyOf keyOf)
 {
     struct Keyed
     {
@@ -163,7 +163,7 @@ std::vector<std::uint32_t> byNumber(const std::vector<ResultRow> &rows, KeyOf ke
 
 } // namespace
 
-std::vector<std::uint32_t> AscendingRows(const std::vector<ResultRow> &rows, int column)
+std::vector<std::uint32_t> AscendingRows(const ResultRows &rows, int column)
 {
     switch (column) {
     case ResultListModel::FilenameColumn:

@@ -24,7 +24,7 @@
 // - Last Modified: by instant, to the nanosecond; times that could not be
 //   read first.
 // Any other column gives the walk order.
-std::vector<std::uint32_t> AscendingRows(const std::vector<ResultRow> &rows, int column);
+std::vector<std::uint32_t> AscendingRows(const ResultRows &rows, int column);
 
 // What a typed text asks of a row's name: ASCII letters match either case,
 // other letters as Unicode case folding has them. Names are native bytes; a

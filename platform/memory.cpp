@@ -1,7 +1,9 @@
 #include "platform/memory.h"
 
+#include <sys/mman.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
@@ -34,6 +36,58 @@ void PreferHugePages(char *argv[])
 #else
     (void)argv;
 #endif
+}
+
+namespace {
+
+constexpr std::size_t kMapped = std::size_t(1) << 20;
+
+std::size_t pages(std::size_t size)
+{
+    const std::size_t page = std::size_t(::sysconf(_SC_PAGESIZE));
+    return (size + page - 1) / page * page;
+}
+
+} // namespace
+
+void *ResizeBlock(void *block, std::size_t size, std::size_t newSize)
+{
+#if defined(__linux__)
+    if (size < kMapped && newSize < kMapped)
+        return std::realloc(block, newSize);
+    if (size >= kMapped && newSize >= kMapped) {
+        void *moved = ::mremap(block, pages(size), pages(newSize), MREMAP_MAYMOVE);
+        return moved == MAP_FAILED ? nullptr : moved;
+    }
+    void *fresh;
+    if (newSize >= kMapped) {
+        fresh = ::mmap(nullptr, pages(newSize), PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+        if (fresh == MAP_FAILED)
+            return nullptr;
+        ::madvise(fresh, pages(newSize), MADV_HUGEPAGE);
+    } else if (!(fresh = std::malloc(newSize))) {
+        return nullptr;
+    }
+    if (block)
+        std::memcpy(fresh, block, std::min(size, newSize));
+    FreeBlock(block, size);
+    return fresh;
+#else
+    (void)size;
+    return std::realloc(block, newSize);
+#endif
+}
+
+void FreeBlock(void *block, std::size_t size)
+{
+#if defined(__linux__)
+    if (block && size >= kMapped) {
+        ::munmap(block, pages(size));
+        return;
+    }
+#endif
+    (void)size;
+    std::free(block);
 }
 
 } // namespace platform

@@ -335,11 +335,11 @@ TEST(HostileTrees, FileSystemRootAsTheRoot)
         if (::chroot(root.root().c_str()) != 0 || ::chdir("/") != 0)
             ::_exit(90);
         for (const char *rootText : {"/", "///"}) {
-            std::vector<ResultRow> rows;
+            ResultRows rows;
             FillResultList(rows, rootText);
             std::vector<std::string> names;
             for (const ResultRow &row : rows)
-                names.push_back(row.name);
+                names.emplace_back(row.name());
             if (names != std::vector<std::string>{"top.txt", "r/top.txt", "sub/inner.txt"})
                 ::_exit(91);
         }
@@ -358,9 +358,8 @@ TEST(HostileTrees, FileSystemRootJoinsWithOneSeparator)
     comparison.leftRoot = "/";
     comparison.rightRoot = "/mnt/r";
     ResultRow row;
-    row.name = "sub/a.txt";
     row.size = 1;
-    comparison.left.push_back(row);
+    comparison.left.add("sub/a.txt", row);
     PendingOperationList operations;
     MatchRows(comparison, operations);
     ASSERT_EQ(operations.count(), 1);
@@ -370,7 +369,7 @@ TEST(HostileTrees, FileSystemRootJoinsWithOneSeparator)
     comparison = Comparison();
     comparison.leftRoot = "/mnt/l";
     comparison.rightRoot = "/";
-    comparison.left.push_back(row);
+    comparison.left.add("sub/a.txt", row);
     operations.reset();
     MatchRows(comparison, operations);
     EXPECT_EQ(operations[0].destination, "/");

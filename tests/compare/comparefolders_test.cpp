@@ -34,10 +34,10 @@ std::unique_ptr<Run> compare(const std::string &left, const std::string &right)
     return run;
 }
 
-const ResultRow &row(const std::vector<ResultRow> &rows, const std::string &name)
+const ResultRow &row(const ResultRows &rows, const std::string &name)
 {
     for (const ResultRow &r : rows)
-        if (r.name == name)
+        if (r.name() == name)
             return r;
     throw std::runtime_error("no row " + name);
 }
@@ -367,7 +367,7 @@ void nestedMatch(Comparison &c, PendingOperationList &ops)
     for (auto &l : c.left) {
         bool found = false;
         for (auto &r : c.right) {
-            if (l.name != r.name)
+            if (l.name() != r.name())
                 continue;
             found = true;
             if (l.size == r.size) {
@@ -375,24 +375,24 @@ void nestedMatch(Comparison &c, PendingOperationList &ops)
             } else if (l.modified == r.modified && (l.modified == platform::kNoTime || l.modifiedNanos == r.modifiedNanos)) {
             } else if (std::pair(l.modified, l.modifiedNanos) > std::pair(r.modified, r.modifiedNanos)) {
                 l.status = Status::Newer, l.icon = 1, r.status = Status::Older, r.icon = 2;
-                over(Side::Left, Side::Right, l.name);
+                over(Side::Left, Side::Right, std::string(l.name()));
             } else {
                 l.status = Status::Older, l.icon = 2, r.status = Status::Newer, r.icon = 1;
-                over(Side::Right, Side::Left, r.name);
+                over(Side::Right, Side::Left, std::string(r.name()));
             }
         }
         if (!found) {
             l.status = Status::NotFound, l.icon = 4;
-            copy(Side::Left, Side::Right, l.name);
+            copy(Side::Left, Side::Right, std::string(l.name()));
         }
     }
     for (auto &r : c.right) {
         bool found = false;
         for (auto &l : c.left)
-            found = found || l.name == r.name;
+            found = found || l.name() == r.name();
         if (!found) {
             r.status = Status::NotFound, r.icon = 4;
-            copy(Side::Right, Side::Left, r.name);
+            copy(Side::Right, Side::Left, std::string(r.name()));
         }
     }
 }
@@ -418,17 +418,15 @@ TEST(MatchRows, AgreesWithNestedScanOnRandomLists)
         }
         std::sort(paths.begin(), paths.end(), WalkBefore);
         paths.erase(std::unique(paths.begin(), paths.end()), paths.end());
-        auto fill = [&](std::vector<ResultRow> &rows) {
+        auto fill = [&](ResultRows &rows) {
             const int count = walkOrder ? int(paths.size()) : int(random() % 80);
             for (int i = 0; i < count; ++i) {
                 if (walkOrder && random() % 3 == 0)
                     continue;
-                ResultRow r;
-                r.name = walkOrder ? paths[i] : "n" + std::to_string(random() % names);
+                ResultRow &r = rows.add(walkOrder ? paths[i] : "n" + std::to_string(random() % names));
                 r.size = int(random() % 4) - 1;
                 r.modified = random() % 4 == 0 ? platform::kNoTime : std::int64_t(random() % 3);
                 r.modifiedNanos = r.modified == platform::kNoTime ? 0 : std::uint32_t(random() % 3) * 400000000u;
-                rows.push_back(r);
             }
         };
         fill(c.left);
@@ -498,10 +496,10 @@ struct Observed
         hooks.setWaitPointer = [this] { ++waits; };
         hooks.showMessage = [this](const std::string &t, const std::string &c) { seen += c + ": " + t + "\n"; };
     }
-    void rows(const std::vector<ResultRow> &rows)
+    void rows(const ResultRows &rows)
     {
         for (const ResultRow &r : rows)
-            seen += r.name + " " + std::to_string(r.size) + " " + std::to_string(r.modified) + "."
+            seen += std::string(r.name()) + " " + std::to_string(r.size) + " " + std::to_string(r.modified) + "."
                 + std::to_string(r.modifiedNanos) + " " + StatusText(r.status) + std::to_string(r.icon) + "\n";
     }
     void rest(const PendingOperationList &operations, const ScanFindings &l, const ScanFindings &r)
@@ -633,9 +631,7 @@ TEST(CompareRoots, FileSystemRootStaysWhole)
     Comparison c;
     c.leftRoot = "/";
     c.rightRoot = "/r";
-    ResultRow r;
-    r.name = "etc/x";
-    c.left.push_back(r);
+    c.left.add("etc/x");
     PendingOperationList ops;
     MatchRows(c, ops);
     EXPECT_EQ(ops[0].source, "/etc/x");
@@ -671,15 +667,12 @@ TEST(MatchRows, TimesCloserThanTheCoarserStepAreTheSame)
         comparison.rightRoot = "/r";
         comparison.leftResolution = c.leftResolution;
         comparison.rightResolution = c.rightResolution;
-        ResultRow l, r;
-        l.name = r.name = c.name;
+        ResultRow &l = comparison.left.add(c.name), &r = comparison.right.add(c.name);
         l.size = c.leftSize;
         r.size = 5;
         l.modified = c.leftSecond;
         l.modifiedNanos = std::uint32_t(c.leftNanos);
         r.modified = 1000;
-        comparison.left = {l};
-        comparison.right = {r};
         PendingOperationList operations;
         MatchRows(comparison, operations);
         EXPECT_EQ(comparison.left[0].status, c.left);

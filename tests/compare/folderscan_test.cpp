@@ -21,25 +21,25 @@
 
 namespace {
 
-std::vector<std::string> names(const std::vector<ResultRow> &rows)
+std::vector<std::string> names(const ResultRows &rows)
 {
     std::vector<std::string> result;
     for (const ResultRow &row : rows)
-        result.push_back(row.name);
+        result.emplace_back(row.name());
     return result;
 }
 
-std::vector<ResultRow> scan(const std::string &root, const ScanHooks &hooks = {})
+ResultRows scan(const std::string &root, const ScanHooks &hooks = {})
 {
-    std::vector<ResultRow> rows;
+    ResultRows rows;
     FillResultList(rows, root, hooks);
     return rows;
 }
 
-const ResultRow *find(const std::vector<ResultRow> &rows, const std::string &name)
+const ResultRow *find(const ResultRows &rows, const std::string &name)
 {
     for (const ResultRow &row : rows)
-        if (row.name == name)
+        if (row.name() == name)
             return &row;
     return nullptr;
 }
@@ -129,7 +129,7 @@ TEST(FolderScan, RowsStartCheckedWithoutStatus)
     dir.file("sub/a.txt", "hello");
     const auto rows = scan(dir.root());
     ASSERT_EQ(rows.size(), 1u);
-    EXPECT_EQ(rows[0].name, "sub/a.txt"); // no empty folder part, no leading separator
+    EXPECT_EQ(rows[0].name(), "sub/a.txt"); // no empty folder part, no leading separator
     EXPECT_TRUE(rows[0].checked);
     EXPECT_EQ(rows[0].status, Status::None);
     EXPECT_EQ(rows[0].icon, NoIcon);
@@ -255,7 +255,7 @@ TEST(FolderScan, TreesDeeperThanThePathLimitAreScanned)
     const DeepTree deep(dir.root(), 20, 250);
     ASSERT_GT(dir.root().size() + deep.relative.size(), std::size_t(PATH_MAX));
     ScanFindings findings;
-    std::vector<ResultRow> rows;
+    ResultRows rows;
     FillResultList(rows, dir.root(), {}, &findings);
     ASSERT_EQ(names(rows), (std::vector<std::string>{"top.txt", deep.relative}));
     EXPECT_EQ(SizeText(rows[1]), "4 bytes");
@@ -279,7 +279,7 @@ TEST(FolderScan, WhatCannotBeReadIsCountedAndTheFirstFewNamed)
     ::chmod(dir.path("listable").c_str(), 0744);
     const int status = asNobody([&] {
         ScanFindings findings;
-        std::vector<ResultRow> rows;
+        ResultRows rows;
         FillResultList(rows, dir.root(), {}, &findings);
         if (names(rows) != std::vector<std::string>{"a.txt", "open/c.txt"})
             return 1;
@@ -293,7 +293,7 @@ TEST(FolderScan, WhatCannotBeReadIsCountedAndTheFirstFewNamed)
         // so is a file in a folder that may be listed but not searched.
         for (const char *root : {"closed0", "listable"}) {
             ScanFindings found;
-            std::vector<ResultRow> none;
+            ResultRows none;
             FillResultList(none, dir.path(root), {}, &found);
             const std::string expected = dir.path(root == std::string("closed0") ? "closed0" : "listable/file.txt");
             if (!none.empty() || found.problems.count != 1 || found.problems.first[0] != expected + ": Permission denied")
@@ -324,7 +324,7 @@ TEST(FolderScan, FolderTooDeepForTheOpenDescriptorsIsNamed)
         if (::setrlimit(RLIMIT_NOFILE, &limit) != 0)
             ::_exit(2);
         ScanFindings findings;
-        std::vector<ResultRow> rows;
+        ResultRows rows;
         FillResultList(rows, dir.root(), {}, &findings);
         // Every "b" folder is read: it is opened while its parent is open.
         const bool someRead = rows.size() > 5 && rows.size() < 41;
@@ -347,7 +347,7 @@ TEST(FolderScan, LeftoverTemporariesAreNotedNeverListed)
     dir.file(".hidden/.c.corvanel-00000000");     // hidden folders are never visited
     ::symlink("a.txt", dir.path(".link.corvanel-11111111").c_str()); // a link is not a temporary we wrote
     ScanFindings findings;
-    std::vector<ResultRow> rows;
+    ResultRows rows;
     FillResultList(rows, dir.root(), {}, &findings);
     EXPECT_EQ(names(rows), std::vector<std::string>{"a.txt"});
     EXPECT_EQ(findings.leftovers,

@@ -21,10 +21,10 @@ TEST(Probes, SizesAreSixtyFourBit)
     const std::string big = dir.file("sparse");
     ASSERT_EQ(::truncate(big.c_str(), 5LL * 1024 * 1024 * 1024), 0);
     EXPECT_EQ(FileSize(big), 5LL * 1024 * 1024 * 1024);
-    std::vector<ResultRow> rows;
+    ResultRows rows;
     FillResultList(rows, dir.root());
     for (const auto &r : rows)
-        if (r.name == "sparse")
+        if (r.name() == "sparse")
             EXPECT_EQ(SizeText(r), "5368709120 bytes");
         else
             EXPECT_EQ(SizeText(r), "0 bytes");
@@ -48,14 +48,14 @@ TEST(Probes, UnreadableFileHasNoSizeButKeepsItsTime)
     ::chmod(dir.path("locked.txt").c_str(), 0600);
     ASSERT_EQ(::geteuid(), 0u) << "the check needs root to switch users";
     const int status = asNobody([&] {
-        std::vector<ResultRow> rows;
+        ResultRows rows;
         FillResultList(rows, dir.root());
         if (rows.size() != 2)
             return 1;
         for (const auto &r : rows) {
-            if (r.name == "locked.txt" && (r.size != -1 || ModifiedText(r).empty()))
+            if (r.name() == "locked.txt" && (r.size != -1 || ModifiedText(r).empty()))
                 return 2;
-            if (r.name == "open.txt" && r.size != 1)
+            if (r.name() == "open.txt" && r.size != 1)
                 return 3;
         }
         return FileSize(dir.path("locked.txt")).has_value() ? 4 : 0;
@@ -72,7 +72,7 @@ TEST(Probes, UnreadableSubfolderIsSkipped)
     dir.file("later/c.txt");
     ::chmod(dir.path("closed").c_str(), 0700);
     const int status = asNobody([&] {
-        std::vector<ResultRow> rows;
+        ResultRows rows;
         FillResultList(rows, dir.root());
         return rows.size() == 2 ? 0 : 1;
     });

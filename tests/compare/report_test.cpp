@@ -71,12 +71,11 @@ TEST(Report, LargeReportsComeOutWholeAndInOrder)
     comparison.leftRoot = "/l";
     comparison.rightRoot = "/r";
     for (int i = 0; i < 70001; ++i) {
-        ResultRow row;
-        row.name = "d" + std::to_string(i % 7) + "/f" + std::to_string(i) + (i % 11 == 0 ? "\n\xFF" : "");
+        ResultRow &row = (i % 2 ? comparison.right : comparison.left)
+                             .add("d" + std::to_string(i % 7) + "/f" + std::to_string(i) + (i % 11 == 0 ? "\n\xFF" : ""));
         row.size = i % 13 == 0 ? -1 : i;
         row.modified = i % 17 == 0 ? platform::kNoTime : 1600000000 + i * 977;
         row.status = i % 3 == 0 ? Status::OK : Status::Newer;
-        (i % 2 ? comparison.right : comparison.left).push_back(row);
     }
     const SyncPlan operations;
     const auto written = [&](bool json, bool allRows) {
@@ -96,13 +95,13 @@ TEST(Report, LargeReportsComeOutWholeAndInOrder)
 
     const QJsonObject report = QJsonDocument::fromJson(QByteArray::fromStdString(written(true, false))).object();
     for (const char *side : {"left", "right"}) {
-        const std::vector<ResultRow> &rows = std::string(side) == "left" ? comparison.left : comparison.right;
+        const ResultRows &rows = std::string(side) == "left" ? comparison.left : comparison.right;
         const QJsonArray json = report[QLatin1String(side)][QLatin1String("rows")].toArray();
         ASSERT_EQ(std::size_t(json.size()), rows.size()) << side;
         for (std::size_t i = 0; i < rows.size(); ++i) {
             const QJsonObject row = json[qsizetype(i)].toObject();
             ASSERT_EQ(row[QLatin1String("name")].toString().toStdString(),
-                      QString::fromUtf8(rows[i].name).toStdString()) << side << " " << i;
+                      QString::fromUtf8(rows[i].name()).toStdString()) << side << " " << i;
             ASSERT_EQ(row[QLatin1String("bytes")].toInteger(-1), rows[i].size) << side << " " << i;
             ASSERT_EQ(row[QLatin1String("modified")].toString().toStdString(), ModifiedText(rows[i])) << i;
             ASSERT_EQ(row.contains(QLatin1String("mtime")), rows[i].modified != platform::kNoTime) << i;
@@ -119,7 +118,7 @@ TEST(Report, LargeReportsComeOutWholeAndInOrder)
                 if (!allRows && row.status == Status::OK)
                     continue;
                 ++expected;
-                const std::size_t found = text.find(EscapedForTerminal(row.name) + "\n", at);
+                const std::size_t found = text.find(EscapedForTerminal(row.name()) + "\n", at);
                 if (found == std::string::npos)
                     break;
                 at = found;

@@ -79,7 +79,7 @@ protected:
         QStringList names;
         for (const ResultRow &row : model(Side::Left)->rows())
             if (!row.checked)
-                names << q(row.name);
+                names << q(std::string(row.name()));
         return names;
     }
     void clickRow(int row, Qt::KeyboardModifiers modifiers = Qt::NoModifier)

@@ -10,10 +10,10 @@
 
 namespace {
 
-ResultRow row(std::string name, std::int64_t size, Status status = Status::None, std::uint8_t icon = NoIcon)
+ResultRow &add(ResultRows &rows, const std::string &name, std::int64_t size, Status status = Status::None,
+               std::uint8_t icon = NoIcon)
 {
-    ResultRow r;
-    r.name = std::move(name);
+    ResultRow &r = rows.add(name);
     r.size = size;
     r.modified = 1577880000; // 1 January 2020, around noon
     r.status = status;
@@ -33,12 +33,11 @@ TEST(ResultListModel, ShowsRowsAsTheListDoes)
     for (int c = 0; c < 4; ++c)
         EXPECT_EQ(model.headerData(c, Qt::Horizontal).toString(), headers[c]);
 
-    std::vector<ResultRow> rows;
-    rows.push_back(row("sub/a.txt", 1234, Status::Newer, NewerIcon));
-    rows.push_back(row("b.txt", -1, Status::NotFound, NotFoundIcon));
-    rows.back().modified = platform::kNoTime;
-    rows.push_back(row("c.txt", 0, Status::OK));
-    rows.push_back(row("caf\xE9.txt", 7)); // not valid UTF-8
+    ResultRows rows;
+    add(rows, "sub/a.txt", 1234, Status::Newer, NewerIcon);
+    add(rows, "b.txt", -1, Status::NotFound, NotFoundIcon).modified = platform::kNoTime;
+    add(rows, "c.txt", 0, Status::OK);
+    add(rows, "caf\xE9.txt", 7); // not valid UTF-8
     model.setRows(std::move(rows));
 
     ASSERT_EQ(model.rowCount(), 4);
@@ -53,7 +52,7 @@ TEST(ResultListModel, ShowsRowsAsTheListDoes)
     EXPECT_EQ(model.index(2, 2).data().toString(), "0 bytes");
     EXPECT_EQ(model.index(3, 0).data().toString(), QFile::decodeName("caf\xE9.txt"));
     // The row keeps its bytes; only the display is decoded.
-    EXPECT_EQ(model.rows()[3].name, "caf\xE9.txt");
+    EXPECT_EQ(model.rows()[3].name(), "caf\xE9.txt");
 
     // Icons come from the status picture list, in the name column only.
     EXPECT_EQ(model.index(0, 0).data(Qt::DecorationRole).value<QPixmap>().cacheKey(),
@@ -72,7 +71,9 @@ TEST(ResultListModel, CheckBoxesWriteThroughToTheRows)
 {
     ResultListModel model;
     QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::Fatal);
-    std::vector<ResultRow> rows{row("a", 1), row("b", 2)};
+    ResultRows rows;
+    add(rows, "a", 1);
+    add(rows, "b", 2);
     model.setRows(std::move(rows));
 
     EXPECT_TRUE(model.flags(model.index(0, 0)) & Qt::ItemIsUserCheckable);
@@ -95,7 +96,9 @@ TEST(ResultListModel, ReplacingTheRowsIsOneReset)
     ResultListModel model;
     QSignalSpy resets(&model, &QAbstractItemModel::modelReset);
     QSignalSpy inserts(&model, &QAbstractItemModel::rowsInserted);
-    std::vector<ResultRow> rows(200000, row("x", 1));
+    ResultRows rows;
+    for (int i = 0; i < 200000; ++i)
+        add(rows, "x", 1);
     model.setRows(std::move(rows));
     EXPECT_EQ(model.rowCount(), 200000);
     model.clear();

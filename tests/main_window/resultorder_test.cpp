@@ -15,27 +15,36 @@ namespace {
 
 using Names = std::vector<std::string>;
 
-ResultRow row(std::string name, Status status = Status::OK, std::int64_t size = 1, std::int64_t modified = 100,
-              std::uint32_t nanos = 0)
+struct Row
 {
-    ResultRow r;
-    r.name = std::move(name);
-    std::tie(r.status, r.size, r.modified, r.modifiedNanos) = std::tuple(status, size, modified, nanos);
-    return r;
-}
+    std::string name;
+    Status status = Status::OK;
+    std::int64_t size = 1, modified = 100;
+    std::uint32_t nanos = 0;
+};
 
-// Rows as a scan gives them: in walk order.
-std::vector<ResultRow> walked(std::vector<ResultRow> rows)
+ResultRows rowsOf(const std::vector<Row> &specs)
 {
-    std::sort(rows.begin(), rows.end(), [](const ResultRow &a, const ResultRow &b) { return WalkBefore(a.name, b.name); });
+    ResultRows rows;
+    for (const Row &spec : specs) {
+        ResultRow &r = rows.add(spec.name);
+        std::tie(r.status, r.size, r.modified, r.modifiedNanos) = std::tuple(spec.status, spec.size, spec.modified, spec.nanos);
+    }
     return rows;
 }
 
-Names ordered(const std::vector<ResultRow> &rows, int column)
+// Rows as a scan gives them: in walk order.
+ResultRows walked(std::vector<Row> specs)
+{
+    std::sort(specs.begin(), specs.end(), [](const Row &a, const Row &b) { return WalkBefore(a.name, b.name); });
+    return rowsOf(specs);
+}
+
+Names ordered(const ResultRows &rows, int column)
 {
     Names result;
     for (const std::uint32_t n : AscendingRows(rows, column))
-        result.push_back(rows[n].name);
+        result.emplace_back(rows[n].name());
     return result;
 }
 
@@ -43,10 +52,10 @@ Names ordered(const std::vector<ResultRow> &rows, int column)
 
 TEST(ResultOrder, EachColumnSortsByWhatItShows)
 {
-    const std::vector<ResultRow> rows = walked({
-        row("b.txt", Status::OK, 10, 300), row("a-b.txt", Status::Newer, 2, 100, 5), row("a.txt", Status::OK, -1, 100, 7),
-        row("B.TXT", Status::NotFound, 10, platform::kNoTime), row("a/z.txt", Status::Older, 100, 200),
-        row("A/y.txt", Status::None, 9, 100, 5), row("a/b/c.txt", Status::OK, 0, 50),
+    const ResultRows rows = walked({
+        {"b.txt", Status::OK, 10, 300}, {"a-b.txt", Status::Newer, 2, 100, 5}, {"a.txt", Status::OK, -1, 100, 7},
+        {"B.TXT", Status::NotFound, 10, platform::kNoTime}, {"a/z.txt", Status::Older, 100, 200},
+        {"A/y.txt", Status::None, 9, 100, 5}, {"a/b/c.txt", Status::OK, 0, 50},
     });
     const std::pair<int, Names> cases[] = {
         {-1, {"a-b.txt", "a.txt", "B.TXT", "b.txt", "A/y.txt", "a/z.txt", "a/b/c.txt"}}, // walk order
@@ -80,11 +89,11 @@ TEST(ResultOrder, NameOrderAgreesWithPathBeforeOnRandomTrees)
             if (std::find(expected.begin(), expected.end(), name) == expected.end())
                 expected.push_back(name);
         }
-        std::vector<ResultRow> rows;
+        std::vector<Row> rows;
         for (const std::string &name : expected)
-            rows.push_back(row(name));
+            rows.push_back({name});
         std::sort(expected.begin(), expected.end(), PathBefore);
-        EXPECT_EQ(ordered(rows, ResultListModel::FilenameColumn), expected) << tree;
+        EXPECT_EQ(ordered(rowsOf(rows), ResultListModel::FilenameColumn), expected) << tree;
         EXPECT_EQ(ordered(walked(rows), ResultListModel::FilenameColumn), expected) << tree;
     }
 }
