@@ -195,7 +195,7 @@ TEST_F(CompareTest, TheSameFolderOnBothSidesComparesAsOk)
         EXPECT_EQ(run->result.left.size(), run->result.right.size());
         for (const auto *rows : {&run->result.left, &run->result.right})
             for (const ResultRow &r : *rows)
-                EXPECT_EQ(StatusText(r.status), "OK") << r.name;
+                EXPECT_EQ(StatusText(r.status), "OK") << r.name();
     }
 }
 
