@@ -139,25 +139,16 @@ std::vector<std::uint32_t> byStatus(const ResultRows &rows)
     return order;
 }
 
+// Sorts the row numbers themselves, looking the keys up: slower than sorting
+// a copy of the keys, but a million rows need no 16 MB beside the order.
 template<typename KeyOf>
 std::vector<std::uint32_t> byNumber(const ResultRows &rows, KeyOf keyOf)
 {
-    struct Keyed
-    {
-        std::int64_t high;
-        std::uint32_t low;
-        std::uint32_t row;
-    };
-    std::vector<Keyed> keyed(rows.size());
-    for (std::uint32_t i = 0; i < keyed.size(); ++i) {
-        const auto [high, low] = keyOf(rows[i]);
-        keyed[i] = {high, low, i};
-    }
-    std::sort(keyed.begin(), keyed.end(), [](const Keyed &a, const Keyed &b) {
-        return std::tie(a.high, a.low, a.row) < std::tie(b.high, b.low, b.row);
+    std::vector<std::uint32_t> order(rows.size());
+    std::iota(order.begin(), order.end(), 0u);
+    std::sort(order.begin(), order.end(), [&](std::uint32_t a, std::uint32_t b) {
+        return std::tuple(keyOf(rows[a]), a) < std::tuple(keyOf(rows[b]), b);
     });
-    std::vector<std::uint32_t> order(keyed.size());
-    std::transform(keyed.begin(), keyed.end(), order.begin(), [](const Keyed &k) { return k.row; });
     return order;
 }
 
