@@ -67,6 +67,7 @@ Form1::Form1(const std::string &programFolder, QWidget *parent)
     : QWidget(parent), m_programFolder(programFolder), m_placements(DesignedPlacements())
 {
     buildControls();
+    new platform::FrameWatch(this, [this](QSize frame) { settleFrame(frame); });
     startUp();
 }
 
@@ -321,36 +322,8 @@ void Form1::resizeEvent(QResizeEvent *event)
     layOut();
 }
 
-bool Form1::event(QEvent *event)
+void Form1::settleFrame(QSize frame)
 {
-    const bool handled = QWidget::event(event);
-    switch (event->type()) {
-    case QEvent::Show:
-    case QEvent::Move:
-    case QEvent::Resize:
-    case QEvent::WindowActivate:
-    case QEvent::WindowStateChange:
-    case QEvent::UpdateRequest:
-    case QEvent::Paint:
-        // The window manager's frame arrives some time after the window is
-        // mapped, with no event of its own; these come soon after it.
-        if (isVisible() && !m_frameCheckQueued && frameSize() != m_frame) {
-            m_frameCheckQueued = true;
-            QMetaObject::invokeMethod(this, &Form1::settleFrame, Qt::QueuedConnection);
-        }
-        break;
-    default:
-        break;
-    }
-    return handled;
-}
-
-void Form1::settleFrame()
-{
-    m_frameCheckQueued = false;
-    const QSize frame = frameSize();
-    if (!isVisible() || frame == m_frame)
-        return;
     m_frame = frame;
     // A later change of the frame (some window managers draw none around a
     // maximised window) changes only the outer height to store.
@@ -378,11 +351,6 @@ void Form1::settleFrame()
     }
     keepOnScreen();
     layOut();
-}
-
-QSize Form1::frameSize() const
-{
-    return frameGeometry().size() - geometry().size();
 }
 
 void Form1::layOut()

@@ -45,7 +45,6 @@ public:
 protected:
     void changeEvent(QEvent *event) override;
     void resizeEvent(QResizeEvent *event) override;
-    bool event(QEvent *event) override;
     void mouseMoveEvent(QMouseEvent *event) override;
     void closeEvent(QCloseEvent *event) override;
     bool eventFilter(QObject *watched, QEvent *event) override;
@@ -56,8 +55,7 @@ private:
     void applyStoredWindow();
     void setColumnWidths(ResultListView *list, float listWidth);
     void layOut();
-    void settleFrame();
-    QSize frameSize() const;
+    void settleFrame(QSize frame);
     void applyPlacements();
 
     void connectPushButton(QToolButton *button, void (Form1::*command)());
@@ -118,7 +116,6 @@ private:
     // for good on a display without one).
     QSize m_frame{0, 0};
     bool m_frameSeen = false;
-    bool m_frameCheckQueued = false;
     bool m_columnsPending = false;
     bool m_columnsWaitForMaximised = false;
     // What the store holds, as this window last wrote it.

@@ -132,4 +132,50 @@ bool KeepOnScreen(QWidget *window)
     return true;
 }
 
+FrameWatch::FrameWatch(QWidget *window, std::function<void(QSize)> changed)
+    : QObject(window)
+    , m_window(window)
+    , m_changed(std::move(changed))
+{
+    window->installEventFilter(this);
+}
+
+QSize FrameWatch::current() const
+{
+    return m_window->frameGeometry().size() - m_window->geometry().size();
+}
+
+bool FrameWatch::eventFilter(QObject *watched, QEvent *event)
+{
+    switch (event->type()) {
+    case QEvent::Show:
+    case QEvent::Move:
+    case QEvent::Resize:
+    case QEvent::WindowActivate:
+    case QEvent::WindowStateChange:
+    case QEvent::UpdateRequest:
+    case QEvent::Paint:
+        // These come soon after the frame does; the check waits until the
+        // window has handled them.
+        if (m_window->isVisible() && !m_queued && current() != m_frame) {
+            m_queued = true;
+            QMetaObject::invokeMethod(this, &FrameWatch::check, Qt::QueuedConnection);
+        }
+        break;
+    default:
+        break;
+    }
+    return QObject::eventFilter(watched, event);
+}
+
+void FrameWatch::check()
+{
+    m_queued = false;
+    const QSize frame = current();
+    if (!m_window->isVisible() || frame == m_frame)
+        return;
+    m_frame = frame;
+    m_changed(frame);
+}
+
 } // namespace platform

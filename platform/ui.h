@@ -2,9 +2,11 @@
 
 #include <QFont>
 #include <QMargins>
+#include <QObject>
 #include <QRect>
 #include <QString>
 
+#include <functional>
 #include <string>
 
 class QAbstractButton;
@@ -64,5 +66,28 @@ QRect OnScreen(const QRect &outer);
 // Moves the window, and makes it smaller where needed, to OnScreen of its
 // outer rectangle. Returns whether it had to change.
 bool KeepOnScreen(QWidget *window);
+
+// Tells a top-level window when the window manager's frame around it arrives
+// or changes: it comes some time after the window is mapped, with no event of
+// its own. changed gets the frame's size (outer size less inner size), from
+// the event loop, once per change.
+class FrameWatch : public QObject
+{
+public:
+    FrameWatch(QWidget *window, std::function<void(QSize frame)> changed);
+    QSize frame() const { return m_frame; }
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
+private:
+    QSize current() const;
+    void check();
+
+    QWidget *m_window;
+    std::function<void(QSize)> m_changed;
+    QSize m_frame{0, 0};
+    bool m_queued = false;
+};
 
 } // namespace platform

@@ -95,6 +95,7 @@ Form3::Form3(const WizardContext &context, QWidget *parent)
 {
     setObjectName(QStringLiteral("Form3"));
     setWindowTitle(QStringLiteral("Sync Wizard"));
+        new platform::FrameWatch(this, [this](QSize frame) { frameArrived(frame); });
     setAttribute(Qt::WA_DeleteOnClose);
     platform::PaintWhite(this);
     setMouseTracking(true);
@@ -195,9 +196,21 @@ Form3::~Form3()
 void Form3::setOuterGeometry(const QRect &outer, const QSize &frameMargins)
 {
     // A window's own size excludes its frame; the frame of this window is
-    // taken to be the main window's, as both are plain top-level windows.
+    // taken to be the main window's, as both are plain top-level windows,
+    // until its own arrives (frameArrived).
+    m_outerSize = outer.size();
     resize(outer.size() - frameMargins);
     move(outer.topLeft());
+}
+
+void Form3::frameArrived(QSize frame)
+{
+    // The layout goes by the outer size, which only now includes the frame.
+    const QSize wanted = m_outerSize - frame;
+    if (m_outerSize.isValid() && windowState() == Qt::WindowNoState && wanted.isValid() && wanted != size())
+        resize(wanted); // lays out
+    else
+        LayoutWizard();
 }
 
 void Form3::FillOperationList()

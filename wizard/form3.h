@@ -55,6 +55,7 @@ private:
 
     void FillOperationList();
     void LayoutWizard();
+    void frameArrived(QSize frame);
     void applyPlacement();
 
     void RunOperations();
@@ -67,6 +68,8 @@ private:
 
     WizardContext m_context;
     WizardPlacement m_placement;
+    // The outer size the window was given; invalid when none was.
+    QSize m_outerSize;
     std::optional<QCursor> m_handCursor;
 
     QTreeView *ListView1;

@@ -4,12 +4,16 @@
 
 #include "windowtest.h"
 
+#include "compare/global.h"
+#include "folders/foldercombos.h"
 #include "main_window/mainlayout.h"
 #include "platform/settings.h"
 
 #include <QHeaderView>
+#include <QApplication>
 #include <QProcess>
 #include <QScreen>
+#include <QToolButton>
 #include <QTreeView>
 
 using namespace Form1Layout;
@@ -123,6 +127,38 @@ TEST_F(WindowManagerTest, AStoredHeightTallerThanTheScreenIsMadeToFitWithItsFram
     // What the store holds is the height the window has now, as after any resize.
     EXPECT_EQ(storedTwips("FormHeight"), twipsHigh(form.frameGeometry().height()));
     expectColumnsFromOuterWidth();
+}
+
+TEST_F(WindowManagerTest, TheWizardLaysOutFromItsOuterSizeOnceItsFrameIsThere)
+{
+    TestDir trees;
+    trees.file("left/a.txt", "newer and longer", TestDir::time(2022, 1, 1));
+    trees.file("right/a.txt", "old", TestDir::time(2021, 1, 1));
+    Form1 &form = start();
+    form.combos().setText(Side::Left, QString::fromStdString(trees.path("left")));
+    form.combos().setText(Side::Right, QString::fromStdString(trees.path("right")));
+    QTest::mouseClick(child<QToolButton>("Check1"), Qt::LeftButton);
+    ASSERT_EQ(Global::PendingOperations.count(), 1);
+    const QRect outer = form.frameGeometry();
+
+    QTest::mouseClick(child<QToolButton>("Check2"), Qt::LeftButton);
+    QWidget *wizard = nullptr;
+    for (QWidget *top : QApplication::topLevelWidgets())
+        wizard = top->objectName() == "Form3" && top->isVisible() ? top : wizard;
+    ASSERT_NE(wizard, nullptr);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return wizard->frameGeometry().size() != wizard->geometry().size(); }, 5000));
+    QTest::qWait(300);
+    EXPECT_EQ(wizard->frameGeometry(), outer);
+    // The buttons stand 1670 twips above the outer bottom edge; before, they
+    // stood a title bar higher, laid out from the size without the frame.
+    const float outerTwips = platform::PixelsToTwips(wizard->frameGeometry().height(), wizard->logicalDpiY());
+    for (const char *name : {"Check1", "Check2", "Check4", "Check5"}) {
+        auto *button = wizard->findChild<QToolButton *>(QLatin1String(name));
+        ASSERT_NE(button, nullptr) << name;
+        EXPECT_NEAR(platform::PixelsToTwips(button->y(), wizard->logicalDpiY()), outerTwips - 1670, 15) << name;
+    }
+    wizard->close();
+    Global::PendingOperations.reset();
 }
 
 } // namespace
