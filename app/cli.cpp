@@ -209,37 +209,16 @@ std::string plural(std::size_t n, const char *one, const char *many)
 }
 
 // One operation as a JSON object; reason is added for a failed one.
-void appendJsonOperation(std::string &out, const SyncPlan &plan, std::size_t i, const std::string *reason,
-                         const std::string *trashed = nullptr)
+void writeJsonOperation(JsonWriter &json, const SyncPlan &plan, std::size_t i, const std::string *reason,
+                        const std::string *trashed = nullptr)
 {
-    out += "{\"source\":";
-    AppendJsonString(out, plan.from(i));
-    out += ",\"action\":";
-    AppendJsonString(out, plan.jobs[i].replace ? kOverwrites : kCopiedTo);
-    out += ",\"destination\":";
-    AppendJsonString(out, plan.to(i));
-    if (reason) {
-        out += ",\"reason\":";
-        AppendJsonString(out, *reason);
-    }
-    if (trashed && !trashed->empty()) {
-        out += ",\"trashed\":";
-        AppendJsonString(out, *trashed);
-    }
-    out += '}';
-}
-
-void appendJsonList(std::string &out, const char *key, const std::vector<std::string> &items)
-{
-    out += ",\"";
-    out += key;
-    out += "\":[";
-    for (std::size_t i = 0; i < items.size(); ++i) {
-        if (i)
-            out += ',';
-        AppendJsonString(out, items[i]);
-    }
-    out += ']';
+    json.object().text("source", plan.from(i));
+    json.text("action", plan.jobs[i].replace ? kOverwrites : kCopiedTo).text("destination", plan.to(i));
+    if (reason)
+        json.text("reason", *reason);
+    if (trashed && !trashed->empty())
+        json.text("trashed", *trashed);
+    json.end();
 }
 
 int runSync(const std::vector<std::string> &args)
@@ -296,41 +275,32 @@ int runSync(const std::vector<std::string> &args)
     const bool succeeded = report.allDone() && pending.jobs.empty() && complete && !conflicts;
 
     if (json) {
-        std::string out = "{\"left\":";
-        AppendJsonString(out, left);
-        out += ",\"right\":";
-        AppendJsonString(out, right);
+        std::string out;
+        JsonWriter json(out);
+        json.object().text("left", left).text("right", right);
         // Always 1 since every operation is carried out in one pass; kept
         // for the scripts that read it.
-        out += ",\"passes\":1";
+        json.number("passes", 1);
         for (const SyncResult wanted : {SyncResult::Done, SyncResult::Failed, SyncResult::NotDone}) {
-            out += wanted == SyncResult::Done ? ",\"carried_out\":[" : wanted == SyncResult::Failed ? ",\"failed\":["
-                                                                                                    : ",\"not_done\":[";
-            bool first = true;
+            json.list(wanted == SyncResult::Done ? "carried_out" : wanted == SyncResult::Failed ? "failed" : "not_done");
             for (std::size_t i = 0; i < done.size(); ++i) {
                 const SyncOutcome &outcome = report.outcomes[i];
-                if (outcome.result != wanted)
-                    continue;
-                if (!first)
-                    out += ',';
-                first = false;
-                appendJsonOperation(out, done, i, wanted == SyncResult::Failed ? &outcome.reason : nullptr, &outcome.trashed);
+                if (outcome.result == wanted)
+                    writeJsonOperation(json, done, i, wanted == SyncResult::Failed ? &outcome.reason : nullptr,
+                                       &outcome.trashed);
             }
-            out += ']';
+            json.end();
         }
-        out += ",\"pending\":[";
-        for (std::size_t i = 0; i < pending.size(); ++i) {
-            if (i)
-                out += ',';
-            appendJsonOperation(out, pending, i, nullptr);
-        }
-        out += ']';
-        AppendJsonConflicts(out, afterwards);
-        out += ",\"unreadable\":" + std::to_string(Global::PendingOperations.unreadable.count);
-        appendJsonList(out, "notes", report.notes);
-        out += ",\"synchronized\":";
-        out += succeeded ? "true" : "false";
-        out += "}\n";
+        json.list("pending");
+        for (std::size_t i = 0; i < pending.size(); ++i)
+            writeJsonOperation(json, pending, i, nullptr);
+        json.end();
+        AppendJsonConflicts(json, afterwards);
+        json.number("unreadable", std::int64_t(Global::PendingOperations.unreadable.count)).list("notes");
+        for (const std::string &note : report.notes)
+            json.text(note);
+        json.end().boolean("synchronized", succeeded).end();
+        out += '\n';
         std::fputs(out.c_str(), stdout);
         return succeeded ? 0 : 1;
     }

@@ -1,28 +1,18 @@
 #pragma once
 
 #include "compare/comparefolders.h"
+#include "compare/jsonwriter.h"
 #include "compare/syncoperations.h"
+#include "compare/textescape.h"
+#include "compare/timetext.h"
 
 #include <cstdint>
 #include <cstdio>
 #include <string>
-#include <string_view>
 
 // Text and JSON reports of a comparison, for the command-line tool. Every
 // text is the one the window shows; JSON strings carry names that are not
 // valid UTF-8 with replacement characters.
-
-// Appends s to out as a JSON string literal, quotes included.
-void AppendJsonString(std::string &out, std::string_view s);
-
-// A name or path as a terminal may show it: unchanged when it holds no
-// control character (nor a byte that is not valid UTF-8, nor a C1 control);
-// otherwise quoted as $'...' with C escapes (\n, \t, \xHH, \\, \'), so that no
-// name spans lines or sends the terminal a command.
-std::string EscapedForTerminal(std::string_view s);
-
-// An instant as RFC 3339 in UTC with nanoseconds: 2020-01-01T12:00:00.000000000Z.
-std::string Rfc3339Utc(std::int64_t seconds, std::uint32_t nanoseconds);
 
 // Writes the whole comparison as one JSON object. Each row carries "bytes"
 // (absent when the size could not be read) and "mtime" (absent when the time
@@ -35,9 +25,9 @@ void WriteJsonReport(std::FILE *out, const Comparison &comparison, const SyncPla
 inline const char kUnorderedReason[] =
     "they differ in size but have the same modification time, so which is newer cannot be told";
 
-// The pairs that cannot be ordered, as the JSON member "conflicts" (with
-// its leading comma): each pair's two full paths and the reason.
-void AppendJsonConflicts(std::string &out, const Comparison &comparison);
+// The pairs that cannot be ordered, as the JSON member "conflicts" of the
+// object open in json: each pair's two full paths and the reason.
+void AppendJsonConflicts(JsonWriter &json, const Comparison &comparison);
 
 // The same as text, one "  CONFLICT: " line a pair.
 void AppendTextConflicts(std::string &out, const Comparison &comparison);
