@@ -30,6 +30,8 @@ struct CompareHooks : ScanHooks
 
 inline const char kInvalidFolders[] = "Please make sure you have two valid folders selected.";
 inline const char kErrorCaption[] = "Error";
+// The program's name: its windows' caption and that of its plain messages.
+inline const char kProductName[] = "Corvanel";
 
 // The refusal when one root lies inside the other; paths as given.
 std::string NestedFoldersMessage(const std::string &inner, const std::string &outer);

@@ -451,8 +451,8 @@ void FillResultList(ResultRows &rows, const std::string &rootText, const ScanHoo
 {
     if (rootText.empty())
         return;
-    if (hooks.setCaption)
-        hooks.setCaption(std::string(kProductName) + kLoadingSuffix);
+    if (hooks.showLoading)
+        hooks.showLoading(true);
     Segment segment;
     scanTree(segment, rootText, [&hooks] {
         call(hooks.setWaitPointer);
@@ -460,8 +460,8 @@ void FillResultList(ResultRows &rows, const std::string &rootText, const ScanHoo
     });
     ScanFindings unused;
     deliver(std::move(segment), rows, findings ? *findings : unused);
-    if (hooks.setCaption)
-        hooks.setCaption(kProductName);
+    if (hooks.showLoading)
+        hooks.showLoading(false);
 }
 
 void FillResultLists(ResultRows &leftRows, ScanFindings &leftFindings, const std::string &leftRoot,
@@ -488,9 +488,9 @@ void FillResultLists(ResultRows &leftRows, ScanFindings &leftFindings, const std
         }
     }
 
-    const auto setCaption = [&](const std::string &caption) {
-        if (hooks.setCaption)
-            hooks.setCaption(caption);
+    const auto showLoading = [&](bool loading) {
+        if (hooks.showLoading)
+            hooks.showLoading(loading);
     };
     std::size_t yielded = 0;
     // Lets the window in once for every folder the workers have begun.
@@ -515,7 +515,7 @@ void FillResultLists(ResultRows &leftRows, ScanFindings &leftFindings, const std
         for (int side = 0; side < 2; ++side) {
             if (roots[side].empty())
                 continue;
-            setCaption(std::string(kProductName) + kLoadingSuffix);
+            showLoading(true);
             if (onWorker[side]) {
                 waitFor([&] { return shared->sides[side].done; });
                 WorkerScan &scan = shared->sides[side];
@@ -531,7 +531,7 @@ void FillResultLists(ResultRows &leftRows, ScanFindings &leftFindings, const std
                 });
                 deliver(std::move(segment), *rows[side], *findings[side]);
             }
-            setCaption(kProductName);
+            showLoading(false);
         }
         // Both trees are walked; a worker may not have left yet.
         waitFor([&] {

@@ -15,12 +15,9 @@
 struct ScanHooks
 {
     std::function<void()> yield;                         // let window events run; once per folder
-    std::function<void(const std::string &)> setCaption; // the window caption
+    std::function<void(bool loading)> showLoading;       // files are being loaded (true), or no longer
     std::function<void()> setWaitPointer;                // the wait pointer, once per folder
 };
-
-inline const char kProductName[] = "Corvanel";
-inline const char kLoadingSuffix[] = " [Loading files, please wait...]";
 
 // What a scan could not read: folders or files that were skipped.
 struct ScanProblems

@@ -36,6 +36,7 @@ using namespace Form1Layout;
 namespace {
 
 const char kHandPointerFile[] = "HAND-M.CUR";
+const char kLoadingSuffix[] = " [Loading files, please wait...]";
 const char kDropPointerFile[] = "dragfolder.cur";
 
 // A scan lets window events in at most this often; more often, event
@@ -433,7 +434,9 @@ void Form1::Compare()
         if (m_exitRequested)
             throw ScanAbandoned();
     };
-    hooks.setCaption = [this](const std::string &caption) { setWindowTitle(QString::fromUtf8(caption)); };
+    hooks.showLoading = [this](bool loading) {
+        setWindowTitle(QString::fromLatin1(kProductName) + (loading ? QLatin1String(kLoadingSuffix) : QLatin1String()));
+    };
     hooks.setWaitPointer = [this] {
         if (cursor().shape() != Qt::WaitCursor)
             setCursor(Qt::WaitCursor);

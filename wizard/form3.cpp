@@ -6,7 +6,7 @@
 #include "wizard/syncprogress.h"
 #include "wizard/wizardpictures.h"
 
-#include "compare/folderscan.h" // kProductName
+#include "compare/comparefolders.h" // kProductName
 #include "compare/syncoperations.h"
 #include "platform/cursorfile.h"
 #include "platform/desktop.h"

@@ -1,6 +1,6 @@
 #include "wizard/shellexe.h"
 
-#include "compare/folderscan.h" // kProductName
+#include "compare/comparefolders.h" // kProductName
 #include "platform/desktop.h"
 #include "platform/ui.h"
 

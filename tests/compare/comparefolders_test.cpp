@@ -491,7 +491,7 @@ struct Observed
     CompareHooks hooks;
     Observed()
     {
-        hooks.setCaption = [this](const std::string &c) { seen += "caption " + c + "\n"; };
+        hooks.showLoading = [this](bool on) { seen += on ? "loading\n" : "loaded\n"; };
         hooks.yield = [this] { ++yields; };
         hooks.setWaitPointer = [this] { ++waits; };
         hooks.showMessage = [this](const std::string &t, const std::string &c) { seen += c + ": " + t + "\n"; };

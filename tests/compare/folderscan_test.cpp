@@ -198,23 +198,21 @@ TEST(FolderScan, TrailingSeparatorsAndRelativeRoots)
     std::free(previous);
 }
 
-TEST(FolderScan, EmptyRootDoesNothingAndCaptionIsRestored)
+TEST(FolderScan, EmptyRootDoesNothingAndLoadingEnds)
 {
-    std::vector<std::string> captions;
+    std::vector<bool> loading;
     int yields = 0;
     ScanHooks hooks;
-    hooks.setCaption = [&](const std::string &c) { captions.push_back(c); };
+    hooks.showLoading = [&](bool on) { loading.push_back(on); };
     hooks.yield = [&] { ++yields; };
     EXPECT_TRUE(scan("", hooks).empty());
-    EXPECT_TRUE(captions.empty());
+    EXPECT_TRUE(loading.empty());
 
     TestDir dir;
     dir.file("a/b.txt");
     dir.file("c/d.txt");
     scan(dir.root(), hooks);
-    ASSERT_EQ(captions.size(), 2u);
-    EXPECT_EQ(captions[0], "Corvanel [Loading files, please wait...]");
-    EXPECT_EQ(captions[1], "Corvanel");
+    EXPECT_EQ(loading, std::vector<bool>({true, false}));
     EXPECT_EQ(yields, 3); // once per folder
 }
 
