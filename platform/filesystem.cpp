@@ -260,33 +260,6 @@ std::optional<FileStatus> StatFile(const std::string &path)
     return Reader().statusOf(AT_FDCWD, path.c_str(), st);
 }
 
-OpenFolder::~OpenFolder()
-{
-    close();
-}
-
-OpenFolder::OpenFolder(OpenFolder &&other) noexcept : m_fd(other.m_fd)
-{
-    other.m_fd = -1;
-}
-
-OpenFolder &OpenFolder::operator=(OpenFolder &&other) noexcept
-{
-    if (this != &other) {
-        close();
-        m_fd = other.m_fd;
-        other.m_fd = -1;
-    }
-    return *this;
-}
-
-void OpenFolder::close()
-{
-    if (m_fd >= 0)
-        ::close(m_fd);
-    m_fd = -1;
-}
-
 OpenFolder OpenFolder::open(const std::string &path, int *error)
 {
     const int fd = path.empty() ? -1 : ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
@@ -297,7 +270,7 @@ OpenFolder OpenFolder::open(const std::string &path, int *error)
 
 OpenFolder OpenFolder::child(const std::string &name, int *error) const
 {
-    const int fd = ::openat(m_fd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    const int fd = ::openat(m_fd.get(), name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
     if (fd < 0)
         setError(error, errno);
     return OpenFolder(fd);
@@ -305,7 +278,7 @@ OpenFolder OpenFolder::child(const std::string &name, int *error) const
 
 OpenFolder OpenFolder::parent(int *error) const
 {
-    const int fd = ::openat(m_fd, "..", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    const int fd = ::openat(m_fd.get(), "..", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0)
         setError(error, errno);
     return OpenFolder(fd);
@@ -314,7 +287,7 @@ OpenFolder OpenFolder::parent(int *error) const
 FolderIdentity OpenFolder::identity() const
 {
     struct stat st;
-    if (m_fd < 0 || ::fstat(m_fd, &st) != 0)
+    if (!m_fd.valid() || ::fstat(m_fd.get(), &st) != 0)
         return {};
     return {std::uint64_t(st.st_dev), std::uint64_t(st.st_ino)};
 }

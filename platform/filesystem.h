@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/fd.h"
+
 #include <cstdint>
 #include <functional>
 #include <optional>
@@ -42,11 +44,6 @@ class OpenFolder
 {
 public:
     OpenFolder() = default;
-    ~OpenFolder();
-    OpenFolder(OpenFolder &&other) noexcept;
-    OpenFolder &operator=(OpenFolder &&other) noexcept;
-    OpenFolder(const OpenFolder &) = delete;
-    OpenFolder &operator=(const OpenFolder &) = delete;
 
     // The folder a path names (a link given as the path itself is followed,
     // as the user typed it). error gets errno on failure.
@@ -56,14 +53,14 @@ public:
     // The folder above this one ("/" is its own parent).
     OpenFolder parent(int *error = nullptr) const;
 
-    bool isOpen() const { return m_fd >= 0; }
+    bool isOpen() const { return m_fd.valid(); }
     FolderIdentity identity() const;
-    void close();
-    int handle() const { return m_fd; }
+    void close() { m_fd.reset(); }
+    int handle() const { return m_fd.get(); }
 
 private:
     explicit OpenFolder(int fd) : m_fd(fd) {}
-    int m_fd = -1;
+    Fd m_fd;
 };
 
 // What reading one folder reports besides its files and subfolders.
