@@ -8,10 +8,15 @@
 #   - peak memory of each, per file listed;
 #   - the window (offscreen): Compare click to both lists filled, beside the
 #     command's time, and a scroll to the end and a click on a row.
-#   bench/scale_bench.sh [--runs N] [--smoke] [--compare-only] [FILES...]   (default: 10000 100000 1000000)
+#   bench/scale_bench.sh [--runs N] [--smoke] [--compare-only] [--cold] [--latency] [FILES...]
+#   (default sizes: 10000 100000 1000000)
 # --smoke: one run at 10,000 files, for CI (checks the script, not the times).
 # --compare-only: the compare and window rows alone, without the syncs.
-# Target for compare (both trees scanned at once): at most 0.65x find.
+# --cold: also compare with cold caches (as root: the page, dentry and inode
+#   caches dropped before each run), alternating with find.
+# --latency: also compare two trees of 5,000 files behind bench/passthroughfs.py
+#   answering each call after 1 ms, as a network share does (root, python3-fusepy).
+# Targets for compare: warm at most 0.45x find, cold 0.42x, behind latency 0.10x.
 # BUILD names the build folder (default: build beside this folder).
 set -euo pipefail
 here="$(cd "$(dirname "$0")" && pwd)"
@@ -19,11 +24,15 @@ bin="${BUILD:-$here/../build}/bin"
 runs=3
 sizes=()
 compare_only=0
+cold=0
+latency=0
 while [ $# -gt 0 ]; do
   case "$1" in
     --runs) runs="$2"; shift 2 ;;
     --smoke) runs=1; sizes=(10000); shift ;;
     --compare-only) compare_only=1; shift ;;
+    --cold) cold=1; shift ;;
+    --latency) latency=1; shift ;;
     *) sizes+=("$1"); shift ;;
   esac
 done
@@ -81,6 +90,21 @@ for files in "${sizes[@]}"; do
   add "$files" "compare: find -printf (floor)" "$t_find" "$t_find" "$(peak_kib find "$L" "$R" -type f -printf '%P %s %T@\n')" "$listed"
   add "$files" "compare: rsync -rn --itemize-changes" "$t_rsync" "$t_find" "$(peak_kib rsync -rn --itemize-changes "$L/" "$R/")" "$listed"
 
+  if [ "$cold" -eq 1 ] && [ "$(id -u)" -ne 0 ]; then
+    echo "cold case left out: dropping the caches needs root" >&2
+  elif [ "$cold" -eq 1 ]; then
+    coldly() { sync; echo 3 > /proc/sys/vm/drop_caches; seconds "$@"; }
+    c_find=""; c_cli=""
+    for _ in $(seq "$runs"); do
+      c_find+="$(coldly find "$L" "$R" -type f -printf '%P %s %T@\n') "
+      c_cli+="$(coldly "$cli" compare --json "$L" "$R") "
+    done
+    c_find=$(echo $c_find | tr ' ' '\n' | median); c_cli=$(echo $c_cli | tr ' ' '\n' | median)
+    add "$files" "cold cache: corvanel-cli compare --json" "$c_cli" "$c_find" "" ""
+    add "$files" "cold cache: find -printf (floor)" "$c_find" "$c_find" "" ""
+    "$cli" compare --json "$L" "$R" >/dev/null 2>&1 || true   # warm again
+  fi
+
   if [ "$compare_only" -eq 0 ]; then
   s_cli=$(timed_sync "$trees" cli)
   s_rsync=$(timed_sync "$trees" rsync)
@@ -113,6 +137,29 @@ for files in "${sizes[@]}"; do
   add "$files" "window: scroll to the end" "$(value scroll_seconds)" "" "" ""
   add "$files" "window: click on a row" "$(value click_seconds)" "" "" ""
 done
+
+if [ "$latency" -eq 1 ] && { [ "$(id -u)" -ne 0 ] || ! /usr/bin/python3 -c 'import fusepy' 2>/dev/null; }; then
+  echo "latency case left out: it needs root and python3-fusepy" >&2
+elif [ "$latency" -eq 1 ]; then
+  trees="$("$here/gentrees.sh" 5000)"
+  share="$scratch/share"
+  mkdir -p "$share"
+  /usr/bin/python3 "$here/passthroughfs.py" "$trees" "$share" --delay-ms 1 --inflight-file "$scratch/inflight" &
+  for _ in $(seq 100); do mountpoint -q "$share" && break; sleep 0.1; done
+  trap 'umount "$share" 2>/dev/null || true' EXIT
+  # The kernel keeps what the layer said for a second: wait it out each run.
+  slowly() { sleep 2; seconds "$@"; }
+  l_find=""; l_cli=""
+  for _ in $(seq "$runs"); do
+    l_find+="$(slowly find "$share/left" "$share/right" -type f -printf '%P %s %T@\n') "
+    l_cli+="$(slowly "$cli" compare --json "$share/left" "$share/right") "
+  done
+  l_find=$(echo $l_find | tr ' ' '\n' | median); l_cli=$(echo $l_cli | tr ' ' '\n' | median)
+  add 5000 "1 ms latency: corvanel-cli compare --json" "$l_cli" "$l_find" "" ""
+  add 5000 "1 ms latency: find -printf (floor)" "$l_find" "$l_find" "" ""
+  echo "most calls in flight at once behind the latency layer: $(cat "$scratch/inflight")" >&2
+  umount "$share"
+fi
 
 echo "Corvanel at scale, $(date -u +%Y-%m-%d), $(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ //'), median of $runs"
 echo "ratio: against find (compare), cp (sync) or the command's compare (window); bytes/file: peak memory per file listed"

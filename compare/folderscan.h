@@ -61,31 +61,34 @@ bool WalkBefore(std::string_view a, std::string_view b);
 // True when a comes first.
 bool PathBefore(std::string_view a, std::string_view b);
 
-// Scans the tree below root into rows appended to rows: the root's files
-// first, then each subfolder's in depth-first pre-order; files and
-// subfolders of a folder in NameBefore order. Hidden files and folders, and
-// anything that is not a regular file, produce no rows. A folder or entry
-// that cannot be read is skipped and noted in findings. An empty root does
-// nothing. Sets the loading caption around the walk and yields once per
-// folder.
+// Scans the tree below root into rows appended to rows, on this thread: the
+// root's files first, then each subfolder's in depth-first pre-order; files
+// and subfolders of a folder in NameBefore order. Hidden files and folders,
+// and anything that is not a regular file, produce no rows. A folder or
+// entry that cannot be read is skipped and noted in findings. An empty root
+// does nothing. Sets the loading caption around the walk and yields once per
+// folder. The order FillResultLists is held to.
 void FillResultList(ResultRows &rows, const std::string &root, const ScanHooks &hooks = {},
                     ScanFindings *findings = nullptr);
 
-// Lists one open folder: a row for each of its regular, visible files, named
-// relative + file name, is appended to rows, and the names of its visible
-// subfolders to subfolders, both in NameBefore order; temporaries and what
-// cannot be read go to findings. False when the folder cannot be listed.
-bool ListFiles(const platform::OpenFolder &folder, const std::string &relative, ResultRows &rows,
-               std::vector<std::string> &subfolders, ScanFindings &findings, const std::string &root);
+// How many walkers a scan keeps at most, each with one request to the file
+// system at a time: a slow share never has more than that many waiting.
+struct ScanOptions
+{
+    static constexpr std::size_t kDefaultWalkers = 32;
+    std::size_t walkers = kDefaultWalkers;
+};
 
-// Both trees at once, each on a worker thread, with the same rows and
-// findings as FillResultList gives each. A worker done with its tree takes
-// over parts of the other tree still to be walked, so that the slower tree
-// gets both threads at the end. The calling thread runs the hooks:
-// the captions as two scans one after the other show them, and the wait
-// pointer and a yield for every folder the workers finish. A hook that
-// throws abandons the scan at once; the workers stop by themselves soon
-// after and never touch rows or findings again.
+// Both trees at once, with the same rows and findings as FillResultList
+// gives each. Walkers on threads of their own take folders of either tree as
+// they come, deepest first, open each from its open parent and read the
+// status of a folder's entries, several walkers to a large or slow folder;
+// each tree's rows are put together in walk order as its folders are done.
+// Fewer walkers run when the process may open few files. The calling thread
+// runs the hooks: the captions as two scans one after the other show them,
+// and the wait pointer and a yield for every folder the walkers begin. A
+// hook that throws abandons the scan at once; the walkers stop by themselves
+// soon after and never touch rows or findings again.
 void FillResultLists(ResultRows &leftRows, ScanFindings &leftFindings, const std::string &leftRoot,
                      ResultRows &rightRows, ScanFindings &rightFindings, const std::string &rightRoot,
-                     const ScanHooks &hooks = {});
+                     const ScanHooks &hooks = {}, const ScanOptions &options = {});

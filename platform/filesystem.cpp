@@ -252,6 +252,12 @@ NameLimit NameLimitOf(int folderFd)
     return {std::size_t(fs.f_namelen), false};
 }
 
+ReaderIds ReaderIds::current()
+{
+    const Reader reader;
+    return {reader.uid, reader.gid};
+}
+
 std::optional<FileStatus> StatFile(const std::string &path)
 {
     struct stat st;
@@ -292,91 +298,90 @@ FolderIdentity OpenFolder::identity() const
     return {std::uint64_t(st.st_dev), std::uint64_t(st.st_ino)};
 }
 
-bool ReadFolder(const OpenFolder &folder,
-                const std::function<void(std::string_view name, const FileStatus &)> &onFile,
-                std::vector<std::string> &subfolders, const FolderReadNotes &notes, int *error)
+bool ListFolder(const OpenFolder &folder, FolderListing &listing, int *error)
 {
-    // The listing gets its own descriptor: the folder's stays open for
-    // opening its subfolders afterwards.
-    const int fd = folder.isOpen() ? ::fcntl(folder.handle(), F_DUPFD_CLOEXEC, 0) : -1;
+    listing.subfolders.clear();
+    listing.temporaries.clear();
+    listing.m_names.clear();
+    listing.m_entries.clear();
+    const int fd = folder.handle();
     if (fd < 0) {
-        setError(error, folder.isOpen() ? errno : EBADF);
+        setError(error, EBADF);
         return false;
     }
-    DIR *dir = ::fdopendir(fd);
-    if (!dir) {
-        setError(error, errno);
-        ::close(fd);
-        return false;
-    }
-    ::rewinddir(dir); // a duplicate shares the offset of earlier reads
-    const Reader reader;
-    const auto unreadable = [&](const char *name, int code) {
-        if (!isNoEntry(code) && notes.unreadable)
-            notes.unreadable(name, code);
-    };
-    bool listed = true;
+    // Read straight from the folder's own descriptor: no second descriptor
+    // per folder, and its subfolders are opened from it all the same.
+    thread_local std::vector<char> buffer(64 * 1024);
     for (;;) {
-        errno = 0;
-        const dirent *entry = ::readdir(dir);
-        if (!entry) {
-            if (errno != 0) {
-                setError(error, errno);
-                listed = false;
-            }
-            break;
+        const ssize_t got = ::getdents64(fd, buffer.data(), buffer.size());
+        if (got == 0)
+            return true;
+        if (got < 0) {
+            setError(error, errno);
+            return false;
         }
-        const char *name = entry->d_name;
-        if (name[0] == '.') {
-            // Hidden, and "." and "..". Only the copy's own temporaries are
-            // noted, and only as plain files: a link named like one is not ours.
-            if (notes.temporaries && (entry->d_type == DT_REG || entry->d_type == DT_UNKNOWN)
-                && IsTemporaryName(name)) {
-                struct stat st;
-                if (entry->d_type == DT_REG
-                    || (::fstatat(fd, name, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode)))
-                    notes.temporaries->emplace_back(name);
-            }
-            continue;
-        }
-        if (entry->d_type == DT_DIR) {
-            subfolders.emplace_back(name);
-            continue;
-        }
-        if (entry->d_type != DT_REG && entry->d_type != DT_LNK && entry->d_type != DT_UNKNOWN)
-            continue;
-        struct stat st;
-        bool link = entry->d_type == DT_LNK;
-        if (entry->d_type == DT_UNKNOWN) {
-            if (::fstatat(fd, name, &st, AT_SYMLINK_NOFOLLOW) != 0) {
-                unreadable(name, errno);
+        for (ssize_t at = 0; at < got;) {
+            const auto *entry = reinterpret_cast<const dirent64 *>(buffer.data() + at);
+            at += entry->d_reclen;
+            const char *name = entry->d_name;
+            if (name[0] == '.') {
+                // Hidden, and "." and "..". Only the copy's own temporaries are
+                // noted, and only as plain files: a link named like one is not ours.
+                if ((entry->d_type == DT_REG || entry->d_type == DT_UNKNOWN) && IsTemporaryName(name)) {
+                    struct stat st;
+                    if (entry->d_type == DT_REG
+                        || (::fstatat(fd, name, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode)))
+                        listing.temporaries.emplace_back(name);
+                }
                 continue;
             }
-            if (S_ISDIR(st.st_mode)) {
-                subfolders.emplace_back(name);
+            if (entry->d_type == DT_DIR) {
+                listing.subfolders.emplace_back(name);
                 continue;
             }
-            link = S_ISLNK(st.st_mode);
-            if (link && ::fstatat(fd, name, &st, 0) != 0) {
-                unreadable(name, errno);
+            if (entry->d_type != DT_REG && entry->d_type != DT_LNK && entry->d_type != DT_UNKNOWN)
                 continue;
-            }
-        } else if (::fstatat(fd, name, &st, 0) != 0) {
-            unreadable(name, errno);
-            continue;
+            const std::size_t length = std::strlen(name);
+            listing.m_entries.push_back({std::uint32_t(listing.m_names.size()), std::uint32_t(length), entry->d_type});
+            listing.m_names.append(name, length + 1);
         }
-        // A link to a folder is neither a file nor a folder to descend into.
-        if (!S_ISREG(st.st_mode))
-            continue;
-        // A link someone else planted is not read for them.
-        if (link && !FollowingRevealsNothing(fd, name)) {
-            unreadable(name, EACCES);
-            continue;
-        }
-        onFile(std::string_view(name, std::strlen(name)), reader.statusOf(fd, name, st));
     }
-    ::closedir(dir);
-    return listed;
+}
+
+FolderListing::Kind FolderListing::read(const OpenFolder &folder, std::size_t i, FileStatus &status, int &error) const
+{
+    const int fd = folder.handle();
+    const Entry &entry = m_entries[i];
+    const char *name = m_names.data() + entry.offset;
+    // A dangling link, a link loop or an entry removed since the listing is
+    // no fault of the scan: nothing to list.
+    const auto failed = [&error](int code) {
+        error = code;
+        return isNoEntry(code) ? Kind::Other : Kind::Unreadable;
+    };
+    struct stat st;
+    bool link = entry.type == DT_LNK;
+    if (entry.type == DT_UNKNOWN) {
+        if (::fstatat(fd, name, &st, AT_SYMLINK_NOFOLLOW) != 0)
+            return failed(errno);
+        if (S_ISDIR(st.st_mode))
+            return Kind::Folder;
+        link = S_ISLNK(st.st_mode);
+        if (link && ::fstatat(fd, name, &st, 0) != 0)
+            return failed(errno);
+    } else if (::fstatat(fd, name, &st, 0) != 0) {
+        return failed(errno);
+    }
+    // A link to a folder is neither a file nor a folder to descend into.
+    if (!S_ISREG(st.st_mode))
+        return Kind::Other;
+    // A link someone else planted is not read for them.
+    if (link && !FollowingRevealsNothing(fd, name)) {
+        error = EACCES;
+        return Kind::Unreadable;
+    }
+    status = Reader{reader.uid, reader.gid}.statusOf(fd, name, st);
+    return Kind::File;
 }
 
 std::size_t RaiseOpenFileLimit()

@@ -63,24 +63,67 @@ private:
     Fd m_fd;
 };
 
-// What reading one folder reports besides its files and subfolders.
-struct FolderReadNotes
+// Who reads files: the permission bits for this user and group decide
+// whether a file's size counts as readable. Taken once per scan, not per
+// folder, and not once per process: a process may change its user between
+// scans (tests run a part as nobody in a forked child).
+struct ReaderIds
 {
-    // Hidden regular files named as the safe copy names its temporaries.
-    std::vector<std::string> *temporaries = nullptr;
-    // Entries that are there but whose status could not be read, with errno.
-    std::function<void(std::string_view name, int error)> unreadable;
+    std::uint32_t uid = 0;
+    std::uint32_t gid = 0;
+    static ReaderIds current();
 };
 
-// Reads one open folder, hidden entries (names starting with ".") left out.
-// Calls onFile for every regular file (links to files followed) and appends
-// every real subfolder's name to subfolders, both in enumeration order. A
-// dangling link, or an entry gone since it was listed, is no file and no
-// fault. False, with errno in *error, when the folder cannot be listed
-// (what was read before the failure is kept).
-bool ReadFolder(const OpenFolder &folder,
-                const std::function<void(std::string_view name, const FileStatus &)> &onFile,
-                std::vector<std::string> &subfolders, const FolderReadNotes &notes = {}, int *error = nullptr);
+// One folder's entries as listing it gives them, hidden ones (names
+// starting with ".") left out, before any entry's status is read: its
+// subfolders can be opened at once, and the status of its other entries
+// read afterwards, one at a time or several at once, in any order.
+class FolderListing
+{
+public:
+    // What an entry turned out to be once its status was read.
+    enum class Kind : std::uint8_t {
+        File,       // a regular file, or a link to one that may be followed
+        Folder,     // a folder that listing could not tell from a file
+        Other,      // nothing to list: a link to a folder, a device, an entry gone since it was listed
+        Unreadable, // there, but its status could not be read (error tells why)
+    };
+
+    // Entries whose status is still to be read: files, links, and entries
+    // of a type listing could not tell. In listing order.
+    std::size_t size() const { return m_entries.size(); }
+    std::string_view name(std::size_t i) const
+    {
+        return {m_names.data() + m_entries[i].offset, m_entries[i].length};
+    }
+    // Reads entry i's status in the folder it was listed from, which must
+    // still be open; status for a file, error (errno) when unreadable.
+    Kind read(const OpenFolder &folder, std::size_t i, FileStatus &status, int &error) const;
+
+    // Subfolders the listing told apart, in listing order; never a link.
+    std::vector<std::string> subfolders;
+    // Hidden regular files named as the safe copy names its temporaries.
+    std::vector<std::string> temporaries;
+    // Whose permissions count when status is read.
+    ReaderIds reader;
+
+private:
+    friend bool ListFolder(const OpenFolder &, FolderListing &, int *);
+    struct Entry
+    {
+        std::uint32_t offset;
+        std::uint32_t length;
+        unsigned char type; // as listing told it (d_type)
+    };
+    std::string m_names; // each name followed by a NUL
+    std::vector<Entry> m_entries;
+};
+
+// Lists one open folder into listing (its entries emptied first), from the
+// start of a folder opened for it: once per opening. A link to a folder is
+// never a subfolder. False, with errno in *error, when the folder cannot be
+// listed; what was read before the failure is kept.
+bool ListFolder(const OpenFolder &folder, FolderListing &listing, int *error = nullptr);
 
 // Whether following the link name in the open folder folderFd reveals
 // nothing its owner could not read: the link is the reader's own, or its

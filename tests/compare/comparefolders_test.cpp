@@ -1,5 +1,6 @@
 #include "compare/comparefolders.h"
 
+#include "support/fsimage.h"
 #include "support/testdir.h"
 
 #include <gtest/gtest.h>
@@ -591,6 +592,49 @@ TEST(ConcurrentScan, GivesWhatTheSequentialScanGives)
         const auto [concurrent, sequential] = concurrentAndSequential(left, right);
         return concurrent == sequential && concurrent.find("\n8 problems") != std::string::npos ? 0 : 1;
     }), 0);
+}
+
+// Behind a share that answers each call after a millisecond, the walkers
+// keep several calls in flight, never more than there are walkers, and the
+// rows and findings are those of one walk after the other.
+TEST(ConcurrentScan, ASlowShareGetsNoMoreCallsAtOnceThanThereAreWalkers)
+{
+    TestDir lower;
+    std::mt19937 random(21);
+    for (int i = 0; i < 240; ++i) {
+        const std::string folder = "d" + std::to_string(random() % 12) + "/e" + std::to_string(random() % 3) + "/";
+        lower.file("left/" + folder + "f" + std::to_string(i), std::string(random() % 50, 'x'));
+        if (random() % 5)
+            lower.file("right/" + folder + "f" + std::to_string(i), std::string(random() % 50, 'y'));
+    }
+    lower.file("left/d1/.f.corvanel-abcd1234");
+    SlowShare share(lower.root(), 1);
+    if (!share.skipReason().empty())
+        GTEST_SKIP() << share.skipReason();
+    const std::string roots[2] = {share.root() + "/left", share.root() + "/right"};
+
+    const auto seen = [](const ResultRows &left, const ScanFindings &l, const ResultRows &right, const ScanFindings &r) {
+        Observed observed;
+        observed.rows(left);
+        observed.rows(right);
+        observed.rest({}, l, r);
+        return observed.seen.substr(observed.seen.find(" waits\n"));
+    };
+    ResultRows left, right;
+    ScanFindings leftFound, rightFound;
+    FillResultList(left, roots[0], {}, &leftFound);
+    FillResultList(right, roots[1], {}, &rightFound);
+    const std::string expected = seen(left, leftFound, right, rightFound);
+    ASSERT_NE(expected.find("leftover "), std::string::npos);
+
+    ScanOptions options;
+    options.walkers = 4;
+    ResultRows leftAtOnce, rightAtOnce;
+    ScanFindings leftAtOnceFound, rightAtOnceFound;
+    FillResultLists(leftAtOnce, leftAtOnceFound, roots[0], rightAtOnce, rightAtOnceFound, roots[1], {}, options);
+    EXPECT_EQ(seen(leftAtOnce, leftAtOnceFound, rightAtOnce, rightAtOnceFound), expected);
+    EXPECT_LE(share.mostInFlight(), 4);
+    EXPECT_GE(share.mostInFlight(), 3) << "the walkers kept too few calls in flight";
 }
 
 // The window may end the program from a yield: the scan gives up at once and

@@ -1,5 +1,7 @@
 #include "support/fsimage.h"
 
+#include <QDir>
+#include <QFile>
 #include <QProcess>
 #include <QStandardPaths>
 #include <QThread>
@@ -234,7 +236,7 @@ bool FsImage::mount()
             return fail("python3-fusepy is not installed");
         qint64 pid = 0;
         if (!QProcess::startDetached("/usr/bin/python3",
-                                     {QStringLiteral(CORVANEL_TEST_SUPPORT_DIR "/passthroughfs.py"), q(m_lower),
+                                     {QStringLiteral(CORVANEL_PASSTHROUGH_FS), q(m_lower),
                                       q(m_mountPoint)},
                                      QString(), &pid)
             || !waitForFuse(m_mountPoint))
@@ -277,4 +279,45 @@ bool FsImage::powerCut()
         return fail("xfs_io shutdown failed: " + out.toStdString());
     unmount();
     return mount();
+}
+
+SlowShare::SlowShare(const std::string &lower, int delayMs)
+{
+    if (::geteuid() != 0) {
+        m_skip = "a FUSE mount needs root";
+        return;
+    }
+    if (!run("/usr/bin/python3", {"-c", "import fusepy"})) {
+        m_skip = "python3-fusepy is not installed";
+        return;
+    }
+    m_root = m_dir.filePath(QStringLiteral("share")).toStdString();
+    m_inflight = m_dir.filePath(QStringLiteral("inflight")).toStdString();
+    QDir().mkpath(q(m_root));
+    qint64 pid = 0;
+    if (!QProcess::startDetached("/usr/bin/python3",
+                                 {QStringLiteral(CORVANEL_PASSTHROUGH_FS), q(lower), q(m_root), "--delay-ms",
+                                  QString::number(delayMs), "--inflight-file", q(m_inflight)},
+                                 QString(), &pid)
+        || !waitForFuse(m_root)) {
+        m_skip = "the passthrough FUSE layer did not mount";
+        run("umount", {q(m_root)});
+    }
+    m_pid = pid;
+}
+
+SlowShare::~SlowShare()
+{
+    if (m_pid <= 0)
+        return;
+    run("umount", {q(m_root)});
+    for (int i = 0; i < 200 && ::kill(pid_t(m_pid), 0) == 0; ++i)
+        QThread::msleep(10);
+    ::kill(pid_t(m_pid), SIGKILL);
+}
+
+int SlowShare::mostInFlight() const
+{
+    QFile file(q(m_inflight));
+    return file.open(QIODevice::ReadOnly) ? file.readAll().trimmed().toInt() : 0;
 }

@@ -69,3 +69,27 @@ private:
     std::string m_skip;
     long long m_fusePid = 0;
 };
+
+// The passthrough FUSE layer over a folder, answering each call after
+// delayMs, as a network share does after its round trip. Needs root and
+// python3-fusepy; skipReason() says when they are missing.
+class SlowShare
+{
+public:
+    SlowShare(const std::string &lower, int delayMs);
+    ~SlowShare();
+    SlowShare(const SlowShare &) = delete;
+    SlowShare &operator=(const SlowShare &) = delete;
+
+    const std::string &skipReason() const { return m_skip; }
+    const std::string &root() const { return m_root; } // the lower folder, seen through the layer
+    // The most calls the layer has had in flight at once so far.
+    int mostInFlight() const;
+
+private:
+    QTemporaryDir m_dir;
+    std::string m_root;
+    std::string m_inflight;
+    std::string m_skip;
+    long long m_pid = 0;
+};

@@ -10,7 +10,8 @@ flags (no-replace, exchange) are refused, as by every libfuse 2 layer.
 
 --delay-ms answers each call after N milliseconds (a network share's round
 trip); --inflight-file keeps the highest number of calls in flight at once
-written there, so a test can see how hard a program presses a slow share.
+written there, so a test can see how hard a program presses a slow share
+(closes, which no caller waits for, are not counted).
 Runs in the foreground until unmounted.
 """
 import argparse
@@ -36,9 +37,14 @@ class Passthrough(Operations):
         self._inflight = 0
         self._most = 0
 
+    # The kernel sends these when a file or folder is closed without waiting
+    # for the answer: no caller is held by them.
+    UNAWAITED = ('release', 'releasedir')
+
     def __call__(self, op, *args):
+        counted = op not in self.UNAWAITED
         with self._mutex:
-            self._inflight += 1
+            self._inflight += counted
             if self._inflight > self._most:
                 self._most = self._inflight
                 if self._inflight_file:
@@ -55,7 +61,7 @@ class Passthrough(Operations):
                 raise FuseOSError(e.errno)
         finally:
             with self._mutex:
-                self._inflight -= 1
+                self._inflight -= counted
 
     def _p(self, path):
         return self._lower + path.encode(ENC)

@@ -1,0 +1,62 @@
+#pragma once
+
+#include "compare/folderscan.h"
+#include "platform/filesystem.h"
+
+#include <cstddef>
+#include <string>
+#include <vector>
+
+// What the two walks of the scan share: one folder listed and read becomes
+// a piece of its list, and pieces are put together in walk order.
+
+// The status read for one entry of a listing.
+struct EntryStatus
+{
+    platform::FileStatus status;
+    int error = 0;
+    platform::FolderListing::Kind kind = platform::FolderListing::Kind::Other;
+};
+
+// Reads the status of entries first to last (not included) of listing.
+void ReadStatuses(const platform::OpenFolder &folder, const platform::FolderListing &listing, std::size_t first,
+                  std::size_t last, std::vector<EntryStatus> &statuses);
+
+// One folder's part of its list: its files, subfolders and leftover
+// temporaries in NameBefore order, and its entries that could not be read
+// in name order too, so that the first few named do not depend on the order
+// the file system lists them in.
+struct FolderPiece
+{
+    ResultRows rows; // named relative + file name
+    std::vector<std::string> subfolders;
+    ScanProblems problems;
+    std::vector<std::string> leftovers; // relative + name
+};
+
+// The piece of the folder relative (with its trailing separator; empty for
+// the root) below root, from its listing and the status of every entry. The
+// rows' names take their room from room's blocks.
+void MakePiece(const platform::FolderListing &listing, const std::vector<EntryStatus> &statuses,
+               const std::string &relative, const std::string &root, FolderPiece &piece, RowNames &room);
+
+// A folder that could not be listed: nothing of it counts, and it is named.
+void NoteUnlisted(ScanProblems &problems, const std::string &root, const std::string &relative, int error);
+
+// A subfolder that could not be opened. Gone since its parent was read, or
+// swapped for a link that is not followed: nothing there to compare.
+// Anything else is named.
+void NoteUnopened(ScanProblems &problems, const std::string &root, const std::string &relative, int error);
+
+// Rows and findings of a tree, in walk order.
+struct Segment
+{
+    ResultRows rows;
+    ScanFindings findings;
+};
+
+// The piece after what segment holds; its subfolders stay in it.
+void AppendPiece(Segment &segment, FolderPiece &&piece);
+
+// A whole tree's segment after the caller's rows and findings.
+void Deliver(Segment &&segment, ResultRows &rows, ScanFindings &findings);
