@@ -10,17 +10,13 @@
 // What the two walks of the scan share: one folder listed and read becomes
 // a piece of its list, and pieces are put together in walk order.
 
-// The status read for one entry of a listing.
-struct EntryStatus
-{
-    platform::FileStatus status;
-    int error = 0;
-    platform::FolderListing::Kind kind = platform::FolderListing::Kind::Other;
-};
+using platform::EntryStatus;
 
-// Reads the status of entries first to last (not included) of listing.
+// Reads the status of entries first to last (not included) of listing:
+// all at once when together, else one by one, each waited for before the
+// next is asked (how long each takes tells a disk or a network apart).
 void ReadStatuses(const platform::OpenFolder &folder, const platform::FolderListing &listing, std::size_t first,
-                  std::size_t last, std::vector<EntryStatus> &statuses);
+                  std::size_t last, std::vector<EntryStatus> &statuses, bool together);
 
 // One folder's part of its list: its files, subfolders and leftover
 // temporaries in NameBefore order, and its entries that could not be read

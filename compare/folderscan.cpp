@@ -129,8 +129,12 @@ void sortNames(std::vector<std::string> &names)
 } // namespace
 
 void ReadStatuses(const platform::OpenFolder &folder, const platform::FolderListing &listing, std::size_t first,
-                  std::size_t last, std::vector<EntryStatus> &statuses)
+                  std::size_t last, std::vector<EntryStatus> &statuses, bool together)
 {
+    if (together) {
+        listing.readRange(folder, first, last, statuses.data());
+        return;
+    }
     for (std::size_t i = first; i < last; ++i) {
         EntryStatus &entry = statuses[i];
         entry.kind = listing.read(folder, i, entry.status, entry.error);
@@ -234,7 +238,7 @@ void readFolder(const platform::OpenFolder &folder, const std::string &relative,
         return;
     }
     std::vector<EntryStatus> statuses(listing.size());
-    ReadStatuses(folder, listing, 0, listing.size(), statuses);
+    ReadStatuses(folder, listing, 0, listing.size(), statuses, false);
     MakePiece(listing, statuses, relative, root, piece, room);
 }
 

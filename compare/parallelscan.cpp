@@ -92,6 +92,9 @@ struct Reading
     SharedFolder folder;
     platform::FolderListing listing;
     std::vector<EntryStatus> statuses;
+    // Answered slowly: its parts read one entry at a time, so that a slow
+    // share has no more requests from the walk than there are walkers.
+    bool slow = false;
     std::atomic<std::size_t> partsLeft{1};
 };
 
@@ -289,7 +292,7 @@ void noteSpeed(const std::shared_ptr<Walk> &walk, bool slow)
 
 void readPart(const std::shared_ptr<Walk> &walk, Reading &reading, std::size_t first, std::size_t last, RowNames &room)
 {
-    ReadStatuses(*reading.folder, reading.listing, first, last, reading.statuses);
+    ReadStatuses(*reading.folder, reading.listing, first, last, reading.statuses, !reading.slow);
     if (reading.partsLeft.fetch_sub(1, std::memory_order_acq_rel) == 1)
         finishReading(walk, reading, room);
 }
@@ -358,10 +361,11 @@ void openAndList(const std::shared_ptr<Walk> &walk, Task &task, RowNames &room)
     reading->statuses.resize(count);
     const std::size_t probe = std::min(count, kProbe);
     const auto probing = std::chrono::steady_clock::now();
-    ReadStatuses(*reading->folder, reading->listing, 0, probe, reading->statuses);
+    ReadStatuses(*reading->folder, reading->listing, 0, probe, reading->statuses, false);
     const auto done = std::chrono::steady_clock::now();
     const bool slow = (opened - start) + (done - probing) > kSlow;
     noteSpeed(walk, slow);
+    reading->slow = slow;
     const std::size_t part = slow ? kSlowPart : kFastPart;
     const std::size_t parts = (count - probe + part - 1) / part;
     if (parts == 0) {

@@ -1,5 +1,6 @@
 #include "platform/filesystem.h"
 
+#include "platform/statusring.h"
 #include "platform/temporaryname.h"
 
 #include <dirent.h>
@@ -348,30 +349,43 @@ bool ListFolder(const OpenFolder &folder, FolderListing &listing, int *error)
     }
 }
 
+namespace {
+
+// A dangling link, a link loop or an entry removed since the listing is no
+// fault of the scan: nothing to list.
+FolderListing::Kind failedWith(int code, int &error)
+{
+    error = code;
+    return isNoEntry(code) ? FolderListing::Kind::Other : FolderListing::Kind::Unreadable;
+}
+
+} // namespace
+
 FolderListing::Kind FolderListing::read(const OpenFolder &folder, std::size_t i, FileStatus &status, int &error) const
 {
     const int fd = folder.handle();
     const Entry &entry = m_entries[i];
     const char *name = m_names.data() + entry.offset;
-    // A dangling link, a link loop or an entry removed since the listing is
-    // no fault of the scan: nothing to list.
-    const auto failed = [&error](int code) {
-        error = code;
-        return isNoEntry(code) ? Kind::Other : Kind::Unreadable;
-    };
     struct stat st;
     bool link = entry.type == DT_LNK;
     if (entry.type == DT_UNKNOWN) {
         if (::fstatat(fd, name, &st, AT_SYMLINK_NOFOLLOW) != 0)
-            return failed(errno);
+            return failedWith(errno, error);
         if (S_ISDIR(st.st_mode))
             return Kind::Folder;
         link = S_ISLNK(st.st_mode);
         if (link && ::fstatat(fd, name, &st, 0) != 0)
-            return failed(errno);
+            return failedWith(errno, error);
     } else if (::fstatat(fd, name, &st, 0) != 0) {
-        return failed(errno);
+        return failedWith(errno, error);
     }
+    return settle(fd, name, link, st, status, error);
+}
+
+// What an entry is, from its status with links followed.
+FolderListing::Kind FolderListing::settle(int fd, const char *name, bool link, const struct stat &st,
+                                          FileStatus &status, int &error) const
+{
     // A link to a folder is neither a file nor a folder to descend into.
     if (!S_ISREG(st.st_mode))
         return Kind::Other;
@@ -382,6 +396,40 @@ FolderListing::Kind FolderListing::read(const OpenFolder &folder, std::size_t i,
     }
     status = Reader{reader.uid, reader.gid}.statusOf(fd, name, st);
     return Kind::File;
+}
+
+void FolderListing::readRange(const OpenFolder &folder, std::size_t first, std::size_t last,
+                              EntryStatus *statuses) const
+{
+    const int fd = folder.handle();
+    thread_local std::vector<const char *> names;
+    thread_local std::vector<std::size_t> which;
+    thread_local std::vector<struct stat> answers;
+    thread_local std::vector<int> errors;
+    names.clear();
+    which.clear();
+    for (std::size_t i = first; i < last; ++i) {
+        if (m_entries[i].type == DT_UNKNOWN)
+            continue;
+        names.push_back(m_names.data() + m_entries[i].offset);
+        which.push_back(i);
+    }
+    answers.resize(names.size());
+    errors.resize(names.size());
+    // One or two names are not worth the round through the ring.
+    const bool together = names.size() > 2 && StatMany(fd, names.data(), names.size(), answers.data(), errors.data());
+    std::size_t next = 0;
+    for (std::size_t i = first; i < last; ++i) {
+        EntryStatus &out = statuses[i];
+        if (together && next < which.size() && which[next] == i) {
+            out.kind = errors[next] != 0 ? failedWith(errors[next], out.error)
+                                         : settle(fd, names[next], m_entries[i].type == DT_LNK, answers[next],
+                                                  out.status, out.error);
+            ++next;
+            continue;
+        }
+        out.kind = read(folder, i, out.status, out.error);
+    }
 }
 
 std::size_t RaiseOpenFileLimit()

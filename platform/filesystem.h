@@ -2,6 +2,8 @@
 
 #include "platform/fd.h"
 
+#include <sys/stat.h>
+
 #include <cstdint>
 #include <functional>
 #include <optional>
@@ -9,7 +11,7 @@
 #include <string_view>
 #include <vector>
 
-// Folder enumeration and file status, one stat per entry. Names are native
+// Folder enumeration and file status, one status read per entry. Names are native
 // bytes, never converted. Only regular files count as files: a FIFO, socket
 // or device is never opened (opening a FIFO would block), and a symbolic link
 // to a folder is never descended into, so no walk leaves its root or loops.
@@ -78,6 +80,8 @@ struct ReaderIds
 // starting with ".") left out, before any entry's status is read: its
 // subfolders can be opened at once, and the status of its other entries
 // read afterwards, one at a time or several at once, in any order.
+struct EntryStatus;
+
 class FolderListing
 {
 public:
@@ -99,6 +103,10 @@ public:
     // Reads entry i's status in the folder it was listed from, which must
     // still be open; status for a file, error (errno) when unreadable.
     Kind read(const OpenFolder &folder, std::size_t i, FileStatus &status, int &error) const;
+    // Reads entries first to last (not included) as read does, each into
+    // statuses[i]; those whose type the listing told are asked for all at
+    // once where the system can, the rest one by one.
+    void readRange(const OpenFolder &folder, std::size_t first, std::size_t last, EntryStatus *statuses) const;
 
     // Subfolders the listing told apart, in listing order; never a link.
     std::vector<std::string> subfolders;
@@ -109,6 +117,7 @@ public:
 
 private:
     friend bool ListFolder(const OpenFolder &, FolderListing &, int *);
+    Kind settle(int fd, const char *name, bool link, const struct stat &st, FileStatus &status, int &error) const;
     struct Entry
     {
         std::uint32_t offset;
@@ -117,6 +126,14 @@ private:
     };
     std::string m_names; // each name followed by a NUL
     std::vector<Entry> m_entries;
+};
+
+// The status read for one entry of a listing.
+struct EntryStatus
+{
+    FileStatus status;
+    int error = 0;
+    FolderListing::Kind kind = FolderListing::Kind::Other;
 };
 
 // Lists one open folder into listing (its entries emptied first), from the

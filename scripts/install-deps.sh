@@ -5,7 +5,7 @@
 #                                  and the benchmarks need besides
 set -euo pipefail
 mode="${1:-test}"
-packages=(cmake g++ make qt6-base-dev qt6-base-dev-tools fonts-liberation xdg-utils)
+packages=(cmake g++ make pkg-config qt6-base-dev qt6-base-dev-tools liburing-dev fonts-liberation xdg-utils)
 if [ "$mode" = test ]; then
   packages+=(libqt6test6 libgtest-dev xvfb xauth xdotool x11-apps x11-utils imagemagick openbox
              desktop-file-utils appstream tzdata rsync time python3 bc

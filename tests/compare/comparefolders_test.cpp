@@ -456,8 +456,8 @@ TEST(MatchRows, AgreesWithNestedScanOnRandomLists)
 }
 
 // A random tree: awkward names (case, digits, bytes above 127, names equal
-// but for case), nested folders, sizes and times with nanoseconds, leftover
-// temporaries. The other side shares most of it.
+// but for case), nested folders, sizes and times with nanoseconds, links,
+// leftover temporaries. The other side shares most of it.
 void randomTrees(std::mt19937 &random, TestDir &left, TestDir &right)
 {
     const char *parts[] = {"a", "A", "b", "B", "10", "9", "\xC3\xA4", "\xFF", "x y", "_", "Z"};
@@ -477,6 +477,22 @@ void randomTrees(std::mt19937 &random, TestDir &left, TestDir &right)
             dir.file(name, std::string(random() % 3, 'x'));
             setTime(dir.path(name), second, long(random() % 2) * 500000000L);
         }
+    }
+    // Links to files, to folders and to nothing, and files only their
+    // owner may read: each is read as the walk one entry at a time reads it.
+    for (int i = 0; i < 12; ++i) {
+        TestDir &dir = i % 2 ? left : right;
+        const std::string at = dir.path(folders[random() % folders.size()] + "link" + std::to_string(i));
+        std::string target = dir.path(i % 3 ? "missing" : folders[random() % folders.size()]);
+        if (i % 3 == 2) {
+            const std::string closed = folders[random() % folders.size()] + "closed" + std::to_string(i);
+            dir.file(closed, "x");
+            ::chmod(dir.path(closed).c_str(), 0600);
+            target = dir.path(closed);
+        }
+        ::symlink(target.c_str(), at.c_str());
+        if (i % 3 == 2)
+            ::lchown(at.c_str(), 65534, 65534); // planted by another user: not followed for root
     }
     left.file(folders[random() % folders.size()] + ".kept.corvanel-abcd1234");
     right.file(folders[random() % folders.size()] + ".kept.corvanel-0000zzzz");
