@@ -14,9 +14,12 @@
 # --compare-only: the compare and window rows alone, without the syncs.
 # --cold: also compare with cold caches (as root: the page, dentry and inode
 #   caches dropped before each run), alternating with find.
-# --latency: also compare two trees of 5,000 files behind bench/passthroughfs.py
-#   answering each call after 1 ms, as a network share does (root, python3-fusepy).
-# Targets for compare: warm at most 0.45x find, cold 0.42x, behind latency 0.10x.
+# --latency: also compare two trees of 5,000 files behind a layer answering
+#   each call after 1 ms, as a network share does, and sync the left one into
+#   an empty folder on such a layer, against rsync -a (root; the latencyfs
+#   target built, else bench/passthroughfs.py with python3-fusepy).
+# Targets for compare: warm at most 0.45x find, cold 0.42x, behind latency 0.10x;
+# for the sync behind latency 0.5x rsync -a.
 # BUILD names the build folder (default: build beside this folder).
 set -euo pipefail
 here="$(cd "$(dirname "$0")" && pwd)"
@@ -138,27 +141,49 @@ for files in "${sizes[@]}"; do
   add "$files" "window: click on a row" "$(value click_seconds)" "" "" ""
 done
 
-if [ "$latency" -eq 1 ] && { [ "$(id -u)" -ne 0 ] || ! /usr/bin/python3 -c 'import fusepy' 2>/dev/null; }; then
-  echo "latency case left out: it needs root and python3-fusepy" >&2
+# The latency layer: the C one when it was built, else the Python one.
+layer=("$bin/latencyfs")
+layer_name="bench/latencyfs.c"
+if [ ! -x "$bin/latencyfs" ]; then
+  layer=(/usr/bin/python3 "$here/passthroughfs.py")
+  layer_name="bench/passthroughfs.py"
+fi
+if [ "$latency" -eq 1 ] && { [ "$(id -u)" -ne 0 ] || { [ "${layer[0]}" = /usr/bin/python3 ] && ! /usr/bin/python3 -c 'import fusepy' 2>/dev/null; }; }; then
+  echo "latency case left out: it needs root, and the C layer built or python3-fusepy" >&2
 elif [ "$latency" -eq 1 ]; then
+  [ "${layer[0]}" = /usr/bin/python3 ] && echo "latency cases behind the Python layer (build the latencyfs target for the C one)" >&2
   trees="$("$here/gentrees.sh" 5000)"
   share="$scratch/share"
-  mkdir -p "$share"
-  /usr/bin/python3 "$here/passthroughfs.py" "$trees" "$share" --delay-ms 1 --inflight-file "$scratch/inflight" &
-  for _ in $(seq 100); do mountpoint -q "$share" && break; sleep 0.1; done
-  trap 'umount "$share" 2>/dev/null || true' EXIT
+  lower="$scratch/lower"
+  written="$scratch/written"
+  mkdir -p "$share" "$lower" "$written"
+  # mount_layer LOWER MOUNTPOINT INFLIGHT_FILE
+  mount_layer() {
+    "${layer[@]}" "$1" "$2" --delay-ms 1 --inflight-file "$3" >/dev/null 2>&1 &
+    for _ in $(seq 100); do mountpoint -q "$2" && break; sleep 0.1; done
+  }
+  mount_layer "$trees" "$share" "$scratch/inflight"
+  mount_layer "$lower" "$written" "$scratch/inflight-written"
+  trap 'umount "$share" "$written" 2>/dev/null || true' EXIT
   # The kernel keeps what the layer said for a second: wait it out each run.
   slowly() { sleep 2; seconds "$@"; }
-  l_find=""; l_cli=""
+  # Each copy goes into a fresh empty folder on the writable layer.
+  into_share() { rm -rf "${lower:?}/dest"; mkdir "$lower/dest"; sync; slowly "$@"; }
+  l_find=""; l_cli=""; s_cli=""; s_rsync=""
   for _ in $(seq "$runs"); do
     l_find+="$(slowly find "$share/left" "$share/right" -type f -printf '%P %s %T@\n') "
     l_cli+="$(slowly "$cli" compare --json "$share/left" "$share/right") "
+    s_rsync+="$(into_share rsync -a "$trees/left/" "$written/dest/") "
+    s_cli+="$(into_share "$cli" sync "$trees/left" "$written/dest") "
   done
   l_find=$(echo $l_find | tr ' ' '\n' | median); l_cli=$(echo $l_cli | tr ' ' '\n' | median)
+  s_cli=$(echo $s_cli | tr ' ' '\n' | median); s_rsync=$(echo $s_rsync | tr ' ' '\n' | median)
   add 5000 "1 ms latency: corvanel-cli compare --json" "$l_cli" "$l_find" "" ""
   add 5000 "1 ms latency: find -printf (floor)" "$l_find" "$l_find" "" ""
-  echo "most calls in flight at once behind the latency layer: $(cat "$scratch/inflight")" >&2
-  umount "$share"
+  add 5000 "1 ms latency: corvanel-cli sync into empty" "$s_cli" "$s_rsync" "" ""
+  add 5000 "1 ms latency: rsync -a into empty" "$s_rsync" "$s_rsync" "" ""
+  echo "latency layer: $layer_name; most calls in flight at once: compare $(cat "$scratch/inflight"), sync $(cat "$scratch/inflight-written")" >&2
+  umount "$share" "$written"
 fi
 
 echo "Corvanel at scale, $(date -u +%Y-%m-%d), $(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ //'), median of $runs"
