@@ -422,11 +422,15 @@ void FolderListing::readRange(const OpenFolder &folder, std::size_t first, std::
     for (std::size_t i = first; i < last; ++i) {
         EntryStatus &out = statuses[i];
         if (together && next < which.size() && which[next] == i) {
-            out.kind = errors[next] != 0 ? failedWith(errors[next], out.error)
-                                         : settle(fd, names[next], m_entries[i].type == DT_LNK, answers[next],
-                                                  out.status, out.error);
-            ++next;
-            continue;
+            const int error = errors[next];
+            const std::size_t k = next++;
+            // What only the ring could fail with is asked again alone.
+            if (error != EINVAL && error != EOPNOTSUPP && error != ENOSYS && error != EAGAIN) {
+                out.kind = error != 0 ? failedWith(error, out.error)
+                                      : settle(fd, names[k], m_entries[i].type == DT_LNK, answers[k], out.status,
+                                               out.error);
+                continue;
+            }
         }
         out.kind = read(folder, i, out.status, out.error);
     }

@@ -30,10 +30,22 @@ struct Ring
     std::vector<struct statx> answers = std::vector<struct statx>(kDepth);
     bool usable = false;
 
-    Ring() { usable = ::io_uring_queue_init(kDepth, &ring, 0) == 0; }
+    bool made = false;
+
+    Ring()
+    {
+        made = ::io_uring_queue_init(kDepth, &ring, 0) == 0;
+        // A kernel older than the status request (5.6) answers every one
+        // with an error: such a ring is no use.
+        if (made) {
+            io_uring_probe *probe = ::io_uring_get_probe_ring(&ring);
+            usable = probe && ::io_uring_opcode_supported(probe, IORING_OP_STATX);
+            ::io_uring_free_probe(probe);
+        }
+    }
     ~Ring()
     {
-        if (usable && pid == ::getpid())
+        if (made && pid == ::getpid())
             ::io_uring_queue_exit(&ring);
     }
     bool current() const { return pid == ::getpid() && uid == ::geteuid() && gid == ::getegid(); }
