@@ -23,21 +23,21 @@ struct Row
     std::uint32_t nanos = 0;
 };
 
-ResultRows rowsOf(const std::vector<Row> &specs)
+ResultRows rowsOf(const std::vector<Row> &wanted)
 {
     ResultRows rows;
-    for (const Row &spec : specs) {
-        ResultRow &r = rows.add(spec.name);
-        std::tie(r.status, r.size, r.modified, r.modifiedNanos) = std::tuple(spec.status, spec.size, spec.modified, spec.nanos);
+    for (const Row &want : wanted) {
+        ResultRow &r = rows.add(want.name);
+        std::tie(r.status, r.size, r.modified, r.modifiedNanos) = std::tuple(want.status, want.size, want.modified, want.nanos);
     }
     return rows;
 }
 
 // Rows as a scan gives them: in walk order.
-ResultRows walked(std::vector<Row> specs)
+ResultRows walked(std::vector<Row> wanted)
 {
-    std::sort(specs.begin(), specs.end(), [](const Row &a, const Row &b) { return WalkBefore(a.name, b.name); });
-    return rowsOf(specs);
+    std::sort(wanted.begin(), wanted.end(), [](const Row &a, const Row &b) { return WalkBefore(a.name, b.name); });
+    return rowsOf(wanted);
 }
 
 Names ordered(const ResultRows &rows, int column)

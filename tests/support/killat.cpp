@@ -4,7 +4,7 @@
 // renameat. Without the variable every call passes straight through.
 //
 // No system header that declares these functions is included: glibc's
-// declarations carry exception specifications that these definitions need
+// declarations carry noexcept markers (throw ()) that these definitions need
 // not repeat.
 
 #include <dlfcn.h>
@@ -21,10 +21,10 @@ std::atomic<long> g_calls{0};
 // Kills the process when `function` is the one named and its count is up.
 void countCall(const char *function)
 {
-    const char *spec = std::getenv("CORVANEL_KILL_AT");
-    const char *colon = spec ? std::strchr(spec, ':') : nullptr;
-    if (!colon || std::strlen(function) != std::size_t(colon - spec)
-        || std::strncmp(spec, function, std::size_t(colon - spec)) != 0)
+    const char *at = std::getenv("CORVANEL_KILL_AT");
+    const char *colon = at ? std::strchr(at, ':') : nullptr;
+    if (!colon || std::strlen(function) != std::size_t(colon - at)
+        || std::strncmp(at, function, std::size_t(colon - at)) != 0)
         return;
     if (++g_calls == std::atol(colon + 1))
         ::raise(SIGKILL);
