@@ -197,18 +197,20 @@ std::shared_ptr<const FileCopier::Folder> FileCopier::folder(Root &root, std::st
             return mode_t(mode);
         };
         bool created = false;
-        current = openFolderIn(at, component, create, result->shown, error, createMode, &created);
-        if (!current.valid())
+        // The parent (at) stays open until its new entry is flushed and judged.
+        Fd next = openFolderIn(at, component, create, result->shown, error, createMode, &created);
+        if (!next.valid())
             return nullptr;
         std::string other;
         if (created) {
-            adoptFolder(current.get(), from.get(), root, mode);
+            adoptFolder(next.get(), from.get(), root, mode);
             if (!settleNewEntry(at, result->shown, error))
                 return nullptr;
         } else if (create && foldsNames(root, at) && !spelledAsListed(at, component, &other)) {
             fail(error, EEXIST, FoldedReason(result->shown, JoinPath(parentShown, other)));
             return nullptr;
         }
+        current = std::move(next);
         at = current.get();
     }
     result->fd = current.valid() ? std::move(current) : Fd(::dup(root.fd.get()));

@@ -390,6 +390,9 @@ TEST(SyncOntoSticks, NamesTheDestinationFoldsTogetherAreRefusedAndNothingComesBa
         left.file("dir/b.txt", "in dir");
         left.file("Notes.txt", "upper");
         left.file("notes.txt", "lower");
+        // A level down, below a folder the run makes too.
+        left.file("top/Dir/c.txt", "in top/Dir");
+        left.file("top/dir/d.txt", "in top/dir");
         const auto leftBefore = snapshot(left.root());
 
         for (int pass = 1; pass <= 2; ++pass) {
@@ -409,8 +412,13 @@ TEST(SyncOntoSticks, NamesTheDestinationFoldsTogetherAreRefusedAndNothingComesBa
             EXPECT_TRUE(r.out.contains(QByteArray::fromStdString(
                 "the destination cannot hold both " + fs.root() + "/notes.txt and " + fs.root() + "/Notes.txt")))
                 << r.out.constData();
+            EXPECT_TRUE(r.out.contains(QByteArray::fromStdString(
+                "the destination cannot hold both " + fs.root() + "/top/dir and " + fs.root() + "/top/Dir")))
+                << r.out.constData();
             const std::map<std::string, std::string> stick = {
-                {"Dir", "<folder>"}, {"Dir/a.txt", "in Dir"}, {"Notes.txt", "upper"}};
+                {"Dir", "<folder>"},         {"Dir/a.txt", "in Dir"},
+                {"Notes.txt", "upper"},      {"top", "<folder>"},
+                {"top/Dir", "<folder>"},     {"top/Dir/c.txt", "in top/Dir"}};
             EXPECT_EQ(snapshot(fs.root()), stick);
         }
     }
