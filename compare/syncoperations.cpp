@@ -1,12 +1,23 @@
 #include "compare/syncoperations.h"
 
+#include "platform/destinationtraits.h"
+#include "platform/fd.h"
 #include "platform/filecopy.h"
 #include "platform/filesystem.h"
 #include "platform/paths.h"
 
+#include <QString>
+
+#include <fcntl.h>
+
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
+#include <mutex>
+#include <numeric>
+#include <thread>
+#include <unordered_map>
 
 namespace {
 
@@ -64,118 +75,313 @@ SyncPlan SyncJobs(const PendingOperationList &operations)
     return plan;
 }
 
+namespace {
+
+// A folder's name as a file system that folds case may take it: jobs whose
+// destination folders fold together go to one lane.
+std::string folderKey(const SyncJob &job)
+{
+    const std::size_t cut = job.name.rfind(platform::kSeparator);
+    std::string key(job.fromLeft ? "L" : "R");
+    if (cut == std::string::npos)
+        return key;
+    const std::string_view folder(job.name.data(), cut);
+    if (std::all_of(folder.begin(), folder.end(), [](char c) { return (unsigned char)c < 0x80; })) {
+        for (const char c : folder)
+            key += char(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+        return key;
+    }
+    return key + QString::fromUtf8(folder.data(), qsizetype(folder.size())).toCaseFolded().toStdString();
+}
+
+// The jobs of each destination folder, in job order, folders in the order
+// they first come. Names in one folder are judged against each other (on a
+// file system that folds case, "A" and "a" are one), so a folder's jobs stay
+// in one lane and keep their order.
+std::vector<std::vector<std::size_t>> byFolder(const std::vector<SyncJob> &jobs)
+{
+    std::vector<std::vector<std::size_t>> groups;
+    std::unordered_map<std::string, std::size_t> index;
+    for (std::size_t i = 0; i < jobs.size(); ++i) {
+        const auto [at, added] = index.try_emplace(folderKey(jobs[i]), groups.size());
+        if (added)
+            groups.emplace_back();
+        groups[at->second].push_back(i);
+    }
+    return groups;
+}
+
+// One run of the jobs, carried out by one lane or several side by side.
+class SyncRun
+{
+public:
+    SyncRun(const SyncPlan &plan, const SyncProgressCallback &progress, const SyncOptions &options,
+            std::vector<std::vector<std::size_t>> groups, std::size_t lanes)
+        : m_plan(plan), m_progress(progress), m_options(options),
+          m_mostFiles(std::max<std::size_t>(batchFiles() / lanes, 1)), m_groups(std::move(groups)), m_active(lanes),
+          m_keepReplaced(options.keepReplaced)
+    {
+        m_outcomes.resize(plan.size());
+        m_state.filesTotal = plan.size();
+        for (const SyncJob &job : plan.jobs)
+            m_state.bytesTotal += std::max<std::int64_t>(job.size, 0);
+    }
+
+    // Takes folders' jobs until none are left or the run is asked to stop.
+    void lane(platform::FileCopier &copier);
+    void tell(const std::function<void(SyncProgress &)> &change = {});
+    SyncReport report(const platform::FileCopier &copier);
+
+private:
+    platform::CopyRequest request(const SyncJob &job) const;
+    bool take(std::vector<std::size_t> &jobs);
+    bool handBack(std::vector<std::size_t> rest);
+    bool stage(platform::FileCopier &copier, std::size_t job, platform::CopyError &error,
+               const std::function<void()> &makeRoom);
+
+    const SyncPlan &m_plan;
+    const SyncProgressCallback &m_progress;
+    const SyncOptions &m_options;
+    const std::size_t m_mostFiles;
+    std::vector<SyncOutcome> m_outcomes; // each written by the lane of its job only
+    std::mutex m_taking; // the folders' jobs not yet taken, and the lanes taking them
+    std::vector<std::vector<std::size_t>> m_groups;
+    std::size_t m_nextGroup = 0;
+    std::vector<std::vector<std::size_t>> m_handedBack;
+    std::size_t m_active;
+    std::atomic<bool> m_keepGoing{true};
+    std::mutex m_telling; // the state and the callback, one lane at a time
+    SyncProgress m_state;
+    std::mutex m_large;  // held while a large file is copied
+    std::mutex m_asking; // the question about replacing without a trash, asked once
+    bool m_asked = false;
+    std::atomic<bool> m_keepReplaced;
+};
+
+void SyncRun::tell(const std::function<void(SyncProgress &)> &change)
+{
+    const std::lock_guard<std::mutex> lock(m_telling);
+    if (change)
+        change(m_state);
+    if (m_progress && !m_progress(m_state))
+        m_keepGoing = false;
+}
+
+platform::CopyRequest SyncRun::request(const SyncJob &job) const
+{
+    const SyncRoots &roots = m_plan.roots;
+    platform::CopyRequest request;
+    request.fromRoot = roots.from(job);
+    request.from = job.name;
+    request.fromRootId = job.fromLeft ? roots.leftId : roots.rightId;
+    request.toRoot = roots.to(job);
+    request.to = job.name;
+    request.toRootId = job.fromLeft ? roots.rightId : roots.leftId;
+    request.existing = job.replace ? platform::ExistingDestination::Replace : platform::ExistingDestination::Keep;
+    if (job.replace)
+        request.seen = platform::FileStatus{job.seenSize, job.seenModified, job.seenNanos};
+    request.keepReplaced = job.replace && m_keepReplaced;
+    return request;
+}
+
+bool SyncRun::stage(platform::FileCopier &copier, std::size_t job, platform::CopyError &error,
+                    const std::function<void()> &makeRoom)
+{
+    platform::CopyRequest request = this->request(m_plan.jobs[job]);
+    const auto onBytes = [this](std::int64_t bytes) { tell([bytes](SyncProgress &state) { state.bytesDone += bytes; }); };
+    bool ok = copier.stage(request, &error, onBytes);
+    if (!ok && outOfDescriptors(error) && copier.stagedCount() > 0) {
+        makeRoom();
+        ok = copier.stage(request, &error, onBytes);
+    }
+    if (ok || !error.trashUnusable || !m_options.replaceWithoutKeeping)
+        return ok;
+    // Other lanes wait for the answer rather than ask again.
+    const std::lock_guard<std::mutex> lock(m_asking);
+    if (!m_asked) {
+        m_asked = true;
+        if (m_options.replaceWithoutKeeping(error.reason))
+            m_keepReplaced = false;
+    }
+    if (m_keepReplaced)
+        return false;
+    request.keepReplaced = false;
+    return copier.stage(request, &error, onBytes);
+}
+
+// The next folder's jobs: those a lane handed back first. A lane that finds
+// none is done.
+bool SyncRun::take(std::vector<std::size_t> &jobs)
+{
+    const std::lock_guard<std::mutex> lock(m_taking);
+    if (m_keepGoing && !m_handedBack.empty()) {
+        jobs = std::move(m_handedBack.back());
+        m_handedBack.pop_back();
+        return true;
+    }
+    if (m_keepGoing && m_nextGroup < m_groups.size()) {
+        jobs = std::move(m_groups[m_nextGroup++]);
+        return true;
+    }
+    --m_active;
+    return false;
+}
+
+// A lane that cannot open what a copy needs, with nothing of its own staged,
+// leaves the rest of its folder to the others and ends, giving back what it
+// holds open; the last lane goes on alone, as a single one would.
+bool SyncRun::handBack(std::vector<std::size_t> rest)
+{
+    const std::lock_guard<std::mutex> lock(m_taking);
+    if (m_active <= 1)
+        return false;
+    m_handedBack.push_back(std::move(rest));
+    --m_active;
+    return true;
+}
+
+void SyncRun::lane(platform::FileCopier &copier)
+{
+    std::vector<std::size_t> staged; // job index of each staged copy
+    std::vector<std::size_t> placed; // job index of each copy put in place
+    const auto commit = [&] {
+        std::size_t finished = 0;
+        copier.commit([&](std::size_t i, const platform::CopyError *error) {
+            SyncOutcome &outcome = m_outcomes[staged[i]];
+            if (error) {
+                outcome.result = SyncResult::Failed;
+                outcome.reason = error->reason;
+            } else {
+                outcome.result = SyncResult::Done;
+                outcome.trashed = copier.trashedAt(i);
+                placed.push_back(staged[i]);
+            }
+            ++finished;
+        });
+        staged.clear();
+        tell([finished](SyncProgress &state) { state.filesDone += finished; });
+    };
+
+    std::vector<std::size_t> jobs;
+    bool retired = false;
+    while (!retired && take(jobs)) {
+        for (std::size_t k = 0; k < jobs.size() && m_keepGoing; ++k) {
+            const std::size_t next = jobs[k];
+            const bool large = m_plan.jobs[next].size >= kLargeFile;
+            if (large && copier.stagedCount() > 0)
+                commit();
+            // Large files one at a time: side by side they would only make
+            // a disk seek between them.
+            std::unique_lock<std::mutex> alone(m_large, std::defer_lock);
+            if (large)
+                alone.lock();
+            {
+                const std::lock_guard<std::mutex> lock(m_telling);
+                m_state.currentFile = m_plan.from(next);
+            }
+            platform::CopyError error;
+            if (stage(copier, next, error, commit)) {
+                staged.push_back(next);
+            } else if (outOfDescriptors(error) && copier.stagedCount() == 0
+                       && handBack(std::vector<std::size_t>(jobs.begin() + std::ptrdiff_t(k), jobs.end()))) {
+                retired = true;
+                break;
+            } else {
+                m_outcomes[next] = {SyncResult::Failed, error.reason, {}};
+                tell([](SyncProgress &state) { ++state.filesDone; });
+            }
+            if (large || copier.stagedCount() >= m_mostFiles || copier.stagedBytes() >= kBatchBytes)
+                commit();
+        }
+    }
+    // Whatever was staged is complete: a stop request still lets it land.
+    commit();
+    // Nothing is said to be done before it would survive a power cut.
+    copier.settle([&](std::size_t n, const platform::CopyError &error) {
+        m_outcomes[placed[n]] = {SyncResult::Failed, error.reason, {}};
+    });
+}
+
+SyncReport SyncRun::report(const platform::FileCopier &copier)
+{
+    SyncReport report;
+    report.outcomes = std::move(m_outcomes);
+    for (const SyncOutcome &outcome : report.outcomes) {
+        report.done += outcome.result == SyncResult::Done;
+        report.failed += outcome.result == SyncResult::Failed;
+        report.notDone += outcome.result == SyncResult::NotDone;
+        report.trashed += !outcome.trashed.empty();
+    }
+    report.bytesCopied = m_state.bytesDone;
+    report.stopped = report.notDone > 0;
+    report.notes = copier.notes();
+    m_state.currentFile.clear();
+    if (m_progress)
+        m_progress(m_state);
+    return report;
+}
+
+// Copies in flight: a few where one flush reaches the whole file system (a
+// local disk; the copies share its queue and the processor), more where each
+// file waits for its own round trips (FUSE, network shares), bounded so that
+// a slow share is not flooded, and so that each lane keeps room for a batch
+// under a low open-file limit.
+constexpr std::size_t kLocalLanes = 4;
+constexpr std::size_t kRemoteLanes = 16;
+std::size_t lanesFor(const SyncPlan &plan)
+{
+    bool toLeft = false, toRight = false;
+    for (const SyncJob &job : plan.jobs)
+        (job.fromLeft ? toRight : toLeft) = true;
+    bool remote = false;
+    for (const auto &[used, root] : {std::pair(toLeft, &plan.roots.left), std::pair(toRight, &plan.roots.right)}) {
+        const platform::Fd fd(used ? ::open(root->empty() ? "." : root->c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC) : -1);
+        remote = remote || (fd.valid() && !platform::FlushesAsAWhole(fd.get()));
+    }
+    return std::min(remote ? kRemoteLanes : kLocalLanes, std::max<std::size_t>(batchFiles() / 32, 1));
+}
+
+} // namespace
+
 SyncReport RunSyncJobs(const SyncPlan &plan, const SyncProgressCallback &progress, const SyncOptions &options)
 {
-    const std::vector<SyncJob> &jobs = plan.jobs;
-    SyncReport report;
-    report.outcomes.resize(jobs.size());
-
-    SyncProgress state;
-    state.filesTotal = jobs.size();
-    for (const SyncJob &job : jobs)
-        state.bytesTotal += std::max<std::int64_t>(job.size, 0);
-    bool keepGoing = true;
-    const auto report_ = [&] {
-        if (progress && !progress(state))
-            keepGoing = false;
-    };
-    report_();
+    std::vector<std::vector<std::size_t>> groups;
+    std::size_t lanes = options.lanes > 0 ? options.lanes : lanesFor(plan);
+    if (lanes > 1)
+        groups = byFolder(plan.jobs);
+    lanes = std::min(lanes, groups.size());
+    // One lane takes the jobs strictly in their order.
+    if (lanes <= 1) {
+        lanes = 1;
+        groups.assign(1, std::vector<std::size_t>(plan.size()));
+        std::iota(groups[0].begin(), groups[0].end(), std::size_t(0));
+    }
+    SyncRun run(plan, progress, options, std::move(groups), lanes);
+    run.tell();
 
     platform::FileCopier copier;
     // What a killed run left anywhere in either tree, not only in the
     // folders this run copies into.
     copier.removeLeftovers(plan.roots.left, plan.roots.leftId, plan.roots.leftLeftovers);
     copier.removeLeftovers(plan.roots.right, plan.roots.rightId, plan.roots.rightLeftovers);
-    std::vector<std::size_t> staged; // job index of each staged copy
-    std::vector<std::size_t> placed; // job index of each copy put in place
-    const auto commit = [&] {
-        copier.commit([&](std::size_t i, const platform::CopyError *error) {
-            SyncOutcome &outcome = report.outcomes[staged[i]];
-            if (error) {
-                outcome.result = SyncResult::Failed;
-                outcome.reason = error->reason;
-                ++report.failed;
-            } else {
-                outcome.result = SyncResult::Done;
-                outcome.trashed = copier.trashedAt(i);
-                report.trashed += !outcome.trashed.empty();
-                ++report.done;
-                placed.push_back(staged[i]);
-            }
-            ++state.filesDone;
-        });
-        staged.clear();
-        report_();
-    };
-
-    bool keepReplaced = options.keepReplaced;
-    bool asked = false;
-    const std::size_t mostFiles = batchFiles();
-    std::size_t next = 0;
-    for (; next < jobs.size() && keepGoing; ++next) {
-        const SyncJob &job = jobs[next];
-        const bool large = job.size >= kLargeFile;
-        if (large && copier.stagedCount() > 0)
-            commit();
-        state.currentFile = plan.from(next);
-        platform::CopyRequest request;
-        request.fromRoot = plan.roots.from(job);
-        request.from = job.name;
-        request.fromRootId = job.fromLeft ? plan.roots.leftId : plan.roots.rightId;
-        request.toRoot = plan.roots.to(job);
-        request.to = job.name;
-        request.toRootId = job.fromLeft ? plan.roots.rightId : plan.roots.leftId;
-        request.existing = job.replace ? platform::ExistingDestination::Replace : platform::ExistingDestination::Keep;
-        if (job.replace)
-            request.seen = platform::FileStatus{job.seenSize, job.seenModified, job.seenNanos};
-        request.keepReplaced = job.replace && keepReplaced;
-        platform::CopyError error;
-        const auto onBytes = [&](std::int64_t bytes) {
-            state.bytesDone += bytes;
-            report.bytesCopied += bytes;
-            report_();
-        };
-        bool ok = copier.stage(request, &error, onBytes);
-        if (!ok && outOfDescriptors(error) && copier.stagedCount() > 0) {
-            commit();
-            ok = copier.stage(request, &error, onBytes);
-        }
-        if (!ok && error.trashUnusable && !asked && options.replaceWithoutKeeping) {
-            asked = true;
-            if (options.replaceWithoutKeeping(error.reason)) {
-                keepReplaced = request.keepReplaced = false;
-                ok = copier.stage(request, &error, onBytes);
-            }
-        }
-        if (ok) {
-            staged.push_back(next);
-        } else {
-            report.outcomes[next].result = SyncResult::Failed;
-            report.outcomes[next].reason = error.reason;
-            ++report.failed;
-            ++state.filesDone;
-            report_();
-        }
-        if (large || copier.stagedCount() >= mostFiles || copier.stagedBytes() >= kBatchBytes)
-            commit();
+    if (lanes == 1) {
+        run.lane(copier);
+        return run.report(copier);
     }
-    // Whatever was staged is complete: a stop request still lets it land.
-    commit();
-    // Nothing is said to be done before it would survive a power cut.
-    copier.settle([&](std::size_t n, const platform::CopyError &error) {
-        SyncOutcome &outcome = report.outcomes[placed[n]];
-        outcome.result = SyncResult::Failed;
-        outcome.reason = error.reason;
-        --report.done;
-        ++report.failed;
-    });
-    report.notes = copier.notes();
-    report.notDone = jobs.size() - next;
-    report.stopped = report.notDone > 0;
-    state.currentFile.clear();
-    if (progress)
-        progress(state);
-    return report;
+    // Each lane's copier goes with its lane, and with it what it holds open.
+    copier.letGo();
+    const auto lane = [&run, &copier] {
+        platform::FileCopier own;
+        own.joinRun(copier);
+        run.lane(own);
+    };
+    std::vector<std::thread> others;
+    for (std::size_t i = 1; i < lanes; ++i)
+        others.emplace_back(lane);
+    lane();
+    for (std::thread &other : others)
+        other.join();
+    return run.report(copier);
 }
 
 std::string SyncFailureText(const SyncPlan &plan, const SyncReport &report, std::size_t named,

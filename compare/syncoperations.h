@@ -11,7 +11,9 @@
 
 // Carrying out the pending operations, shared by the wizard's OK and the
 // command-line sync. Widget-free and thread-agnostic: the wizard runs it on a
-// worker thread, the command-line tool on its main thread.
+// worker thread, the command-line tool on its main thread, and a run keeps
+// several copies in flight on threads of its own, one destination folder's
+// copies in one of them, in their order.
 //
 // Nothing is ever deleted first: every destination is replaced in one rename
 // by a complete copy (platform/filecopy.h), so a failed copy leaves the old
@@ -78,9 +80,15 @@ struct SyncOptions
     // (the reason says why): true replaces those files without keeping the
     // old ones, false (or no question) fails them.
     std::function<bool(const std::string &reason)> replaceWithoutKeeping;
+    // How many copies may be in flight, each destination folder's in one
+    // lane, in order; 1 carries out every job in order, 0 chooses by the
+    // destinations (a few on a local disk, more on a share). Calls of the
+    // callbacks never overlap, but may come from any lane's thread.
+    std::size_t lanes = 0;
 };
 
-// Carries out every job in order. A job that fails does not stop the others.
+// Carries out every job (in order, with one lane). A job that fails does not
+// stop the others.
 SyncReport RunSyncJobs(const SyncPlan &plan, const SyncProgressCallback &progress = {},
                        const SyncOptions &options = {});
 

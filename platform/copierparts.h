@@ -36,7 +36,6 @@ struct FileCopier::Root
     CopyError failure; // set once the root may no longer be used
     std::optional<Folding> folding; // asked when first needed
     unsigned notKept = 0;           // NotKept bits said in its note
-    std::size_t note = std::size_t(-1);
 };
 
 struct FileCopier::Folder

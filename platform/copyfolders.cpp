@@ -19,9 +19,10 @@ namespace {
 
 // Opens folder `name` inside `parent` without following a symbolic link,
 // creating it when missing and `create` is set, with no more permission
-// bits than createMode gives (asked only then); *created tells whether it did.
+// bits than createMode gives (asked only then); *created tells whether it
+// did, *raced whether another made it in the same instant.
 Fd openFolderIn(int parent, const std::string &name, bool create, const std::string &shown, CopyError *error,
-                const std::function<mode_t()> &createMode = {}, bool *created = nullptr)
+                const std::function<mode_t()> &createMode = {}, bool *created = nullptr, bool *raced = nullptr)
 {
     for (int attempt = 0; attempt < 2; ++attempt) {
         Fd fd(::openat(parent, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
@@ -40,6 +41,8 @@ Fd openFolderIn(int parent, const std::string &name, bool create, const std::str
             }
             if (made && created)
                 *created = true;
+            if (!made && raced)
+                *raced = true;
             continue;
         }
         struct stat st;
@@ -196,17 +199,19 @@ std::shared_ptr<const FileCopier::Folder> FileCopier::folder(Root &root, std::st
                 mode = (st.st_mode & 03777) | (::geteuid() == 0 ? 0 : S_IRWXU);
             return mode_t(mode);
         };
-        bool created = false;
+        bool created = false, raced = false;
         // The parent (at) stays open until its new entry is flushed and judged.
-        Fd next = openFolderIn(at, component, create, result->shown, error, createMode, &created);
+        Fd next = openFolderIn(at, component, create, result->shown, error, createMode, &created, &raced);
         if (!next.valid())
             return nullptr;
-        std::string other;
-        if (created) {
+        if (created)
             adoptFolder(next.get(), from.get(), root, mode);
-            if (!settleNewEntry(at, result->shown, error))
-                return nullptr;
-        } else if (create && foldsNames(root, at) && !spelledAsListed(at, component, &other)) {
+        // One made by another copier of the run is flushed here too: the
+        // copies put in it may be said done before its maker flushed it.
+        if ((created || raced) && !settleNewEntry(at, result->shown, error))
+            return nullptr;
+        std::string other;
+        if (!created && create && foldsNames(root, at) && !spelledAsListed(at, component, &other)) {
             fail(error, EEXIST, FoldedReason(result->shown, JoinPath(parentShown, other)));
             return nullptr;
         }

@@ -96,8 +96,30 @@ std::size_t FileCopier::stagedCount() const
 
 void FileCopier::note(std::string text)
 {
-    if (m_noted.insert(text).second)
-        m_notes.push_back(std::move(text));
+    const std::lock_guard<std::mutex> lock(m_common->noting);
+    if (m_common->noted.insert(text).second)
+        m_common->notes.push_back(std::move(text));
+}
+
+std::vector<std::string> FileCopier::notes() const
+{
+    const std::lock_guard<std::mutex> lock(m_common->noting);
+    return m_common->notes;
+}
+
+void FileCopier::joinRun(const FileCopier &other)
+{
+    m_common = other.m_common;
+}
+
+void FileCopier::letGo()
+{
+    if (!m_staged.empty() || !m_unsettled.empty())
+        return;
+    m_folder.reset();
+    m_sourceFolder.reset();
+    m_trashes = Trashes();
+    m_roots.clear();
 }
 
 // One note per destination, grown as more turns out not to be kept.
@@ -105,26 +127,29 @@ void FileCopier::notKept(Root &root, unsigned lost)
 {
     if ((root.notKept | lost) == root.notKept)
         return;
-    root.notKept |= lost;
+    const std::lock_guard<std::mutex> lock(m_common->noting);
+    auto &[said, at] = m_common->notKept.try_emplace(root.path, 0u, std::size_t(-1)).first->second;
+    root.notKept = said |= root.notKept | lost;
     std::vector<const char *> parts;
-    if (root.notKept & kPermissions)
+    if (said & kPermissions)
         parts.push_back("permissions");
-    if (root.notKept & kOwners)
+    if (said & kOwners)
         parts.push_back("owners");
-    if (root.notKept & kAcls)
+    if (said & kAcls)
         parts.push_back("access control lists");
-    if (root.notKept & kAttributes)
+    if (said & kAttributes)
         parts.push_back("extended attributes");
     std::string list;
     for (std::size_t i = 0; i < parts.size(); ++i)
         list += std::string(i == 0 ? "" : i + 1 == parts.size() ? " and " : ", ") + parts[i];
     std::string text = root.path + " cannot hold everything the sources carry: the copies there went without their "
         + list + ".";
-    if (root.note < m_notes.size()) {
-        m_notes[root.note] = std::move(text);
+    std::vector<std::string> &notes = m_common->notes;
+    if (at < notes.size()) {
+        notes[at] = std::move(text);
     } else {
-        root.note = m_notes.size();
-        m_notes.push_back(std::move(text));
+        at = notes.size();
+        notes.push_back(std::move(text));
     }
 }
 
@@ -137,8 +162,8 @@ bool FileCopier::stillAsSeen(int dir, const std::string &name, const FileStatus 
     FileStatus now = stateOf(st);
     // A file this run put in place, still as it left it, stands for the one
     // it replaced: a link to it was compared as leading to that one.
-    const auto made = m_produced.find({std::uint64_t(st.st_dev), std::uint64_t(st.st_ino)});
-    if (made != m_produced.end() && sameState(made->second.state, now)) {
+    const auto made = m_common->produced.find({std::uint64_t(st.st_dev), std::uint64_t(st.st_ino)});
+    if (made != m_common->produced.end() && sameState(made->second.state, now)) {
         if (!made->second.before)
             return false;
         now = *made->second.before;
@@ -243,8 +268,11 @@ bool FileCopier::mayReplace(Root &toRoot, const Staged &staged, CopyError *error
             return fail(error, EACCES, "the destination is read-only");
     }
     // Checked now to spare a useless copy, and again just before the rename.
-    if (staged.seen && !stillAsSeen(dir, staged.name, *staged.seen))
-        return fail(error, 0, kChangedSinceComparison);
+    if (staged.seen) {
+        const std::lock_guard<std::mutex> placing(m_common->placing);
+        if (!stillAsSeen(dir, staged.name, *staged.seen))
+            return fail(error, 0, kChangedSinceComparison);
+    }
     if (const char *why = RefusesRenames(dir))
         return fail(error, EPERM, "the destination folder " + staged.folder->shown + " is " + why
                                       + ": no copy can be put in place there, so nothing is written");
@@ -599,6 +627,9 @@ void FileCopier::commit(const std::function<void(std::size_t, const CopyError *)
         if (!flushed.count(s.folder->id.device) && m_flush(s.file.get(), false) != 0 && errno != EINVAL
             && errno != EROFS)
             ok = failErrno(&error, "cannot write the destination");
+        std::unique_lock<std::mutex> placing(m_common->placing, std::defer_lock);
+        if (s.existing == ExistingDestination::Replace)
+            placing.lock();
         ok = ok && place(s, reachable, &error);
         if (ok) {
             placedNow.push_back(i);
@@ -607,8 +638,10 @@ void FileCopier::commit(const std::function<void(std::size_t, const CopyError *)
             // A link elsewhere in the tree may lead to what was replaced.
             struct stat placed;
             if (s.existing == ExistingDestination::Replace && ::fstat(s.file.get(), &placed) == 0)
-                m_produced[{std::uint64_t(placed.st_dev), std::uint64_t(placed.st_ino)}] = {stateOf(placed), s.seen};
+                m_common->produced[{std::uint64_t(placed.st_dev), std::uint64_t(placed.st_ino)}] = {stateOf(placed), s.seen};
         }
+        if (placing.owns_lock())
+            placing.unlock();
         s.file.reset();
         if (!ok && ::unlinkat(s.folder->fd.get(), s.temporary.c_str(), 0) != 0 && errno != ENOENT)
             note("A temporary could not be removed and remains: " + JoinPath(s.folder->shown, s.temporary));

@@ -11,6 +11,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <set>
 #include <string>
@@ -119,7 +120,8 @@ inline const char kSourceKeptChanging[] = "the source kept changing while it was
 // whole batch durable with one file-system flush and moves each temporary
 // into place in staging order. Far cheaper than a flush per file when many
 // small files are copied. Temporaries that are never committed are removed
-// by discard() or the destructor. Not thread-safe; one object per thread.
+// by discard() or the destructor. Not thread-safe; one object per thread,
+// several of one run joined by joinRun().
 class FileCopier
 {
 public:
@@ -167,7 +169,16 @@ public:
     // What a person should know that is no failure of an operation: a
     // temporary that could not be removed, leftovers that could not be proved
     // ours. Each said once.
-    const std::vector<std::string> &notes() const { return m_notes; }
+    std::vector<std::string> notes() const;
+
+    // Makes this copier work beside other in the same run, each on its own
+    // thread: a file either puts in place over another is known to both, as
+    // the run's own work, and their notes are one list. Call before copying.
+    void joinRun(const FileCopier &other);
+
+    // Closes every folder the copier holds open, once nothing is staged or
+    // left to settle; its notes stay.
+    void letGo();
 
 private:
     struct Root;
@@ -179,6 +190,18 @@ private:
         std::optional<FileStatus> before; // the file it replaced, as compared
     };
     using Key = std::pair<std::uint64_t, std::uint64_t>; // device and inode
+    // What copiers of one run share. Placing a replacement and judging a
+    // destination as seen take `placing`, so that a file another copier is
+    // putting in place is either not there yet or already known as produced.
+    struct Common
+    {
+        std::mutex placing;
+        std::map<Key, Produced> produced; // files this run put in place over others
+        mutable std::mutex noting;
+        std::vector<std::string> notes;
+        std::set<std::string> noted;
+        std::map<std::string, std::pair<unsigned, std::size_t>> notKept; // by root: bits said, and where
+    };
     Root *root(const std::string &path, FolderIdentity expected, CopyError *error);
     // With create, folders missing below root are made after those of the
     // same names below source.
@@ -220,9 +243,7 @@ private:
     std::vector<char> m_buffer;
     Trashes m_trashes;
     std::set<std::pair<std::uint64_t, std::uint64_t>> m_cleared; // folders rid of leftovers, by device and inode
-    std::vector<std::string> m_notes;
-    std::set<std::string> m_noted;
-    std::map<Key, Produced> m_produced;           // files this run put in place over others
+    std::shared_ptr<Common> m_common = std::make_shared<Common>();
     std::map<Key, std::set<std::string>> m_listings; // names of folders that may fold them
     std::map<std::uint64_t, bool> m_flushesWhole;    // by device: whether syncfs reaches everything
     std::map<std::uint64_t, NameLimit> m_nameLimits;  // by device

@@ -106,7 +106,8 @@ std::unique_ptr<TrashFolder> openHomeTrash(const std::string &path, CopyError *e
             break;
         }
         Fd next(::openat(at.get(), part.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-        if (!next.valid() && errno == ENOENT && ::mkdirat(at.get(), part.c_str(), 0700) == 0)
+        // Another copier of the run may make it at the same moment.
+        if (!next.valid() && errno == ENOENT && (::mkdirat(at.get(), part.c_str(), 0700) == 0 || errno == EEXIST))
             next = Fd(::openat(at.get(), part.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
         if (!next.valid()) {
             failErrno(error, "cannot use the trash folder " + path);

@@ -34,28 +34,28 @@ QStringList sync(const TestDir &left, const TestDir &right)
 TEST(SyncFaults, SourceDeletedAfterTheComparisonFailsAloneAndKeepsTheOldCopy)
 {
     TestDir left, right;
-    // Root files come before a subfolder's, so the large copy runs first.
+    // One folder's files are copied in their order, so the large copy runs first.
     writeLargeFile(left.path("big.bin"), 96, 1);
     right.file("big.bin", "old big", TestDir::time(2020, 1, 1));
-    left.file("sub/gone.txt", "newer, and gone before it is copied", TestDir::time(2022, 1, 1));
-    right.file("sub/gone.txt", "old and intact", TestDir::time(2020, 1, 1));
+    left.file("gone.txt", "newer, and gone before it is copied", TestDir::time(2022, 1, 1));
+    right.file("gone.txt", "old and intact", TestDir::time(2020, 1, 1));
 
     QProcess process;
     process.start(program(), sync(left, right));
     ASSERT_TRUE(waitUntilCopying(process, right.root() + "/", 1)) << "the large copy never started";
     ::kill(pid_t(process.processId()), SIGSTOP);
-    std::filesystem::remove(left.path("sub/gone.txt"));
+    std::filesystem::remove(left.path("gone.txt"));
     ::kill(pid_t(process.processId()), SIGCONT);
     const Result r = collect(process, 120000);
 
     ASSERT_TRUE(r.finished);
     EXPECT_EQ(r.exitCode, 1) << r.out.constData();
-    EXPECT_TRUE(r.out.contains(QByteArray::fromStdString("FAILED: " + left.path("sub/gone.txt") + " overwrites "
-                                                         + right.path("sub/gone.txt")
+    EXPECT_TRUE(r.out.contains(QByteArray::fromStdString("FAILED: " + left.path("gone.txt") + " overwrites "
+                                                         + right.path("gone.txt")
                                                          + ": cannot read the source: No such file or directory")))
         << r.out.constData();
     EXPECT_TRUE(r.err.contains("1 of 2 file operations failed. 1 was carried out.")) << r.err.constData();
-    EXPECT_EQ(right.read("sub/gone.txt"), "old and intact");
+    EXPECT_EQ(right.read("gone.txt"), "old and intact");
     EXPECT_TRUE(sameContent(left.path("big.bin"), right.path("big.bin")));
     EXPECT_TRUE(hiddenEntries(right.root()).empty());
 }
@@ -165,8 +165,9 @@ TEST(SyncFaults, KilledMidCopyLeavesWholeFilesAndTheNextRunClearsUp)
         left.file("small-" + std::to_string(i), "new small", TestDir::time(2022, 1, 1));
         right.file("small-" + std::to_string(i), "old", TestDir::time(2020, 1, 1));
     }
-    left.folder("sub");
-    writeLargeFile(left.path("sub/new-big.bin"), kSize, 3);
+    // One folder's files are copied in their order: big.bin, the small
+    // files, then the new large file.
+    writeLargeFile(left.path("zz-new-big.bin"), kSize, 3);
 
     // Killed while it replaces big.bin: the old content stays whole, and the
     // temporary it was writing is all that is left.
@@ -182,7 +183,7 @@ TEST(SyncFaults, KilledMidCopyLeavesWholeFilesAndTheNextRunClearsUp)
         const std::string small = right.read("small-" + std::to_string(i));
         EXPECT_TRUE(small == "old" || small == "new small") << small;
     }
-    EXPECT_FALSE(right.exists("sub/new-big.bin"));
+    EXPECT_FALSE(right.exists("zz-new-big.bin"));
     const std::vector<std::string> leftOver = hiddenEntries(right.root());
     ASSERT_EQ(leftOver.size(), 1u);
     EXPECT_EQ(std::filesystem::path(leftOver[0]).filename().string().rfind(".big.bin.corvanel-", 0), 0u)
@@ -196,24 +197,24 @@ TEST(SyncFaults, KilledMidCopyLeavesWholeFilesAndTheNextRunClearsUp)
     {
         QProcess process;
         process.start(program(), sync(left, right));
-        ASSERT_TRUE(waitUntilCopying(process, right.path("sub") + "/", 16 * kMiB))
-            << "the copy of sub/new-big.bin was missed";
+        ASSERT_TRUE(waitUntilCopying(process, right.path(".zz-new-big.bin"), 16 * kMiB))
+            << "the copy of zz-new-big.bin was missed";
         ::kill(pid_t(process.processId()), SIGKILL);
         ASSERT_TRUE(collect(process, 30000).finished);
     }
     EXPECT_TRUE(sameContent(left.path("big.bin"), right.path("big.bin")));
     EXPECT_EQ(right.read("small-0"), "new small");
-    EXPECT_FALSE(right.exists("sub/new-big.bin"));
+    EXPECT_FALSE(right.exists("zz-new-big.bin"));
     // Only the temporary of the new file it was writing is left.
     const std::vector<std::string> second = hiddenEntries(right.root());
     ASSERT_LE(second.size(), 1u);
     if (!second.empty())
-        EXPECT_EQ(std::filesystem::path(second[0]).filename().string().rfind(".new-big.bin.corvanel-", 0), 0u)
+        EXPECT_EQ(std::filesystem::path(second[0]).filename().string().rfind(".zz-new-big.bin.corvanel-", 0), 0u)
             << second[0];
 
     const Result last = run(sync(left, right));
     EXPECT_EQ(last.exitCode, 0) << last.out.constData() << last.err.constData();
-    EXPECT_TRUE(sameContent(left.path("sub/new-big.bin"), right.path("sub/new-big.bin")));
+    EXPECT_TRUE(sameContent(left.path("zz-new-big.bin"), right.path("zz-new-big.bin")));
     EXPECT_TRUE(hiddenEntries(right.root()).empty());
 }
 

@@ -11,7 +11,10 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <atomic>
 #include <filesystem>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -210,4 +213,143 @@ TEST(SyncOperations, StopLetsTheCurrentFileLandAndCountsTheRestAsNotDone)
     EXPECT_TRUE(hiddenEntries(right.root()).empty());
     const std::string text = SyncFailureText(jobs, report);
     EXPECT_EQ(text, "The synchronization was stopped: 9 of 10 file operations were not carried out. 1 was carried out.");
+}
+
+namespace {
+
+// Both sides of a run, built the same way each time: new files in new
+// folders three deep (both ways), replacements, links in the destination to
+// files the run replaces, and failures made after the comparison.
+struct LaneScenario
+{
+    TestDir left, right;
+    LaneScenario()
+    {
+        const auto old = TestDir::time(2020, 1, 1), newer = TestDir::time(2023, 1, 1);
+        for (int i = 0; i < 240; ++i) {
+            const std::string folder = "t" + std::to_string(i % 6) + "/s" + std::to_string(i % 4) + "/u" + std::to_string(i % 5);
+            (i % 7 == 0 ? right : left).file(folder + "/f" + std::to_string(i), std::string(i % 50, 'a' + i % 26), old);
+        }
+        for (int i = 0; i < 30; ++i) {
+            const std::string name = "r" + std::to_string(i % 3) + "/g" + std::to_string(i);
+            left.file(name, "newer " + std::to_string(i), newer);
+            right.file(name, "old", old);
+            right.folder("links" + std::to_string(i % 3));
+            std::filesystem::create_symlink("../" + name, right.path("links" + std::to_string(i % 3) + "/l" + std::to_string(i)));
+            left.file("links" + std::to_string(i % 3) + "/l" + std::to_string(i), "newer " + std::to_string(i), newer);
+        }
+        left.file("gone/vanishes", "x", old);
+        left.file("taken/here", "mine", old);
+    }
+    // After the comparison: a source goes, someone else's file takes a name.
+    void meddle()
+    {
+        std::filesystem::remove(left.path("gone/vanishes"));
+        right.file("taken/here", "someone else's", TestDir::time(2020, 1, 1));
+    }
+    // Every file and link of both trees with its content, roots left out.
+    std::string contents() const
+    {
+        std::string all;
+        for (const TestDir *side : {&left, &right}) {
+            std::vector<std::string> lines;
+            for (const auto &entry : std::filesystem::recursive_directory_iterator(side->root())) {
+                const std::string relative = std::filesystem::relative(entry.path(), side->root()).string();
+                if (entry.is_symlink())
+                    lines.push_back(relative + " -> " + std::filesystem::read_symlink(entry.path()).string());
+                else if (entry.is_regular_file())
+                    lines.push_back(relative + ": " + side->read(relative) + " @" + std::to_string(side->modified(relative)));
+            }
+            std::sort(lines.begin(), lines.end());
+            for (const std::string &line : lines)
+                all += line + "\n";
+            all += "--\n";
+        }
+        return all;
+    }
+};
+
+std::string withoutRoots(std::string text, const LaneScenario &s)
+{
+    for (const auto &[root, shown] : {std::pair(s.left.root(), "LEFT"), std::pair(s.right.root(), "RIGHT")}) {
+        for (std::size_t at; (at = text.find(root)) != std::string::npos;)
+            text.replace(at, root.size(), shown);
+    }
+    return text;
+}
+
+} // namespace
+
+// Copies in flight give each job the outcome and each tree the content that
+// one copy at a time gives, and the callback is never entered twice at once.
+TEST(SyncOperations, LanesCarryOutWhatOneLaneDoes)
+{
+    std::string expected;
+    for (const std::size_t lanes : {1, 4, 16}) {
+        SCOPED_TRACE(std::to_string(lanes) + " lanes");
+        LaneScenario s;
+        const SyncPlan plan = SyncJobs(compare(s.left, s.right));
+        ASSERT_EQ(plan.size(), 302u);
+        s.meddle();
+        std::atomic<int> inside{0};
+        bool overlapped = false;
+        std::size_t lastDone = 0;
+        bool monotonic = true;
+        SyncOptions options;
+        options.lanes = lanes;
+        const SyncReport report = RunSyncJobs(plan, [&](const SyncProgress &p) {
+            overlapped = overlapped || ++inside > 1;
+            std::this_thread::yield();
+            monotonic = monotonic && p.filesDone >= lastDone;
+            lastDone = p.filesDone;
+            --inside;
+            return true;
+        }, options);
+        EXPECT_FALSE(overlapped);
+        EXPECT_TRUE(monotonic);
+        EXPECT_EQ(lastDone, 302u);
+        EXPECT_EQ(report.failed, 2u);
+        EXPECT_EQ(report.done, 300u);
+        EXPECT_EQ(report.trashed, 60u);
+        std::string outcomes;
+        for (std::size_t i = 0; i < plan.size(); ++i)
+            outcomes += plan.jobs[i].name + " " + std::to_string(int(report.outcomes[i].result)) + " "
+                + report.outcomes[i].reason + "\n";
+        const std::string got = withoutRoots(outcomes + SyncFailureText(plan, report, 5) + "\n" + s.contents(), s);
+        if (expected.empty())
+            expected = got;
+        EXPECT_EQ(got, expected);
+        EXPECT_TRUE(hiddenEntries(s.left.root()).empty());
+        EXPECT_TRUE(hiddenEntries(s.right.root()).empty());
+    }
+}
+
+// A stop lets every lane land what it holds: each job is done, with its file
+// in place, or not done, with nothing written for it.
+TEST(SyncOperations, StopWithLanesLeavesEachJobDoneOrUntouched)
+{
+    LaneScenario s;
+    const SyncPlan plan = SyncJobs(compare(s.left, s.right));
+    SyncOptions options;
+    options.lanes = 8;
+    const SyncReport report = RunSyncJobs(plan, [&](const SyncProgress &p) { return p.bytesDone < 400; }, options);
+    EXPECT_TRUE(report.stopped);
+    EXPECT_EQ(report.failed, 0u);
+    EXPECT_GT(report.done, 0u);
+    EXPECT_EQ(report.done + report.notDone, plan.size());
+    for (std::size_t i = 0; i < plan.size(); ++i) {
+        const SyncJob &job = plan.jobs[i];
+        const TestDir &from = job.fromLeft ? s.left : s.right, &to = job.fromLeft ? s.right : s.left;
+        SCOPED_TRACE(job.name);
+        if (report.outcomes[i].result == SyncResult::Done)
+            EXPECT_EQ(to.read(job.name), from.read(job.name));
+        else if (!job.replace)
+            EXPECT_FALSE(to.exists(job.name));
+        else if (job.name.rfind("links", 0) == 0)
+            EXPECT_TRUE(std::filesystem::is_symlink(to.path(job.name)));
+        else
+            EXPECT_EQ(to.read(job.name), "old");
+    }
+    EXPECT_TRUE(hiddenEntries(s.right.root()).empty());
+    EXPECT_TRUE(hiddenEntries(s.left.root()).empty());
 }
