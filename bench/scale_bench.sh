@@ -8,7 +8,7 @@
 #   - peak memory of each, per file listed;
 #   - the window (offscreen): Compare click to both lists filled, beside the
 #     command's time, and a scroll to the end and a click on a row.
-#   bench/scale_bench.sh [--runs N] [--smoke] [--compare-only] [--cold] [--latency] [FILES...]
+#   bench/scale_bench.sh [--runs N] [--smoke] [--compare-only] [--cold] [--latency] [--new-files] [FILES...]
 #   (default sizes: 10000 100000 1000000)
 # --smoke: one run at 10,000 files, for CI (checks the script, not the times).
 # --compare-only: the compare and window rows alone, without the syncs.
@@ -18,8 +18,12 @@
 #   each call after 1 ms, as a network share does, and sync the left one into
 #   an empty folder on such a layer, against rsync -a (root; the latencyfs
 #   target built, else bench/passthroughfs.py with python3-fusepy).
+# --new-files: instead of all the above, copy the left tree into an empty
+#   folder with corvanel-cli sync, alternating with rsync -a; sync (whose
+#   copies are then on the disk too, as corvanel-cli's are).
 # Targets for compare: warm at most 0.45x find, cold 0.42x, behind latency 0.10x;
-# for the sync behind latency 0.5x rsync -a.
+# for the sync behind latency 0.5x rsync -a, of a million new files 1.2x
+# rsync -a; sync.
 # BUILD names the build folder (default: build beside this folder).
 set -euo pipefail
 here="$(cd "$(dirname "$0")" && pwd)"
@@ -29,6 +33,7 @@ sizes=()
 compare_only=0
 cold=0
 latency=0
+new_files=0
 while [ $# -gt 0 ]; do
   case "$1" in
     --runs) runs="$2"; shift 2 ;;
@@ -36,6 +41,7 @@ while [ $# -gt 0 ]; do
     --compare-only) compare_only=1; shift ;;
     --cold) cold=1; shift ;;
     --latency) latency=1; shift ;;
+    --new-files) new_files=1; shift ;;
     *) sizes+=("$1"); shift ;;
   esac
 done
@@ -84,6 +90,22 @@ for files in "${sizes[@]}"; do
   L="$trees/left"; R="$trees/right"
   listed=$(find "$L" "$R" -type f | wc -l)
   "$cli" compare --json "$L" "$R" >/dev/null 2>&1 || true   # warm the cache
+
+  if [ "$new_files" -eq 1 ]; then
+    empty="$scratch/empty"
+    into_empty() { rm -rf "$scratch"; mkdir -p "$empty"; sync; seconds "$@"; }
+    rsync_synced() { rsync -a "$L/" "$empty/" && sync; }
+    n_cli=""; n_rsync=""
+    for _ in $(seq "$runs"); do
+      n_cli+="$(into_empty "$cli" sync "$L" "$empty") "
+      n_rsync+="$(into_empty rsync_synced) "
+    done
+    rm -rf "$scratch"
+    n_cli=$(echo $n_cli | tr ' ' '\n' | median); n_rsync=$(echo $n_rsync | tr ' ' '\n' | median)
+    add "$(find "$L" -type f | wc -l)" "new files into empty: corvanel-cli sync" "$n_cli" "$n_rsync" "" ""
+    add "$(find "$L" -type f | wc -l)" "new files into empty: rsync -a; sync" "$n_rsync" "$n_rsync" "" ""
+    continue
+  fi
 
   med() { for _ in $(seq "$runs"); do seconds "$@"; done | median; }
   t_cli=$(med "$cli" compare --json "$L" "$R")
@@ -187,7 +209,7 @@ elif [ "$latency" -eq 1 ]; then
 fi
 
 echo "Corvanel at scale, $(date -u +%Y-%m-%d), $(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ //'), median of $runs"
-echo "ratio: against find (compare), cp (sync) or the command's compare (window); bytes/file: peak memory per file listed"
+echo "ratio: against find (compare), cp (sync), rsync -a (latency sync), rsync -a; sync (new files) or the command's compare (window); bytes/file: peak memory per file listed"
 echo
 echo "| files/side | measurement                                    |  seconds | ratio | peak MiB | bytes/file |"
 echo "|-----------:|------------------------------------------------|---------:|------:|---------:|-----------:|"

@@ -44,7 +44,7 @@ bool outOfDescriptors(const platform::CopyError &error)
 }
 constexpr std::int64_t kBatchBytes = 64 << 20;
 // A file this large goes in a batch of its own: it takes long enough to copy
-// that a program killed meanwhile should leave only its temporary behind.
+// that a program killed meanwhile should leave little but its temporary.
 constexpr std::int64_t kLargeFile = 8 << 20;
 
 std::string plural(std::size_t n, const char *one, const char *many)
