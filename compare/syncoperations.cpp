@@ -116,9 +116,9 @@ class SyncRun
 {
 public:
     SyncRun(const SyncPlan &plan, const SyncProgressCallback &progress, const SyncOptions &options,
-            std::vector<std::vector<std::size_t>> groups, std::size_t lanes)
-        : m_plan(plan), m_progress(progress), m_options(options),
-          m_mostFiles(std::max<std::size_t>(batchFiles() / lanes, 1)), m_groups(std::move(groups)), m_active(lanes),
+            std::vector<std::vector<std::size_t>> groups, std::size_t lanes, std::size_t mostFiles)
+        : m_plan(plan), m_progress(progress), m_options(options), m_mostFiles(mostFiles),
+          m_groups(std::move(groups)), m_active(lanes),
           m_keepReplaced(options.keepReplaced)
     {
         m_outcomes.resize(plan.size());
@@ -321,32 +321,41 @@ SyncReport SyncRun::report(const platform::FileCopier &copier)
     return report;
 }
 
-// Copies in flight: a few where one flush reaches the whole file system (a
-// local disk; the copies share its queue and the processor), more where each
-// file waits for its own round trips (FUSE, network shares), bounded so that
-// a slow share is not flooded, and so that each lane keeps room for a batch
-// under a low open-file limit.
-constexpr std::size_t kLocalLanes = 4;
-constexpr std::size_t kRemoteLanes = 16;
-std::size_t lanesFor(const SyncPlan &plan)
+// Whether a destination of the plan makes each copy durable on its own
+// (FUSE, network shares) rather than with one flush of its file system.
+bool flushedFileByFile(const SyncPlan &plan)
 {
     bool toLeft = false, toRight = false;
     for (const SyncJob &job : plan.jobs)
         (job.fromLeft ? toRight : toLeft) = true;
-    bool remote = false;
+    bool oneByOne = false;
     for (const auto &[used, root] : {std::pair(toLeft, &plan.roots.left), std::pair(toRight, &plan.roots.right)}) {
         const platform::Fd fd(used ? ::open(root->empty() ? "." : root->c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC) : -1);
-        remote = remote || (fd.valid() && !platform::FlushesAsAWhole(fd.get()));
+        oneByOne = oneByOne || (fd.valid() && !platform::FlushesAsAWhole(fd.get()));
     }
-    return std::min(remote ? kRemoteLanes : kLocalLanes, std::max<std::size_t>(batchFiles() / 32, 1));
+    return oneByOne;
 }
+
+// Copies in flight: a few where one flush reaches the whole file system (a
+// local disk; the copies share its queue and the processor), more where each
+// file waits for its own round trips, bounded so that a slow share is not
+// flooded, and so that each lane keeps room for a batch under a low
+// open-file limit.
+constexpr std::size_t kLocalLanes = 4;
+constexpr std::size_t kRemoteLanes = 16;
+// Where each copy is flushed on its own, a large batch saves nothing and
+// only holds back the files done (and the progress) until all of it is in.
+constexpr std::size_t kFileByFileBatch = 32;
 
 } // namespace
 
 SyncReport RunSyncJobs(const SyncPlan &plan, const SyncProgressCallback &progress, const SyncOptions &options)
 {
     std::vector<std::vector<std::size_t>> groups;
-    std::size_t lanes = options.lanes > 0 ? options.lanes : lanesFor(plan);
+    const bool oneByOne = flushedFileByFile(plan);
+    std::size_t lanes = options.lanes > 0 ? options.lanes
+                                          : std::min(oneByOne ? kRemoteLanes : kLocalLanes,
+                                                     std::max<std::size_t>(batchFiles() / 32, 1));
     if (lanes > 1)
         groups = byFolder(plan.jobs);
     lanes = std::min(lanes, groups.size());
@@ -356,7 +365,9 @@ SyncReport RunSyncJobs(const SyncPlan &plan, const SyncProgressCallback &progres
         groups.assign(1, std::vector<std::size_t>(plan.size()));
         std::iota(groups[0].begin(), groups[0].end(), std::size_t(0));
     }
-    SyncRun run(plan, progress, options, std::move(groups), lanes);
+    const std::size_t mostFiles = std::max<std::size_t>(batchFiles() / lanes, 1);
+    SyncRun run(plan, progress, options, std::move(groups), lanes,
+                oneByOne ? std::min(mostFiles, kFileByFileBatch) : mostFiles);
     run.tell();
 
     platform::FileCopier copier;
