@@ -11,7 +11,8 @@ flags (no-replace, exchange) are refused, as by every libfuse 2 layer.
 --delay-ms answers each call after N milliseconds (a network share's round
 trip); --inflight-file keeps the highest number of calls in flight at once
 written there, so a test can see how hard a program presses a slow share
-(closes, which no caller waits for, are not counted).
+(closes, which no caller waits for, and what the library does on its own
+account are not counted).
 Runs in the foreground until unmounted.
 """
 import argparse
@@ -42,7 +43,9 @@ class Passthrough(Operations):
     UNAWAITED = ('release', 'releasedir')
 
     def __call__(self, op, *args):
-        counted = op not in self.UNAWAITED
+        # Calls with no process behind them (pid 0) are the library's own,
+        # such as removing a file unlinked while open once it is closed.
+        counted = op not in self.UNAWAITED and fuse_get_context()[2] != 0
         with self._mutex:
             self._inflight += counted
             if self._inflight > self._most:

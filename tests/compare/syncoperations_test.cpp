@@ -1,6 +1,7 @@
 #include "compare/comparefolders.h"
 #include "compare/syncoperations.h"
 
+#include "support/fsimage.h"
 #include "support/testdir.h"
 
 #include <gtest/gtest.h>
@@ -352,4 +353,34 @@ TEST(SyncOperations, StopWithLanesLeavesEachJobDoneOrUntouched)
     }
     EXPECT_TRUE(hiddenEntries(s.right.root()).empty());
     EXPECT_TRUE(hiddenEntries(s.left.root()).empty());
+}
+
+// Onto a share that answers each call after a millisecond, the lanes keep
+// several copies in flight, never more calls at once than there are lanes,
+// and every file arrives whole.
+TEST(SyncOperations, ASlowShareGetsNoMoreCallsAtOnceThanThereAreLanes)
+{
+    TestDir source, lower;
+    SyncPlan plan;
+    for (int i = 0; i < 120; ++i) {
+        SyncJob job;
+        job.name = "d" + std::to_string(i % 10) + "/f" + std::to_string(i);
+        source.file(job.name, std::string(std::size_t(i), 'x'));
+        job.size = i;
+        plan.jobs.push_back(job);
+    }
+    lower.folder("dest");
+    SlowShare share(lower.root(), 1);
+    if (!share.skipReason().empty())
+        GTEST_SKIP() << share.skipReason();
+    plan.roots.left = source.root();
+    plan.roots.right = share.root() + "/dest";
+    SyncOptions options;
+    options.lanes = 4;
+    const SyncReport report = RunSyncJobs(plan, {}, options);
+    EXPECT_TRUE(report.allDone()) << SyncFailureText(plan, report);
+    for (const SyncJob &job : plan.jobs)
+        EXPECT_EQ(lower.read("dest/" + job.name), source.read(job.name));
+    EXPECT_LE(share.mostInFlight(), 4);
+    EXPECT_GE(share.mostInFlight(), 3) << "the lanes kept too few calls in flight";
 }
