@@ -45,8 +45,8 @@ const char kUsage[] =
     "         in one pass, however many. Every file it replaces goes to the\n"
     "         desktop's Trash (the one on the file's own file system), where a\n"
     "         file manager can restore it; a replacement that no trash can take\n"
-    "         fails. On a terminal it shows its progress on\n"
-    "         standard error; Ctrl-C stops it after the file being copied.\n"
+    "         fails. On a terminal it shows its progress on standard error;\n"
+    "         Ctrl-C stops it once the files being copied are in place.\n"
     "         Exit status: 0 when every operation succeeded, nothing is pending\n"
     "         or in conflict afterwards and every folder could be read, 1\n"
     "         otherwise, 2 on bad input.\n"
@@ -238,7 +238,7 @@ int runSync(const std::vector<std::string> &args)
     if (!foldersOpen(folders))
         return 2;
 
-    // The first Ctrl-C lets the file being copied land and stops; a second
+    // The first Ctrl-C lets the files being copied land and stops; a second
     // one ends the program at once.
     struct sigaction action = {};
     action.sa_handler = onInterrupt;

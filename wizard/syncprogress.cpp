@@ -37,6 +37,12 @@ SyncProgressDialog::SyncProgressDialog(QWidget *parent)
     layout->addWidget(m_cancel, 0, Qt::AlignRight);
 }
 
+// Copies in flight land before the run stops.
+static QString stoppingText()
+{
+    return QStringLiteral(" - stopping after the files being copied");
+}
+
 void SyncProgressDialog::setProgress(const SyncProgress &p)
 {
     m_counts->setText(QStringLiteral("%1 of %2 files, %3 of %4")
@@ -44,7 +50,7 @@ void SyncProgressDialog::setProgress(const SyncProgress &p)
                           .arg(p.filesTotal)
                           .arg(QString::fromStdString(ByteCountText(p.bytesDone)),
                                QString::fromStdString(ByteCountText(p.bytesTotal)))
-                      + (m_stopRequested ? QStringLiteral(" - stopping after the current file") : QString()));
+                      + (m_stopRequested ? stoppingText() : QString()));
     const QString file = platform::DisplayText(p.currentFile);
     m_current->setText(m_current->fontMetrics().elidedText(file, Qt::ElideMiddle, m_current->width()));
     m_current->setToolTip(file);
@@ -62,6 +68,6 @@ void SyncProgressDialog::reject()
         return;
     m_stopRequested = true;
     m_cancel->setEnabled(false);
-    m_counts->setText(m_counts->text() + QStringLiteral(" - stopping after the current file"));
+    m_counts->setText(m_counts->text() + stoppingText());
     emit stopRequestedChanged();
 }
