@@ -353,9 +353,10 @@ SyncReport RunSyncJobs(const SyncPlan &plan, const SyncProgressCallback &progres
 {
     std::vector<std::vector<std::size_t>> groups;
     const bool oneByOne = flushedFileByFile(plan);
+    const std::size_t room = batchFiles(); // files all lanes' batches may hold
     std::size_t lanes = options.lanes > 0 ? options.lanes
                                           : std::min(oneByOne ? kRemoteLanes : kLocalLanes,
-                                                     std::max<std::size_t>(batchFiles() / 32, 1));
+                                                     std::max<std::size_t>(room / 32, 1));
     if (lanes > 1)
         groups = byFolder(plan.jobs);
     lanes = std::min(lanes, groups.size());
@@ -365,7 +366,7 @@ SyncReport RunSyncJobs(const SyncPlan &plan, const SyncProgressCallback &progres
         groups.assign(1, std::vector<std::size_t>(plan.size()));
         std::iota(groups[0].begin(), groups[0].end(), std::size_t(0));
     }
-    const std::size_t mostFiles = std::max<std::size_t>(batchFiles() / lanes, 1);
+    const std::size_t mostFiles = std::max<std::size_t>(room / lanes, 1);
     SyncRun run(plan, progress, options, std::move(groups), lanes,
                 oneByOne ? std::min(mostFiles, kFileByFileBatch) : mostFiles);
     run.tell();
