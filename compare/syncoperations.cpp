@@ -13,6 +13,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <condition_variable>
 #include <cstdio>
 #include <mutex>
 #include <numeric>
@@ -118,7 +119,7 @@ public:
     SyncRun(const SyncPlan &plan, const SyncProgressCallback &progress, const SyncOptions &options,
             std::vector<std::vector<std::size_t>> groups, std::size_t lanes, std::size_t mostFiles)
         : m_plan(plan), m_progress(progress), m_options(options), m_mostFiles(mostFiles),
-          m_groups(std::move(groups)), m_active(lanes),
+          m_groups(std::move(groups)), m_active(lanes), m_holding(lanes),
           m_keepReplaced(options.keepReplaced)
     {
         m_outcomes.resize(plan.size());
@@ -136,6 +137,8 @@ private:
     platform::CopyRequest request(const SyncJob &job) const;
     bool take(std::vector<std::size_t> &jobs);
     bool handBack(std::vector<std::size_t> rest);
+    void othersLetGo();
+    void letGo(platform::FileCopier &copier);
     bool stage(platform::FileCopier &copier, std::size_t job, platform::CopyError &error,
                const std::function<void()> &makeRoom);
 
@@ -149,6 +152,9 @@ private:
     std::size_t m_nextGroup = 0;
     std::vector<std::vector<std::size_t>> m_handedBack;
     std::size_t m_active;
+    std::mutex m_releasing; // lanes still holding descriptors
+    std::condition_variable m_released;
+    std::size_t m_holding;
     std::atomic<bool> m_keepGoing{true};
     std::mutex m_telling; // the state and the callback, one lane at a time
     SyncProgress m_state;
@@ -240,6 +246,24 @@ bool SyncRun::handBack(std::vector<std::size_t> rest)
     return true;
 }
 
+// The last lane out of descriptors waits for the lanes that are finishing
+// to give back theirs (some may have done so since it ran out).
+void SyncRun::othersLetGo()
+{
+    std::unique_lock<std::mutex> lock(m_releasing);
+    m_released.wait(lock, [this] { return m_holding <= 1; });
+}
+
+void SyncRun::letGo(platform::FileCopier &copier)
+{
+    copier.letGo();
+    {
+        const std::lock_guard<std::mutex> lock(m_releasing);
+        --m_holding;
+    }
+    m_released.notify_all();
+}
+
 void SyncRun::lane(platform::FileCopier &copier)
 {
     std::vector<std::size_t> staged; // job index of each staged copy
@@ -280,12 +304,17 @@ void SyncRun::lane(platform::FileCopier &copier)
                 m_state.currentFile = m_plan.from(next);
             }
             platform::CopyError error;
-            if (stage(copier, next, error, commit)) {
+            bool staging = stage(copier, next, error, commit);
+            if (!staging && outOfDescriptors(error) && copier.stagedCount() == 0) {
+                if (handBack(std::vector<std::size_t>(jobs.begin() + std::ptrdiff_t(k), jobs.end()))) {
+                    retired = true;
+                    break;
+                }
+                othersLetGo();
+                staging = stage(copier, next, error, commit);
+            }
+            if (staging) {
                 staged.push_back(next);
-            } else if (outOfDescriptors(error) && copier.stagedCount() == 0
-                       && handBack(std::vector<std::size_t>(jobs.begin() + std::ptrdiff_t(k), jobs.end()))) {
-                retired = true;
-                break;
             } else {
                 m_outcomes[next] = {SyncResult::Failed, error.reason, {}};
                 tell([](SyncProgress &state) { ++state.filesDone; });
@@ -300,6 +329,7 @@ void SyncRun::lane(platform::FileCopier &copier)
     copier.settle([&](std::size_t n, const platform::CopyError &error) {
         m_outcomes[placed[n]] = {SyncResult::Failed, error.reason, {}};
     });
+    letGo(copier);
 }
 
 SyncReport SyncRun::report(const platform::FileCopier &copier)

@@ -8,6 +8,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 
@@ -158,6 +159,9 @@ FileCopier::Root *FileCopier::root(const std::string &path, FolderIdentity expec
     if (!found->failure.reason.empty()) {
         if (error)
             *error = found->failure;
+        // Out of descriptors is for now; the root may open once some are back.
+        if (found->failure.code == EMFILE || found->failure.code == ENFILE)
+            m_roots.erase(std::find_if(m_roots.begin(), m_roots.end(), [found](const auto &r) { return r.get() == found; }));
         return nullptr;
     }
     return found;
