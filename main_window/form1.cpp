@@ -299,16 +299,26 @@ void Form1::changeEvent(QEvent *event)
     // A window that started maximised gets the stored height when it is
     // first restored.
     if (windowState() == Qt::WindowNoState && m_pendingOuterHeight >= 0 && m_frameSeen) {
-        const QSize wanted(width(), m_pendingOuterHeight - m_frame.height());
-        m_pendingOuterHeight = -1;
-        if (wanted.isValid() && wanted != size()) {
-            m_requestedSize = wanted;
-            resize(wanted);
-            keepOnScreen();
+        m_restoredOuterHeight = std::exchange(m_pendingOuterHeight, -1);
+        m_restoredAt.start();
+        if (takeRestoredSize())
             return;
-        }
     }
     layOut();
+}
+
+// The designed outer width and the stored outer height in the frame seen
+// last. Returns whether the window had to change.
+bool Form1::takeRestoredSize()
+{
+    const QSize wanted(platform::TwipsToPixels(kDesignedOuterWidth, logicalDpiX()) - m_frame.width(),
+                       m_restoredOuterHeight - m_frame.height());
+    if (!wanted.isValid() || wanted == size())
+        return false;
+    m_requestedSize = wanted;
+    resize(wanted);
+    keepOnScreen();
+    return true;
 }
 
 void Form1::resizeEvent(QResizeEvent *event)
@@ -329,7 +339,12 @@ void Form1::settleFrame(QSize frame)
     // A later change of the frame (some window managers draw none around a
     // maximised window) changes only the outer height to store.
     if (m_frameSeen) {
-        layOut();
+        // The normal frame that comes with the first restore (the window
+        // manager's own restored size may come between) sizes it again.
+        const bool restoring = m_restoredOuterHeight >= 0 && m_restoredAt.elapsed() < kRestoreSettles;
+        if (!(restoring && windowState() == Qt::WindowNoState && takeRestoredSize()))
+            layOut();
+        m_restoredOuterHeight = -1;
         return;
     }
     m_frameSeen = true;

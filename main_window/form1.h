@@ -6,6 +6,7 @@
 #include "wizard/syncwizard.h"
 
 #include <QCursor>
+#include <QElapsedTimer>
 #include <QWidget>
 
 #include <optional>
@@ -56,6 +57,7 @@ private:
     void setColumnWidths(ResultListView *list, float listWidth);
     void layOut();
     void settleFrame(QSize frame);
+    bool takeRestoredSize();
     void applyPlacements();
 
     void connectPushButton(QToolButton *button, void (Form1::*command)());
@@ -109,6 +111,12 @@ private:
     bool m_settingsFailureReported = false;
     // A stored outer height waits here until the frame's size is known.
     int m_pendingOuterHeight = -1;
+    // The outer height a window that started maximised was restored to: the
+    // frame it was sized with may be the maximised one (none at the sides),
+    // and the normal frame comes after.
+    int m_restoredOuterHeight = -1;
+    QElapsedTimer m_restoredAt;
+    static constexpr qint64 kRestoreSettles = 2000; // ms
     // The last size this window asked for; any other is the user's.
     QSize m_requestedSize;
     bool m_userResized = false;

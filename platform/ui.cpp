@@ -14,6 +14,11 @@
 namespace platform {
 namespace {
 
+// How often and how many times a frame watch looks after a window is shown
+// or changes state.
+constexpr int kSettleLook = 50;
+constexpr int kSettleLooks = 30;
+
 class EnterPresses : public QObject
 {
 public:
@@ -136,8 +141,15 @@ FrameWatch::FrameWatch(QWidget *window, std::function<void(QSize)> changed)
     : QObject(window)
     , m_window(window)
     , m_changed(std::move(changed))
+    , m_settling(new QTimer(this))
 {
     window->installEventFilter(this);
+    m_settling->setInterval(kSettleLook);
+    connect(m_settling, &QTimer::timeout, this, [this] {
+        if (--m_looksLeft <= 0)
+            m_settling->stop();
+        check();
+    });
 }
 
 QSize FrameWatch::current() const
@@ -149,10 +161,16 @@ bool FrameWatch::eventFilter(QObject *watched, QEvent *event)
 {
     switch (event->type()) {
     case QEvent::Show:
+    case QEvent::WindowStateChange:
+        // The window manager may change the frame after these (a maximised
+        // window's has no sides) with nothing but a property on the window,
+        // which reaches no widget: look for a while.
+        m_looksLeft = kSettleLooks;
+        m_settling->start();
+        [[fallthrough]];
     case QEvent::Move:
     case QEvent::Resize:
     case QEvent::WindowActivate:
-    case QEvent::WindowStateChange:
     case QEvent::UpdateRequest:
     case QEvent::Paint:
         // These come soon after the frame does; the check waits until the

@@ -5,6 +5,7 @@
 #include <QObject>
 #include <QRect>
 #include <QString>
+#include <QTimer>
 
 #include <functional>
 #include <string>
@@ -88,6 +89,8 @@ private:
     std::function<void(QSize)> m_changed;
     QSize m_frame{0, 0};
     bool m_queued = false;
+    QTimer *m_settling;
+    int m_looksLeft = 0;
 };
 
 } // namespace platform

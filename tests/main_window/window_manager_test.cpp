@@ -106,11 +106,18 @@ TEST_F(WindowManagerTest, MaximisedStartStoresStateTwoAndTakesColumnsFromTheMaxi
     // Before: from the normal width the window had before it was maximised.
     expectColumnsFromOuterWidth();
 
-    // Restored, it has the stored outer height.
+    // Restored, it has the designed width and the stored outer height, in
+    // the normal frame. Before: the maximised width, and the height
+    // sized in the maximised frame (no sides): taller by the difference once
+    // the normal frame came, and each start maximised grew it again.
+    const QSize maximisedFrame = form.frameGeometry().size() - form.size();
     form.showNormal();
     ASSERT_TRUE(QTest::qWaitFor([&] { return !form.isMaximized() && form.frameGeometry().height() < 700; }, 5000));
+    (void)QTest::qWaitFor([&] { return form.frameGeometry().size() - form.size() != maximisedFrame; }, 3000);
     QTest::qWait(300);
     EXPECT_EQ(storedTwips("WindowState"), 0);
+    EXPECT_EQ(form.frameGeometry().size(), QSize(platform::TwipsToPixels(kDesignedOuterWidth, form.logicalDpiX()),
+                                                 platform::TwipsToPixels(9000, form.logicalDpiY())));
     EXPECT_NEAR(storedTwips("FormHeight"), 9000, 15);
 }
 
