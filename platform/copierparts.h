@@ -57,6 +57,8 @@ struct FileCopier::Staged
     std::optional<FileStatus> seen;
     const TrashFolder *trash = nullptr; // where the file replaced goes
     std::string trashed;                // once it went: its path there
+    struct timespec times[2] = {};      // the source's access and modification times
+    struct timespec stamped = {};       // the modification time as the copy took it
 };
 
 } // namespace platform

@@ -7,7 +7,7 @@
 namespace platform {
 
 // What a destination may be unable to hold; a copy goes on without it.
-enum NotKept : unsigned { kPermissions = 1, kOwners = 2, kAcls = 4, kAttributes = 8 };
+enum NotKept : unsigned { kPermissions = 1, kOwners = 2, kAcls = 4, kAttributes = 8, kTimes = 16 };
 
 // The errors of a file system that has no permissions or owners to set.
 bool CannotHold(int code);

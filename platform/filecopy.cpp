@@ -139,6 +139,8 @@ void FileCopier::notKept(Root &root, unsigned lost)
         parts.push_back("access control lists");
     if (said & kAttributes)
         parts.push_back("extended attributes");
+    if (said & kTimes)
+        parts.push_back("modification times");
     std::string list;
     for (std::size_t i = 0; i < parts.size(); ++i)
         list += std::string(i == 0 ? "" : i + 1 == parts.size() ? " and " : ", ") + parts[i];
@@ -345,13 +347,21 @@ bool FileCopier::copyData(int source, struct stat &st, Staged &staged, const Byt
     }
 }
 
+// Whether a and b are 2 s or more apart, the step of the coarsest clock a
+// destination may have (FAT's).
+static bool beyondTheCoarsestStep(const struct timespec &a, const struct timespec &b)
+{
+    const long double apart = (static_cast<long double>(a.tv_sec) - b.tv_sec) + (a.tv_nsec - b.tv_nsec) / 1e9L;
+    return apart >= 2 || apart <= -2;
+}
+
 // As root the copy keeps the source's owner, as "cp -p" does. The
 // set-user-ID, set-group-ID and sticky bits are dropped: they would be
 // dangerous on a file whose owner may differ from the source's. Asked each
 // time: a process may change its user between copies. A file system without
 // owners (or a squashing share) keeps ours, one without permissions its own;
 // as "cp -p" does, the copy goes on, and one note says so.
-bool FileCopier::keepMetadata(int source, const struct stat &st, Root &toRoot, const Staged &staged, CopyError *error)
+bool FileCopier::keepMetadata(int source, const struct stat &st, Root &toRoot, Staged &staged, CopyError *error)
 {
     const int file = staged.file.get();
     const uid_t euid = ::geteuid();
@@ -369,9 +379,40 @@ bool FileCopier::keepMetadata(int source, const struct stat &st, Root &toRoot, c
     if (!(lost & kPermissions) && ::fstat(file, &made) == 0 && (made.st_mode & 0777) != (st.st_mode & 0777))
         lost |= kPermissions;
     notKept(toRoot, lost);
-    const struct timespec times[2] = {st.st_atim, st.st_mtim};
-    if (::futimens(file, times) != 0)
+    staged.times[0] = st.st_atim;
+    staged.times[1] = st.st_mtim;
+    if (::futimens(file, staged.times) != 0 || ::fstat(file, &made) != 0)
         return abandonErrno(staged, "cannot set the modification time of the destination", error);
+    staged.stamped = made.st_mtim;
+    // FAT keeps times to 2 s; a copy further off (a time outside what the
+    // file system can hold, a driver that shifts by a time zone) would look
+    // newer or older than it is.
+    if (beyondTheCoarsestStep(made.st_mtim, st.st_mtim))
+        notKept(toRoot, kTimes);
+    return true;
+}
+
+static bool sameTime(const struct timespec &a, const struct timespec &b)
+{
+    return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec;
+}
+
+// Some file systems (FAT through FUSE) stamp a file renamed with the time of
+// the rename: the copy would then look newer than every other edit made
+// before the sync. The time is set again and flushed with the file; where
+// even that does not hold, a note says so. placed is the file's status now.
+bool FileCopier::keepTime(Staged &s, struct stat &placed)
+{
+    if (sameTime(placed.st_mtim, s.stamped))
+        return true;
+    const int file = s.file.get();
+    const bool again = ::futimens(file, s.times) == 0
+        && (flushesWhole(s.folder->fd.get(), s.folder->id.device) || m_flush(file, false) == 0 || FlushNotOffered(errno))
+        && ::fstat(file, &placed) == 0;
+    if (!again)
+        return false;
+    if (!sameTime(placed.st_mtim, s.stamped))
+        notKept(*s.folder->root, kTimes);
     return true;
 }
 
@@ -631,13 +672,15 @@ void FileCopier::commit(const std::function<void(std::size_t, const CopyError *)
         if (s.existing == ExistingDestination::Replace)
             placing.lock();
         ok = ok && place(s, reachable, &error);
+        struct stat placed;
+        if (ok && (::fstat(s.file.get(), &placed) != 0 || !keepTime(s, placed)))
+            ok = failErrno(&error, "cannot set the modification time of the destination");
         if (ok) {
             placedNow.push_back(i);
             // The mark is for temporaries only; the file in place goes without.
             RemoveTemporaryMark(s.file.get());
             // A link elsewhere in the tree may lead to what was replaced.
-            struct stat placed;
-            if (s.existing == ExistingDestination::Replace && ::fstat(s.file.get(), &placed) == 0)
+            if (s.existing == ExistingDestination::Replace)
                 m_common->produced[{std::uint64_t(placed.st_dev), std::uint64_t(placed.st_ino)}] = {stateOf(placed), s.seen};
         }
         if (placing.owns_lock())

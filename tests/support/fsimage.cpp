@@ -21,10 +21,15 @@ namespace {
 constexpr long kFuseMagic = 0x65735546;
 
 // Runs a tool quietly; true when it exits 0. output, when given, gets what it
-// printed (for a reason to show).
-bool run(const QString &program, const QStringList &args, QString *output = nullptr, int timeoutMs = 60000)
+// printed (for a reason to show). Drivers that keep local times (FAT) run
+// in zone.
+bool run(const QString &program, const QStringList &args, QString *output = nullptr, int timeoutMs = 60000,
+         const std::string &zone = "UTC")
 {
     QProcess p;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("TZ"), QString::fromStdString(zone));
+    p.setProcessEnvironment(environment);
     p.setProcessChannelMode(QProcess::MergedChannels);
     p.start(program, args);
     if (!p.waitForStarted(10000)) {
@@ -109,8 +114,9 @@ int minimumMegabytes(FsImage::Kind kind)
 
 } // namespace
 
-FsImage::FsImage(Kind kind, int megabytes)
+FsImage::FsImage(Kind kind, int megabytes, std::string driverZone)
     : m_kind(kind)
+    , m_driverZone(std::move(driverZone))
     , m_megabytes(std::max(megabytes, minimumMegabytes(kind)))
 {
     if (::geteuid() != 0) {
@@ -220,7 +226,8 @@ bool FsImage::mount()
     case Kind::Fat32:
         if (QStandardPaths::findExecutable("fusefat").isEmpty())
             return fail("fusefat is not installed");
-        if (!run("fusefat", {"-o", "rw+", q(m_image), q(m_mountPoint)}, &out) || !waitForFuse(m_mountPoint))
+        if (!run("fusefat", {"-o", "rw+", q(m_image), q(m_mountPoint)}, &out, 60000, m_driverZone)
+            || !waitForFuse(m_mountPoint))
             return fail("fusefat failed: " + out.toStdString());
         return true;
     case Kind::Ntfs:

@@ -32,7 +32,8 @@ public:
         Passthrough, // a FUSE layer over an xfs image
     };
 
-    explicit FsImage(Kind kind, int megabytes = 128);
+    // driverZone: the time zone the FUSE drivers run in.
+    explicit FsImage(Kind kind, int megabytes = 128, std::string driverZone = "UTC");
     ~FsImage();
     FsImage(const FsImage &) = delete;
     FsImage &operator=(const FsImage &) = delete;
@@ -59,6 +60,7 @@ private:
     bool fail(std::string reason);
 
     Kind m_kind;
+    std::string m_driverZone;
     int m_megabytes;
     QTemporaryDir m_dir;
     std::string m_image;
