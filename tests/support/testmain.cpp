@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <cstdlib>
 #include <filesystem>
 
@@ -14,6 +16,9 @@ int main(int argc, char *argv[])
     // Test discovery runs this program without the test's environment.
     setenv("QT_QPA_PLATFORM", "offscreen", 0);
     QStandardPaths::setTestModeEnabled(true);
+    // Tests that read their trees as another user need files others may
+    // read, whatever the mask of the shell that runs them (077 is common).
+    ::umask(022);
     // Files a sync replaces go to the Trash: a test's own, never the user's.
     // The programs the tests start inherit it.
     char trashHome[] = "/tmp/corvanel-data-XXXXXX";
