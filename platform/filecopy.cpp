@@ -445,6 +445,23 @@ static bool noHardLinks(int code)
         || code == EXDEV;
 }
 
+// Moves a file, and gives it back its time where the move changed it (FAT
+// through FUSE stamps a renamed file with the time of the rename): the old
+// file in the trash, or back from there, is the file as it was.
+static int moveKeepingTime(int fromDir, const char *from, int toDir, const char *to)
+{
+    struct stat before, after;
+    const bool known = ::fstatat(fromDir, from, &before, AT_SYMLINK_NOFOLLOW) == 0;
+    if (::renameat(fromDir, from, toDir, to) != 0)
+        return -1;
+    if (known && ::fstatat(toDir, to, &after, AT_SYMLINK_NOFOLLOW) == 0
+        && !sameTime(after.st_mtim, before.st_mtim)) {
+        const struct timespec times[2] = {before.st_atim, before.st_mtim};
+        ::utimensat(toDir, to, times, AT_SYMLINK_NOFOLLOW);
+    }
+    return 0;
+}
+
 // Puts the copy in place and the file it replaces in the Trash, in an order
 // that never loses the old file: its .trashinfo first, then a second link
 // to it in the trash, then the rename over it. Where there are no hard
@@ -462,7 +479,7 @@ bool FileCopier::replaceKeepingOld(Staged &s, bool flushEach, CopyError *error)
     if (::linkat(dir, s.name.c_str(), trash.files.get(), entry.c_str(), 0) != 0) {
         const int code = errno;
         const bool movedOut = noHardLinks(code)
-            && ::renameat(dir, s.name.c_str(), trash.files.get(), entry.c_str()) == 0;
+            && moveKeepingTime(dir, s.name.c_str(), trash.files.get(), entry.c_str()) == 0;
         if (!movedOut) {
             // Neither linked nor moved: where the file itself refuses
             // (immutable, append-only), it is the destination that cannot
@@ -482,7 +499,7 @@ bool FileCopier::replaceKeepingOld(Staged &s, bool flushEach, CopyError *error)
             if (m_flush(folder, false) != 0 && !FlushNotOffered(errno)) {
                 const int code = errno;
                 if (moved)
-                    ::renameat(trash.files.get(), entry.c_str(), dir, s.name.c_str());
+                    moveKeepingTime(trash.files.get(), entry.c_str(), dir, s.name.c_str());
                 RemoveTrashEntry(trash, entry, !moved);
                 errno = code;
                 return failErrno(error, "cannot keep the old file in the trash folder " + trash.path);
@@ -495,7 +512,7 @@ bool FileCopier::replaceKeepingOld(Staged &s, bool flushEach, CopyError *error)
         const int code = errno;
         // The old file back where it was, the trash as it was.
         if (moved)
-            ::renameat(trash.files.get(), entry.c_str(), dir, s.name.c_str());
+            moveKeepingTime(trash.files.get(), entry.c_str(), dir, s.name.c_str());
         RemoveTrashEntry(trash, entry, !moved);
         errno = code;
         return false;

@@ -345,6 +345,15 @@ TEST(SyncOntoSticks, CopiesWithoutPermissionsAndASecondRunChangesNothing)
         const Result second = run(sync(left.root(), fs.root()));
         EXPECT_EQ(second.exitCode, 0) << second.out.constData();
         EXPECT_TRUE(second.out.contains("are identical.")) << second.out.constData();
+
+        // The file a later run replaces keeps its time in the stick's
+        // trash (before, on FAT, the time of its move there).
+        const std::int64_t old = secondsOf(fs.root() + "/odd-second.txt");
+        left.file("odd-second.txt", "a newer, longer text", TestDir::time(2022, 3, 4, 10, 0, 0));
+        const Result third = run(sync(left.root(), fs.root()));
+        const std::string trashed = fs.root() + "/.Trash-0/files/odd-second.txt";
+        EXPECT_EQ(readFile(trashed), "kept to 2 s on FAT") << third.out.constData();
+        EXPECT_EQ(secondsOf(trashed), old);
     }
     if (ran == 0)
         GTEST_SKIP() << "neither stick could be mounted:" << skipped;
