@@ -689,13 +689,14 @@ void FileCopier::commit(const std::function<void(std::size_t, const CopyError *)
         if (s.existing == ExistingDestination::Replace)
             placing.lock();
         ok = ok && place(s, reachable, &error);
+        // The mark is for temporaries only; the file in place goes without.
+        if (ok)
+            RemoveTemporaryMark(s.file.get());
         struct stat placed;
         if (ok && (::fstat(s.file.get(), &placed) != 0 || !keepTime(s, placed)))
             ok = failErrno(&error, "cannot set the modification time of the destination");
         if (ok) {
             placedNow.push_back(i);
-            // The mark is for temporaries only; the file in place goes without.
-            RemoveTemporaryMark(s.file.get());
             // A link elsewhere in the tree may lead to what was replaced.
             if (s.existing == ExistingDestination::Replace)
                 m_common->produced[{std::uint64_t(placed.st_dev), std::uint64_t(placed.st_ino)}] = {stateOf(placed), s.seen};
