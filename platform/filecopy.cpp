@@ -400,20 +400,18 @@ static bool sameTime(const struct timespec &a, const struct timespec &b)
 // Some file systems (FAT through FUSE) stamp a file renamed with the time of
 // the rename: the copy would then look newer than every other edit made
 // before the sync. The time is set again and flushed with the file; where
-// even that does not hold, a note says so. placed is the file's status now.
-bool FileCopier::keepTime(Staged &s, struct stat &placed)
+// even that does not hold, the copy is in place all the same and a note
+// says so. placed is the file's status, and stays it.
+void FileCopier::keepTime(Staged &s, struct stat &placed)
 {
     if (sameTime(placed.st_mtim, s.stamped))
-        return true;
+        return;
     const int file = s.file.get();
     const bool again = ::futimens(file, s.times) == 0
         && (flushesWhole(s.folder->fd.get(), s.folder->id.device) || m_flush(file, false) == 0 || FlushNotOffered(errno))
         && ::fstat(file, &placed) == 0;
-    if (!again)
-        return false;
-    if (!sameTime(placed.st_mtim, s.stamped))
+    if (!again || !sameTime(placed.st_mtim, s.stamped))
         notKept(*s.folder->root, kTimes);
-    return true;
 }
 
 // The absolute path of a copy's destination, for the Trash.
@@ -693,12 +691,13 @@ void FileCopier::commit(const std::function<void(std::size_t, const CopyError *)
         if (ok)
             RemoveTemporaryMark(s.file.get());
         struct stat placed;
-        if (ok && (::fstat(s.file.get(), &placed) != 0 || !keepTime(s, placed)))
-            ok = failErrno(&error, "cannot set the modification time of the destination");
+        const bool known = ok && ::fstat(s.file.get(), &placed) == 0;
+        if (known)
+            keepTime(s, placed);
         if (ok) {
             placedNow.push_back(i);
             // A link elsewhere in the tree may lead to what was replaced.
-            if (s.existing == ExistingDestination::Replace)
+            if (known && s.existing == ExistingDestination::Replace)
                 m_common->produced[{std::uint64_t(placed.st_dev), std::uint64_t(placed.st_ino)}] = {stateOf(placed), s.seen};
         }
         if (placing.owns_lock())

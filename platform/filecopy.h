@@ -220,7 +220,7 @@ private:
     bool copyData(int source, struct stat &st, Staged &staged, const BytesCopied &onBytes, std::int64_t *copied,
                   CopyError *error);
     bool keepMetadata(int source, const struct stat &st, Root &toRoot, Staged &staged, CopyError *error);
-    bool keepTime(Staged &s, struct stat &placed);
+    void keepTime(Staged &s, struct stat &placed);
     bool abandon(const Staged &staged, int code, const std::string &reason, CopyError *error);
     bool abandonErrno(const Staged &staged, const std::string &what, CopyError *error);
     bool findTrash(Staged &staged, CopyError *error);
