@@ -114,13 +114,15 @@ bool FileCopier::spelledAsListed(int folder, const std::string &name, std::strin
 void FileCopier::adoptFolder(int fd, const Folder *from, Root &root, unsigned mode)
 {
     unsigned lost = 0;
-    struct stat source;
+    struct stat source, made;
     const bool known = from && ::fstat(from->fd.get(), &source) == 0;
-    if (known && ::geteuid() == 0 && ::fchown(fd, source.st_uid, source.st_gid) != 0)
+    // Only an owner that differs is set: a file system without owners
+    // refuses even ours, and then nothing was lost.
+    const bool owned = known && ::fstat(fd, &made) == 0 && made.st_uid == source.st_uid && made.st_gid == source.st_gid;
+    if (known && ::geteuid() == 0 && !owned && ::fchown(fd, source.st_uid, source.st_gid) != 0)
         lost |= kOwners;
     if (known)
         lost |= CopyAttributes(from->fd.get(), fd, true);
-    struct stat made;
     if (::fchmod(fd, mode_t(mode)) != 0 || (::fstat(fd, &made) == 0 && (made.st_mode & 07777) != mode))
         lost |= kPermissions;
     notKept(root, lost);
