@@ -14,6 +14,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstring>
 #include <memory>
 #include <set>
 #include <string_view>
@@ -281,6 +282,19 @@ bool FileCopier::mayReplace(Root &toRoot, const Staged &staged, CopyError *error
     return true;
 }
 
+// The first character of name that FAT, exFAT and NTFS as Windows writes it
+// refuse in a name, or 0. Their drivers refuse such a name with EPERM,
+// EINVAL or even ENOENT, which would read as a folder that cannot be
+// written or is gone.
+static char refusedOnSticks(const std::string &name)
+{
+    for (const char c : name) {
+        if ((unsigned char)c < 0x20 || std::strchr("\"*:<>?\\|", c))
+            return c;
+    }
+    return 0;
+}
+
 // Every copy is written under a hidden temporary name and renamed into
 // place when complete; a new file's rename refuses to replace anything that
 // took the name meanwhile. (Unnamed files linked in at the end would do the
@@ -292,8 +306,18 @@ bool FileCopier::createTemporary(Staged &staged, CopyError *error)
     for (int attempt = 0; attempt < 100 && !staged.file.valid(); ++attempt) {
         staged.temporary = TemporaryName(staged.name, nameLimit(*staged.folder));
         staged.file = Fd(::openat(dir, staged.temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
-        if (!staged.file.valid() && errno != EEXIST)
+        if (!staged.file.valid() && errno != EEXIST) {
+            const int code = errno;
+            struct stat folder;
+            const char refused = refusedOnSticks(staged.name);
+            if (refused && (code == EPERM || code == EINVAL || code == EILSEQ || code == ENOENT)
+                && ::fstat(dir, &folder) == 0 && folder.st_nlink > 0)
+                return fail(error, code, (unsigned char)refused < 0x20
+                                ? std::string("the destination does not allow control characters in a name")
+                                : std::string("the destination does not allow the character '") + refused + "' in a name");
+            errno = code;
             return failErrno(error, "cannot write in the destination folder");
+        }
         // Held until the temporary is renamed or removed, so that no other
         // run takes it for the leftover of a killed one. A run that is
         // clearing it holds the lock, or has already taken the name away.

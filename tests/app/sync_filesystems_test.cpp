@@ -201,6 +201,25 @@ TEST(SyncOntoSticks, AKilledRunNeverLeavesAnEmptyFileUnderARealName)
         GTEST_SKIP() << "neither stick could be mounted:" << m.skipped;
 }
 
+// Before, a name a stick refuses failed as "cannot write in the destination
+// folder: Operation not permitted" (FAT) or "...: No such file or
+// directory" (exFAT); now it says what the stick refuses.
+TEST(SyncOntoSticks, NamesAStickRefusesSayWhy)
+{
+    const Mounted m = onEach({FsImage::Kind::Exfat, FsImage::Kind::Fat32}, 64, [](FsImage &fs) {
+        TestDir left;
+        left.file("12:30 meeting.txt", "colon");
+        left.file("tab\tin name", "control");
+        left.file("fine.txt", "fine");
+        const Result r = run(sync(left.root(), fs.root()));
+        EXPECT_TRUE(r.out.contains("the destination does not allow the character ':' in a name")) << r.out.constData();
+        EXPECT_TRUE(r.out.contains("the destination does not allow control characters in a name")) << r.out.constData();
+        EXPECT_EQ(readFile(fs.root() + "/fine.txt"), "fine");
+    });
+    if (m.ran == 0)
+        GTEST_SKIP() << "neither stick could be mounted:" << m.skipped;
+}
+
 // Before, a temporary kept the first 200 bytes of its file's name, cut
 // inside a character: NTFS and exFAT refuse such names, so valid long names
 // could not be copied at all.
