@@ -266,10 +266,14 @@ int runSync(const std::vector<std::string> &args)
 
     Comparison afterwards;
     SyncPlan pending;
-    if (!compareAll(left, right, hooks, pending, afterwards))
-        return 2;
-    const std::string unreadable = UnreadableText(Global::PendingOperations.unreadable, EscapedForTerminal);
-    const bool complete = afterwards.complete() && comparison.complete();
+    // A folder gone meanwhile (a stick pulled out) cannot be compared again:
+    // what was carried out is told all the same, and the run ends as one
+    // given a folder that is not valid.
+    const bool compared = compareAll(left, right, hooks, pending, afterwards);
+    const int notInStep = compared ? 1 : 2;
+    const std::string unreadable = compared ? UnreadableText(Global::PendingOperations.unreadable, EscapedForTerminal)
+                                            : std::string();
+    const bool complete = compared && afterwards.complete() && comparison.complete();
     // Pairs nothing can order stay as they are: the folders are not in step.
     const bool conflicts = !afterwards.unordered.empty();
     const bool succeeded = report.allDone() && pending.jobs.empty() && complete && !conflicts;
@@ -302,7 +306,7 @@ int runSync(const std::vector<std::string> &args)
         json.end().boolean("synchronized", succeeded).end();
         out += '\n';
         std::fputs(out.c_str(), stdout);
-        return succeeded ? 0 : 1;
+        return succeeded ? 0 : notInStep;
     }
 
     if (done.jobs.empty() && complete && !conflicts) {
@@ -349,7 +353,7 @@ int runSync(const std::vector<std::string> &args)
         return 1;
     }
     if (!succeeded)
-        return 1;
+        return notInStep;
     std::printf("%s & %s have been synchronized.\n", EscapedForTerminal(left).c_str(),
                 EscapedForTerminal(right).c_str());
     return 0;

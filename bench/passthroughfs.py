@@ -187,10 +187,14 @@ def main():
     parser.add_argument('mountpoint')
     parser.add_argument('--delay-ms', type=float, default=0)
     parser.add_argument('--inflight-file')
+    # The kernel asks for every status anew, as it does of a share whose
+    # attributes may change behind its back.
+    parser.add_argument('--no-cache', action='store_true')
     a = parser.parse_args()
+    timeouts = {'attr_timeout': 0, 'entry_timeout': 0} if a.no_cache else {}
     FUSE(Passthrough(a.lower, a.delay_ms / 1000.0, a.inflight_file), a.mountpoint,
          foreground=True, nothreads=False, allow_other=True, default_permissions=True,
-         encoding=ENC, use_ino=True)
+         encoding=ENC, use_ino=True, **timeouts)
 
 
 if __name__ == '__main__':

@@ -3,6 +3,7 @@
 // on xfs, ext4 and a FUSE layer, and the local disk as root over folders
 // other users own.
 
+#include "compare/comparefolders.h"
 #include "support/clirun.h"
 
 #include "support/fsimage.h"
@@ -11,6 +12,7 @@
 #include <gtest/gtest.h>
 
 #include <QDateTime>
+#include <QThread>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -199,6 +201,32 @@ TEST(SyncOntoSticks, AKilledRunNeverLeavesAnEmptyFileUnderARealName)
     });
     if (m.ran == 0)
         GTEST_SKIP() << "neither stick could be mounted:" << m.skipped;
+}
+
+// Before, a share lost in the middle of a sync (the network, a stick pulled
+// out) ended the run with the message on invalid folders alone: what had
+// been carried out and what had failed was never told.
+TEST(SyncOntoSticks, AShareLostMidwayStillGetsItsReport)
+{
+    TestDir left, lower;
+    for (int i = 0; i < 160; ++i)
+        left.file("d" + std::to_string(i % 8) + "/f" + std::to_string(i), std::string(20000, 'x'));
+    SlowShare share(lower.root(), 2, false);
+    if (!share.skipReason().empty())
+        GTEST_SKIP() << share.skipReason();
+    QProcess process;
+    process.start(program(), sync(left.root(), share.root()));
+    // Cut off once the sync has begun to write there.
+    const auto begun = [&] { return std::filesystem::exists(lower.path("d0")); };
+    for (int i = 0; i < 2000 && !begun() && process.state() != QProcess::NotRunning; ++i)
+        QThread::msleep(10);
+    ASSERT_TRUE(begun());
+    share.cutOff();
+    const Result r = collect(process, 120000);
+    EXPECT_EQ(r.exitCode, 2) << r.out.constData() << r.err.constData();
+    EXPECT_TRUE(r.err.contains(kInvalidFolders)) << r.err.constData();
+    EXPECT_TRUE(r.out.contains("FAILED: ")) << r.out.constData();
+    EXPECT_TRUE(r.out.contains(" of 160 file operations (")) << r.out.constData();
 }
 
 // Before, a name a stick refuses failed as "cannot write in the destination

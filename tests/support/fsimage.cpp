@@ -288,7 +288,7 @@ bool FsImage::powerCut()
     return mount();
 }
 
-SlowShare::SlowShare(const std::string &lower, int delayMs)
+SlowShare::SlowShare(const std::string &lower, int delayMs, bool cached)
 {
     if (::geteuid() != 0) {
         m_skip = "a FUSE mount needs root";
@@ -302,10 +302,11 @@ SlowShare::SlowShare(const std::string &lower, int delayMs)
     m_inflight = m_dir.filePath(QStringLiteral("inflight")).toStdString();
     QDir().mkpath(q(m_root));
     qint64 pid = 0;
-    if (!QProcess::startDetached("/usr/bin/python3",
-                                 {QStringLiteral(CORVANEL_PASSTHROUGH_FS), q(lower), q(m_root), "--delay-ms",
-                                  QString::number(delayMs), "--inflight-file", q(m_inflight)},
-                                 QString(), &pid)
+    QStringList arguments = {QStringLiteral(CORVANEL_PASSTHROUGH_FS), q(lower), q(m_root), "--delay-ms",
+                             QString::number(delayMs), "--inflight-file", q(m_inflight)};
+    if (!cached)
+        arguments << "--no-cache";
+    if (!QProcess::startDetached("/usr/bin/python3", arguments, QString(), &pid)
         || !waitForFuse(m_root)) {
         m_skip = "the passthrough FUSE layer did not mount";
         run("umount", {q(m_root)});
@@ -321,6 +322,13 @@ SlowShare::~SlowShare()
     for (int i = 0; i < 200 && ::kill(pid_t(m_pid), 0) == 0; ++i)
         QThread::msleep(10);
     ::kill(pid_t(m_pid), SIGKILL);
+}
+
+void SlowShare::cutOff()
+{
+    ::kill(pid_t(m_pid), SIGKILL);
+    for (int i = 0; i < 200 && ::kill(pid_t(m_pid), 0) == 0; ++i)
+        QThread::msleep(10);
 }
 
 int SlowShare::mostInFlight() const

@@ -78,7 +78,9 @@ private:
 class SlowShare
 {
 public:
-    SlowShare(const std::string &lower, int delayMs);
+    // cached: whether the kernel keeps the statuses it was given (for a
+    // second, as by default).
+    SlowShare(const std::string &lower, int delayMs, bool cached = true);
     ~SlowShare();
     SlowShare(const SlowShare &) = delete;
     SlowShare &operator=(const SlowShare &) = delete;
@@ -87,6 +89,9 @@ public:
     const std::string &root() const { return m_root; } // the lower folder, seen through the layer
     // The most calls the layer has had in flight at once so far.
     int mostInFlight() const;
+    // The layer's program ends at once, as when a share's network or a
+    // stick goes: every call on the mount fails from then on.
+    void cutOff();
 
 private:
     QTemporaryDir m_dir;
