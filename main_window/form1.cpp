@@ -209,7 +209,10 @@ void Form1::buildControls()
     m_wizardContext.rowCount = [this](Side side) { return int(resultList(side)->totalRows()); };
     m_wizardContext.comboText = [this](Side side) { return m_combos->text(side); };
     // Compare again as a press of the button, so the push-button rule runs.
-    m_wizardContext.compareAgain = [this] { m_check1->setChecked(true); };
+    m_wizardContext.compareAgain = [this] {
+        m_check1->setChecked(true);
+        return m_compared;
+    };
     m_wizardContext.ending = [this] { return m_exitRequested; };
 }
 
@@ -474,9 +477,11 @@ void Form1::Compare()
     };
 
     Comparison comparison;
+    m_compared = false;
     try {
-        CompareFolders(platform::NativeText(m_combos->text(Side::Left)), platform::NativeText(m_combos->text(Side::Right)), hooks,
-                                  comparison, Global::PendingOperations);
+        m_compared = CompareFolders(platform::NativeText(m_combos->text(Side::Left)),
+                                    platform::NativeText(m_combos->text(Side::Right)), hooks, comparison,
+                                    Global::PendingOperations);
     } catch (const ScanAbandoned &) {
     }
     m_scanning = false;

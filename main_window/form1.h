@@ -105,6 +105,7 @@ private:
     // The window's one custom pointer image; empty until a file is loaded.
     std::optional<QCursor> m_customPointer;
     bool m_scanning = false;
+    bool m_compared = false; // whether the last Compare compared
     bool m_exitRequested = false;
     // The store is written on every resize: a store that cannot be written
     // is reported once per run.

@@ -401,8 +401,7 @@ void Form3::finishOperations()
         mainWindow->setEnabled(true);
         mainWindow->show();
     }
-    if (m_context.compareAgain)
-        m_context.compareAgain();
+    const bool compared = !m_context.compareAgain || m_context.compareAgain();
     // A comparison cut short by the program's end proves nothing about the
     // folders: no message, and the main window stays gone.
     if (ending()) {
@@ -415,11 +414,12 @@ void Form3::finishOperations()
     const SyncReport &report = run->report;
     const PendingOperationList &after = *m_context.operations;
     // Whatever kept the folders from being brought into step is said; only a
-    // run that left nothing out earns the congratulations.
-    std::string more = UnreadableText(after.unreadable);
+    // run that left nothing out earns the congratulations. Without a new
+    // comparison the list is the one before the sync, and says nothing.
+    std::string more = compared ? UnreadableText(after.unreadable) : std::string();
     if (report.trashed > 0)
         more = TrashedText(report) + (more.empty() ? "" : "\n" + more);
-    if (after.unordered.count > 0)
+    if (compared && after.unordered.count > 0)
         more += (more.empty() ? "" : "\n") + UnorderedText(after.unordered);
     for (const std::string &note : report.notes)
         more += (more.empty() ? "" : "\n") + note;
@@ -427,6 +427,13 @@ void Form3::finishOperations()
     if (!report.allDone()) {
         platform::desktop().message(mainWindow, platform::DisplayText(SyncFailureText(run->jobs, report)) + extra,
                                     QString::fromLatin1(kErrorCaption));
+    } else if (!compared) {
+        platform::desktop().message(mainWindow,
+                                    QStringLiteral("Every file operation was carried out, but %1 & %2 could not be "
+                                                   "compared again afterwards.")
+                                            .arg(left, right)
+                                        + extra,
+                                    QString::fromLatin1(kProductName));
     } else if (!after.empty()) {
         // Every operation worked, yet the folders still differ: more were
         // found than one list holds, or files changed meanwhile. The number

@@ -17,7 +17,9 @@ struct WizardContext
     const PendingOperationList *operations = &Global::PendingOperations;
     std::function<int(Side)> rowCount;  // rows of that side's result list
     std::function<QString(Side)> comboText; // read at the moment it is needed
-    std::function<void()> compareAgain; // the main window's Compare, as a press of its button
+    // The main window's Compare, as a press of its button; false where it
+    // could not compare (a folder gone meanwhile, a stick pulled out).
+    std::function<bool()> compareAgain;
     // True once the program is ending (Exit, or the main window closed while
     // the Compare after OK scanned): the wizard then says nothing more and
     // brings no window back.

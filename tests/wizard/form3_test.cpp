@@ -109,7 +109,9 @@ protected:
         c.comboText = [this](Side side) { return side == Side::Left ? leftText : rightText; };
         c.compareAgain = [this] {
             ++compares;
-            compare();
+            if (beforeCompareAgain)
+                beforeCompareAgain();
+            return compare();
         };
         return c;
     }
@@ -126,10 +128,10 @@ protected:
         compare();
     }
 
-    void compare()
+    bool compare()
     {
-        CompareFolders(QFile::encodeName(leftText).toStdString(), QFile::encodeName(rightText).toStdString(), {},
-                       comparison, Global::PendingOperations);
+        return CompareFolders(QFile::encodeName(leftText).toStdString(), QFile::encodeName(rightText).toStdString(),
+                              {}, comparison, Global::PendingOperations);
     }
 
     Form3 *wizard() const
@@ -186,6 +188,7 @@ protected:
     Comparison comparison;
     QWidget mainWindow;
     int compares = 0;
+    std::function<void()> beforeCompareAgain;
 };
 
 } // namespace
@@ -566,6 +569,24 @@ TEST_F(WizardTest, FoldersThatStillDifferAfterwardsAreNotCongratulated)
                                             + " still differ: 1 more is pending. Open the Sync Wizard again to "
                                               "carry them out.");
     EXPECT_EQ(right.read("a.txt"), "a");
+}
+
+// Before, a folder gone before the compare after OK (a stick pulled out)
+// left the list as it was before the sync, and the message said its
+// operations were still pending.
+TEST_F(WizardTest, AFolderGoneBeforeTheCompareAfterOkIsSaidSo)
+{
+    left.file("a.txt", "a");
+    compare();
+    Form3 *w = open();
+    ASSERT_NE(w, nullptr);
+    beforeCompareAgain = [this] { std::filesystem::remove_all(right.root()); };
+    QTest::mouseClick(child<QToolButton>(w, "Check2"), Qt::LeftButton);
+    ASSERT_TRUE(waitForClose());
+    ASSERT_EQ(desktop.messages.size(), 1u);
+    EXPECT_EQ(desktop.messages[0].caption, "Corvanel");
+    EXPECT_EQ(desktop.messages[0].text, "Every file operation was carried out, but " + leftText + " & " + rightText
+                                            + " could not be compared again afterwards.");
 }
 
 // Before, the message gave the number the list holds (10001), not the
