@@ -49,7 +49,7 @@ const char kUsage[] =
     "         Ctrl-C stops it once the files being copied are in place.\n"
     "         Exit status: 0 when every operation succeeded, nothing is pending\n"
     "         or in conflict afterwards and every folder could be read, 1\n"
-    "         otherwise, 2 on bad input.\n"
+    "         otherwise, 2 on bad input and when a folder is gone by the end.\n"
     "\n"
     "  --json     print one JSON object instead of the text report\n"
     "  --all      (compare) list every row, not only those that differ\n"
