@@ -38,10 +38,14 @@ FileStatus stateOf(const struct stat &st)
     return {std::int64_t(st.st_size), std::int64_t(st.st_mtim.tv_sec), std::uint32_t(st.st_mtim.tv_nsec)};
 }
 
+bool sameTime(const struct timespec &a, const struct timespec &b)
+{
+    return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec;
+}
+
 bool sameContentState(const struct stat &a, const struct stat &b)
 {
-    return a.st_size == b.st_size && a.st_mtim.tv_sec == b.st_mtim.tv_sec && a.st_mtim.tv_nsec == b.st_mtim.tv_nsec
-        && a.st_ctim.tv_sec == b.st_ctim.tv_sec && a.st_ctim.tv_nsec == b.st_ctim.tv_nsec;
+    return a.st_size == b.st_size && sameTime(a.st_mtim, b.st_mtim) && sameTime(a.st_ctim, b.st_ctim);
 }
 
 int defaultFlush(int fd, bool wholeFileSystem)
@@ -399,26 +403,22 @@ bool FileCopier::keepMetadata(int source, const struct stat &st, Root &toRoot, S
         lost |= kPermissions;
     }
     lost |= CopyAttributes(source, file, false);
-    struct stat made;
-    if (!(lost & kPermissions) && ::fstat(file, &made) == 0 && (made.st_mode & 0777) != (st.st_mode & 0777))
-        lost |= kPermissions;
-    notKept(toRoot, lost);
     staged.times[0] = st.st_atim;
     staged.times[1] = st.st_mtim;
+    // One look at the copy afterwards tells both what took.
+    struct stat made;
     if (::futimens(file, staged.times) != 0 || ::fstat(file, &made) != 0)
         return abandonErrno(staged, "cannot set the modification time of the destination", error);
+    if ((made.st_mode & 0777) != (st.st_mode & 0777))
+        lost |= kPermissions;
     staged.stamped = made.st_mtim;
     // FAT keeps times to 2 s; a copy further off (a time outside what the
     // file system can hold, a driver that shifts by a time zone) would look
     // newer or older than it is.
     if (beyondTheCoarsestStep(made.st_mtim, st.st_mtim))
-        notKept(toRoot, kTimes);
+        lost |= kTimes;
+    notKept(toRoot, lost);
     return true;
-}
-
-static bool sameTime(const struct timespec &a, const struct timespec &b)
-{
-    return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec;
 }
 
 // Some file systems (FAT through FUSE) stamp a file renamed with the time of
