@@ -3,8 +3,8 @@
 
 #include "compare/comparefolders.h"
 #include "compare/global.h"
-#include "compare/report.h"
-#include "compare/syncoperations.h"
+#include "report/report.h"
+#include "sync/syncoperations.h"
 #include "platform/memory.h"
 
 #include <QCoreApplication>

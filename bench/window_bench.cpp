@@ -19,8 +19,8 @@
 #include "folders/foldercombos.h"
 #include "main_window/form1.h"
 #include "main_window/resultlistmodel.h"
-#include "platform/desktop.h"
-#include "platform/ui.h"
+#include "platform/desktop/desktop.h"
+#include "platform/desktop/ui.h"
 
 #include <QApplication>
 #include <QElapsedTimer>

@@ -2,7 +2,7 @@
 
 #include "platform/paths.h"
 #include "platform/settings.h"
-#include "platform/ui.h"
+#include "platform/desktop/ui.h"
 
 #include <QComboBox>
 #include <QEvent>

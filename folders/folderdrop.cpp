@@ -2,9 +2,9 @@
 
 #include "compare/comparefolders.h" // kErrorCaption
 #include "folders/foldercombos.h"
-#include "platform/desktop.h"
+#include "platform/desktop/desktop.h"
 #include "platform/paths.h"
-#include "platform/ui.h"
+#include "platform/desktop/ui.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,7 +1,7 @@
 #include "main_window/form1.h"
 
-#include "platform/cursorfile.h"
-#include "platform/ui.h"
+#include "platform/desktop/cursorfile.h"
+#include "platform/desktop/ui.h"
 #include "main_window/pictures.h"
 #include "main_window/resultlistactions.h"
 #include "main_window/resultlistmodel.h"
@@ -11,7 +11,7 @@
 #include "folders/folderdrop.h"
 #include "folders/foldercombos.h"
 #include "compare/global.h"
-#include "platform/desktop.h"
+#include "platform/desktop/desktop.h"
 #include "platform/paths.h"
 #include "platform/settings.h"
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/ui.h"
+#include "platform/desktop/ui.h"
 
 #include <QString>
 

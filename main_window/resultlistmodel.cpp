@@ -3,7 +3,7 @@
 #include "main_window/pictures.h"
 #include "main_window/resultorder.h"
 #include "platform/paths.h"
-#include "platform/ui.h"
+#include "platform/desktop/ui.h"
 
 #include <QFile>
 #include <QLocale>

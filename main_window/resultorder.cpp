@@ -3,7 +3,7 @@
 #include "compare/folderscan.h"
 #include "main_window/resultlistmodel.h"
 #include "platform/paths.h"
-#include "platform/ui.h"
+#include "platform/desktop/ui.h"
 
 #include <algorithm>
 #include <array>

@@ -17,8 +17,9 @@ check() { # WHAT FILE
   fi
 }
 check "corvanel-cli's link line" "$build/app/CMakeFiles/corvanel-cli.dir/link.txt"
-for lib in compare platform; do
-  check "$lib's compile flags" "$build/$lib/CMakeFiles/$lib.dir/flags.make"
+for lib in platform compare sync_copy sync report; do
+  flags="$(find "$build" -path "*/CMakeFiles/$lib.dir/flags.make" | head -1)"
+  check "$lib's compile flags" "${flags:-$build/$lib/CMakeFiles/$lib.dir/flags.make}"
 done
 needed="$(mktemp)"
 trap 'rm -f "$needed"' EXIT

@@ -7,11 +7,11 @@
 #include "wizard/wizardpictures.h"
 
 #include "compare/comparefolders.h" // kProductName
-#include "compare/syncoperations.h"
-#include "platform/cursorfile.h"
-#include "platform/desktop.h"
+#include "sync/syncoperations.h"
+#include "platform/desktop/cursorfile.h"
+#include "platform/desktop/desktop.h"
 #include "platform/paths.h"
-#include "platform/ui.h"
+#include "platform/desktop/ui.h"
 
 #include <QCloseEvent>
 #include <QFile>

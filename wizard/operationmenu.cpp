@@ -4,7 +4,7 @@
 #include "wizard/shellexe.h"
 
 #include "platform/paths.h"
-#include "platform/ui.h"
+#include "platform/desktop/ui.h"
 
 #include <QAbstractButton>
 #include <QAction>

@@ -1,8 +1,8 @@
 #include "wizard/operationmodel.h"
 
 #include "compare/folderscan.h"
-#include "compare/syncoperations.h"
-#include "platform/ui.h"
+#include "sync/syncoperations.h"
+#include "platform/desktop/ui.h"
 
 #include <QFile>
 

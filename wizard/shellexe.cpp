@@ -1,8 +1,8 @@
 #include "wizard/shellexe.h"
 
 #include "compare/comparefolders.h" // kProductName
-#include "platform/desktop.h"
-#include "platform/ui.h"
+#include "platform/desktop/desktop.h"
+#include "platform/desktop/ui.h"
 
 #include <QPointer>
 #include <QWidget>

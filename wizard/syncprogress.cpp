@@ -1,5 +1,5 @@
 #include "wizard/syncprogress.h"
-#include "platform/ui.h"
+#include "platform/desktop/ui.h"
 
 #include <QFile>
 #include <QFontMetrics>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "compare/syncoperations.h"
+#include "sync/syncoperations.h"
 
 #include <QDialog>
 

@@ -2,8 +2,8 @@
 
 #include "wizard/form3.h"
 
-#include "platform/desktop.h"
-#include "platform/ui.h"
+#include "platform/desktop/desktop.h"
+#include "platform/desktop/ui.h"
 
 #include <QPointer>
 #include <QWidget>

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "folders/foldercombos.h"
-#include "platform/desktop.h"
+#include "platform/desktop/desktop.h"
 #include "platform/settings.h"
 
 #include "support/recordingdesktop.h"

@@ -6,7 +6,7 @@
 #include "compare/global.h"
 #include "folders/foldercombos.h"
 #include "main_window/resultlistmodel.h"
-#include "platform/ui.h"
+#include "platform/desktop/ui.h"
 
 #include <QApplication>
 #include <QFile>

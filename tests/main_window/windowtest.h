@@ -1,7 +1,7 @@
 #pragma once
 
 #include "main_window/form1.h"
-#include "platform/desktop.h"
+#include "platform/desktop/desktop.h"
 
 #include "support/recordingdesktop.h"
 #include "support/testdir.h"

@@ -2,7 +2,7 @@
 // bytes reach it unchanged, and a launcher that fails or is missing is
 // reported.
 
-#include "platform/desktop.h"
+#include "platform/desktop/desktop.h"
 
 #include "support/testdir.h"
 

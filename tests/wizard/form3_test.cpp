@@ -6,7 +6,7 @@
 
 #include "compare/comparefolders.h"
 #include "compare/global.h"
-#include "platform/desktop.h"
+#include "platform/desktop/desktop.h"
 #include "platform/paths.h"
 #include "support/itemviews.h"
 #include "support/qtprint.h"

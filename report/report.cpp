@@ -1,0 +1,155 @@
+#include "report/report.h"
+
+#include "report/orderedwriter.h"
+#include "report/jsonwriter.h"
+#include "platform/paths.h"
+
+#include <charconv>
+#include <cstdint>
+#include <cstring>
+
+namespace {
+
+// scratch is any string, kept between rows so that none is allocated per row.
+void appendRow(std::string &out, const ResultRow &row, std::string &scratch)
+{
+    JsonWriter json(out);
+    json.object().text("name", row.name()).plain("status", StatusText(row.status));
+    scratch.clear();
+    AppendSizeText(scratch, row);
+    json.plain("size", scratch);
+    scratch.clear();
+    AppendModifiedText(scratch, row);
+    json.text("modified", scratch).number("icon", row.icon).boolean("checked", row.checked);
+    if (row.size >= 0)
+        json.number("bytes", row.size);
+    if (row.modified != platform::kNoTime)
+        json.instant("mtime", row.modified, row.modifiedNanos);
+    json.end();
+}
+
+void writeSide(Sink &sink, JsonWriter &json, const char *key, const std::string &root, const ResultRows &rows,
+               const ScanProblems &problems)
+{
+    json.object(key).text("root", root).list("rows");
+    // Rows are formatted on every core, each chunk on its own.
+    WriteInOrder(sink, rows.size(), [&rows](std::size_t first, std::size_t last, std::string &text) {
+        std::string scratch;
+        for (std::size_t i = first; i < last; ++i) {
+            if (i)
+                text += ',';
+            text += '\n';
+            appendRow(text, rows[i], scratch);
+        }
+    });
+    json.end().object("unreadable").number("count", std::int64_t(problems.count)).list("first");
+    for (const std::string &problem : problems.first)
+        json.text(problem);
+    json.end().end().end();
+}
+
+void appendPadded(std::string &out, std::string_view text, std::size_t width)
+{
+    out += text;
+    if (text.size() < width)
+        out.append(width - text.size(), ' ');
+}
+
+void writeTextSide(Sink &sink, const char *title, const std::string &root, const ResultRows &rows,
+                   const ScanProblems &problems, bool allRows)
+{
+    std::string &out = sink.buffer();
+    std::size_t differing = 0;
+    for (const ResultRow &row : rows)
+        differing += row.status != Status::OK;
+    out += title;
+    out += ": ";
+    out += EscapedForTerminal(root);
+    out += " (" + std::to_string(rows.size()) + (rows.size() == 1 ? " file, " : " files, ") + std::to_string(differing)
+        + (differing == 1 ? " differs)\n" : " differ)\n");
+    WriteInOrder(sink, rows.size(), [&rows, allRows](std::size_t first, std::size_t last, std::string &text) {
+        std::string scratch;
+        for (std::size_t i = first; i < last; ++i) {
+            const ResultRow &row = rows[i];
+            if (!allRows && row.status == Status::OK)
+                continue;
+            text += "  ";
+            appendPadded(text, StatusText(row.status), 10);
+            scratch.clear();
+            AppendSizeText(scratch, row);
+            appendPadded(text, scratch, 18);
+            scratch.clear();
+            AppendModifiedText(scratch, row);
+            appendPadded(text, scratch, 22);
+            text += EscapedForTerminal(row.name());
+            text += '\n';
+        }
+    });
+    if (problems.count > 0) {
+        out += "  Could not read " + std::to_string(problems.count) + (problems.count == 1 ? " item" : " items")
+            + ", so not everything was compared:\n";
+        for (const std::string &problem : problems.first)
+            out += "    " + EscapedForTerminal(problem) + '\n';
+        if (problems.count > problems.first.size())
+            out += "    and " + std::to_string(problems.count - problems.first.size()) + " more\n";
+    }
+    out += '\n';
+}
+
+} // namespace
+
+void WriteJsonReport(std::FILE *file, const Comparison &comparison, const SyncPlan &plan)
+{
+    Sink sink(file);
+    JsonWriter json(sink.buffer());
+    json.object();
+    writeSide(sink, json, "left", comparison.leftRoot, comparison.left, comparison.leftProblems);
+    writeSide(sink, json, "right", comparison.rightRoot, comparison.right, comparison.rightProblems);
+    json.list("operations");
+    for (std::size_t k = 0; k < plan.size(); ++k) {
+        const PendingOperation op = PendingOperationFor(plan.roots.from(plan.jobs[k]), plan.roots.to(plan.jobs[k]), plan.jobs[k]);
+        json.newline().object().text("source", op.source).text("action", op.action).text("destination", op.destination);
+        json.text("copy_from", op.copyFrom).text("copy_to", op.copyTo).text("replaces", op.deleteFirst);
+        // The old name of "replaces", kept for scripts that read it.
+        json.text("delete_first", op.deleteFirst).end();
+        sink.maybeFlush();
+    }
+    // Every operation is listed: the list's limit is the window's.
+    json.end().boolean("truncated", false);
+    AppendJsonConflicts(json, comparison);
+    json.end();
+    sink.buffer() += '\n';
+}
+
+void WriteTextReport(std::FILE *file, const Comparison &comparison, const SyncPlan &plan, bool allRows)
+{
+    Sink sink(file);
+    writeTextSide(sink, "Left", comparison.leftRoot, comparison.left, comparison.leftProblems, allRows);
+    writeTextSide(sink, "Right", comparison.rightRoot, comparison.right, comparison.rightProblems, allRows);
+    std::string &out = sink.buffer();
+    out += "Pending operations: " + std::to_string(plan.size()) + '\n';
+    for (std::size_t k = 0; k < plan.size(); ++k) {
+        const PendingOperation op = PendingOperationFor(plan.roots.from(plan.jobs[k]), plan.roots.to(plan.jobs[k]), plan.jobs[k]);
+        out += "  " + EscapedForTerminal(op.source) + "  " + op.action + "  " + EscapedForTerminal(op.destination)
+            + '\n';
+        sink.maybeFlush();
+    }
+    AppendTextConflicts(out, comparison);
+}
+
+void AppendJsonConflicts(JsonWriter &json, const Comparison &comparison)
+{
+    json.list("conflicts");
+    for (const std::string &name : comparison.unordered) {
+        json.object().text("left", platform::JoinPath(comparison.leftRoot, name));
+        json.text("right", platform::JoinPath(comparison.rightRoot, name)).text("reason", kUnorderedReason).end();
+    }
+    json.end();
+}
+
+void AppendTextConflicts(std::string &out, const Comparison &comparison)
+{
+    for (const std::string &name : comparison.unordered)
+        out += "  CONFLICT: " + EscapedForTerminal(platform::JoinPath(comparison.leftRoot, name)) + " and "
+            + EscapedForTerminal(platform::JoinPath(comparison.rightRoot, name)) + ": " + kUnorderedReason + '\n';
+}

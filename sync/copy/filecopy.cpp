@@ -1,0 +1,797 @@
+#include "sync/copy/filecopy.h"
+
+#include "sync/copy/private/copierparts.h"
+#include "sync/copy/copyfailure.h"
+#include "sync/copy/private/datacopy.h"
+#include "sync/copy/destinationtraits.h"
+#include "platform/paths.h"
+#include "sync/copy/private/renamenoreplace.h"
+#include "sync/copy/private/temporarymark.h"
+#include "platform/temporaryname.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <memory>
+#include <set>
+#include <string_view>
+
+namespace platform {
+namespace {
+
+// How often a source that changes while it is copied is copied again.
+constexpr int kCopyAttempts = 3;
+// Why a copy in place is no success: its flush failed.
+const char kNotConfirmed[] = "the copy is in place, but its file system did not confirm it is on the disk";
+
+bool sameState(const FileStatus &seen, const FileStatus &now)
+{
+    return (seen.size < 0 || now.size == seen.size) && now.modified == seen.modified
+        && now.nanoseconds == seen.nanoseconds;
+}
+
+FileStatus stateOf(const struct stat &st)
+{
+    return {std::int64_t(st.st_size), std::int64_t(st.st_mtim.tv_sec), std::uint32_t(st.st_mtim.tv_nsec)};
+}
+
+bool sameTime(const struct timespec &a, const struct timespec &b)
+{
+    return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec;
+}
+
+bool sameContentState(const struct stat &a, const struct stat &b)
+{
+    return a.st_size == b.st_size && sameTime(a.st_mtim, b.st_mtim) && sameTime(a.st_ctim, b.st_ctim);
+}
+
+int defaultFlush(int fd, bool wholeFileSystem)
+{
+    return wholeFileSystem ? ::syncfs(fd) : ::fsync(fd);
+}
+
+} // namespace
+
+std::string FoldedReason(const std::string &name, const std::string &other)
+{
+    return "the destination cannot hold both " + name + " and " + other
+        + ": its file system takes them for one name, so nothing is written there";
+}
+
+FolderIdentity IdentityOf(const struct stat &st)
+{
+    return {std::uint64_t(st.st_dev), std::uint64_t(st.st_ino)};
+}
+
+bool IsUsableName(std::string_view name)
+{
+    return !name.empty() && name != "." && name != "..";
+}
+
+bool SplitName(const std::string &relative, std::string_view &folder, std::string &name)
+{
+    const std::size_t cut = relative.rfind(kSeparator);
+    name = cut == std::string::npos ? relative : relative.substr(cut + 1);
+    folder = cut == std::string::npos ? std::string_view() : std::string_view(relative).substr(0, cut);
+    return IsUsableName(name);
+}
+
+FileCopier::FileCopier(Flush flush)
+    : m_flush(flush ? std::move(flush) : Flush(defaultFlush))
+{
+}
+
+FileCopier::~FileCopier()
+{
+    discard();
+}
+
+const std::string &FileCopier::trashedAt(std::size_t index) const
+{
+    return m_staged[index].trashed;
+}
+
+std::size_t FileCopier::stagedCount() const
+{
+    return m_staged.size();
+}
+
+void FileCopier::note(std::string text)
+{
+    const std::lock_guard<std::mutex> lock(m_common->noting);
+    if (m_common->noted.insert(text).second)
+        m_common->notes.push_back(std::move(text));
+}
+
+std::vector<std::string> FileCopier::notes() const
+{
+    const std::lock_guard<std::mutex> lock(m_common->noting);
+    return m_common->notes;
+}
+
+void FileCopier::joinRun(const FileCopier &other)
+{
+    m_common = other.m_common;
+}
+
+void FileCopier::letGo()
+{
+    if (!m_staged.empty() || !m_unsettled.empty())
+        return;
+    m_folder.reset();
+    m_sourceFolder.reset();
+    m_trashes = Trashes();
+    m_roots.clear();
+}
+
+// One note per destination, grown as more turns out not to be kept.
+void FileCopier::notKept(Root &root, unsigned lost)
+{
+    if ((root.notKept | lost) == root.notKept)
+        return;
+    const std::lock_guard<std::mutex> lock(m_common->noting);
+    auto &[said, at] = m_common->notKept.try_emplace(root.path, 0u, std::size_t(-1)).first->second;
+    root.notKept = said |= root.notKept | lost;
+    std::vector<const char *> parts;
+    if (said & kPermissions)
+        parts.push_back("permissions");
+    if (said & kOwners)
+        parts.push_back("owners");
+    if (said & kAcls)
+        parts.push_back("access control lists");
+    if (said & kAttributes)
+        parts.push_back("extended attributes");
+    if (said & kTimes)
+        parts.push_back("modification times");
+    std::string list;
+    for (std::size_t i = 0; i < parts.size(); ++i)
+        list += std::string(i == 0 ? "" : i + 1 == parts.size() ? " and " : ", ") + parts[i];
+    std::string text = root.path + " cannot hold everything the sources carry: the copies there went without their "
+        + list + ".";
+    std::vector<std::string> &notes = m_common->notes;
+    if (at < notes.size()) {
+        notes[at] = std::move(text);
+    } else {
+        at = notes.size();
+        notes.push_back(std::move(text));
+    }
+}
+
+bool FileCopier::stillAsSeen(int dir, const std::string &name, const FileStatus &seen) const
+{
+    // Links followed, as the scan reads it.
+    struct stat st;
+    if (::fstatat(dir, name.c_str(), &st, 0) != 0 || !S_ISREG(st.st_mode))
+        return false;
+    FileStatus now = stateOf(st);
+    // A file this run put in place, still as it left it, stands for the one
+    // it replaced: a link to it was compared as leading to that one.
+    const auto made = m_common->produced.find({std::uint64_t(st.st_dev), std::uint64_t(st.st_ino)});
+    if (made != m_common->produced.end() && sameState(made->second.state, now)) {
+        if (!made->second.before)
+            return false;
+        now = *made->second.before;
+    }
+    return sameState(seen, now);
+}
+
+template <typename Held, typename Root>
+static bool sameFolder(const Held &held, const Root *root, std::string_view relative)
+{
+    return held && held->root == root && held->relative == relative;
+}
+
+// Opens the source file of a copy, non-blocking, so a FIFO put where the
+// source was cannot hang the copy. A link to a file stands for its file, as
+// in the scan, where following it shows nothing its owner could not read;
+// the file opened must be the one so judged.
+Fd FileCopier::openSource(Root &root, const std::string &from, struct stat *st, CopyError *error)
+{
+    std::string_view sourceFolder;
+    std::string sourceName;
+    if (!SplitName(from, sourceFolder, sourceName)) {
+        fail(error, EINVAL, "the source " + from + " does not name a file");
+        return Fd();
+    }
+    // A source folder removed meanwhile just fails the open below, as it should.
+    if (!sameFolder(m_sourceFolder, &root, sourceFolder)) {
+        m_sourceFolder = folder(root, sourceFolder, false, error);
+        if (!m_sourceFolder) {
+            if (error)
+                error->reason = "cannot read the source: " + error->reason;
+            return Fd();
+        }
+    }
+    const int sourceDir = m_sourceFolder->fd.get();
+    constexpr int kRead = O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
+    Fd source(::openat(sourceDir, sourceName.c_str(), kRead | O_NOFOLLOW));
+    FolderIdentity judged;
+    if (!source.valid() && errno == ELOOP) {
+        if (!FollowingRevealsNothing(sourceDir, sourceName.c_str(), &judged)) {
+            fail(error, EACCES, "cannot read the source: it is a link that its owner may not follow to its file; not followed");
+            return Fd();
+        }
+        source = Fd(::openat(sourceDir, sourceName.c_str(), kRead));
+    }
+    if (!source.valid() || ::fstat(source.get(), st) != 0) {
+        failErrno(error, "cannot read the source");
+        return Fd();
+    }
+    if (judged.known() && IdentityOf(*st) != judged) {
+        fail(error, EACCES, "cannot read the source: the link changed while it was followed");
+        return Fd();
+    }
+    if (!S_ISREG(st->st_mode)) {
+        fail(error, EINVAL, "the source is not a regular file");
+        return Fd();
+    }
+    ::posix_fadvise(source.get(), 0, 0, POSIX_FADV_SEQUENTIAL);
+    return source;
+}
+
+// Opens the folder a copy goes into (creating it, for a new file, after its
+// source folder) and clears it of a killed run's leftovers once per run.
+bool FileCopier::openDestinationFolder(Root &toRoot, Root &fromRoot, std::string_view relative, bool create,
+                                       CopyError *error)
+{
+    // A destination folder removed meanwhile has no links left and is opened
+    // afresh, so that a new file does not vanish with it.
+    struct stat held;
+    if (sameFolder(m_folder, &toRoot, relative) && ::fstat(m_folder->fd.get(), &held) == 0 && held.st_nlink > 0)
+        return true;
+    m_folder.reset();
+    auto opened = folder(toRoot, relative, create, error, &fromRoot);
+    if (!opened)
+        return false;
+    if (!m_cleared.count({opened->id.device, opened->id.inode}) && clearLeftovers(*opened))
+        m_cleared.insert({opened->id.device, opened->id.inode});
+    m_folder = std::move(opened);
+    return true;
+}
+
+// Whether the copy may be put where it goes: what holds the name now, what
+// was compared there, and whether the folder allows renames at all.
+bool FileCopier::mayReplace(Root &toRoot, const Staged &staged, CopyError *error)
+{
+    const int dir = staged.folder->fd.get();
+    struct stat existing;
+    if (::fstatat(dir, staged.name.c_str(), &existing, AT_SYMLINK_NOFOLLOW) == 0) {
+        std::string other;
+        if (staged.existing == ExistingDestination::Keep && foldsNames(toRoot, dir)
+            && !spelledAsListed(dir, staged.name, &other))
+            return fail(error, EEXIST, FoldedReason(JoinPath(staged.folder->shown, staged.name),
+                                                    JoinPath(staged.folder->shown, other)));
+        if (staged.existing == ExistingDestination::Keep)
+            return fail(error, EEXIST, "the destination already exists; it is not overwritten");
+        if (S_ISDIR(existing.st_mode))
+            return fail(error, EISDIR, "the destination is a folder");
+        // Replacing a file the user may not write would silently defeat its
+        // read-only mode; a link is replaced whatever its target allows.
+        if (S_ISREG(existing.st_mode) && ::faccessat(dir, staged.name.c_str(), W_OK, AT_EACCESS) != 0
+            && errno == EACCES)
+            return fail(error, EACCES, "the destination is read-only");
+    }
+    // Checked now to spare a useless copy, and again just before the rename.
+    if (staged.seen) {
+        const std::lock_guard<std::mutex> placing(m_common->placing);
+        if (!stillAsSeen(dir, staged.name, *staged.seen))
+            return fail(error, 0, kChangedSinceComparison);
+    }
+    if (const char *why = RefusesRenames(dir))
+        return fail(error, EPERM, "the destination folder " + staged.folder->shown + " is " + why
+                                      + ": no copy can be put in place there, so nothing is written");
+    return true;
+}
+
+// The first character of name that FAT, exFAT and NTFS as Windows writes it
+// refuse in a name, or 0. Their drivers refuse such a name with EPERM,
+// EINVAL or even ENOENT, which would read as a folder that cannot be
+// written or is gone.
+static char refusedOnSticks(const std::string &name)
+{
+    for (const char c : name) {
+        if ((unsigned char)c < 0x20 || std::strchr("\"*:<>?\\|", c))
+            return c;
+    }
+    return 0;
+}
+
+// Every copy is written under a hidden temporary name and renamed into
+// place when complete; a new file's rename refuses to replace anything that
+// took the name meanwhile. (Unnamed files linked in at the end would do the
+// same, but each one open costs the file system far more while a batch of
+// them waits to be linked.)
+bool FileCopier::createTemporary(Staged &staged, CopyError *error)
+{
+    const int dir = staged.folder->fd.get();
+    for (int attempt = 0; attempt < 100 && !staged.file.valid(); ++attempt) {
+        staged.temporary = TemporaryName(staged.name, nameLimit(*staged.folder));
+        staged.file = Fd(::openat(dir, staged.temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
+        if (!staged.file.valid() && errno != EEXIST) {
+            const int code = errno;
+            struct stat folder;
+            const char refused = refusedOnSticks(staged.name);
+            if (refused && (code == EPERM || code == EINVAL || code == EILSEQ || code == ENOENT)
+                && ::fstat(dir, &folder) == 0 && folder.st_nlink > 0)
+                return fail(error, code, (unsigned char)refused < 0x20
+                                ? std::string("the destination does not allow control characters in a name")
+                                : std::string("the destination does not allow the character '") + refused + "' in a name");
+            errno = code;
+            return failErrno(error, "cannot write in the destination folder");
+        }
+        // Held until the temporary is renamed or removed, so that no other
+        // run takes it for the leftover of a killed one. A run that is
+        // clearing it holds the lock, or has already taken the name away.
+        if (staged.file.valid() && !HoldTemporary(dir, staged.temporary, staged.file.get()))
+            staged.file.reset();
+    }
+    if (!staged.file.valid())
+        return fail(error, EEXIST, "cannot find a free temporary name in the destination folder");
+    // Without the mark (a file system without extended attributes) a
+    // leftover of this copy is never removed by a later run, only reported.
+    SetTemporaryMark(staged.file.get());
+    return true;
+}
+
+// Removes a temporary whose copy failed; returns false for `return abandon(...)`.
+bool FileCopier::abandon(const Staged &staged, int code, const std::string &reason, CopyError *error)
+{
+    if (::unlinkat(staged.folder->fd.get(), staged.temporary.c_str(), 0) != 0 && errno != ENOENT)
+        note("A temporary could not be removed and remains: " + JoinPath(staged.folder->shown, staged.temporary));
+    return fail(error, code, reason);
+}
+
+bool FileCopier::abandonErrno(const Staged &staged, const std::string &what, CopyError *error)
+{
+    const int code = errno;
+    return abandon(staged, code, what + ": " + errorText(code), error);
+}
+
+// A source rewritten while it is read would leave a copy that mixes two
+// versions under the older one's time: copy until it held still. st becomes
+// the source as it held still; *copied the bytes copied.
+bool FileCopier::copyData(int source, struct stat &st, Staged &staged, const BytesCopied &onBytes,
+                          std::int64_t *copied, CopyError *error)
+{
+    for (int attempt = 1;; ++attempt) {
+        DataCopy data(source, staged.file.get(), m_buffer, onBytes);
+        if (!data.run(st))
+            return abandonErrno(staged, data.writeSide() ? "cannot write the destination" : "cannot copy", error);
+        *copied = data.copied();
+        struct stat after;
+        bool more = false;
+        if (::fstat(source, &after) != 0 || !data.moreBeyond(st.st_size, &more))
+            return abandonErrno(staged, "cannot read the source", error);
+        if (sameContentState(st, after) && !more)
+            return true;
+        if (attempt == kCopyAttempts)
+            return abandon(staged, 0, kSourceKeptChanging, error);
+        st = after;
+        if (::ftruncate(staged.file.get(), 0) != 0)
+            return abandonErrno(staged, "cannot write the destination", error);
+    }
+}
+
+// Whether a and b are 2 s or more apart, the step of the coarsest clock a
+// destination may have (FAT's).
+static bool beyondTheCoarsestStep(const struct timespec &a, const struct timespec &b)
+{
+    const long double apart = (static_cast<long double>(a.tv_sec) - b.tv_sec) + (a.tv_nsec - b.tv_nsec) / 1e9L;
+    return apart >= 2 || apart <= -2;
+}
+
+// As root the copy keeps the source's owner, as "cp -p" does. The
+// set-user-ID, set-group-ID and sticky bits are dropped: they would be
+// dangerous on a file whose owner may differ from the source's. Asked each
+// time: a process may change its user between copies. A file system without
+// owners (or a squashing share) keeps ours, one without permissions its own;
+// as "cp -p" does, the copy goes on, and one note says so.
+bool FileCopier::keepMetadata(int source, const struct stat &st, Root &toRoot, Staged &staged, CopyError *error)
+{
+    const int file = staged.file.get();
+    const uid_t euid = ::geteuid();
+    const gid_t egid = ::getegid();
+    unsigned lost = 0;
+    if (euid == 0 && (st.st_uid != euid || st.st_gid != egid) && ::fchown(file, st.st_uid, st.st_gid) != 0)
+        lost |= kOwners;
+    if (::fchmod(file, st.st_mode & 0777) != 0) {
+        if (!CannotHold(errno))
+            return abandonErrno(staged, "cannot set the permissions of the destination", error);
+        lost |= kPermissions;
+    }
+    lost |= CopyAttributes(source, file, false);
+    staged.times[0] = st.st_atim;
+    staged.times[1] = st.st_mtim;
+    // One look at the copy afterwards tells both what took.
+    struct stat made;
+    if (::futimens(file, staged.times) != 0 || ::fstat(file, &made) != 0)
+        return abandonErrno(staged, "cannot set the modification time of the destination", error);
+    if ((made.st_mode & 0777) != (st.st_mode & 0777))
+        lost |= kPermissions;
+    staged.stamped = made.st_mtim;
+    // FAT keeps times to 2 s; a copy further off (a time outside what the
+    // file system can hold, a driver that shifts by a time zone) would look
+    // newer or older than it is.
+    if (beyondTheCoarsestStep(made.st_mtim, st.st_mtim))
+        lost |= kTimes;
+    notKept(toRoot, lost);
+    return true;
+}
+
+// Some file systems (FAT through FUSE) stamp a file renamed with the time of
+// the rename: the copy would then look newer than every other edit made
+// before the sync. The time is set again and flushed with the file; where
+// even that does not hold, the copy is in place all the same and a note
+// says so. placed is the file's status, and stays it.
+void FileCopier::keepTime(Staged &s, struct stat &placed)
+{
+    if (sameTime(placed.st_mtim, s.stamped))
+        return;
+    const int file = s.file.get();
+    const bool again = ::futimens(file, s.times) == 0
+        && (flushesWhole(s.folder->fd.get(), s.folder->id.device) || m_flush(file, false) == 0 || FlushNotOffered(errno))
+        && ::fstat(file, &placed) == 0;
+    if (!again || !sameTime(placed.st_mtim, s.stamped))
+        notKept(*s.folder->root, kTimes);
+}
+
+// The absolute path of a copy's destination, for the Trash.
+template <typename Folder>
+static std::string absoluteDestination(const Folder &folder, const std::string &name)
+{
+    const std::string &root = folder.root->absolute;
+    std::string path = folder.relative.empty() ? root : JoinPath(root, folder.relative);
+    return JoinPath(path, name);
+}
+
+// The trash that will take the file a replacement replaces; none is needed
+// where there is nothing to replace.
+bool FileCopier::findTrash(Staged &staged, CopyError *error)
+{
+    struct stat existing;
+    if (::fstatat(staged.folder->fd.get(), staged.name.c_str(), &existing, AT_SYMLINK_NOFOLLOW) != 0
+        || S_ISDIR(existing.st_mode))
+        return true;
+    const std::string path = absoluteDestination(*staged.folder, staged.name);
+    staged.trash = m_trashes.forFolder(path.substr(0, path.rfind('/')), staged.folder->id.device, error);
+    return staged.trash != nullptr;
+}
+
+// Where a file system offers no hard links (FAT, exFAT, many FUSE layers).
+static bool noHardLinks(int code)
+{
+    return code == EPERM || code == ENOTSUP || code == EOPNOTSUPP || code == ENOSYS || code == EMLINK
+        || code == EXDEV;
+}
+
+// Moves a file, and gives it back its time where the move changed it (FAT
+// through FUSE stamps a renamed file with the time of the rename): the old
+// file in the trash, or back from there, is the file as it was.
+static int moveKeepingTime(int fromDir, const char *from, int toDir, const char *to)
+{
+    struct stat before, after;
+    const bool known = ::fstatat(fromDir, from, &before, AT_SYMLINK_NOFOLLOW) == 0;
+    if (::renameat(fromDir, from, toDir, to) != 0)
+        return -1;
+    if (known && ::fstatat(toDir, to, &after, AT_SYMLINK_NOFOLLOW) == 0
+        && !sameTime(after.st_mtim, before.st_mtim)) {
+        const struct timespec times[2] = {before.st_atim, before.st_mtim};
+        ::utimensat(toDir, to, times, AT_SYMLINK_NOFOLLOW);
+    }
+    return 0;
+}
+
+// Puts the copy in place and the file it replaces in the Trash, in an order
+// that never loses the old file: its .trashinfo first, then a second link
+// to it in the trash, then the rename over it. Where there are no hard
+// links, the old file moves into the trash just before the new one takes
+// its name: a kill in between leaves the name empty, the old file in the
+// trash, and the next sync copies the file again.
+bool FileCopier::replaceKeepingOld(Staged &s, bool flushEach, CopyError *error)
+{
+    const int dir = s.folder->fd.get();
+    const TrashFolder &trash = *s.trash;
+    std::string entry;
+    if (!WriteTrashInfo(trash, absoluteDestination(*s.folder, s.name), flushEach, &entry, error))
+        return false;
+    bool moved = false;
+    if (::linkat(dir, s.name.c_str(), trash.files.get(), entry.c_str(), 0) != 0) {
+        const int code = errno;
+        const bool movedOut = noHardLinks(code)
+            && moveKeepingTime(dir, s.name.c_str(), trash.files.get(), entry.c_str()) == 0;
+        if (!movedOut) {
+            // Neither linked nor moved: where the file itself refuses
+            // (immutable, append-only), it is the destination that cannot
+            // be replaced.
+            const int why = noHardLinks(code) ? errno : code;
+            RemoveTrashEntry(trash, entry, false);
+            if (why == ENOENT)
+                return fail(error, 0, kChangedSinceComparison);
+            errno = why;
+            return failErrno(error, why == EPERM ? std::string("cannot replace the destination")
+                                                 : "cannot keep the old file in the trash folder " + trash.path);
+        }
+        moved = true;
+    }
+    if (flushEach) {
+        for (const int folder : {trash.files.get(), trash.info.get()}) {
+            if (m_flush(folder, false) != 0 && !FlushNotOffered(errno)) {
+                const int code = errno;
+                if (moved)
+                    moveKeepingTime(trash.files.get(), entry.c_str(), dir, s.name.c_str());
+                RemoveTrashEntry(trash, entry, !moved);
+                errno = code;
+                return failErrno(error, "cannot keep the old file in the trash folder " + trash.path);
+            }
+        }
+    }
+    const int rc = moved ? RenameNoReplace(dir, s.temporary.c_str(), s.name.c_str())
+                         : ::renameat(dir, s.temporary.c_str(), dir, s.name.c_str());
+    if (rc != 0) {
+        const int code = errno;
+        // The old file back where it was, the trash as it was.
+        if (moved)
+            moveKeepingTime(trash.files.get(), entry.c_str(), dir, s.name.c_str());
+        RemoveTrashEntry(trash, entry, !moved);
+        errno = code;
+        return false;
+    }
+    s.trashed = JoinPath(JoinPath(trash.path, "files"), entry);
+    return true;
+}
+
+bool FileCopier::stage(const CopyRequest &request, CopyError *error, const BytesCopied &onBytes)
+{
+    Root *fromRoot = root(request.fromRoot, request.fromRootId, error);
+    if (!fromRoot)
+        return false;
+    Root *toRoot = root(request.toRoot, request.toRootId, error);
+    if (!toRoot)
+        return false;
+    struct stat st;
+    const Fd source = openSource(*fromRoot, request.from, &st, error);
+    if (!source.valid())
+        return false;
+
+    Staged staged;
+    staged.existing = request.existing;
+    staged.seen = request.existing == ExistingDestination::Replace ? request.seen : std::nullopt;
+    std::string_view destinationFolder;
+    if (!SplitName(request.to, destinationFolder, staged.name))
+        return fail(error, EINVAL, "the destination " + JoinPath(request.toRoot, request.to) + " does not name a file");
+    // Only a new file may need folders; a replacement's folder was there.
+    if (!openDestinationFolder(*toRoot, *fromRoot, destinationFolder,
+                               request.existing == ExistingDestination::Keep, error))
+        return false;
+    staged.folder = m_folder;
+
+    std::int64_t copied = 0;
+    if (!mayReplace(*toRoot, staged, error) || !createTemporary(staged, error))
+        return false;
+    if (request.keepReplaced && request.existing == ExistingDestination::Replace && !findTrash(staged, error)) {
+        const CopyError why = error ? *error : CopyError();
+        abandon(staged, why.code, why.reason, error);
+        if (error)
+            error->trashUnusable = true;
+        return false;
+    }
+    if (!copyData(source.get(), st, staged, onBytes, &copied, error)
+        || !keepMetadata(source.get(), st, *toRoot, staged, error))
+        return false;
+    m_stagedBytes += copied;
+    m_staged.push_back(std::move(staged));
+    return true;
+}
+
+bool FileCopier::flushesWhole(int fd, std::uint64_t device)
+{
+    const auto known = m_flushesWhole.find(device);
+    if (known != m_flushesWhole.end())
+        return known->second;
+    return m_flushesWhole[device] = FlushesAsAWhole(fd);
+}
+
+const NameLimit &FileCopier::nameLimit(const Folder &folder)
+{
+    const auto known = m_nameLimits.find(folder.id.device);
+    if (known != m_nameLimits.end())
+        return known->second;
+    return m_nameLimits[folder.id.device] = NameLimitOf(folder.fd.get());
+}
+
+// One flush for each file system of the batch that honours it; returns the
+// devices so flushed. It reports any write-back error since the file it is
+// given was opened, which covers the whole batch, and it covers the renames
+// of earlier batches there too.
+std::set<std::uint64_t> FileCopier::flushWholeFileSystems()
+{
+    std::set<std::uint64_t> tried, flushed;
+    for (const Staged &s : m_staged) {
+        const std::uint64_t device = s.folder->id.device;
+        if (!tried.insert(device).second || !flushesWhole(s.folder->fd.get(), device))
+            continue;
+        if (m_flush(s.file.get(), true) == 0) {
+            flushed.insert(device);
+            m_unsettled.erase(device);
+        }
+    }
+    return flushed;
+}
+
+// Where files are flushed one by one, so are the folders renamed into, once
+// the batch is in place: else a power cut could undo the renames. A failure
+// there fails the copies in that folder (they are in place, maybe not for good).
+void FileCopier::settleFolders(const std::vector<std::size_t> &placedNow, std::vector<CopyError> &failures)
+{
+    std::set<const Folder *> done;
+    for (const std::size_t i : placedNow) {
+        const Folder *folder = m_staged[i].folder.get();
+        if (flushesWhole(folder->fd.get(), folder->id.device) || !done.insert(folder).second)
+            continue;
+        if (m_flush(folder->fd.get(), false) == 0 || FlushNotOffered(errno))
+            continue;
+        CopyError error;
+        failErrno(&error, kNotConfirmed);
+        for (const std::size_t j : placedNow) {
+            if (m_staged[j].folder.get() == folder)
+                failures[j] = error;
+        }
+    }
+}
+
+// Renames one flushed temporary into place, if its folder still is where
+// the root leads and its destination still is what was compared.
+bool FileCopier::place(Staged &s, const Folder *&reachable, CopyError *error)
+{
+    const int dir = s.folder->fd.get();
+    // Links put in place of a folder since it was opened are caught
+    // here: the rename goes only where the root still leads.
+    if (s.folder.get() != reachable) {
+        const bool ok = stillReachable(s, error);
+        reachable = ok ? s.folder.get() : nullptr;
+        if (!ok)
+            return false;
+    }
+    if (s.seen && !stillAsSeen(dir, s.name, *s.seen))
+        return fail(error, 0, kChangedSinceComparison);
+    if (s.trash) {
+        CopyError kept;
+        if (replaceKeepingOld(s, !flushesWhole(dir, s.folder->id.device), &kept))
+            return true;
+        if (!kept.reason.empty()) {
+            if (error)
+                *error = kept;
+            return false;
+        }
+    } else {
+        const int rc = s.existing == ExistingDestination::Keep
+            ? RenameNoReplace(dir, s.temporary.c_str(), s.name.c_str())
+            : ::renameat(dir, s.temporary.c_str(), dir, s.name.c_str());
+        if (rc == 0)
+            return true;
+    }
+    const int code = errno;
+    std::string other;
+    if (code == EEXIST && foldsNames(*s.folder->root, dir) && !spelledAsListed(dir, s.name, &other))
+        return fail(error, EEXIST, FoldedReason(JoinPath(s.folder->shown, s.name), JoinPath(s.folder->shown, other)));
+    if (code == EEXIST)
+        return fail(error, EEXIST, "the destination already exists; it is not overwritten");
+    if (code == EISDIR || code == ENOTEMPTY)
+        return fail(error, EISDIR, "the destination is a folder");
+    errno = code;
+    return failErrno(error, "cannot replace the destination");
+}
+
+void FileCopier::commit(const std::function<void(std::size_t, const CopyError *)> &done)
+{
+    // A lone file gets just its own flush; so does each file where its file
+    // system is not flushed as a whole, or where that flush failed (to tell
+    // which file did).
+    const std::set<std::uint64_t> flushed = m_staged.size() > 1 ? flushWholeFileSystems() : std::set<std::uint64_t>();
+    // A root that now leads elsewhere (unmounted, replaced) takes nothing.
+    for (const auto &r : m_roots) {
+        struct stat st;
+        if (r->failure.reason.empty() && (::stat(r->path.empty() ? "." : r->path.c_str(), &st) != 0 || IdentityOf(st) != r->id))
+            r->failure = {ESTALE, "the folder " + r->path + " is no longer the folder that was compared"};
+    }
+    std::vector<CopyError> failures(m_staged.size());
+    std::vector<std::size_t> placedNow;
+    const Folder *reachable = nullptr;
+    for (std::size_t i = 0; i < m_staged.size(); ++i) {
+        Staged &s = m_staged[i];
+        CopyError &error = failures[i];
+        bool ok = true;
+        if (!flushed.count(s.folder->id.device) && m_flush(s.file.get(), false) != 0 && errno != EINVAL
+            && errno != EROFS)
+            ok = failErrno(&error, "cannot write the destination");
+        std::unique_lock<std::mutex> placing(m_common->placing, std::defer_lock);
+        if (s.existing == ExistingDestination::Replace)
+            placing.lock();
+        ok = ok && place(s, reachable, &error);
+        // The mark is for temporaries only; the file in place goes without.
+        if (ok)
+            RemoveTemporaryMark(s.file.get());
+        struct stat placed;
+        const bool known = ok && ::fstat(s.file.get(), &placed) == 0;
+        if (known)
+            keepTime(s, placed);
+        if (ok) {
+            placedNow.push_back(i);
+            // A link elsewhere in the tree may lead to what was replaced.
+            if (known && s.existing == ExistingDestination::Replace)
+                m_common->produced[{std::uint64_t(placed.st_dev), std::uint64_t(placed.st_ino)}] = {stateOf(placed), s.seen};
+        }
+        if (placing.owns_lock())
+            placing.unlock();
+        s.file.reset();
+        if (!ok && ::unlinkat(s.folder->fd.get(), s.temporary.c_str(), 0) != 0 && errno != ENOENT)
+            note("A temporary could not be removed and remains: " + JoinPath(s.folder->shown, s.temporary));
+        s.temporary.clear();
+    }
+    settleFolders(placedNow, failures);
+    for (std::size_t i = 0; i < m_staged.size(); ++i) {
+        const bool ok = failures[i].reason.empty();
+        const Folder &folder = *m_staged[i].folder;
+        if (ok && flushesWhole(folder.fd.get(), folder.id.device)) {
+            Unsettled &unsettled = m_unsettled[folder.id.device];
+            if (!unsettled.folder)
+                unsettled.folder = m_staged[i].folder;
+            unsettled.placed.push_back(m_placed);
+        }
+        m_placed += ok;
+        if (done)
+            done(i, ok ? nullptr : &failures[i]);
+    }
+    m_staged.clear();
+    m_stagedBytes = 0;
+}
+
+void FileCopier::settle(const std::function<void(std::size_t, const CopyError &)> &failed)
+{
+    for (const auto &[device, unsettled] : m_unsettled) {
+        if (m_flush(unsettled.folder->fd.get(), true) == 0)
+            continue;
+        CopyError error;
+        failErrno(&error, kNotConfirmed);
+        for (const std::size_t placed : unsettled.placed) {
+            if (failed)
+                failed(placed, error);
+        }
+    }
+    m_unsettled.clear();
+}
+
+void FileCopier::discard()
+{
+    for (Staged &s : m_staged) {
+        s.file.reset();
+        if (::unlinkat(s.folder->fd.get(), s.temporary.c_str(), 0) != 0 && errno != ENOENT)
+            note("A temporary could not be removed and remains: " + JoinPath(s.folder->shown, s.temporary));
+    }
+    m_staged.clear();
+    m_stagedBytes = 0;
+}
+
+bool CopyFileSafely(const CopyRequest &request, CopyError *error, const FileCopier::BytesCopied &onBytes)
+{
+    FileCopier copier;
+    if (!copier.stage(request, error, onBytes))
+        return false;
+    bool ok = true;
+    const auto failed = [&](const CopyError &e) {
+        ok = false;
+        if (error)
+            *error = e;
+    };
+    copier.commit([&](std::size_t, const CopyError *e) {
+        if (e)
+            failed(*e);
+    });
+    copier.settle([&](std::size_t, const CopyError &e) { failed(e); });
+    return ok;
+}
+
+} // namespace platform

@@ -1,0 +1,64 @@
+#pragma once
+
+// The copier's own parts, shared by the files that make it up: what it
+// holds of each root and folder, and of each staged copy.
+
+#include "sync/copy/destinationtraits.h"
+#include "platform/fd.h"
+#include "sync/copy/filecopy.h"
+
+#include <string>
+#include <sys/stat.h>
+
+#include <memory>
+#include <optional>
+#include <string_view>
+
+namespace platform {
+
+bool IsUsableName(std::string_view name);
+
+FolderIdentity IdentityOf(const struct stat &st);
+
+// Why a copy fails where the destination folds two names into one.
+std::string FoldedReason(const std::string &name, const std::string &other);
+
+// Splits a relative name into its folder (empty for the root itself) and its
+// own name; false when it names no file.
+bool SplitName(const std::string &relative, std::string_view &folder, std::string &name);
+
+struct FileCopier::Root
+{
+    std::string path;
+    std::string absolute; // path with no link left in it, for the Trash
+    Fd fd;
+    FolderIdentity id;
+    CopyError failure; // set once the root may no longer be used
+    std::optional<Folding> folding; // asked when first needed
+    unsigned notKept = 0;           // NotKept bits said in its note
+};
+
+struct FileCopier::Folder
+{
+    Root *root = nullptr;
+    Fd fd;
+    std::string relative; // below the root; empty for the root itself
+    std::string shown;    // the full path, for people
+    FolderIdentity id;
+};
+
+struct FileCopier::Staged
+{
+    std::shared_ptr<const Folder> folder;
+    Fd file;
+    std::string temporary;
+    std::string name;
+    ExistingDestination existing = ExistingDestination::Replace;
+    std::optional<FileStatus> seen;
+    const TrashFolder *trash = nullptr; // where the file replaced goes
+    std::string trashed;                // once it went: its path there
+    struct timespec times[2] = {};      // the source's access and modification times
+    struct timespec stamped = {};       // the modification time as the copy took it
+};
+
+} // namespace platform
