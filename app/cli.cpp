@@ -4,6 +4,7 @@
 #include "compare/comparefolders.h"
 #include "compare/global.h"
 #include "report/report.h"
+#include "report/syncreport.h"
 #include "sync/syncoperations.h"
 #include "platform/memory.h"
 
@@ -14,7 +15,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <chrono>
 #include <csignal>
 #include <cerrno>
 #include <cstdio>
@@ -169,58 +169,6 @@ void onInterrupt(int)
     g_interrupted = 1;
 }
 
-// Progress on standard error, a few times a second, only on a terminal.
-class ProgressLine
-{
-public:
-    ProgressLine() : m_enabled(::isatty(STDERR_FILENO) == 1) {}
-
-    bool update(const SyncProgress &p)
-    {
-        if (m_enabled) {
-            const auto now = std::chrono::steady_clock::now();
-            if (now - m_last >= std::chrono::milliseconds(250)) {
-                m_last = now;
-                std::fprintf(stderr, "\r  %zu of %zu files, %s of %s\033[K", p.filesDone, p.filesTotal,
-                             ByteCountText(p.bytesDone).c_str(), ByteCountText(p.bytesTotal).c_str());
-                std::fflush(stderr);
-                m_shown = true;
-            }
-        }
-        return !g_interrupted;
-    }
-
-    void clear()
-    {
-        if (m_shown)
-            std::fputs("\r\033[K", stderr);
-        m_shown = false;
-    }
-
-private:
-    bool m_enabled;
-    bool m_shown = false;
-    std::chrono::steady_clock::time_point m_last;
-};
-
-std::string plural(std::size_t n, const char *one, const char *many)
-{
-    return std::to_string(n) + " " + (n == 1 ? one : many);
-}
-
-// One operation as a JSON object; reason is added for a failed one.
-void writeJsonOperation(JsonWriter &json, const SyncPlan &plan, std::size_t i, const std::string *reason,
-                        const std::string *trashed = nullptr)
-{
-    json.object().text("source", plan.from(i));
-    json.text("action", plan.jobs[i].replace ? kOverwrites : kCopiedTo).text("destination", plan.to(i));
-    if (reason)
-        json.text("reason", *reason);
-    if (trashed && !trashed->empty())
-        json.text("trashed", *trashed);
-    json.end();
-}
-
 int runSync(const std::vector<std::string> &args)
 {
     std::vector<std::string> folders, options;
@@ -256,107 +204,39 @@ int runSync(const std::vector<std::string> &args)
 
     // Runs even with nothing to do: what a killed run left is cleared.
     if (!json && !plan.jobs.empty()) {
-        std::printf("Carrying out %s.\n", plural(plan.size(), "file operation", "file operations").c_str());
+        std::printf("Carrying out %zu file operation%s.\n", plan.size(), plan.size() == 1 ? "" : "s");
         std::fflush(stdout);
     }
-    ProgressLine line;
+    SyncProgressLine line;
     const SyncPlan done = std::move(plan);
-    const SyncReport report = RunSyncJobs(done, [&](const SyncProgress &p) { return line.update(p); }, syncOptions);
+    const SyncReport report = RunSyncJobs(
+        done,
+        [&](const SyncProgress &p) {
+            line.update(p);
+            return !g_interrupted;
+        },
+        syncOptions);
     line.clear();
 
     Comparison afterwards;
     SyncPlan pending;
     // A folder gone meanwhile (a stick pulled out) cannot be compared again:
-    // what was carried out is told all the same, and the run ends as one
-    // given a folder that is not valid.
-    const bool compared = compareAll(left, right, hooks, pending, afterwards);
-    const int notInStep = compared ? 1 : 2;
-    const std::string unreadable = compared ? UnreadableText(Global::PendingOperations.unreadable, EscapedForTerminal)
-                                            : std::string();
-    const bool complete = compared && afterwards.complete() && comparison.complete();
-    // Pairs nothing can order stay as they are: the folders are not in step.
-    const bool conflicts = !afterwards.unordered.empty();
-    const bool succeeded = report.allDone() && pending.jobs.empty() && complete && !conflicts;
-
-    if (json) {
-        std::string out;
-        JsonWriter json(out);
-        json.object().text("left", left).text("right", right);
-        // Always 1 since every operation is carried out in one pass; kept
-        // for the scripts that read it.
-        json.number("passes", 1);
-        for (const SyncResult wanted : {SyncResult::Done, SyncResult::Failed, SyncResult::NotDone}) {
-            json.list(wanted == SyncResult::Done ? "carried_out" : wanted == SyncResult::Failed ? "failed" : "not_done");
-            for (std::size_t i = 0; i < done.size(); ++i) {
-                const SyncOutcome &outcome = report.outcomes[i];
-                if (outcome.result == wanted)
-                    writeJsonOperation(json, done, i, wanted == SyncResult::Failed ? &outcome.reason : nullptr,
-                                       &outcome.trashed);
-            }
-            json.end();
-        }
-        json.list("pending");
-        for (std::size_t i = 0; i < pending.size(); ++i)
-            writeJsonOperation(json, pending, i, nullptr);
-        json.end();
-        AppendJsonConflicts(json, afterwards);
-        json.number("unreadable", std::int64_t(Global::PendingOperations.unreadable.count)).list("notes");
-        for (const std::string &note : report.notes)
-            json.text(note);
-        json.end().boolean("synchronized", succeeded).end();
-        out += '\n';
-        std::fputs(out.c_str(), stdout);
-        return succeeded ? 0 : notInStep;
-    }
-
-    if (done.jobs.empty() && complete && !conflicts) {
-        for (const std::string &note : report.notes)
-            std::printf("%s\n", EscapedForTerminal(note).c_str());
-        std::printf("No need to synchronize. %s & %s are identical.\n", EscapedForTerminal(left).c_str(),
-                    EscapedForTerminal(right).c_str());
-        return 0;
-    }
-    for (std::size_t i = 0; i < done.size(); ++i) {
-        const SyncOutcome &outcome = report.outcomes[i];
-        const char *verb = done.jobs[i].replace ? " overwrites " : " copied to ";
-        const std::string from = EscapedForTerminal(done.from(i)), to = EscapedForTerminal(done.to(i));
-        if (outcome.result == SyncResult::Done && !outcome.trashed.empty())
-            std::printf("  %s%s%s (the old file is in the Trash: %s)\n", from.c_str(), verb, to.c_str(),
-                        EscapedForTerminal(outcome.trashed).c_str());
-        else if (outcome.result == SyncResult::Done)
-            std::printf("  %s%s%s\n", from.c_str(), verb, to.c_str());
-        else if (outcome.result == SyncResult::Failed)
-            std::printf("  FAILED: %s%s%s: %s\n", from.c_str(), verb, to.c_str(),
-                        EscapedForTerminal(outcome.reason).c_str());
-    }
-    std::printf("Carried out %zu of %s (%s copied).\n", report.done,
-                plural(done.size(), "file operation", "file operations").c_str(),
-                ByteCountText(report.bytesCopied).c_str());
-    if (report.trashed > 0)
-        std::printf("%s\n", TrashedText(report).c_str());
-    for (const std::string &note : report.notes)
-        std::printf("%s\n", EscapedForTerminal(note).c_str());
-    if (!report.allDone())
-        std::fprintf(stderr, "corvanel-cli: %s\n", SyncFailureText(done, report, 5, EscapedForTerminal).c_str());
-    // Unreadable folders hide differences: never a plain success then.
-    if (!unreadable.empty() || !unreadableBefore.empty())
-        std::fprintf(stderr, "corvanel-cli: %s\n", (unreadable.empty() ? unreadableBefore : unreadable).c_str());
-    if (conflicts) {
-        std::string text;
-        AppendTextConflicts(text, afterwards);
-        std::fputs(text.c_str(), stdout);
-        std::printf("%s cannot be synchronized.\n",
-                    plural(afterwards.unordered.size(), "pair of files", "pairs of files").c_str());
-    }
-    if (!pending.jobs.empty()) {
-        std::printf("%s still pending.\n", plural(pending.size(), "file operation is", "file operations are").c_str());
-        return 1;
-    }
-    if (!succeeded)
-        return notInStep;
-    std::printf("%s & %s have been synchronized.\n", EscapedForTerminal(left).c_str(),
-                EscapedForTerminal(right).c_str());
-    return 0;
+    // what was carried out is told all the same.
+    SyncAfterwards after;
+    after.compared = compareAll(left, right, hooks, pending, afterwards);
+    after.pending = pending.size();
+    after.unreadable = Global::PendingOperations.unreadable.count;
+    after.unordered = afterwards.unordered.size();
+    after.readAllBefore = comparison.complete();
+    const std::string unreadable = after.compared
+        ? UnreadableText(Global::PendingOperations.unreadable, EscapedForTerminal) : std::string();
+    const SyncRunReport run{left, right, done, report, pending, afterwards, JudgeSync(report, after),
+                            after.unreadable, unreadable.empty() ? unreadableBefore : unreadable};
+    if (json)
+        WriteJsonSyncReport(stdout, run);
+    else
+        WriteTextSyncReport(stdout, stderr, run);
+    return run.verdict.exitStatus;
 }
 
 } // namespace

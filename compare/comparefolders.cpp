@@ -275,16 +275,22 @@ void MatchRows(Comparison &comparison, PendingOperationList &operations)
     comparison.wantedOperations = append.wanted;
 }
 
+void AppendFirstAndMore(std::string &text, const std::vector<std::string> &first, std::size_t count,
+                        const std::function<std::string(std::string_view)> &show)
+{
+    for (const std::string &item : first)
+        text += "\n" + (show ? show(item) : item);
+    if (count > first.size())
+        text += "\n... and " + std::to_string(count - first.size()) + " more.";
+}
+
 std::string UnreadableText(const ScanProblems &problems, const std::function<std::string(std::string_view)> &show)
 {
     if (problems.count == 0)
         return {};
     std::string text = "Not everything could be compared: " + std::to_string(problems.count)
         + (problems.count == 1 ? " folder or file could not be read." : " folders or files could not be read.");
-    for (const std::string &item : problems.first)
-        text += "\n" + (show ? show(item) : item);
-    if (problems.count > problems.first.size())
-        text += "\n... and " + std::to_string(problems.count - problems.first.size()) + " more.";
+    AppendFirstAndMore(text, problems.first, problems.count, show);
     return text;
 }
 
@@ -298,10 +304,7 @@ std::string UnorderedText(const UnorderedPairs &pairs, const std::function<std::
         : std::to_string(pairs.count)
             + " files differ in size from their matches on the other side, but each pair has the same "
               "modification time, so which is newer cannot be told:";
-    for (const std::string &name : pairs.first)
-        text += "\n" + (show ? show(name) : name);
-    if (pairs.count > pairs.first.size())
-        text += "\n... and " + std::to_string(pairs.count - pairs.first.size()) + " more.";
+    AppendFirstAndMore(text, pairs.first, pairs.count, show);
     return text;
 }
 

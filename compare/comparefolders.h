@@ -85,6 +85,11 @@ bool CompareFolders(const std::string &leftText, const std::string &rightText, c
 // The matching alone, over scanned rows and their roots.
 void MatchRows(Comparison &comparison, PendingOperationList &operations);
 
+// The first few of a longer list, one a line after text, and "... and K
+// more." when count is larger than the lines given.
+void AppendFirstAndMore(std::string &text, const std::vector<std::string> &first, std::size_t count,
+                        const std::function<std::string(std::string_view)> &show = {});
+
 // What could not be read, for a person: "not everything could be compared",
 // how many items and the first few with their reasons. Empty when nothing.
 std::string UnreadableText(const ScanProblems &problems,

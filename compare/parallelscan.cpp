@@ -457,16 +457,10 @@ void call(const std::function<void()> &hook)
         hook();
 }
 
-} // namespace
-
-void FillResultLists(ResultRows &leftRows, ScanFindings &leftFindings, const std::string &leftRoot,
-                     ResultRows &rightRows, ScanFindings &rightFindings, const std::string &rightRoot,
-                     const ScanHooks &hooks, const ScanOptions &options)
+// Both trees' tops handed to the walkers; an empty root is not walked.
+std::shared_ptr<Walk> startWalk(const std::string *const roots[2], const ScanOptions &options)
 {
     auto walk = std::make_shared<Walk>();
-    const std::string *roots[2] = {&leftRoot, &rightRoot};
-    ResultRows *rows[2] = {&leftRows, &rightRows};
-    ScanFindings *findings[2] = {&leftFindings, &rightFindings};
     walk->asked = walkersFor(options);
     walk->most = std::min<std::size_t>(walk->asked, std::max(1u, std::thread::hardware_concurrency()));
     std::vector<Task> tasks;
@@ -481,6 +475,19 @@ void FillResultLists(ResultRows &leftRows, ScanFindings &leftFindings, const std
         tasks.push_back({&tree, tree.top.get(), nullptr, nullptr, 0, 0});
     }
     push(walk, tasks);
+    return walk;
+}
+
+} // namespace
+
+void FillResultLists(ResultRows &leftRows, ScanFindings &leftFindings, const std::string &leftRoot,
+                     ResultRows &rightRows, ScanFindings &rightFindings, const std::string &rightRoot,
+                     const ScanHooks &hooks, const ScanOptions &options)
+{
+    const std::string *roots[2] = {&leftRoot, &rightRoot};
+    ResultRows *rows[2] = {&leftRows, &rightRows};
+    ScanFindings *findings[2] = {&leftFindings, &rightFindings};
+    const std::shared_ptr<Walk> walk = startWalk(roots, options);
 
     RowNames room; // for folders walked here, without a walker thread
     std::size_t yielded = 0;

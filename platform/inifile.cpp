@@ -248,6 +248,45 @@ struct Unescaped
     bool list = false;
 };
 
+// The escape after a backslash at raw[i - 1], appended to item; i moves past it.
+void appendEscaped(QByteArrayView raw, qsizetype &i, QString &item)
+{
+    const char e = raw[i++];
+    switch (e) {
+    case 'a': item += u'\a'; break;
+    case 'b': item += u'\b'; break;
+    case 'f': item += u'\f'; break;
+    case 'n': item += u'\n'; break;
+    case 'r': item += u'\r'; break;
+    case 't': item += u'\t'; break;
+    case 'v': item += u'\v'; break;
+    case '"':
+    case '\'':
+    case '?':
+    case '\\':
+        item += QLatin1Char(e);
+        break;
+    case 'x':
+        if (i < raw.size() && hexDigit(raw[i]) >= 0) {
+            char16_t code = 0;
+            for (; i < raw.size() && hexDigit(raw[i]) >= 0; ++i)
+                code = char16_t(code * 16 + hexDigit(raw[i]));
+            item += QChar(code);
+        }
+        break;
+    default:
+        if (octalDigit(e) >= 0) {
+            char16_t code = char16_t(octalDigit(e));
+            for (; i < raw.size() && octalDigit(raw[i]) >= 0; ++i)
+                code = char16_t(code * 8 + octalDigit(raw[i]));
+            item += QChar(code);
+        } else if (isLineBreak(e) && i < raw.size() && isLineBreak(raw[i]) && raw[i] != e) {
+            ++i; // a continued line
+        }
+        // Any other escaped byte is dropped.
+    }
+}
+
 // Escapes, quotes and commas undone; blanks around unquoted items dropped.
 Unescaped unescape(QByteArrayView raw)
 {
@@ -288,40 +327,7 @@ Unescaped unescape(QByteArrayView raw)
             decodeRun();
             if (++i >= raw.size())
                 break;
-            const char e = raw[i++];
-            switch (e) {
-            case 'a': item += u'\a'; break;
-            case 'b': item += u'\b'; break;
-            case 'f': item += u'\f'; break;
-            case 'n': item += u'\n'; break;
-            case 'r': item += u'\r'; break;
-            case 't': item += u'\t'; break;
-            case 'v': item += u'\v'; break;
-            case '"':
-            case '\'':
-            case '?':
-            case '\\':
-                item += QLatin1Char(e);
-                break;
-            case 'x':
-                if (i < raw.size() && hexDigit(raw[i]) >= 0) {
-                    char16_t code = 0;
-                    for (; i < raw.size() && hexDigit(raw[i]) >= 0; ++i)
-                        code = char16_t(code * 16 + hexDigit(raw[i]));
-                    item += QChar(code);
-                }
-                break;
-            default:
-                if (octalDigit(e) >= 0) {
-                    char16_t code = char16_t(octalDigit(e));
-                    for (; i < raw.size() && octalDigit(raw[i]) >= 0; ++i)
-                        code = char16_t(code * 8 + octalDigit(raw[i]));
-                    item += QChar(code);
-                } else if (isLineBreak(e) && i < raw.size() && isLineBreak(raw[i]) && raw[i] != e) {
-                    ++i; // a continued line
-                }
-                // Any other escaped byte is dropped.
-            }
+            appendEscaped(raw, i, item);
             keep = item.size();
             continue;
         }

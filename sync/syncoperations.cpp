@@ -1,8 +1,9 @@
 #include "sync/syncoperations.h"
 
 #include "sync/copy/destinationtraits.h"
-#include "platform/fd.h"
 #include "sync/copy/filecopy.h"
+#include "compare/comparefolders.h"
+#include "platform/fd.h"
 #include "platform/filesystem.h"
 #include "platform/paths.h"
 
@@ -444,20 +445,16 @@ std::string SyncFailureText(const SyncPlan &plan, const SyncReport &report, std:
         return text;
     text += ' ' + std::to_string(report.done) + (report.done == 1 ? " was" : " were") + " carried out.";
 
-    std::size_t shown = 0;
-    for (std::size_t i = 0; i < report.outcomes.size() && shown < named; ++i) {
-        if (report.outcomes[i].result != SyncResult::Failed)
-            continue;
-        if (shown == 0)
-            text += "\n";
-        const std::string from = plan.from(i), to = plan.to(i);
-        const std::string &reason = report.outcomes[i].reason;
-        text += "\n" + (show ? show(from) : from) + " -> " + (show ? show(to) : to) + ": "
-            + (show ? show(reason) : reason);
-        ++shown;
+    const auto shown = [&](const std::string &s) { return show ? show(s) : s; };
+    std::vector<std::string> failures;
+    for (std::size_t i = 0; i < report.outcomes.size() && failures.size() < named; ++i) {
+        if (report.outcomes[i].result == SyncResult::Failed)
+            failures.push_back(shown(plan.from(i)) + " -> " + shown(plan.to(i)) + ": "
+                               + shown(report.outcomes[i].reason));
     }
-    if (report.failed > shown)
-        text += "\n... and " + std::to_string(report.failed - shown) + " more.";
+    if (!failures.empty())
+        text += "\n";
+    AppendFirstAndMore(text, failures, report.failed);
     return text;
 }
 

@@ -8,6 +8,7 @@
 
 #include "compare/comparefolders.h" // kProductName
 #include "sync/syncoperations.h"
+#include "sync/syncverdict.h"
 #include "platform/desktop/cursorfile.h"
 #include "platform/desktop/desktop.h"
 #include "platform/paths.h"
@@ -424,40 +425,22 @@ void Form3::finishOperations()
     for (const std::string &note : report.notes)
         more += (more.empty() ? "" : "\n") + note;
     const QString extra = more.empty() ? QString() : QStringLiteral("\n\n") + platform::DisplayText(more);
-    if (!report.allDone()) {
+    SyncAfterwards afterwards;
+    afterwards.compared = compared;
+    afterwards.pending = after.empty() ? 0 : after.found;
+    afterwards.unreadable = after.unreadable.count;
+    afterwards.unordered = after.unordered.count;
+    const SyncVerdict verdict = JudgeSync(report, afterwards);
+    const std::string leftText = left.toStdString(), rightText = right.toStdString();
+    if (verdict.end == SyncEnd::Failed)
         platform::desktop().message(mainWindow, platform::DisplayText(SyncFailureText(run->jobs, report)) + extra,
                                     QString::fromLatin1(kErrorCaption));
-    } else if (!compared) {
-        platform::desktop().message(mainWindow,
-                                    QStringLiteral("Every file operation was carried out, but %1 & %2 could not be "
-                                                   "compared again afterwards.")
-                                            .arg(left, right)
-                                        + extra,
-                                    QString::fromLatin1(kProductName));
-    } else if (!after.empty()) {
-        // Every operation worked, yet the folders still differ: more were
-        // found than one list holds, or files changed meanwhile. The number
-        // is what the comparison found, not what the list could hold.
-        const std::size_t pending = after.found;
-        platform::desktop().message(
-            mainWindow,
-            QStringLiteral("Every file operation was carried out, but %1 & %2 still differ: %3 more %4 pending. "
-                           "Open the Sync Wizard again to carry them out.")
-                .arg(left, right)
-                .arg(pending)
-                .arg(pending == 1 ? QStringLiteral("is") : QStringLiteral("are"))
-                + extra,
-            QString::fromLatin1(kProductName));
-    } else if (after.unreadable.count > 0 || after.unordered.count > 0) {
-        platform::desktop().message(mainWindow,
-                                    QStringLiteral("Every file operation was carried out, but %1 & %2 may still differ.")
-                                            .arg(left, right)
-                                        + extra,
-                                    QString::fromLatin1(kProductName));
-    } else {
-        platform::desktop().message(mainWindow, left + QStringLiteral(" & ") + right
-                                                    + QStringLiteral(" have been synchronized.") + extra,
+    else if (verdict.synchronized())
+        platform::desktop().message(mainWindow, QString::fromStdString(SynchronizedText(leftText, rightText)) + extra,
                                     QStringLiteral("Congratulations"));
-    }
+    else
+        platform::desktop().message(
+            mainWindow, QString::fromStdString(NotInStepText(verdict, afterwards, leftText, rightText)) + extra,
+            QString::fromLatin1(kProductName));
     close();
 }

@@ -1,6 +1,7 @@
 #include "wizard/syncwizard.h"
 
 #include "wizard/form3.h"
+#include "sync/syncverdict.h"
 
 #include "platform/desktop/desktop.h"
 #include "platform/desktop/ui.h"
@@ -64,10 +65,8 @@ void OpenSyncWizard(const WizardContext &context)
                                     caption);
         return;
     }
-    platform::desktop().message(mainWindow,
-                                QStringLiteral("No need to synchronize. ") + left + QStringLiteral(" & ") + right
-                                    + QStringLiteral(" are identical."),
-                                caption);
+    platform::desktop().message(
+        mainWindow, QString::fromStdString(IdenticalText(left.toStdString(), right.toStdString())), caption);
 }
 
 bool SyncWizardCopying()
