@@ -101,20 +101,7 @@ Form3::Form3(const WizardContext &context, QWidget *parent)
     platform::PaintWhite(this);
     setMouseTracking(true);
 
-    ListView1 = new QTreeView(this);
-    ListView1->setObjectName(QStringLiteral("ListView1"));
-    ListView1->setRootIsDecorated(false);
-    ListView1->setUniformRowHeights(true);
-    ListView1->setItemsExpandable(false);
-    ListView1->setSelectionMode(QAbstractItemView::SingleSelection);
-    ListView1->setSelectionBehavior(QAbstractItemView::SelectRows);
-    ListView1->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    ListView1->setAllColumnsShowFocus(true);
-    ListView1->header()->setStretchLastSection(false);
-    // The window-wide pointer may be the hand; the list is not a button.
-    ListView1->viewport()->setCursor(Qt::ArrowCursor);
-    m_model = new OperationModel(this);
-    ListView1->setModel(m_model);
+    buildList();
 
     Check2 = makeButton(this, "Check2", QStringLiteral("OK"), WizardPicture::Ok);
     Check1 = makeButton(this, "Check1", QStringLiteral("Cancel"), WizardPicture::Cancel);
@@ -124,19 +111,7 @@ Form3::Form3(const WizardContext &context, QWidget *parent)
     for (QToolButton *button : {Check2, Check1, Check4, Check5})
         button->installEventFilter(this);
 
-    Frame1 = new QGroupBox(QStringLiteral("Instruction"), this);
-    Frame1->setObjectName(QStringLiteral("Frame1"));
-    Frame1->setFont(platform::ArialFont(11.25, true));
-    platform::PaintWhite(Frame1);
-    Label1 = new QLabel(Frame1);
-    Label1->setObjectName(QStringLiteral("Label1"));
-    Label1->setFont(platform::ArialFont(9.75, true));
-    Label1->setWordWrap(true);
-    Label1->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-    QPalette labelPalette = Label1->palette();
-    labelPalette.setColor(QPalette::WindowText, QColor(192, 0, 0));
-    Label1->setPalette(labelPalette);
-
+    buildInstruction();
     // The frame reaches a little into the list's bottom edge; the list's
     // border stays visible.
     ListView1->raise();
@@ -154,6 +129,49 @@ Form3::Form3(const WizardContext &context, QWidget *parent)
         m_progress->setProgress(progress);
     });
 
+    connectCommands();
+
+    resize(platform::TwipsToPixels(kWizardDesignWidth, logicalDpiX()),
+           platform::TwipsToPixels(kWizardDesignHeight, logicalDpiY()));
+    FillOperationList();
+}
+
+void Form3::buildList()
+{
+    ListView1 = new QTreeView(this);
+    ListView1->setObjectName(QStringLiteral("ListView1"));
+    ListView1->setRootIsDecorated(false);
+    ListView1->setUniformRowHeights(true);
+    ListView1->setItemsExpandable(false);
+    ListView1->setSelectionMode(QAbstractItemView::SingleSelection);
+    ListView1->setSelectionBehavior(QAbstractItemView::SelectRows);
+    ListView1->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    ListView1->setAllColumnsShowFocus(true);
+    ListView1->header()->setStretchLastSection(false);
+    // The window-wide pointer may be the hand; the list is not a button.
+    ListView1->viewport()->setCursor(Qt::ArrowCursor);
+    m_model = new OperationModel(this);
+    ListView1->setModel(m_model);
+}
+
+void Form3::buildInstruction()
+{
+    Frame1 = new QGroupBox(QStringLiteral("Instruction"), this);
+    Frame1->setObjectName(QStringLiteral("Frame1"));
+    Frame1->setFont(platform::ArialFont(11.25, true));
+    platform::PaintWhite(Frame1);
+    Label1 = new QLabel(Frame1);
+    Label1->setObjectName(QStringLiteral("Label1"));
+    Label1->setFont(platform::ArialFont(9.75, true));
+    Label1->setWordWrap(true);
+    Label1->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    QPalette labelPalette = Label1->palette();
+    labelPalette.setColor(QPalette::WindowText, QColor(192, 0, 0));
+    Label1->setPalette(labelPalette);
+}
+
+void Form3::connectCommands()
+{
     connect(Check2, &QToolButton::toggled, this, &Form3::RunOperations);
     connect(Check4, &QToolButton::toggled, this, &Form3::RunSource);
     connect(Check5, &QToolButton::toggled, this, &Form3::RunDestination);
@@ -180,10 +198,6 @@ Form3::Form3(const WizardContext &context, QWidget *parent)
                 if (current.isValid())
                     UpdateRunButtons(current.row());
             });
-
-    resize(platform::TwipsToPixels(kWizardDesignWidth, logicalDpiX()),
-           platform::TwipsToPixels(kWizardDesignHeight, logicalDpiY()));
-    FillOperationList();
 }
 
 Form3::~Form3()

@@ -53,6 +53,9 @@ protected:
 private:
     struct Run;
 
+    void buildList();
+    void buildInstruction();
+    void connectCommands();
     void FillOperationList();
     void LayoutWizard();
     void frameArrived(QSize frame);
