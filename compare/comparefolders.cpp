@@ -3,6 +3,7 @@
 #include "platform/paths.h"
 
 #include <algorithm>
+#include <ctime>
 #include <cstdint>
 #include <functional>
 #include <string_view>
@@ -117,8 +118,15 @@ struct Appender
     const Comparison &comparison;
     PendingOperationList &operations;
     std::size_t wanted = 0;
-    std::vector<std::string> &unordered;
+    Comparison &result;
     std::int64_t step = std::max(comparison.leftResolution, comparison.rightResolution);
+    // Seconds: a time past this comes from a clock that was wrong.
+    std::int64_t latest = std::int64_t(std::time(nullptr)) + kFutureSlack;
+
+    bool inFuture(const ResultRow &row) const
+    {
+        return row.modified != platform::kNoTime && row.modified > latest;
+    }
 
     const std::string &root(Side side) const
     {
@@ -165,11 +173,18 @@ void applyPairRule(ResultRow &left, ResultRow &right, Appender &append)
     if (left.size == right.size) {
         left.status = Status::OK;
         right.status = Status::OK;
+        append.result.unverified += timeOrder(left, right, append.step) != 0;
+        return;
+    }
+    std::vector<std::string> &unordered = append.result.unordered;
+    if (append.inFuture(left) || append.inFuture(right)) {
+        append.result.futureDated.push_back(std::uint32_t(unordered.size()));
+        unordered.emplace_back(left.name());
         return;
     }
     const int order = timeOrder(left, right, append.step);
     if (order == 0) {
-        append.unordered.emplace_back(left.name());
+        unordered.emplace_back(left.name());
         return;
     }
     if (order > 0) {
@@ -257,7 +272,9 @@ void indexRows(Comparison &comparison, Appender &append, std::vector<bool> &righ
 void MatchRows(Comparison &comparison, PendingOperationList &operations)
 {
     comparison.unordered.clear();
-    Appender append{comparison, operations, 0, comparison.unordered};
+    comparison.futureDated.clear();
+    comparison.unverified = 0;
+    Appender append{comparison, operations, 0, comparison};
     // A right row has a match exactly when some left row found it.
     std::vector<bool> rightMatched(comparison.right.size(), false);
     std::vector<std::uint32_t> partner;
@@ -296,16 +313,36 @@ std::string UnreadableText(const ScanProblems &problems, const std::function<std
 
 std::string UnorderedText(const UnorderedPairs &pairs, const std::function<std::string(std::string_view)> &show)
 {
-    if (pairs.count == 0)
-        return {};
-    std::string text = pairs.count == 1
-        ? std::string("1 file differs in size from its match on the other side, but both have the same "
-                      "modification time, so which is newer cannot be told:")
-        : std::to_string(pairs.count)
-            + " files differ in size from their matches on the other side, but each pair has the same "
-              "modification time, so which is newer cannot be told:";
-    AppendFirstAndMore(text, pairs.first, pairs.count, show);
+    std::string text;
+    const std::size_t sameTime = pairs.count - pairs.future;
+    if (sameTime > 0) {
+        text = sameTime == 1
+            ? std::string("1 file differs in size from its match on the other side, but both have the same "
+                          "modification time, so which is newer cannot be told:")
+            : std::to_string(sameTime)
+                + " files differ in size from their matches on the other side, but each pair has the same "
+                  "modification time, so which is newer cannot be told:";
+        AppendFirstAndMore(text, pairs.first, sameTime, show);
+    }
+    if (pairs.future > 0) {
+        text += text.empty() ? "" : "\n";
+        text += pairs.future == 1
+            ? std::string("1 file is dated in the future (or its match is), so which is newer cannot be trusted:")
+            : std::to_string(pairs.future)
+                + " files are dated in the future (or their matches are), so which is newer cannot be trusted:";
+        AppendFirstAndMore(text, pairs.firstFuture, pairs.future, show);
+    }
     return text;
+}
+
+std::string UnverifiedText(std::size_t count)
+{
+    if (count == 0)
+        return {};
+    return count == 1 ? std::string("1 file has the same size as its match but another time; its contents were "
+                                    "not compared.")
+                      : std::to_string(count)
+            + " files have the same size as their match but other times; their contents were not compared.";
 }
 
 std::string NestedFoldersMessage(const std::string &inner, const std::string &outer)
@@ -371,8 +408,15 @@ bool CompareFolders(const std::string &leftText, const std::string &rightText, c
     result.rightResolution = rightFound.timeResolution;
     MatchRows(result, operations);
     operations.unordered.count = result.unordered.size();
-    for (std::size_t i = 0; i < result.unordered.size() && i < UnorderedPairs::kNamed; ++i)
-        operations.unordered.first.push_back(result.unordered[i]);
+    operations.unordered.future = result.futureDated.size();
+    for (std::size_t i = 0, f = 0; i < result.unordered.size(); ++i) {
+        const bool future = f < result.futureDated.size() && result.futureDated[f] == i;
+        f += future;
+        std::vector<std::string> &named = future ? operations.unordered.firstFuture : operations.unordered.first;
+        if (named.size() < UnorderedPairs::kNamed)
+            named.push_back(result.unordered[i]);
+    }
+    operations.unverified = result.unverified;
     operations.roots = {result.leftRoot, result.rightRoot, result.leftRootId, result.rightRootId,
                         result.leftLeftovers, result.rightLeftovers};
     operations.found = result.wantedOperations;

@@ -33,6 +33,10 @@ inline const char kErrorCaption[] = "Error";
 // The program's name: its windows' caption and that of its plain messages.
 inline const char kProductName[] = "Corvanel";
 
+// How far past the system's clock a time may lie before it is taken to come
+// from a wrong clock rather than from a clock a little ahead of this one.
+inline constexpr std::int64_t kFutureSlack = 5 * 60; // seconds
+
 // The refusal when one root lies inside the other; paths as given.
 std::string NestedFoldersMessage(const std::string &inner, const std::string &outer);
 
@@ -55,6 +59,12 @@ struct Comparison
     // Relative names of the pairs of different sizes whose times are the
     // same: they differ, and nothing tells which is newer.
     std::vector<std::string> unordered;
+    // Positions in unordered, ascending, of the pairs that cannot be ordered
+    // because a time lies in the future: a wrong clock must not win.
+    std::vector<std::uint32_t> futureDated;
+    // Pairs of equal size whose times differ: "OK" without their contents
+    // having been compared.
+    std::size_t unverified = 0;
     // Relative names of hidden temporaries a killed sync may have left; the
     // next sync removes those it can prove are its own.
     std::vector<std::string> leftLeftovers;
@@ -78,12 +88,18 @@ struct Comparison
 // different sizes, the later modification time wins, to the nanosecond or
 // to the coarser time step of the two file systems (2 s on FAT); a pair
 // whose times are the same at that step gets no status and is named in
-// unordered. Equal sizes are "OK", whatever the times.
+// unordered. So is a pair of different sizes where either time lies more
+// than kFutureSlack past the comparison's start (futureDated). Equal sizes
+// are "OK", whatever the times (unverified counts those whose times differ).
 bool CompareFolders(const std::string &leftText, const std::string &rightText, const CompareHooks &hooks,
                     Comparison &result, PendingOperationList &operations);
 
 // The matching alone, over scanned rows and their roots.
 void MatchRows(Comparison &comparison, PendingOperationList &operations);
+
+// The sentence on pairs of equal size but other times, whose contents were
+// not compared; empty when there are none.
+std::string UnverifiedText(std::size_t count);
 
 // The first few of a longer list, one a line after text, and "... and K
 // more." when count is larger than the lines given.

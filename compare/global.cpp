@@ -43,6 +43,7 @@ void PendingOperationList::reset()
     found = 0;
     unreadable = ScanProblems();
     unordered = UnorderedPairs();
+    unverified = 0;
     m_next = 0;
 }
 

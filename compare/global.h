@@ -35,7 +35,10 @@ struct UnorderedPairs
 {
     static constexpr std::size_t kNamed = 5;
     std::size_t count = 0;
-    std::vector<std::string> first; // the first kNamed, relative names
+    std::vector<std::string> first; // the first kNamed of equal times, relative names
+    // Of count, the pairs where a time lies in the future.
+    std::size_t future = 0;
+    std::vector<std::string> firstFuture; // the first kNamed of those
 };
 
 class PendingOperationList
@@ -66,6 +69,8 @@ public:
     ScanProblems unreadable;
     // The pairs the comparison could not order.
     UnorderedPairs unordered;
+    // Pairs of equal size but other times: "OK" on their sizes alone.
+    std::size_t unverified = 0;
 
 private:
     std::vector<PendingOperation> m_slots;

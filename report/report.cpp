@@ -117,7 +117,7 @@ void WriteJsonReport(std::FILE *file, const Comparison &comparison, const SyncPl
     // Every operation is listed: the list's limit is the window's.
     json.end().boolean("truncated", false);
     AppendJsonConflicts(json, comparison);
-    json.end();
+    json.number("unverified", std::int64_t(comparison.unverified)).end();
     sink.buffer() += '\n';
 }
 
@@ -135,21 +135,40 @@ void WriteTextReport(std::FILE *file, const Comparison &comparison, const SyncPl
         sink.maybeFlush();
     }
     AppendTextConflicts(out, comparison);
+    if (comparison.unverified > 0)
+        out += UnverifiedText(comparison.unverified) + '\n';
 }
+
+namespace {
+
+// Each pair that cannot be ordered, with why, in the comparison's order.
+template <typename Visit>
+void forEachConflict(const Comparison &comparison, const Visit &visit)
+{
+    std::size_t f = 0;
+    for (std::size_t i = 0; i < comparison.unordered.size(); ++i) {
+        const bool future = f < comparison.futureDated.size() && comparison.futureDated[f] == i;
+        f += future;
+        visit(comparison.unordered[i], future ? kFutureReason : kUnorderedReason);
+    }
+}
+
+} // namespace
 
 void AppendJsonConflicts(JsonWriter &json, const Comparison &comparison)
 {
     json.list("conflicts");
-    for (const std::string &name : comparison.unordered) {
+    forEachConflict(comparison, [&](const std::string &name, const char *reason) {
         json.object().text("left", platform::JoinPath(comparison.leftRoot, name));
-        json.text("right", platform::JoinPath(comparison.rightRoot, name)).text("reason", kUnorderedReason).end();
-    }
+        json.text("right", platform::JoinPath(comparison.rightRoot, name)).text("reason", reason).end();
+    });
     json.end();
 }
 
 void AppendTextConflicts(std::string &out, const Comparison &comparison)
 {
-    for (const std::string &name : comparison.unordered)
+    forEachConflict(comparison, [&](const std::string &name, const char *reason) {
         out += "  CONFLICT: " + EscapedForTerminal(platform::JoinPath(comparison.leftRoot, name)) + " and "
-            + EscapedForTerminal(platform::JoinPath(comparison.rightRoot, name)) + ": " + kUnorderedReason + '\n';
+            + EscapedForTerminal(platform::JoinPath(comparison.rightRoot, name)) + ": " + reason + '\n';
+    });
 }

@@ -25,6 +25,10 @@ void WriteJsonReport(std::FILE *out, const Comparison &comparison, const SyncPla
 inline const char kUnorderedReason[] =
     "they differ in size but have the same modification time, so which is newer cannot be told";
 
+// Why a pair in Comparison::futureDated has no operation.
+inline const char kFutureReason[] =
+    "one of them is dated in the future, so which is newer cannot be trusted";
+
 // The pairs that cannot be ordered, as the JSON member "conflicts" of the
 // object open in json: each pair's two full paths and the reason.
 void AppendJsonConflicts(JsonWriter &json, const Comparison &comparison);

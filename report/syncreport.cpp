@@ -73,7 +73,8 @@ void WriteJsonSyncReport(std::FILE *out, const SyncRunReport &run)
         writeJsonOperation(json, run.pending, i, nullptr);
     json.end();
     AppendJsonConflicts(json, run.afterwards);
-    json.number("unreadable", std::int64_t(run.unreadable)).list("notes");
+    json.number("unreadable", std::int64_t(run.unreadable));
+    json.number("unverified", std::int64_t(run.afterwards.unverified)).list("notes");
     for (const std::string &note : run.report.notes)
         json.text(note);
     json.end().boolean("synchronized", run.verdict.synchronized()).end();
@@ -86,7 +87,7 @@ void WriteTextSyncReport(std::FILE *out, std::FILE *err, const SyncRunReport &ru
     const std::string left = EscapedForTerminal(run.left), right = EscapedForTerminal(run.right);
     if (run.verdict.end == SyncEnd::Identical) {
         printNotes(out, run.report);
-        std::fprintf(out, "%s\n", IdenticalText(left, right).c_str());
+        std::fprintf(out, "%s\n", IdenticalText(left, right, run.afterwards.unverified).c_str());
         return;
     }
     printOperations(out, run.done, run.report);
@@ -112,7 +113,7 @@ void WriteTextSyncReport(std::FILE *out, std::FILE *err, const SyncRunReport &ru
         std::fprintf(out, "%s still pending.\n",
                      plural(run.pending.size(), "file operation is", "file operations are").c_str());
     else if (run.verdict.synchronized())
-        std::fprintf(out, "%s\n", SynchronizedText(left, right).c_str());
+        std::fprintf(out, "%s\n", SynchronizedText(left, right, run.afterwards.unverified).c_str());
 }
 
 SyncProgressLine::SyncProgressLine() : m_enabled(::isatty(STDERR_FILENO) == 1) {}

@@ -1,4 +1,5 @@
 #include "sync/syncverdict.h"
+#include "compare/comparefolders.h"
 
 SyncVerdict JudgeSync(const SyncReport &report, const SyncAfterwards &after)
 {
@@ -18,14 +19,25 @@ SyncVerdict JudgeSync(const SyncReport &report, const SyncAfterwards &after)
     return verdict;
 }
 
-std::string IdenticalText(const std::string &left, const std::string &right)
+namespace {
+
+std::string withUnverified(std::string text, std::size_t unverified)
 {
-    return "No need to synchronize. " + left + " & " + right + " are identical.";
+    if (unverified > 0)
+        text += " " + UnverifiedText(unverified);
+    return text;
 }
 
-std::string SynchronizedText(const std::string &left, const std::string &right)
+} // namespace
+
+std::string IdenticalText(const std::string &left, const std::string &right, std::size_t unverified)
 {
-    return left + " & " + right + " have been synchronized.";
+    return withUnverified("No need to synchronize. " + left + " & " + right + " are identical.", unverified);
+}
+
+std::string SynchronizedText(const std::string &left, const std::string &right, std::size_t unverified)
+{
+    return withUnverified(left + " & " + right + " have been synchronized.", unverified);
 }
 
 std::string NotInStepText(const SyncVerdict &verdict, const SyncAfterwards &after, const std::string &left,

@@ -16,6 +16,7 @@ struct SyncAfterwards
     std::size_t pending = 0;    // operations that comparison found
     std::size_t unreadable = 0; // folders and files it could not read
     std::size_t unordered = 0;  // pairs of files nothing can order
+    std::size_t unverified = 0; // pairs "OK" on their sizes alone, times differing
     // The comparison before the run read everything; a front end that does
     // not keep it judges by the comparison afterwards alone.
     bool readAllBefore = true;
@@ -40,10 +41,11 @@ struct SyncVerdict
 
 SyncVerdict JudgeSync(const SyncReport &report, const SyncAfterwards &after);
 
-// "No need to synchronize. LEFT & RIGHT are identical."
-std::string IdenticalText(const std::string &left, const std::string &right);
-// "LEFT & RIGHT have been synchronized."
-std::string SynchronizedText(const std::string &left, const std::string &right);
+// "No need to synchronize. LEFT & RIGHT are identical.", and how many pairs
+// were taken as the same on their sizes alone.
+std::string IdenticalText(const std::string &left, const std::string &right, std::size_t unverified);
+// "LEFT & RIGHT have been synchronized.", likewise.
+std::string SynchronizedText(const std::string &left, const std::string &right, std::size_t unverified);
 // The wizard's words for an end where every operation was carried out but
 // the folders are not known to be in step; empty for the other ends.
 std::string NotInStepText(const SyncVerdict &verdict, const SyncAfterwards &after, const std::string &left,

@@ -444,13 +444,14 @@ void Form3::finishOperations()
     afterwards.pending = after.empty() ? 0 : after.found;
     afterwards.unreadable = after.unreadable.count;
     afterwards.unordered = after.unordered.count;
+    afterwards.unverified = after.unverified;
     const SyncVerdict verdict = JudgeSync(report, afterwards);
     const std::string leftText = left.toStdString(), rightText = right.toStdString();
     if (verdict.end == SyncEnd::Failed)
         platform::desktop().message(mainWindow, platform::DisplayText(SyncFailureText(run->jobs, report)) + extra,
                                     QString::fromLatin1(kErrorCaption));
     else if (verdict.synchronized())
-        platform::desktop().message(mainWindow, QString::fromStdString(SynchronizedText(leftText, rightText)) + extra,
+        platform::desktop().message(mainWindow, QString::fromStdString(SynchronizedText(leftText, rightText, afterwards.unverified)) + extra,
                                     QStringLiteral("Congratulations"));
     else
         platform::desktop().message(

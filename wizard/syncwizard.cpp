@@ -66,7 +66,8 @@ void OpenSyncWizard(const WizardContext &context)
         return;
     }
     platform::desktop().message(
-        mainWindow, QString::fromStdString(IdenticalText(left.toStdString(), right.toStdString())), caption);
+        mainWindow, QString::fromStdString(IdenticalText(left.toStdString(), right.toStdString(),
+                                                               context.operations ? context.operations->unverified : 0)), caption);
 }
 
 bool SyncWizardCopying()

@@ -11,6 +11,8 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 
+#include <ctime>
+
 namespace {
 
 using clirun::q;
@@ -226,3 +228,28 @@ TEST(CliCompare, TextListsDifferingRowsUnlessAllAreAskedFor)
 }
 
 } // namespace
+
+// Before, two contracts of the same size but other prices were "identical"
+// with exit status 0, and a file dated 2031 overwrote a newer edit.
+TEST(CliCompare, SameSizeOtherTimesAreCountedAndAFutureTimeIsNoOrder)
+{
+    TestDir left, right;
+    left.file("contract.txt", "Price: 1000 EUR", TestDir::time(2025, 12, 1));
+    right.file("contract.txt", "Price: 9000 EUR", TestDir::time(2025, 12, 9));
+    const Result same = run({"sync", q(left.root()), q(right.root())});
+    EXPECT_EQ(same.exitCode, 0);
+    EXPECT_TRUE(same.out.endsWith("are identical. 1 file has the same size as its match but another time; its "
+                                  "contents were not compared.\n"))
+        << same.out.constData();
+    EXPECT_EQ(QJsonDocument::fromJson(run({"compare", "--json", q(left.root()), q(right.root())}).out)["unverified"],
+              1);
+
+    left.file("diary.txt", "the stick's old copy", std::int64_t(std::time(nullptr)) + 3 * 3600);
+    right.file("diary.txt", "the laptop's newer edit", std::int64_t(std::time(nullptr)) - 60);
+    const Result future = run({"sync", "--json", q(left.root()), q(right.root())});
+    EXPECT_EQ(future.exitCode, 1);
+    const QJsonObject doc = QJsonDocument::fromJson(future.out).object();
+    EXPECT_TRUE(doc["carried_out"].toArray().isEmpty());
+    EXPECT_EQ(doc["conflicts"][0]["reason"], "one of them is dated in the future, so which is newer cannot be trusted");
+    EXPECT_EQ(right.read("diary.txt"), "the laptop's newer edit");
+}

@@ -123,8 +123,8 @@ TEST(HostileTrees, AwkwardNamesAreListedAndMatchedByteForByte)
         "--json", "new\nline.txt", "latin1-\xE9\xE8.txt", "tab\tname", "ünïcødé.txt",
     };
     for (const auto &n : names) {
-        left.file(n, "left");
-        right.file(n, "right-longer", TestDir::time(2030, 1, 1));
+        left.file(n, "left", TestDir::time(2020, 1, 1));
+        right.file(n, "right-longer", TestDir::time(2024, 1, 1));
     }
     const Result r = runCli({"compare", "--json", "--", q(left.root()), q(right.root())});
     ASSERT_EQ(r.exitCode, 1) << r.err.constData();

@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <ctime>
 #include <random>
 #include <set>
 #include <utility>
@@ -739,5 +740,45 @@ TEST(MatchRows, TimesCloserThanTheCoarserStepAreTheSame)
         EXPECT_EQ(operations.count(), c.left == Status::Newer ? 1 : 0);
         EXPECT_EQ(comparison.unordered, c.left == Status::None ? std::vector<std::string>{c.name}
                                                               : std::vector<std::string>{});
+    }
+}
+
+// Before, a file dated by a wrong clock (2031 on a stick) beat every edit,
+// and equal sizes with other times were "identical" without a word.
+TEST(MatchRows, AClockInTheFutureNeverWinsAndEqualSizesAreCountedUnverified)
+{
+    const std::int64_t now = std::int64_t(std::time(nullptr)), day = 86400;
+    const struct
+    {
+        const char *name;
+        std::int64_t leftTime, rightTime, leftSize;
+        Status left;
+        bool future;
+        std::size_t unverified;
+    } cases[] = {
+        {"left-in-the-future", now + day, now - day, 9, Status::None, true, 0},
+        {"right-in-the-future", now - day, now + 365 * day, 9, Status::None, true, 0},
+        {"both-in-the-future", now + day, now + 2 * day, 9, Status::None, true, 0},
+        {"a-clock-a-minute-ahead", now + 60, now - day, 9, Status::Newer, false, 0},
+        {"same-size-other-times", now - 2 * day, now - day, 5, Status::OK, false, 1},
+        {"same-size-same-time", now - day, now - day, 5, Status::OK, false, 0},
+        {"same-size-one-in-the-future", now + day, now - day, 5, Status::OK, false, 1},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        Comparison comparison;
+        comparison.leftRoot = "/l";
+        comparison.rightRoot = "/r";
+        ResultRow &l = comparison.left.add(c.name), &r = comparison.right.add(c.name);
+        l.size = c.leftSize;
+        r.size = 5;
+        l.modified = c.leftTime;
+        r.modified = c.rightTime;
+        PendingOperationList operations;
+        MatchRows(comparison, operations);
+        EXPECT_EQ(comparison.left[0].status, c.left);
+        EXPECT_EQ(operations.count(), c.left == Status::Newer ? 1 : 0);
+        EXPECT_EQ(comparison.futureDated, c.future ? std::vector<std::uint32_t>{0} : std::vector<std::uint32_t>{});
+        EXPECT_EQ(comparison.unverified, c.unverified);
     }
 }

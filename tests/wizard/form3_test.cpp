@@ -225,6 +225,19 @@ TEST_F(WizardTest, IdenticalFoldersQuoteTheCombosAsTheyStand)
     EXPECT_EQ(wizard(), nullptr);
 }
 
+// Before, equal sizes with other times were called identical without a word.
+TEST_F(WizardTest, IdenticalOnSizesAloneSaysSo)
+{
+    left.file("contract.txt", "Price: 1000 EUR", TestDir::time(2025, 12, 1));
+    right.file("contract.txt", "Price: 9000 EUR", TestDir::time(2025, 12, 9));
+    compare();
+    OpenSyncWizard(context());
+    ASSERT_EQ(desktop.messages.size(), 1u);
+    EXPECT_EQ(desktop.messages[0].text, "No need to synchronize. " + leftText + " & " + rightText
+                                            + " are identical. 1 file has the same size as its match but another "
+                                              "time; its contents were not compared.");
+}
+
 // Before, files of different sizes with the same time got no operation and
 // the command called the folders identical.
 TEST_F(WizardTest, PairsThatCannotBeOrderedAreNamedNotCalledIdentical)
