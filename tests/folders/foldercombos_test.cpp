@@ -4,6 +4,7 @@
 #include <QTest>
 
 #include <filesystem>
+#include <functional>
 
 namespace {
 
@@ -177,36 +178,50 @@ TEST_F(CombosTest, UnusablePositionsRestoreNothing)
     }
 }
 
-TEST_F(CombosTest, AppendingRefillsBothCombosWithTheirNewestEntries)
+TEST_F(CombosTest, AppendingRefillsBothListsButNeverChangesWhatTheOtherComboShows)
 {
-    const QString older = folder("L1");
-    const QString newer = folder("L2");
-    store("LeftCombo", older + "," + newer + ",");
-    store("RightCombo", "/r1,/r2,");
-    store("LeftComboIndex", "0");
-    store("RightComboIndex", "0");
-    auto &c = start();
-    c.setText(Side::Right, "typed over");
-    ASSERT_EQ(left->currentText(), older);
+    const QString l1 = folder("L1"), l2 = folder("L2"), l3 = folder("L3");
+    struct Case
+    {
+        const char *name;
+        QString leftHistory;
+        std::function<void(FolderCombos &)> leftChoice; // what the user did on the left first
+        QString leftShown;
+        QString leftIndex;
+    };
+    const Case cases[] = {
+        // Before: the left combo read L3, its newest entry, and a sync went
+        // to a folder the user had not chosen.
+        {"an older entry typed", l1 + "," + l2 + "," + l3 + ",", [&](FolderCombos &c) { c.setText(Side::Left, l1); },
+         l1, "2"},
+        {"an older entry chosen", l1 + "," + l2 + "," + l3 + ",", [&](FolderCombos &) { left->setCurrentIndex(0); },
+         l1, "0"},
+        // Before: emptied.
+        {"a text that is no folder", QString(), [&](FolderCombos &c) { c.setText(Side::Left, "typed"); }, "typed",
+         "-1"},
+    };
+    int round = 0;
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        store("LeftCombo", c.leftHistory);
+        store("RightCombo", "/r1,/r2,");
+        store("LeftComboIndex", "2");
+        store("RightComboIndex", "0");
+        auto &combos = start();
+        c.leftChoice(combos);
+        ASSERT_EQ(left->currentText(), c.leftShown);
 
-    const QString added = folder("R3");
-    c.setText(Side::Right, added);
-    EXPECT_EQ(items(right), (QStringList{"/r1", "/r2", added}));
-    EXPECT_EQ(right->currentText(), added);
-    EXPECT_EQ(left->currentText(), newer) << "the other side shows its newest entry";
-    EXPECT_EQ(items(left), (QStringList{older, newer})) << "refilled, not appended to";
-    EXPECT_EQ(stored("LeftComboIndex"), "1");
-    EXPECT_EQ(stored("RightComboIndex"), "2");
-}
-
-TEST_F(CombosTest, AppendingEmptiesTheOtherComboWhenItsHistoryIsEmpty)
-{
-    auto &c = start();
-    c.setText(Side::Left, "something typed");
-    c.setText(Side::Right, folder("R"));
-    EXPECT_EQ(left->currentText(), QString());
-    EXPECT_EQ(left->count(), 0);
-    EXPECT_EQ(stored("LeftComboIndex"), "-1");
+        const QString added = folder("R" + std::to_string(++round));
+        combos.setText(Side::Right, added);
+        EXPECT_EQ(right->currentText(), added);
+        EXPECT_EQ(items(right), (QStringList{"/r1", "/r2", added}));
+        EXPECT_EQ(stored("RightComboIndex"), "2");
+        EXPECT_EQ(left->currentText(), c.leftShown);
+        EXPECT_EQ(stored("LeftComboIndex"), c.leftIndex);
+        EXPECT_EQ(stored("LeftCombo"), c.leftHistory) << "the other history is not touched";
+        left->clear();
+        right->clear();
+    }
 }
 
 TEST_F(CombosTest, ChoosingAnOlderEntryStoresOnlyThePositions)
