@@ -366,9 +366,18 @@ void Form3::RunOperations()
         options.replaceWithoutKeeping = [self](const std::string &reason) {
             bool yes = false;
             QMetaObject::invokeMethod(self.data(), [self, &yes, &reason] {
-                if (self)
-                    yes = platform::desktop().question(self, ReplaceWithoutTrashText(reason),
-                                                       QString::fromLatin1(kProductName));
+                if (!self)
+                    return;
+                // On top of the progress dialog, shown first: shown later,
+                // that window-modal dialog would block the question, and
+                // the run would wait for an answer nobody can give.
+                QWidget *owner = self.data();
+                if (self->m_progress) {
+                    self->m_progress->show();
+                    owner = self->m_progress;
+                }
+                yes = platform::desktop().question(owner, ReplaceWithoutTrashText(reason),
+                                                   QString::fromLatin1(kProductName));
             }, Qt::BlockingQueuedConnection);
             return yes;
         };

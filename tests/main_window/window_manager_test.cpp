@@ -8,13 +8,20 @@
 #include "folders/foldercombos.h"
 #include "main_window/mainlayout.h"
 #include "platform/settings.h"
+#include "wizard/syncwizard.h"
 
 #include <QHeaderView>
+#include <QMessageBox>
+#include <QPointer>
+#include <QPushButton>
+#include <QTimer>
 #include <QApplication>
 #include <QProcess>
 #include <QScreen>
 #include <QToolButton>
 #include <QTreeView>
+
+#include <filesystem>
 
 using namespace Form1Layout;
 
@@ -165,6 +172,69 @@ TEST_F(WindowManagerTest, TheWizardLaysOutFromItsOuterSizeOnceItsFrameIsThere)
         EXPECT_NEAR(platform::PixelsToTwips(button->y(), wizard->logicalDpiY()), outerTwips - 1670, 15) << name;
     }
     wizard->close();
+    Global::PendingOperations.reset();
+}
+
+// A question during a run, asked before the progress dialog would show:
+// clicked through the window manager, it must take the click. Before, the
+// progress dialog shown after it blocked it, and the program hung for good.
+TEST_F(WindowManagerTest, AQuestionDuringARunIsOnTopAndTakesAClick)
+{
+    if (QProcess::execute(QStringLiteral("xdotool"), {QStringLiteral("version")}) != 0)
+        GTEST_SKIP() << "needs xdotool to click as a user";
+    TestDir trees, data, elsewhere;
+    const QByteArray previous = qgetenv("XDG_DATA_HOME");
+    qputenv("XDG_DATA_HOME", QByteArray::fromStdString(data.root()));
+    std::filesystem::create_directory_symlink(elsewhere.root(), data.path("Trash")); // no trash can take a file
+    trees.file("left/a.txt", "newer and longer", TestDir::time(2022, 1, 1));
+    trees.file("right/a.txt", "old", TestDir::time(2021, 1, 1));
+
+    // The real box, answered by a click where it stands on the screen.
+    struct ClickingDesktop : RecordingDesktop
+    {
+        bool question(QWidget *owner, const QString &text, const QString &caption) override
+        {
+            QTimer::singleShot(1200, [this] {
+                for (QWidget *top : QApplication::topLevelWidgets()) {
+                    if (auto *found = qobject_cast<QMessageBox *>(top))
+                        box = found;
+                }
+                if (!box)
+                    return;
+                seen = true;
+                const QPoint at = box->button(QMessageBox::Yes)->mapToGlobal(QPoint(10, 10));
+                QProcess::execute(QStringLiteral("xdotool"), {QStringLiteral("mousemove"), QString::number(at.x()),
+                                                              QString::number(at.y()), QStringLiteral("click"),
+                                                              QStringLiteral("1")});
+                QTimer::singleShot(3000, box, [this] {
+                    blocked = true; // still there: unblock the test, not the user
+                    box->done(QMessageBox::No);
+                });
+            });
+            return platform::Desktop::question(owner, text, caption);
+        }
+        QPointer<QMessageBox> box;
+        bool seen = false;
+        bool blocked = false;
+    } clicking;
+    platform::setDesktop(&clicking);
+
+    Form1 &form = start();
+    form.combos().setText(Side::Left, QString::fromStdString(trees.path("left")));
+    form.combos().setText(Side::Right, QString::fromStdString(trees.path("right")));
+    QTest::mouseClick(child<QToolButton>("Check1"), Qt::LeftButton);
+    QTest::mouseClick(child<QToolButton>("Check2"), Qt::LeftButton);
+    QWidget *wizard = nullptr;
+    for (QWidget *top : QApplication::topLevelWidgets())
+        wizard = top->objectName() == "Form3" && top->isVisible() ? top : wizard;
+    ASSERT_NE(wizard, nullptr);
+    QTest::mouseClick(wizard->findChild<QToolButton *>(QStringLiteral("Check2")), Qt::LeftButton);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return clicking.seen; }, 10000));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return clicking.box.isNull() && !SyncWizardCopying(); }, 10000));
+    EXPECT_FALSE(clicking.blocked);
+    EXPECT_EQ(trees.read("right/a.txt"), "newer and longer") << "Yes replaces without keeping the old file";
+    window.reset();
+    qputenv("XDG_DATA_HOME", previous);
     Global::PendingOperations.reset();
 }
 

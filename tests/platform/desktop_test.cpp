@@ -7,13 +7,18 @@
 #include "support/testdir.h"
 
 #include <QByteArray>
+#include <QApplication>
+#include <QDialog>
+#include <QMessageBox>
 #include <QTest>
+#include <QTimer>
 
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
 
 #include <cstdlib>
+#include <functional>
 #include <string>
 
 namespace {
@@ -69,6 +74,40 @@ TEST(DesktopOpenFile, NameBytesReachTheLauncherAndFailuresAreReported)
             // Before, the name went on decoded, with a replacement character.
             EXPECT_EQ(QByteArray::fromPercentEncoding(url.mid(7)).toStdString(), file);
         }
+    }
+}
+
+// The real message boxes: names that look like markup stay as typed, and a
+// box whose owner has a modal window open above it goes on top of that
+// window, which would otherwise block it for good.
+TEST(DesktopBoxes, ShowNamesAsPlainTextAboveTheOwnersModalWindow)
+{
+    const QString text = QStringLiteral("<b>A & <i>B have been synchronized.");
+    const std::function<void(QWidget *)> shows[] = {
+        [&](QWidget *owner) { platform::desktop().message(owner, text, QStringLiteral("Congratulations")); },
+        [&](QWidget *owner) { platform::desktop().question(owner, text, QStringLiteral("Corvanel")); },
+    };
+    for (const auto &show : shows) {
+        QWidget owner;
+        owner.show();
+        QDialog modal(&owner);
+        modal.setWindowModality(Qt::WindowModal);
+        modal.show();
+        QMessageBox *seen = nullptr;
+        Qt::TextFormat format = Qt::RichText;
+        QTimer::singleShot(0, [&] {
+            for (QWidget *top : QApplication::topLevelWidgets())
+                seen = seen ? seen : qobject_cast<QMessageBox *>(top);
+            if (!seen)
+                return;
+            format = seen->textFormat();
+            EXPECT_EQ(seen->parentWidget(), &modal);
+            seen->done(QMessageBox::No);
+        });
+        show(&owner);
+        ASSERT_NE(seen, nullptr);
+        // Before: Qt's guess, which took the text for markup.
+        EXPECT_EQ(format, Qt::PlainText);
     }
 }
 
