@@ -400,7 +400,11 @@ void Form1::layOut()
         saved = platform::WriteSetting(QStringLiteral("WindowState"), state) && saved;
         m_storedState = state;
     }
-    if (height != m_storedHeight) {
+    // A window started minimised keeps its stored height waiting until it
+    // is first restored; meanwhile the height measured is the stored one
+    // plus a frame, and the store keeps what it holds.
+    const bool heightWaits = m_pendingOuterHeight >= 0 && (windowState() & Qt::WindowMinimized);
+    if (height != m_storedHeight && !heightWaits) {
         saved = platform::WriteSetting(QStringLiteral("FormHeight"), height) && saved;
         m_storedHeight = height;
     }

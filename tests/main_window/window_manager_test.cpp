@@ -175,6 +175,24 @@ TEST_F(WindowManagerTest, TheWizardLaysOutFromItsOuterSizeOnceItsFrameIsThere)
     Global::PendingOperations.reset();
 }
 
+TEST_F(WindowManagerTest, AWindowStartedMinimisedAndClosedSoKeepsItsStoredHeight)
+{
+    platform::WriteSetting(QStringLiteral("FormHeight"), QStringLiteral("7470"));
+    platform::WriteSetting(QStringLiteral("WindowState"), QStringLiteral("1"));
+    for (int run = 0; run < 2; ++run) {
+        SCOPED_TRACE(run);
+        window.reset();
+        create().show();
+        // Iconic: never exposed; the frame comes while it stays so.
+        QTest::qWait(1500);
+        EXPECT_TRUE(window->isMinimized());
+        window.reset();
+        // Before: one title bar taller at each start (7845, 8220, ...).
+        EXPECT_EQ(storedTwips("FormHeight"), 7470);
+        EXPECT_EQ(storedTwips("WindowState"), 1);
+    }
+}
+
 // A question during a run, asked before the progress dialog would show:
 // clicked through the window manager, it must take the click. Before, the
 // progress dialog shown after it blocked it, and the program hung for good.
