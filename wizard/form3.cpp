@@ -7,6 +7,7 @@
 #include "wizard/wizardpictures.h"
 
 #include "compare/comparefolders.h" // kProductName
+#include "compare/spacecheck.h"
 #include "compare/syncoperations.h"
 #include "platform/cursorfile.h"
 #include "platform/desktop.h"
@@ -347,8 +348,11 @@ void Form3::RunOperations()
     if (isRunning())
         return;
 
+    SyncPlan jobs = SyncJobs(*m_context.operations);
+    if (!roomForRun(jobs))
+        return;
     auto run = std::make_shared<Run>();
-    run->jobs = SyncJobs(*m_context.operations);
+    run->jobs = std::move(jobs);
     m_run = run;
     if (m_context.mainWindow)
         m_context.mainWindow->setEnabled(false);
@@ -392,6 +396,18 @@ void Form3::RunOperations()
                 self->finishOperations();
         }, Qt::QueuedConnection);
     });
+}
+
+// A destination too small is said before any copy; the user may still go
+// on (a run may free room as it goes, or only some files matter).
+bool Form3::roomForRun(const SyncPlan &jobs)
+{
+    const std::vector<SpaceShortage> shortages = FindSpaceShortages(jobs, true);
+    if (shortages.empty())
+        return true;
+    return platform::desktop().question(
+        this, platform::DisplayText(SpaceShortageText(shortages) + "\n\nCarry them out anyway?"),
+        QString::fromLatin1(kProductName));
 }
 
 void Form3::finishOperations()

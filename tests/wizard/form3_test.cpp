@@ -8,6 +8,7 @@
 #include "compare/global.h"
 #include "platform/desktop.h"
 #include "platform/paths.h"
+#include "support/fsimage.h"
 #include "support/itemviews.h"
 #include "support/qtprint.h"
 #include "support/testdir.h"
@@ -855,4 +856,38 @@ TEST_F(WizardTest, ReplacedFilesGoToTheTrashOrTheWizardAsksOnce)
     EXPECT_EQ(right.read("a.txt"), "newer and longer");
     EXPECT_EQ(data.read("Trash/files/b.txt"), "old");
     qputenv("XDG_DATA_HOME", previous);
+}
+
+// 2,500 one-byte files for an 8 MB tmpfs: 10 MB in its 4 KiB pages. Before
+// OK copies anything the wizard says so; No keeps the wizard open with
+// nothing written, Yes goes on.
+TEST_F(WizardTest, ADestinationTooSmallIsAskedAboutBeforeAnyCopy)
+{
+    FsImage fs(FsImage::Kind::Tmpfs, 8);
+    if (!fs.skipReason().empty())
+        GTEST_SKIP() << fs.skipReason();
+    rightText = q(fs.root());
+    for (int i = 0; i < 2500; ++i)
+        left.file("f" + std::to_string(i), "x");
+    for (const bool yes : {false, true}) {
+        SCOPED_TRACE(yes);
+        desktop.yes = yes;
+        desktop.questions.clear();
+        compare();
+        Form3 *w = open();
+        ASSERT_NE(w, nullptr);
+        QTest::mouseClick(child<QToolButton>(w, "Check2"), Qt::LeftButton);
+        ASSERT_EQ(desktop.questions.size(), 1u) << "before: no question, 2,500 copies tried";
+        const QString text = desktop.questions[0].text;
+        EXPECT_TRUE(text.startsWith(q("There is not enough free space on " + fs.root()))) << text.toStdString();
+        EXPECT_TRUE(text.endsWith("\n\nCarry them out anyway?")) << text.toStdString();
+        if (!yes) {
+            QTest::qWait(200);
+            EXPECT_EQ(wizard(), w);
+            EXPECT_TRUE(std::filesystem::is_empty(fs.root()));
+            w->close();
+        }
+        ASSERT_TRUE(waitForClose());
+    }
+    EXPECT_FALSE(std::filesystem::is_empty(fs.root()));
 }
