@@ -14,7 +14,9 @@
 #include <QClipboard>
 #include <QComboBox>
 #include <QFile>
+#include <QContextMenuEvent>
 #include <QLineEdit>
+#include <QMenu>
 #include <QToolButton>
 #include <QTreeView>
 #include <QWheelEvent>
@@ -248,14 +250,16 @@ TEST_F(ListsTest, TabReachesEveryCommandAndCombosChangeOnlyOnPurpose)
 {
     focus(child<QComboBox>("Combo1"));
     QStringList order;
-    for (int i = 0; i < 7; ++i) {
+    for (int i = 0; i < 9; ++i) {
         key(Qt::Key_Tab);
         QWidget *focused = QApplication::focusWidget();
         while (focused->objectName().isEmpty())
             focused = focused->parentWidget(); // a combo's line edit
         order << focused->objectName();
     }
-    EXPECT_EQ(order, QStringList({"Combo2", "ListView1", "ListView2", "Check1", "Check2", "Check7", "Combo1"}));
+    // Before: the browse pictures were out of reach of the keyboard.
+    EXPECT_EQ(order, QStringList({"Image1", "Combo2", "Image2", "ListView1", "ListView2", "Check1", "Check2", "Check7",
+                                  "Combo1"}));
 
     // A wheel notch over a combo without the focus leaves its folder alone.
     auto *combo = child<QComboBox>("Combo1");
@@ -277,3 +281,48 @@ TEST_F(ListsTest, TabReachesEveryCommandAndCombosChangeOnlyOnPurpose)
     EXPECT_EQ(shown(Side::Right), kWalked);
     EXPECT_FALSE(child<QToolButton>("Check1")->isChecked());
 }
+
+namespace {
+
+// The keyboard alone: a focused browse picture browses on Space or Enter,
+// and Shift+F10 and the Menu key open a list's menu at its focused row.
+TEST_F(ListsTest, BrowsePicturesAndListMenusWorkFromTheKeyboard)
+{
+    desktop.answer = q(trees.folder("picked"));
+    const std::tuple<const char *, Qt::Key, Side> presses[] = {
+        {"Image1", Qt::Key_Space, Side::Left},
+        {"Image2", Qt::Key_Return, Side::Right},
+    };
+    for (const auto &[name, pressed, side] : presses) {
+        SCOPED_TRACE(name);
+        focus(child<QWidget>(name));
+        key(pressed);
+        EXPECT_EQ(window->combos().text(side), q(trees.path("picked")));
+    }
+
+    const std::function<void(QTreeView *)> openers[] = {
+        [this](QTreeView *) { key(Qt::Key_F10, Qt::ShiftModifier); },
+        // As the platform delivers the Menu key: at the pointer, which may
+        // stand anywhere (before, the menu came up at the screen's left edge).
+        [](QTreeView *view) {
+            QContextMenuEvent event(QContextMenuEvent::Keyboard, QPoint(0, 0), QPoint(0, 0));
+            QApplication::sendEvent(view, &event);
+        },
+    };
+    for (const auto &open : openers) {
+        QTreeView *view = list(Side::Right);
+        focus(view);
+        view->setCurrentIndex(view->model()->index(3, 0));
+        open(view);
+        auto *menu = qobject_cast<QMenu *>(QApplication::activePopupWidget());
+        ASSERT_NE(menu, nullptr) << "before: Shift+F10 did nothing";
+        EXPECT_EQ(menu->objectName(), "ListMenu");
+        const QRect row = view->visualRect(view->currentIndex());
+        const QRect rowOnScreen(view->viewport()->mapToGlobal(row.topLeft()), row.size());
+        EXPECT_TRUE(rowOnScreen.contains(menu->pos())) << menu->pos().x() << "," << menu->pos().y();
+        EXPECT_TRUE(menuAction(menu, "CopyNameAction")->isEnabled()) << "the focused row is the selected one";
+        menu->close();
+    }
+}
+
+} // namespace
