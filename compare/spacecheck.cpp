@@ -25,12 +25,14 @@ std::int64_t units(std::int64_t bytes, std::int64_t unit)
     return bytes <= 0 ? 0 : (bytes + unit - 1) / unit * unit;
 }
 
+// False when the file system does not tell its size (some FUSE drivers
+// report none at all): nothing can be said about it then.
 bool describe(const std::string &root, Destination &d)
 {
     struct stat st;
     struct statvfs fs;
     const char *path = root.empty() ? "." : root.c_str();
-    if (::stat(path, &st) != 0 || ::statvfs(path, &fs) != 0)
+    if (::stat(path, &st) != 0 || ::statvfs(path, &fs) != 0 || fs.f_blocks == 0)
         return false;
     d.root = root;
     d.device = st.st_dev;

@@ -23,7 +23,7 @@ struct SpaceShortage
 // file itself stays there, on the same file system, so replacing frees
 // nothing), less what replacing without keeping frees. The file systems
 // where that exceeds the free space, in the order of their roots; empty
-// when everything fits or a destination cannot be asked.
+// when everything fits or a destination cannot tell its size.
 std::vector<SpaceShortage> FindSpaceShortages(const SyncPlan &plan, bool keepReplaced);
 
 // "There is not enough free space on /media/stick for these file
