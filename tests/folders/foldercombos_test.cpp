@@ -4,7 +4,7 @@
 #include <QTest>
 
 #include <filesystem>
-#include <functional>
+#include <tuple>
 
 namespace {
 
@@ -178,47 +178,30 @@ TEST_F(CombosTest, UnusablePositionsRestoreNothing)
     }
 }
 
+// Before: the left combo then read its newest entry (L3), or was emptied,
+// and a sync went to a folder the user had not chosen.
 TEST_F(CombosTest, AppendingRefillsBothListsButNeverChangesWhatTheOtherComboShows)
 {
-    const QString l1 = folder("L1"), l2 = folder("L2"), l3 = folder("L3");
-    struct Case
-    {
-        const char *name;
-        QString leftHistory;
-        std::function<void(FolderCombos &)> leftChoice; // what the user did on the left first
-        QString leftShown;
-        QString leftIndex;
+    const QString l1 = folder("L1"), history = l1 + "," + folder("L2") + "," + folder("L3") + ",";
+    const std::tuple<QString, QString, QString> cases[] = {
+        // left history, what the left side was given, the left position stored
+        {history, l1, "2"},
+        {QString(), "typed, no folder", "-1"},
     };
-    const Case cases[] = {
-        // Before: the left combo read L3, its newest entry, and a sync went
-        // to a folder the user had not chosen.
-        {"an older entry typed", l1 + "," + l2 + "," + l3 + ",", [&](FolderCombos &c) { c.setText(Side::Left, l1); },
-         l1, "2"},
-        {"an older entry chosen", l1 + "," + l2 + "," + l3 + ",", [&](FolderCombos &) { left->setCurrentIndex(0); },
-         l1, "0"},
-        // Before: emptied.
-        {"a text that is no folder", QString(), [&](FolderCombos &c) { c.setText(Side::Left, "typed"); }, "typed",
-         "-1"},
-    };
-    int round = 0;
-    for (const Case &c : cases) {
-        SCOPED_TRACE(c.name);
-        store("LeftCombo", c.leftHistory);
-        store("RightCombo", "/r1,/r2,");
+    for (const auto &[leftHistory, leftText, leftIndex] : cases) {
+        SCOPED_TRACE(leftText.toStdString());
+        store("LeftCombo", leftHistory);
+        store("RightCombo", "/r1,");
         store("LeftComboIndex", "2");
-        store("RightComboIndex", "0");
-        auto &combos = start();
-        c.leftChoice(combos);
-        ASSERT_EQ(left->currentText(), c.leftShown);
-
-        const QString added = folder("R" + std::to_string(++round));
-        combos.setText(Side::Right, added);
-        EXPECT_EQ(right->currentText(), added);
-        EXPECT_EQ(items(right), (QStringList{"/r1", "/r2", added}));
-        EXPECT_EQ(stored("RightComboIndex"), "2");
-        EXPECT_EQ(left->currentText(), c.leftShown);
-        EXPECT_EQ(stored("LeftComboIndex"), c.leftIndex);
-        EXPECT_EQ(stored("LeftCombo"), c.leftHistory) << "the other history is not touched";
+        auto &c = start();
+        c.setText(Side::Left, leftText);
+        const QString added = folder("R" + std::to_string(leftHistory.size()));
+        c.setText(Side::Right, added);
+        EXPECT_EQ(items(right), (QStringList{"/r1", added}));
+        EXPECT_EQ(stored("RightComboIndex"), "1");
+        EXPECT_EQ(left->currentText(), leftText);
+        EXPECT_EQ(stored("LeftComboIndex"), leftIndex);
+        EXPECT_EQ(stored("LeftCombo"), leftHistory);
         left->clear();
         right->clear();
     }

@@ -289,38 +289,21 @@ namespace {
 TEST_F(ListsTest, BrowsePicturesAndListMenusWorkFromTheKeyboard)
 {
     desktop.answer = q(trees.folder("picked"));
-    const std::tuple<const char *, Qt::Key, Side> presses[] = {
-        {"Image1", Qt::Key_Space, Side::Left},
-        {"Image2", Qt::Key_Return, Side::Right},
-    };
-    for (const auto &[name, pressed, side] : presses) {
-        SCOPED_TRACE(name);
-        focus(child<QWidget>(name));
-        key(pressed);
-        EXPECT_EQ(window->combos().text(side), q(trees.path("picked")));
-    }
+    focus(child<QWidget>("Image2"));
+    key(Qt::Key_Space);
+    EXPECT_EQ(window->combos().text(Side::Right), q(trees.path("picked")));
 
-    const std::function<void(QTreeView *)> openers[] = {
-        [this](QTreeView *) { key(Qt::Key_F10, Qt::ShiftModifier); },
-        // As the platform delivers the Menu key: at the pointer, which may
-        // stand anywhere (before, the menu came up at the screen's left edge).
-        [](QTreeView *view) {
-            QContextMenuEvent event(QContextMenuEvent::Keyboard, QPoint(0, 0), QPoint(0, 0));
-            QApplication::sendEvent(view, &event);
-        },
-    };
-    for (const auto &open : openers) {
-        QTreeView *view = list(Side::Right);
+    QTreeView *view = list(Side::Right);
+    // The Menu key as the platform delivers it: at the pointer, anywhere.
+    QContextMenuEvent menuKey(QContextMenuEvent::Keyboard, QPoint(0, 0), QPoint(0, 0));
+    for (const bool shiftF10 : {true, false}) {
         focus(view);
         view->setCurrentIndex(view->model()->index(3, 0));
-        open(view);
+        shiftF10 ? key(Qt::Key_F10, Qt::ShiftModifier) : (void)QApplication::sendEvent(view, &menuKey);
         auto *menu = qobject_cast<QMenu *>(QApplication::activePopupWidget());
         ASSERT_NE(menu, nullptr) << "before: Shift+F10 did nothing";
-        EXPECT_EQ(menu->objectName(), "ListMenu");
         const QRect row = view->visualRect(view->currentIndex());
-        const QRect rowOnScreen(view->viewport()->mapToGlobal(row.topLeft()), row.size());
-        EXPECT_TRUE(rowOnScreen.contains(menu->pos())) << menu->pos().x() << "," << menu->pos().y();
-        EXPECT_TRUE(menuAction(menu, "CopyNameAction")->isEnabled()) << "the focused row is the selected one";
+        EXPECT_TRUE(QRect(view->viewport()->mapToGlobal(row.topLeft()), row.size()).contains(menu->pos()));
         menu->close();
     }
 }

@@ -18,7 +18,6 @@
 #include <sys/stat.h>
 
 #include <cstdlib>
-#include <functional>
 #include <string>
 
 namespace {
@@ -77,37 +76,29 @@ TEST(DesktopOpenFile, NameBytesReachTheLauncherAndFailuresAreReported)
     }
 }
 
-// The real message boxes: names that look like markup stay as typed, and a
-// box whose owner has a modal window open above it goes on top of that
-// window, which would otherwise block it for good.
+// The real boxes: names that look like markup stay as typed, and a box
+// goes on top of a modal window its owner has open, which would block it.
 TEST(DesktopBoxes, ShowNamesAsPlainTextAboveTheOwnersModalWindow)
 {
-    const QString text = QStringLiteral("<b>A & <i>B have been synchronized.");
-    const std::function<void(QWidget *)> shows[] = {
-        [&](QWidget *owner) { platform::desktop().message(owner, text, QStringLiteral("Congratulations")); },
-        [&](QWidget *owner) { platform::desktop().question(owner, text, QStringLiteral("Corvanel")); },
-    };
-    for (const auto &show : shows) {
+    for (const bool question : {false, true}) {
         QWidget owner;
         owner.show();
         QDialog modal(&owner);
         modal.setWindowModality(Qt::WindowModal);
         modal.show();
-        QMessageBox *seen = nullptr;
-        Qt::TextFormat format = Qt::RichText;
+        bool seen = false;
         QTimer::singleShot(0, [&] {
-            for (QWidget *top : QApplication::topLevelWidgets())
-                seen = seen ? seen : qobject_cast<QMessageBox *>(top);
-            if (!seen)
-                return;
-            format = seen->textFormat();
-            EXPECT_EQ(seen->parentWidget(), &modal);
-            seen->done(QMessageBox::No);
+            auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+            ASSERT_NE(box, nullptr);
+            seen = true;
+            EXPECT_EQ(box->textFormat(), Qt::PlainText) << "before: Qt's guess, markup";
+            EXPECT_EQ(box->parentWidget(), &modal);
+            box->done(QMessageBox::No);
         });
-        show(&owner);
-        ASSERT_NE(seen, nullptr);
-        // Before: Qt's guess, which took the text for markup.
-        EXPECT_EQ(format, Qt::PlainText);
+        const QString text = QStringLiteral("<b>A & <i>B have been synchronized.");
+        question ? (void)platform::desktop().question(&owner, text, "Corvanel")
+                 : platform::desktop().message(&owner, text, "Congratulations");
+        EXPECT_TRUE(seen);
     }
 }
 
