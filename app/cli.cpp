@@ -5,6 +5,7 @@
 #include "compare/global.h"
 #include "report/report.h"
 #include "report/syncreport.h"
+#include "sync/spacecheck.h"
 #include "sync/syncoperations.h"
 #include "platform/memory.h"
 
@@ -26,7 +27,7 @@ namespace {
 
 const char kUsage[] =
     "Usage: corvanel-cli compare [--json] [--all] LEFT RIGHT\n"
-    "       corvanel-cli sync [--json] [--no-trash] LEFT RIGHT\n"
+    "       corvanel-cli sync [--json] [--no-trash] [--no-space-check] LEFT RIGHT\n"
     "\n"
     "compare  Compares two folder trees file by file, as the window's Compare\n"
     "         does, and prints the rows that differ (every row with --all), what\n"
@@ -45,15 +46,20 @@ const char kUsage[] =
     "         in one pass, however many. Every file it replaces goes to the\n"
     "         desktop's Trash (the one on the file's own file system), where a\n"
     "         file manager can restore it; a replacement that no trash can take\n"
-    "         fails. On a terminal it shows its progress on standard error;\n"
+    "         fails. Before any copy it checks that each destination has room\n"
+    "         for what it receives (sizes in whole allocation units, the replaced\n"
+    "         files kept in the Trash); when one has not, it copies nothing.\n"
+    "         On a terminal it shows its progress on standard error;\n"
     "         Ctrl-C stops it once the files being copied are in place.\n"
     "         Exit status: 0 when every operation succeeded, nothing is pending\n"
     "         or in conflict afterwards and every folder could be read, 1\n"
-    "         otherwise, 2 on bad input and when a folder is gone by the end.\n"
+    "         otherwise, 2 on bad input, when a folder is gone by the end and\n"
+    "         when a destination has too little free space.\n"
     "\n"
     "  --json     print one JSON object instead of the text report\n"
     "  --all      (compare) list every row, not only those that differ\n"
     "  --no-trash (sync) replace files for good, without keeping them in the Trash\n"
+    "  --no-space-check (sync) copy even when a destination seems too small\n"
     "  --help     show this text\n"
     "  --version  show the version\n";
 
@@ -173,7 +179,7 @@ int runSync(const std::vector<std::string> &args)
 {
     std::vector<std::string> folders, options;
     std::string error;
-    if (!parseArguments(args, {"--json", "--no-trash"}, folders, options, error))
+    if (!parseArguments(args, {"--json", "--no-trash", "--no-space-check"}, folders, options, error))
         return usageError(error);
     const auto given = [&](const char *option) {
         return std::find(options.begin(), options.end(), option) != options.end();
@@ -202,6 +208,15 @@ int runSync(const std::vector<std::string> &args)
     const std::string left = comparison.leftRoot, right = comparison.rightRoot;
     const std::string unreadableBefore = UnreadableText(Global::PendingOperations.unreadable, EscapedForTerminal);
 
+    // Nothing is written, not even leftovers cleared, when it cannot fit.
+    if (!given("--no-space-check")) {
+        const std::vector<SpaceShortage> shortages = FindSpaceShortages(plan, syncOptions.keepReplaced);
+        if (!shortages.empty()) {
+            std::fprintf(stderr, "corvanel-cli: %s\nNothing was copied; --no-space-check copies all the same.\n",
+                         SpaceShortageText(shortages, EscapedForTerminal).c_str());
+            return 2;
+        }
+    }
     // Runs even with nothing to do: what a killed run left is cleared.
     if (!json && !plan.jobs.empty()) {
         std::printf("Carrying out %zu file operation%s.\n", plan.size(), plan.size() == 1 ? "" : "s");

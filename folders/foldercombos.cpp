@@ -176,14 +176,22 @@ void FolderCombos::RecordFolder(Side side)
         return;
     }
 
+    // Both lists are refilled from the store, but only this side takes its
+    // newest entry: the other side keeps the entry and the text it showed,
+    // or a recorded folder would silently turn the other side into another
+    // folder, and a sync would then copy between the wrong pair.
+    QComboBox *other = combo(side == Side::Left ? Side::Right : Side::Left);
+    const int otherIndex = other->currentIndex();
+    const QString otherText = other->currentText();
     const QScopedValueRollback guard(m_changing, true);
     m_left->clear();
     m_right->clear();
     LoadFolderHistories();
-    for (QComboBox *box : {m_left, m_right}) {
-        box->setCurrentIndex(box->count() - 1);
-        SaveFolderSelections();
-    }
+    combo(side)->setCurrentIndex(combo(side)->count() - 1);
+    other->setCurrentIndex(otherIndex < other->count() ? otherIndex : -1);
+    if (other->currentText() != otherText)
+        other->setEditText(otherText);
+    SaveFolderSelections();
     // A "," in the folder splits it into two entries, and the newest one is
     // only its tail: keep showing the folder that was entered.
     combo(side)->setEditText(folder);

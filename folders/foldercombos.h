@@ -11,8 +11,8 @@ class QComboBox;
 // ("LeftCombo", "RightCombo", "LeftComboIndex", "RightComboIndex"). Every text
 // change of a combo runs RecordFolder for its side, every selection change
 // runs SaveFolderSelections. The histories' odd rules (substring test, no
-// escaping of commas, refill of both combos) are relied on by stored
-// histories and are kept as they are.
+// escaping of commas) are relied on by stored histories and are kept as
+// they are.
 //
 // The combos are made editable here, without inline completion and without
 // Qt's own insertion of typed texts: their lists are only ever a copy of the
@@ -36,8 +36,9 @@ public:
     void RestoreFolderSelections();
     void SaveFolderSelections();
     // Appends the side's text to its history when it names a folder that no
-    // entry covers yet, then refills both combos, each showing its newest
-    // entry. When the history cannot be stored, nothing changes.
+    // entry covers yet, then refills both combos: this side shows its newest
+    // entry, the other side what it showed before. When the history cannot
+    // be stored, nothing changes.
     void RecordFolder(Side side);
 
 signals:

@@ -23,6 +23,7 @@
 #include <QFile>
 #include <QGroupBox>
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QMimeData>
 #include <QMouseEvent>
@@ -111,6 +112,10 @@ void Form1::buildControls()
         picture->setToolTip(QStringLiteral("Browse to Folder"));
         picture->setMouseTracking(true);
         picture->installEventFilter(this);
+        // Reached by Tab, pressed by Space or Enter, and marked while it
+        // has the focus.
+        picture->setFocusPolicy(Qt::StrongFocus);
+        picture->setStyleSheet(QStringLiteral("QLabel:focus { border: 1px dotted palette(text); }"));
         return picture;
     };
     m_image1 = makeBrowsePicture("Image1");
@@ -199,8 +204,9 @@ void Form1::buildControls()
     m_listActions = new ResultListActions(this, m_listView1, m_listView2, m_check1, m_check2);
     for (ResultListModel *model : {m_model1, m_model2})
         connect(model, &ResultListModel::rowsReplaced, this, &Form1::showCounts);
-    // Reading order: the folders, their lists, the commands.
-    const QList<QWidget *> tabOrder = {m_combo1, m_combo2, m_listView1, m_listView2, m_check1, m_check2, m_check7};
+    // Reading order: each folder with its browse picture, the lists, the
+    // commands.
+    const QList<QWidget *> tabOrder = {m_combo1, m_image1, m_combo2, m_image2, m_listView1, m_listView2, m_check1, m_check2, m_check7};
     for (qsizetype i = 1; i < tabOrder.size(); ++i)
         setTabOrder(tabOrder[i - 1], tabOrder[i]);
 
@@ -400,7 +406,11 @@ void Form1::layOut()
         saved = platform::WriteSetting(QStringLiteral("WindowState"), state) && saved;
         m_storedState = state;
     }
-    if (height != m_storedHeight) {
+    // A window started minimised keeps its stored height waiting until it
+    // is first restored; meanwhile the height measured is the stored one
+    // plus a frame, and the store keeps what it holds.
+    const bool heightWaits = m_pendingOuterHeight >= 0 && (windowState() & Qt::WindowMinimized);
+    if (height != m_storedHeight && !heightWaits) {
         saved = platform::WriteSetting(QStringLiteral("FormHeight"), height) && saved;
         m_storedHeight = height;
     }
@@ -527,6 +537,12 @@ bool Form1::eventFilter(QObject *watched, QEvent *event)
         auto *mouse = static_cast<QMouseEvent *>(event);
         auto *picture = static_cast<QWidget *>(watched);
         if (mouse->button() == Qt::LeftButton && picture->rect().contains(mouse->position().toPoint())) {
+            browse(watched == m_image1 ? Side::Left : Side::Right);
+            return true;
+        }
+    } else if (event->type() == QEvent::KeyPress && (watched == m_image1 || watched == m_image2)) {
+        const int key = static_cast<QKeyEvent *>(event)->key();
+        if (key == Qt::Key_Space || key == Qt::Key_Return || key == Qt::Key_Enter) {
             browse(watched == m_image1 ? Side::Left : Side::Right);
             return true;
         }

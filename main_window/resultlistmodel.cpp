@@ -225,12 +225,15 @@ QVariant ResultListModel::headerData(int section, Qt::Orientation orientation, i
     if (orientation != Qt::Horizontal)
         return QVariant();
     if (role == Qt::ToolTipRole) {
+        // The legend explains the statuses that need a sync; "OK" is said
+        // here, where the statuses are sorted and counted.
+        const QString meaning = QString::fromLatin1(kOkMeaning);
         if (m_rows.empty())
-            return QVariant();
+            return meaning;
         QString text = StatusCountsText(m_counts);
         if (m_filtered)
             text += QStringLiteral("\nShowing %1 of %2 rows").arg(grouped(m_shown.size()), grouped(m_rows.size()));
-        return text;
+        return text + QLatin1Char('\n') + meaning;
     }
     if (role != Qt::DisplayRole)
         return QVariant();

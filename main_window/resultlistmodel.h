@@ -104,3 +104,8 @@ private:
 // grouping (a comma where the locale has none, as in the C locale); rows
 // without a status, when there are any, add "No status 2".
 QString StatusCountsText(const ResultListModel::StatusCounts &counts);
+
+// What the status "OK" tells, in the lists' header tooltip: the comparison
+// goes by size alone once both sides have the file.
+inline constexpr char kOkMeaning[] = "\"OK\": the file and its match have the same size, whatever their times "
+                                     "(their contents are not compared).";

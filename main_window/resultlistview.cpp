@@ -4,10 +4,12 @@
 #include "main_window/resultlistmodel.h"
 
 #include <QApplication>
+#include <QContextMenuEvent>
 #include <QDragEnterEvent>
 #include <QDragMoveEvent>
 #include <QDropEvent>
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QMouseEvent>
 #include <QStyle>
 #include <QStyleOptionViewItem>
@@ -193,4 +195,38 @@ void ResultListView::mouseMoveEvent(QMouseEvent *event)
 {
     emit mouseMoved();
     QTreeView::mouseMoveEvent(event);
+}
+
+// The menu opened from the keyboard stands at the focused row (its left
+// end, just below its middle), or at the list's top left without one, in
+// the viewport's coordinates as a right click's.
+QPoint ResultListView::keyboardMenuPosition() const
+{
+    const QRect row = visualRect(currentIndex()).intersected(viewport()->rect());
+    if (row.isEmpty())
+        return QPoint(0, 0);
+    return QPoint(row.left() + row.height(), row.center().y());
+}
+
+bool ResultListView::event(QEvent *event)
+{
+    // The Menu key: the platform puts the menu where the pointer or the text
+    // cursor is, which a list does not have.
+    if (event->type() == QEvent::ContextMenu
+        && static_cast<QContextMenuEvent *>(event)->reason() == QContextMenuEvent::Keyboard) {
+        emit customContextMenuRequested(keyboardMenuPosition());
+        event->accept();
+        return true;
+    }
+    return QTreeView::event(event);
+}
+
+void ResultListView::keyPressEvent(QKeyEvent *event)
+{
+    if (event->key() == Qt::Key_F10 && event->modifiers() == Qt::ShiftModifier) {
+        emit customContextMenuRequested(keyboardMenuPosition());
+        event->accept();
+        return;
+    }
+    QTreeView::keyPressEvent(event);
 }

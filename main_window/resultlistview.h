@@ -34,12 +34,16 @@ public:
     void selectShownRow(int row);
 
     void keyboardSearch(const QString &search) override;
+    // Where Shift+F10 and the Menu key open the context menu.
+    QPoint keyboardMenuPosition() const;
 
 signals:
     void foldersDropped(const QMimeData *data);
     void mouseMoved();
 
 protected:
+    bool event(QEvent *event) override;
+    void keyPressEvent(QKeyEvent *event) override;
     void dragEnterEvent(QDragEnterEvent *event) override;
     void dragMoveEvent(QDragMoveEvent *event) override;
     void dropEvent(QDropEvent *event) override;

@@ -10,6 +10,7 @@
 #include <QString>
 
 #include <fcntl.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <atomic>
@@ -43,6 +44,13 @@ std::size_t batchFiles()
 bool outOfDescriptors(const platform::CopyError &error)
 {
     return error.code == EMFILE || error.code == ENFILE;
+}
+
+// A destination that ran full: the copies left for it would each fail the
+// same way, one by one.
+bool outOfSpace(int code)
+{
+    return code == ENOSPC || code == EDQUOT;
 }
 constexpr std::int64_t kBatchBytes = 64 << 20;
 // A file this large goes in a batch of its own: it takes long enough to copy
@@ -123,6 +131,7 @@ public:
           m_groups(std::move(groups)), m_active(lanes), m_holding(lanes),
           m_keepReplaced(options.keepReplaced)
     {
+        m_sameDevice = sameDevice(plan.roots.left, plan.roots.right);
         m_outcomes.resize(plan.size());
         m_state.filesTotal = plan.size();
         for (const SyncJob &job : plan.jobs)
@@ -142,6 +151,9 @@ private:
     void letGo(platform::FileCopier &copier);
     bool stage(platform::FileCopier &copier, std::size_t job, platform::CopyError &error,
                const std::function<void()> &makeRoom);
+    static bool sameDevice(const std::string &a, const std::string &b);
+    void noteFull(std::size_t job, const platform::CopyError &error);
+    bool full(std::size_t job, std::string &reason);
 
     const SyncPlan &m_plan;
     const SyncProgressCallback &m_progress;
@@ -163,7 +175,38 @@ private:
     std::mutex m_asking; // the question about replacing without a trash, asked once
     bool m_asked = false;
     std::atomic<bool> m_keepReplaced;
+    // Per destination root (0 left, 1 right), the reason it ran full; both
+    // at once when the roots share a file system.
+    bool m_sameDevice = false;
+    std::mutex m_fullness;
+    std::string m_fullReason[2];
 };
+
+bool SyncRun::sameDevice(const std::string &a, const std::string &b)
+{
+    struct stat sa, sb;
+    return ::stat(a.empty() ? "." : a.c_str(), &sa) == 0 && ::stat(b.empty() ? "." : b.c_str(), &sb) == 0
+        && sa.st_dev == sb.st_dev;
+}
+
+void SyncRun::noteFull(std::size_t job, const platform::CopyError &error)
+{
+    if (!outOfSpace(error.code))
+        return;
+    const std::lock_guard<std::mutex> lock(m_fullness);
+    const int side = m_plan.jobs[job].fromLeft ? 1 : 0;
+    for (int s = 0; s < 2; ++s) {
+        if ((s == side || m_sameDevice) && m_fullReason[s].empty())
+            m_fullReason[s] = error.reason;
+    }
+}
+
+bool SyncRun::full(std::size_t job, std::string &reason)
+{
+    const std::lock_guard<std::mutex> lock(m_fullness);
+    reason = m_fullReason[m_plan.jobs[job].fromLeft ? 1 : 0];
+    return !reason.empty();
+}
 
 void SyncRun::tell(const std::function<void(SyncProgress &)> &change)
 {
@@ -276,6 +319,7 @@ void SyncRun::lane(platform::FileCopier &copier)
             if (error) {
                 outcome.result = SyncResult::Failed;
                 outcome.reason = error->reason;
+                noteFull(staged[i], *error);
             } else {
                 outcome.result = SyncResult::Done;
                 outcome.trashed = copier.trashedAt(i);
@@ -292,6 +336,11 @@ void SyncRun::lane(platform::FileCopier &copier)
     while (!retired && take(jobs)) {
         for (std::size_t k = 0; k < jobs.size() && m_keepGoing; ++k) {
             const std::size_t next = jobs[k];
+            if (std::string reason; full(next, reason)) {
+                m_outcomes[next] = {SyncResult::Failed, std::move(reason), {}};
+                tell([](SyncProgress &state) { ++state.filesDone; });
+                continue;
+            }
             const bool large = m_plan.jobs[next].size >= kLargeFile;
             if (large && copier.stagedCount() > 0)
                 commit();
@@ -317,6 +366,7 @@ void SyncRun::lane(platform::FileCopier &copier)
             if (staging) {
                 staged.push_back(next);
             } else {
+                noteFull(next, error);
                 m_outcomes[next] = {SyncResult::Failed, error.reason, {}};
                 tell([](SyncProgress &state) { ++state.filesDone; });
             }

@@ -7,6 +7,7 @@
 #include "wizard/wizardpictures.h"
 
 #include "compare/comparefolders.h" // kProductName
+#include "sync/spacecheck.h"
 #include "sync/syncoperations.h"
 #include "sync/syncverdict.h"
 #include "platform/desktop/cursorfile.h"
@@ -362,8 +363,11 @@ void Form3::RunOperations()
     if (isRunning())
         return;
 
+    SyncPlan jobs = SyncJobs(*m_context.operations);
+    if (!roomForRun(jobs))
+        return;
     auto run = std::make_shared<Run>();
-    run->jobs = SyncJobs(*m_context.operations);
+    run->jobs = std::move(jobs);
     m_run = run;
     if (m_context.mainWindow)
         m_context.mainWindow->setEnabled(false);
@@ -381,9 +385,18 @@ void Form3::RunOperations()
         options.replaceWithoutKeeping = [self](const std::string &reason) {
             bool yes = false;
             QMetaObject::invokeMethod(self.data(), [self, &yes, &reason] {
-                if (self)
-                    yes = platform::desktop().question(self, ReplaceWithoutTrashText(reason),
-                                                       QString::fromLatin1(kProductName));
+                if (!self)
+                    return;
+                // On top of the progress dialog, shown first: shown later,
+                // that window-modal dialog would block the question, and
+                // the run would wait for an answer nobody can give.
+                QWidget *owner = self.data();
+                if (self->m_progress) {
+                    self->m_progress->show();
+                    owner = self->m_progress;
+                }
+                yes = platform::desktop().question(owner, ReplaceWithoutTrashText(reason),
+                                                   QString::fromLatin1(kProductName));
             }, Qt::BlockingQueuedConnection);
             return yes;
         };
@@ -398,6 +411,18 @@ void Form3::RunOperations()
                 self->finishOperations();
         }, Qt::QueuedConnection);
     });
+}
+
+// A destination too small is said before any copy; the user may still go
+// on (a run may free room as it goes, or only some files matter).
+bool Form3::roomForRun(const SyncPlan &jobs)
+{
+    const std::vector<SpaceShortage> shortages = FindSpaceShortages(jobs, true);
+    if (shortages.empty())
+        return true;
+    return platform::desktop().question(
+        this, platform::DisplayText(SpaceShortageText(shortages) + "\n\nCarry them out anyway?"),
+        QString::fromLatin1(kProductName));
 }
 
 void Form3::finishOperations()

@@ -16,6 +16,7 @@ class QTimer;
 class QToolButton;
 class QTreeView;
 class SyncProgressDialog;
+struct SyncPlan;
 
 // The Sync Wizard window: lists the pending operations for confirmation,
 // opens either side's file of an operation, and carries the operations out.
@@ -66,6 +67,7 @@ private:
     void RunDestination();
     void runCommand(QToolButton *button, bool source);
     void showProgress();
+    bool roomForRun(const SyncPlan &jobs);
     void finishOperations();
     bool ending() const;
 

@@ -1,5 +1,6 @@
 #include "platform/desktop/desktop.h"
 
+#include <QApplication>
 #include <QDesktopServices>
 #include <QFile>
 #include <QFileDialog>
@@ -14,17 +15,43 @@ Desktop *g_replacement = nullptr;
 
 } // namespace
 
+namespace {
+
+// Messages name folders and files, which may look like markup ("<b>A"):
+// shown as rich text, they would name folders that do not exist.
+int showBox(QMessageBox &box)
+{
+    box.setTextFormat(Qt::PlainText);
+    return box.exec();
+}
+
+// A modal window of the owner's (a progress dialog) blocks a box that
+// belongs to the owner itself: the box belongs to that window instead.
+QWidget *topOwner(QWidget *owner)
+{
+    QWidget *modal = QApplication::activeModalWidget();
+    if (!owner || !modal)
+        return owner;
+    for (QWidget *w = modal; w; w = w->parentWidget()) {
+        if (w == owner->window())
+            return modal;
+    }
+    return owner;
+}
+
+} // namespace
+
 void Desktop::message(QWidget *owner, const QString &text, const QString &caption)
 {
-    QMessageBox box(QMessageBox::NoIcon, caption, text, QMessageBox::Ok, owner);
-    box.exec();
+    QMessageBox box(QMessageBox::NoIcon, caption, text, QMessageBox::Ok, topOwner(owner));
+    showBox(box);
 }
 
 bool Desktop::question(QWidget *owner, const QString &text, const QString &caption)
 {
-    QMessageBox box(QMessageBox::Question, caption, text, QMessageBox::Yes | QMessageBox::No, owner);
+    QMessageBox box(QMessageBox::Question, caption, text, QMessageBox::Yes | QMessageBox::No, topOwner(owner));
     box.setDefaultButton(QMessageBox::No);
-    return box.exec() == QMessageBox::Yes;
+    return showBox(box) == QMessageBox::Yes;
 }
 
 QString Desktop::browseForFolder(QWidget *owner, const QString &prompt, const QString &startFolder)

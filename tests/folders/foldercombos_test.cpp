@@ -4,6 +4,7 @@
 #include <QTest>
 
 #include <filesystem>
+#include <tuple>
 
 namespace {
 
@@ -177,36 +178,33 @@ TEST_F(CombosTest, UnusablePositionsRestoreNothing)
     }
 }
 
-TEST_F(CombosTest, AppendingRefillsBothCombosWithTheirNewestEntries)
+// Before: the left combo then read its newest entry (L3), or was emptied,
+// and a sync went to a folder the user had not chosen.
+TEST_F(CombosTest, AppendingRefillsBothListsButNeverChangesWhatTheOtherComboShows)
 {
-    const QString older = folder("L1");
-    const QString newer = folder("L2");
-    store("LeftCombo", older + "," + newer + ",");
-    store("RightCombo", "/r1,/r2,");
-    store("LeftComboIndex", "0");
-    store("RightComboIndex", "0");
-    auto &c = start();
-    c.setText(Side::Right, "typed over");
-    ASSERT_EQ(left->currentText(), older);
-
-    const QString added = folder("R3");
-    c.setText(Side::Right, added);
-    EXPECT_EQ(items(right), (QStringList{"/r1", "/r2", added}));
-    EXPECT_EQ(right->currentText(), added);
-    EXPECT_EQ(left->currentText(), newer) << "the other side shows its newest entry";
-    EXPECT_EQ(items(left), (QStringList{older, newer})) << "refilled, not appended to";
-    EXPECT_EQ(stored("LeftComboIndex"), "1");
-    EXPECT_EQ(stored("RightComboIndex"), "2");
-}
-
-TEST_F(CombosTest, AppendingEmptiesTheOtherComboWhenItsHistoryIsEmpty)
-{
-    auto &c = start();
-    c.setText(Side::Left, "something typed");
-    c.setText(Side::Right, folder("R"));
-    EXPECT_EQ(left->currentText(), QString());
-    EXPECT_EQ(left->count(), 0);
-    EXPECT_EQ(stored("LeftComboIndex"), "-1");
+    const QString l1 = folder("L1"), history = l1 + "," + folder("L2") + "," + folder("L3") + ",";
+    const std::tuple<QString, QString, QString> cases[] = {
+        // left history, what the left side was given, the left position stored
+        {history, l1, "2"},
+        {QString(), "typed, no folder", "-1"},
+    };
+    for (const auto &[leftHistory, leftText, leftIndex] : cases) {
+        SCOPED_TRACE(leftText.toStdString());
+        store("LeftCombo", leftHistory);
+        store("RightCombo", "/r1,");
+        store("LeftComboIndex", "2");
+        auto &c = start();
+        c.setText(Side::Left, leftText);
+        const QString added = folder("R" + std::to_string(leftHistory.size()));
+        c.setText(Side::Right, added);
+        EXPECT_EQ(items(right), (QStringList{"/r1", added}));
+        EXPECT_EQ(stored("RightComboIndex"), "1");
+        EXPECT_EQ(left->currentText(), leftText);
+        EXPECT_EQ(stored("LeftComboIndex"), leftIndex);
+        EXPECT_EQ(stored("LeftCombo"), leftHistory);
+        left->clear();
+        right->clear();
+    }
 }
 
 TEST_F(CombosTest, ChoosingAnOlderEntryStoresOnlyThePositions)

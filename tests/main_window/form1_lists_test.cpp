@@ -14,7 +14,9 @@
 #include <QClipboard>
 #include <QComboBox>
 #include <QFile>
+#include <QContextMenuEvent>
 #include <QLineEdit>
+#include <QMenu>
 #include <QToolButton>
 #include <QTreeView>
 #include <QWheelEvent>
@@ -248,14 +250,16 @@ TEST_F(ListsTest, TabReachesEveryCommandAndCombosChangeOnlyOnPurpose)
 {
     focus(child<QComboBox>("Combo1"));
     QStringList order;
-    for (int i = 0; i < 7; ++i) {
+    for (int i = 0; i < 9; ++i) {
         key(Qt::Key_Tab);
         QWidget *focused = QApplication::focusWidget();
         while (focused->objectName().isEmpty())
             focused = focused->parentWidget(); // a combo's line edit
         order << focused->objectName();
     }
-    EXPECT_EQ(order, QStringList({"Combo2", "ListView1", "ListView2", "Check1", "Check2", "Check7", "Combo1"}));
+    // Before: the browse pictures were out of reach of the keyboard.
+    EXPECT_EQ(order, QStringList({"Image1", "Combo2", "Image2", "ListView1", "ListView2", "Check1", "Check2", "Check7",
+                                  "Combo1"}));
 
     // A wheel notch over a combo without the focus leaves its folder alone.
     auto *combo = child<QComboBox>("Combo1");
@@ -277,3 +281,31 @@ TEST_F(ListsTest, TabReachesEveryCommandAndCombosChangeOnlyOnPurpose)
     EXPECT_EQ(shown(Side::Right), kWalked);
     EXPECT_FALSE(child<QToolButton>("Check1")->isChecked());
 }
+
+namespace {
+
+// The keyboard alone: a focused browse picture browses on Space or Enter,
+// and Shift+F10 and the Menu key open a list's menu at its focused row.
+TEST_F(ListsTest, BrowsePicturesAndListMenusWorkFromTheKeyboard)
+{
+    desktop.answer = q(trees.folder("picked"));
+    focus(child<QWidget>("Image2"));
+    key(Qt::Key_Space);
+    EXPECT_EQ(window->combos().text(Side::Right), q(trees.path("picked")));
+
+    QTreeView *view = list(Side::Right);
+    // The Menu key as the platform delivers it: at the pointer, anywhere.
+    QContextMenuEvent menuKey(QContextMenuEvent::Keyboard, QPoint(0, 0), QPoint(0, 0));
+    for (const bool shiftF10 : {true, false}) {
+        focus(view);
+        view->setCurrentIndex(view->model()->index(3, 0));
+        shiftF10 ? key(Qt::Key_F10, Qt::ShiftModifier) : (void)QApplication::sendEvent(view, &menuKey);
+        auto *menu = qobject_cast<QMenu *>(QApplication::activePopupWidget());
+        ASSERT_NE(menu, nullptr) << "before: Shift+F10 did nothing";
+        const QRect row = view->visualRect(view->currentIndex());
+        EXPECT_TRUE(QRect(view->viewport()->mapToGlobal(row.topLeft()), row.size()).contains(menu->pos()));
+        menu->close();
+    }
+}
+
+} // namespace

@@ -32,6 +32,11 @@ TEST(ResultListModel, ShowsRowsAsTheListDoes)
     const QStringList headers = {"Filename", "Status", "Size", "Last Modified"};
     for (int c = 0; c < 4; ++c)
         EXPECT_EQ(model.headerData(c, Qt::Horizontal).toString(), headers[c]);
+    // The legend explains the other statuses; the header says what "OK" is,
+    // before and after a comparison. Before: nothing said it.
+    const QString okMeaning = "\"OK\": the file and its match have the same size, whatever their times (their "
+                              "contents are not compared).";
+    EXPECT_EQ(model.headerData(1, Qt::Horizontal, Qt::ToolTipRole).toString(), okMeaning);
 
     ResultRows rows;
     add(rows, "sub/a.txt", 1234, Status::Newer, NewerIcon);
@@ -41,6 +46,8 @@ TEST(ResultListModel, ShowsRowsAsTheListDoes)
     model.setRows(std::move(rows));
 
     ASSERT_EQ(model.rowCount(), 4);
+    EXPECT_EQ(model.headerData(1, Qt::Horizontal, Qt::ToolTipRole).toString(),
+              "Newer 1, Older 0, Not found 1, OK 1, No status 1\n" + okMeaning);
     EXPECT_EQ(model.index(0, 0).data().toString(), "sub/a.txt");
     EXPECT_EQ(model.index(0, 1).data().toString(), "Newer");
     EXPECT_EQ(model.index(0, 2).data().toString(), "1234 bytes");

@@ -8,13 +8,21 @@
 #include "folders/foldercombos.h"
 #include "main_window/mainlayout.h"
 #include "platform/settings.h"
+#include "wizard/syncwizard.h"
 
 #include <QHeaderView>
+#include <QMessageBox>
+#include <QPointer>
+#include <QPushButton>
+#include <QTimer>
 #include <QApplication>
 #include <QProcess>
 #include <QScreen>
+#include <QStandardPaths>
 #include <QToolButton>
 #include <QTreeView>
+
+#include <filesystem>
 
 using namespace Form1Layout;
 
@@ -165,6 +173,70 @@ TEST_F(WindowManagerTest, TheWizardLaysOutFromItsOuterSizeOnceItsFrameIsThere)
         EXPECT_NEAR(platform::PixelsToTwips(button->y(), wizard->logicalDpiY()), outerTwips - 1670, 15) << name;
     }
     wizard->close();
+    Global::PendingOperations.reset();
+}
+
+TEST_F(WindowManagerTest, AWindowStartedMinimisedAndClosedSoKeepsItsStoredHeight)
+{
+    platform::WriteSetting(QStringLiteral("FormHeight"), QStringLiteral("7470"));
+    platform::WriteSetting(QStringLiteral("WindowState"), QStringLiteral("1"));
+    for (int run = 0; run < 2; ++run) {
+        create().show();
+        QTest::qWait(1500); // iconic, never exposed; the frame comes meanwhile
+        EXPECT_TRUE(window->isMinimized());
+        window.reset();
+        // Before: one title bar taller at each start (7845, 8220, ...).
+        EXPECT_EQ(storedTwips("FormHeight"), 7470) << run;
+    }
+}
+
+// A question asked before the progress dialog shows must take a user's
+// click. Before, that window-modal dialog, shown after it, blocked it and
+// the program hung for good.
+TEST_F(WindowManagerTest, AQuestionDuringARunIsOnTopAndTakesAClick)
+{
+    if (QStandardPaths::findExecutable(QStringLiteral("xdotool")).isEmpty())
+        GTEST_SKIP() << "needs xdotool to click as a user";
+    TestDir trees, data, elsewhere;
+    const QByteArray previous = qgetenv("XDG_DATA_HOME");
+    qputenv("XDG_DATA_HOME", QByteArray::fromStdString(data.root()));
+    std::filesystem::create_directory_symlink(elsewhere.root(), data.path("Trash")); // no trash can take a file
+    trees.file("left/a.txt", "newer and longer", TestDir::time(2022, 1, 1));
+    trees.file("right/a.txt", "old", TestDir::time(2021, 1, 1));
+    struct ClickingDesktop : RecordingDesktop // the real box, clicked where it stands
+    {
+        bool question(QWidget *owner, const QString &text, const QString &caption) override
+        {
+            QTimer::singleShot(1200, [this] {
+                box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+                const QPoint at = box ? box->button(QMessageBox::Yes)->mapToGlobal(QPoint(10, 10)) : QPoint();
+                QProcess::execute("xdotool", {"mousemove", QString::number(at.x()), QString::number(at.y()), "click", "1"});
+                QTimer::singleShot(3000, box, [this] {
+                    blocked = true;
+                    box->done(QMessageBox::No);
+                });
+            });
+            return platform::Desktop::question(owner, text, caption);
+        }
+        QPointer<QMessageBox> box;
+        bool blocked = false;
+    } clicking;
+
+    Form1 &form = start();
+    form.combos().setText(Side::Left, QString::fromStdString(trees.path("left")));
+    form.combos().setText(Side::Right, QString::fromStdString(trees.path("right")));
+    QTest::mouseClick(child<QToolButton>("Check1"), Qt::LeftButton);
+    QTest::mouseClick(child<QToolButton>("Check2"), Qt::LeftButton);
+    for (QWidget *top : QApplication::topLevelWidgets()) {
+        if (top->objectName() == "Form3" && top->isVisible())
+            QTest::mouseClick(top->findChild<QToolButton *>(QStringLiteral("Check2")), Qt::LeftButton);
+    }
+    EXPECT_TRUE(QTest::qWaitFor([&] { return trees.read("right/a.txt") != "old" || clicking.blocked; }, 15000));
+    EXPECT_FALSE(clicking.blocked);
+    EXPECT_EQ(trees.read("right/a.txt"), "newer and longer") << "Yes replaces without keeping the old file";
+    EXPECT_TRUE(QTest::qWaitFor([] { return !SyncWizardCopying(); }, 10000));
+    window.reset();
+    qputenv("XDG_DATA_HOME", previous);
     Global::PendingOperations.reset();
 }
 

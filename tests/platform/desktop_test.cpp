@@ -7,7 +7,11 @@
 #include "support/testdir.h"
 
 #include <QByteArray>
+#include <QApplication>
+#include <QDialog>
+#include <QMessageBox>
 #include <QTest>
+#include <QTimer>
 
 #include <gtest/gtest.h>
 
@@ -69,6 +73,32 @@ TEST(DesktopOpenFile, NameBytesReachTheLauncherAndFailuresAreReported)
             // Before, the name went on decoded, with a replacement character.
             EXPECT_EQ(QByteArray::fromPercentEncoding(url.mid(7)).toStdString(), file);
         }
+    }
+}
+
+// The real boxes: names that look like markup stay as typed, and a box
+// goes on top of a modal window its owner has open, which would block it.
+TEST(DesktopBoxes, ShowNamesAsPlainTextAboveTheOwnersModalWindow)
+{
+    for (const bool question : {false, true}) {
+        QWidget owner;
+        owner.show();
+        QDialog modal(&owner);
+        modal.setWindowModality(Qt::WindowModal);
+        modal.show();
+        bool seen = false;
+        QTimer::singleShot(0, [&] {
+            auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+            ASSERT_NE(box, nullptr);
+            seen = true;
+            EXPECT_EQ(box->textFormat(), Qt::PlainText) << "before: Qt's guess, markup";
+            EXPECT_EQ(box->parentWidget(), &modal);
+            box->done(QMessageBox::No);
+        });
+        const QString text = QStringLiteral("<b>A & <i>B have been synchronized.");
+        question ? (void)platform::desktop().question(&owner, text, "Corvanel")
+                 : platform::desktop().message(&owner, text, "Congratulations");
+        EXPECT_TRUE(seen);
     }
 }
 

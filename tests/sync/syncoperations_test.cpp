@@ -1,4 +1,5 @@
 #include "compare/comparefolders.h"
+#include "sync/spacecheck.h"
 #include "sync/syncoperations.h"
 
 #include "support/fsimage.h"
@@ -385,4 +386,30 @@ TEST(SyncOperations, ASlowShareGetsNoMoreCallsAtOnceThanThereAreLanes)
         EXPECT_EQ(lower.read("dest/" + job.name), source.read(job.name));
     EXPECT_LE(share.mostInFlight(), 4);
     EXPECT_GE(share.mostInFlight(), 3) << "the lanes kept too few calls in flight";
+}
+
+// A real 8 MB tmpfs that runs full: a 9 MB file first, then small ones that
+// would fit by themselves. The estimate sees it coming; run all the same,
+// the copies left for the full file system fail at once, with one reason.
+TEST(SyncOperations, AFullDestinationFailsTheOperationsLeftAtOnce)
+{
+    FsImage fs(FsImage::Kind::Tmpfs, 8);
+    if (!fs.skipReason().empty())
+        GTEST_SKIP() << fs.skipReason();
+    TestDir left;
+    left.file("a-big.bin", std::string(9 << 20, 'b'));
+    for (int i = 0; i < 5; ++i)
+        left.file("b" + std::to_string(i), "small");
+    PendingOperationList operations;
+    Comparison comparison;
+    ASSERT_TRUE(CompareFolders(left.root(), fs.root(), {}, comparison, operations));
+    const SyncPlan jobs = SyncJobs(operations);
+    ASSERT_EQ(FindSpaceShortages(jobs, true).size(), 1u);
+    SyncOptions options;
+    options.lanes = 1;
+    const SyncReport report = RunSyncJobs(jobs, {}, options);
+    EXPECT_EQ(report.failed, 6u) << "before: the small files were copied after the big one failed";
+    for (const SyncOutcome &outcome : report.outcomes)
+        EXPECT_EQ(outcome.reason, report.outcomes[0].reason);
+    EXPECT_NE(report.outcomes[0].reason.find("No space left on device"), std::string::npos);
 }

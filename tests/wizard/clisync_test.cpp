@@ -1,4 +1,5 @@
 #include "support/clirun.h"
+#include "support/fsimage.h"
 #include "support/testdir.h"
 
 #include <QJsonArray>
@@ -113,5 +114,25 @@ TEST(CliSync, BadInput)
     EXPECT_TRUE(missing.err.contains("cannot open the right folder ")) << missing.err.constData();
     EXPECT_EQ(run({"sync", "--bogus", q(dir.root()), q(dir.root())}).exitCode, 2);
     const Result help = run({"--help"});
-    EXPECT_TRUE(help.out.contains("corvanel-cli sync [--json] [--no-trash] LEFT RIGHT")) << help.out.constData();
+    EXPECT_TRUE(help.out.contains("corvanel-cli sync [--json] [--no-trash] [--no-space-check] LEFT RIGHT")) << help.out.constData();
+}
+
+// 2,500 one-byte files on an 8 MB tmpfs: 2,500 bytes, but 10 MB in its
+// 4 KiB pages. Nothing is written unless asked for.
+TEST(CliSync, ADestinationTooSmallStopsTheSyncBeforeAnyCopyUnlessToldOtherwise)
+{
+    FsImage fs(FsImage::Kind::Tmpfs, 8);
+    if (!fs.skipReason().empty())
+        GTEST_SKIP() << fs.skipReason();
+    TestDir left;
+    for (int i = 0; i < 2500; ++i)
+        left.file("f" + std::to_string(i), "x");
+    const Result refused = run({"sync", q(left.root()), q(fs.root())});
+    EXPECT_EQ(refused.exitCode, 2) << refused.err.constData();
+    EXPECT_TRUE(refused.err.contains(QByteArray::fromStdString("There is not enough free space on " + fs.root())))
+        << refused.err.constData();
+    EXPECT_TRUE(std::filesystem::is_empty(fs.root())) << "before: hundreds of copies, then failures";
+    const Result forced = run({"sync", "--no-space-check", q(left.root()), q(fs.root())});
+    EXPECT_EQ(forced.exitCode, 1) << forced.err.constData();
+    EXPECT_FALSE(std::filesystem::is_empty(fs.root()));
 }

@@ -8,6 +8,7 @@
 #include "compare/global.h"
 #include "platform/desktop/desktop.h"
 #include "platform/paths.h"
+#include "support/fsimage.h"
 #include "support/itemviews.h"
 #include "support/qtprint.h"
 #include "support/testdir.h"
@@ -868,4 +869,27 @@ TEST_F(WizardTest, ReplacedFilesGoToTheTrashOrTheWizardAsksOnce)
     EXPECT_EQ(right.read("a.txt"), "newer and longer");
     EXPECT_EQ(data.read("Trash/files/b.txt"), "old");
     qputenv("XDG_DATA_HOME", previous);
+}
+
+// 2,500 one-byte files for an 8 MB tmpfs: 10 MB in its 4 KiB pages. OK
+// asks first; No leaves the wizard open with nothing written.
+TEST_F(WizardTest, ADestinationTooSmallIsAskedAboutBeforeAnyCopy)
+{
+    FsImage fs(FsImage::Kind::Tmpfs, 8);
+    if (!fs.skipReason().empty())
+        GTEST_SKIP() << fs.skipReason();
+    rightText = q(fs.root());
+    for (int i = 0; i < 2500; ++i)
+        left.file("f" + std::to_string(i), "x");
+    compare();
+    Form3 *w = open();
+    ASSERT_NE(w, nullptr);
+    QTest::mouseClick(child<QToolButton>(w, "Check2"), Qt::LeftButton);
+    ASSERT_EQ(desktop.questions.size(), 1u) << "before: no question, 2,500 copies tried";
+    const QString text = desktop.questions[0].text;
+    EXPECT_TRUE(text.startsWith(q("There is not enough free space on " + fs.root()))) << text.toStdString();
+    EXPECT_TRUE(text.endsWith("\n\nCarry them out anyway?")) << text.toStdString();
+    QTest::qWait(200);
+    EXPECT_EQ(wizard(), w);
+    EXPECT_TRUE(std::filesystem::is_empty(fs.root()));
 }
