@@ -5,18 +5,19 @@
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 
+#include <map>
 #include <set>
 
 namespace {
 
+// One file system the run copies to.
 struct Destination
 {
-    std::string root;
-    dev_t device = 0;
+    std::string root;  // the first destination folder seen on it
+    bool known = false; // whether it tells its size
     std::int64_t unit = 0;
     std::int64_t available = 0;
     std::int64_t needed = 0;
-    std::set<std::string> newFolders; // relative, each counted once
 };
 
 // Rounded up to whole allocation units; an empty file takes none.
@@ -25,63 +26,85 @@ std::int64_t units(std::int64_t bytes, std::int64_t unit)
     return bytes <= 0 ? 0 : (bytes + unit - 1) / unit * unit;
 }
 
-// False when the file system does not tell its size (some FUSE drivers
-// report none at all): nothing can be said about it then.
-bool describe(const std::string &root, Destination &d)
+// Some FUSE drivers report no size at all: nothing can be said then.
+Destination describe(const std::string &folder)
 {
-    struct stat st;
+    Destination d;
+    d.root = folder;
     struct statvfs fs;
-    const char *path = root.empty() ? "." : root.c_str();
-    if (::stat(path, &st) != 0 || ::statvfs(path, &fs) != 0 || fs.f_blocks == 0)
-        return false;
-    d.root = root;
-    d.device = st.st_dev;
+    if (::statvfs(folder.empty() ? "." : folder.c_str(), &fs) != 0 || fs.f_blocks == 0)
+        return d;
     d.unit = std::int64_t(fs.f_frsize ? fs.f_frsize : fs.f_bsize);
     d.available = std::int64_t(fs.f_bavail) * d.unit;
-    return d.unit > 0;
+    d.known = d.unit > 0;
+    return d;
 }
 
-// The folders above a new file that the destination does not have yet.
-void noteNewFolders(const std::string &name, Destination &d)
+std::string parentOf(const std::string &name)
 {
-    for (std::size_t cut = name.find(platform::kSeparator); cut != std::string::npos;
-         cut = name.find(platform::kSeparator, cut + 1)) {
-        const std::string folder = name.substr(0, cut);
-        if (d.newFolders.count(folder) == 0 && !platform::IsFolder(platform::JoinPath(d.root, folder)))
-            d.newFolders.insert(folder);
-    }
+    const std::size_t cut = name.rfind(platform::kSeparator);
+    return cut == std::string::npos ? std::string() : name.substr(0, cut);
 }
 
 } // namespace
 
+bool DestinationDevice(const std::string &root, const std::string &name, dev_t &device, std::string *existing,
+                       int *missing)
+{
+    // The nearest folder that exists: a folder a copy creates lands on the
+    // file system of the folder it is created in.
+    std::string folder = parentOf(name);
+    for (int depth = 0;; ++depth) {
+        struct stat st;
+        const std::string path = folder.empty() ? root : platform::JoinPath(root, folder);
+        if (::stat(path.empty() ? "." : path.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
+            device = st.st_dev;
+            if (existing)
+                *existing = path;
+            if (missing)
+                *missing = depth;
+            return true;
+        }
+        if (folder.empty())
+            return false;
+        folder = parentOf(folder);
+    }
+}
+
 std::vector<SpaceShortage> FindSpaceShortages(const SyncPlan &plan, bool keepReplaced)
 {
-    // [0] takes the copies to the left root, [1] those to the right one;
-    // two roots on one file system share [0].
-    Destination sides[2];
-    bool used[2] = {false, false};
-    for (const SyncJob &job : plan.jobs)
-        used[job.fromLeft ? 1 : 0] = true;
-    for (int side = 0; side < 2; ++side) {
-        if (used[side] && !describe(side == 0 ? plan.roots.left : plan.roots.right, sides[side]))
-            return {};
-    }
-    const bool shared = used[0] && used[1] && sides[0].device == sides[1].device;
+    std::map<dev_t, Destination> systems;
+    std::vector<dev_t> order;
+    std::set<std::pair<std::string, std::string>> folders; // (root, folder) counted once
     for (const SyncJob &job : plan.jobs) {
-        Destination &d = sides[shared ? 0 : job.fromLeft ? 1 : 0];
+        const std::string &root = plan.roots.to(job);
+        dev_t device = 0, rootDevice = 0;
+        std::string existing;
+        int missing = 0;
+        if (!DestinationDevice(root, job.name, device, &existing, &missing))
+            continue;
+        auto [at, added] = systems.try_emplace(device);
+        if (added) {
+            // Named by its root, unless it is mounted below it.
+            const bool onRoot = DestinationDevice(root, std::string(), rootDevice) && rootDevice == device;
+            at->second = describe(existing);
+            at->second.root = onRoot ? root : existing;
+            order.push_back(device);
+        }
+        Destination &d = at->second;
+        if (!d.known)
+            continue;
         d.needed += units(job.size, d.unit);
-        if (!job.replace)
-            noteNewFolders(job.name, d);
-        else if (keepReplaced)
-            d.needed += d.unit; // the note beside the file in the Trash
-        else
-            d.needed -= units(job.seenSize, d.unit);
+        if (job.replace)
+            d.needed += keepReplaced ? d.unit : -units(job.seenSize, d.unit); // the note in the Trash, or the old file
+        // Each folder the copy creates, once.
+        for (std::string folder = parentOf(job.name); missing > 0; --missing, folder = parentOf(folder))
+            d.needed += folders.emplace(root, folder).second ? d.unit : 0;
     }
     std::vector<SpaceShortage> shortages;
-    for (int side = 0; side < (shared ? 1 : 2); ++side) {
-        Destination &d = sides[side];
-        d.needed += std::int64_t(d.newFolders.size()) * d.unit;
-        if (used[side] && d.needed > d.available)
+    for (const dev_t device : order) {
+        const Destination &d = systems[device];
+        if (d.known && d.needed > d.available)
             shortages.push_back({d.root, d.needed, d.available});
     }
     return shortages;

@@ -2,6 +2,8 @@
 
 #include "sync/syncoperations.h"
 
+#include <sys/types.h>
+
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -17,7 +19,8 @@ struct SpaceShortage
     std::int64_t available = 0; // bytes free for this user
 };
 
-// For each file system the plan copies to: every source's size rounded up
+// For each file system the plan copies to (a folder mounted below a root
+// is a file system of its own): every source's size rounded up
 // to the file system's allocation unit, one unit for each folder a copy
 // creates and for each note a replacement leaves in the Trash (the replaced
 // file itself stays there, on the same file system, so replacing frees
@@ -25,6 +28,12 @@ struct SpaceShortage
 // where that exceeds the free space, in the order of their roots; empty
 // when everything fits or a destination cannot tell its size.
 std::vector<SpaceShortage> FindSpaceShortages(const SyncPlan &plan, bool keepReplaced);
+
+// The file system a copy of `name` below `root` lands on: that of the
+// nearest folder above it that exists (`existing`, `missing` folders
+// below it still to be created). False when not even the root exists.
+bool DestinationDevice(const std::string &root, const std::string &name, dev_t &device,
+                       std::string *existing = nullptr, int *missing = nullptr);
 
 // "There is not enough free space on /media/stick for these file
 // operations: they need about 635 MB, and 480 MB is free." One line per

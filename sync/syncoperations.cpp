@@ -1,4 +1,5 @@
 #include "sync/syncoperations.h"
+#include "sync/spacecheck.h"
 
 #include "sync/copy/destinationtraits.h"
 #include "sync/copy/filecopy.h"
@@ -10,13 +11,13 @@
 #include <QString>
 
 #include <fcntl.h>
-#include <sys/stat.h>
 
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <condition_variable>
 #include <cstdio>
+#include <map>
 #include <mutex>
 #include <numeric>
 #include <thread>
@@ -131,7 +132,6 @@ public:
           m_groups(std::move(groups)), m_active(lanes), m_holding(lanes),
           m_keepReplaced(options.keepReplaced)
     {
-        m_sameDevice = sameDevice(plan.roots.left, plan.roots.right);
         m_outcomes.resize(plan.size());
         m_state.filesTotal = plan.size();
         for (const SyncJob &job : plan.jobs)
@@ -151,7 +151,6 @@ private:
     void letGo(platform::FileCopier &copier);
     bool stage(platform::FileCopier &copier, std::size_t job, platform::CopyError &error,
                const std::function<void()> &makeRoom);
-    static bool sameDevice(const std::string &a, const std::string &b);
     void noteFull(std::size_t job, const platform::CopyError &error);
     bool full(std::size_t job, std::string &reason);
 
@@ -175,37 +174,35 @@ private:
     std::mutex m_asking; // the question about replacing without a trash, asked once
     bool m_asked = false;
     std::atomic<bool> m_keepReplaced;
-    // Per destination root (0 left, 1 right), the reason it ran full; both
-    // at once when the roots share a file system.
-    bool m_sameDevice = false;
+    // The file systems that ran full, with the reason their first failure gave.
     std::mutex m_fullness;
-    std::string m_fullReason[2];
+    std::map<dev_t, std::string> m_full;
+    std::atomic<bool> m_anyFull{false};
 };
-
-bool SyncRun::sameDevice(const std::string &a, const std::string &b)
-{
-    struct stat sa, sb;
-    return ::stat(a.empty() ? "." : a.c_str(), &sa) == 0 && ::stat(b.empty() ? "." : b.c_str(), &sb) == 0
-        && sa.st_dev == sb.st_dev;
-}
 
 void SyncRun::noteFull(std::size_t job, const platform::CopyError &error)
 {
-    if (!outOfSpace(error.code))
+    dev_t device = 0;
+    const SyncJob &j = m_plan.jobs[job];
+    if (!outOfSpace(error.code) || !DestinationDevice(m_plan.roots.to(j), j.name, device))
         return;
     const std::lock_guard<std::mutex> lock(m_fullness);
-    const int side = m_plan.jobs[job].fromLeft ? 1 : 0;
-    for (int s = 0; s < 2; ++s) {
-        if ((s == side || m_sameDevice) && m_fullReason[s].empty())
-            m_fullReason[s] = error.reason;
-    }
+    m_full.try_emplace(device, error.reason);
+    m_anyFull = true;
 }
 
 bool SyncRun::full(std::size_t job, std::string &reason)
 {
+    dev_t device = 0;
+    const SyncJob &j = m_plan.jobs[job];
+    if (!m_anyFull || !DestinationDevice(m_plan.roots.to(j), j.name, device))
+        return false;
     const std::lock_guard<std::mutex> lock(m_fullness);
-    reason = m_fullReason[m_plan.jobs[job].fromLeft ? 1 : 0];
-    return !reason.empty();
+    const auto found = m_full.find(device);
+    if (found == m_full.end())
+        return false;
+    reason = found->second;
+    return true;
 }
 
 void SyncRun::tell(const std::function<void(SyncProgress &)> &change)

@@ -158,8 +158,12 @@ TEST_F(HostileWindowTest, FailedOperationsAreReportedAfterOkAndNothingIsLost)
     compare();
     ASSERT_EQ(Global::PendingOperations.count(), 6);
     std::filesystem::remove(left.path("gone.txt"));
+    desktop.yes = true; // small/ cannot hold big.bin: asked first, and on all the same
     synchronize();
 
+    ASSERT_EQ(desktop.questions.size(), 1);
+    EXPECT_TRUE(desktop.questions[0].first.startsWith(q("There is not enough free space on " + right.path("small"))))
+        << desktop.questions[0].first.toStdString();
     ASSERT_EQ(desktop.messages.size(), 1);
     const QString text = desktop.messages[0].first;
     EXPECT_EQ(desktop.messages[0].second, "Error");

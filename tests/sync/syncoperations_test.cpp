@@ -8,12 +8,14 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <sys/mount.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstring>
 #include <atomic>
 #include <filesystem>
 #include <thread>
@@ -388,28 +390,37 @@ TEST(SyncOperations, ASlowShareGetsNoMoreCallsAtOnceThanThereAreLanes)
     EXPECT_GE(share.mostInFlight(), 3) << "the lanes kept too few calls in flight";
 }
 
-// A real 8 MB tmpfs that runs full: a 9 MB file first, then small ones that
-// would fit by themselves. The estimate sees it coming; run all the same,
-// the copies left for the full file system fail at once, with one reason.
-TEST(SyncOperations, AFullDestinationFailsTheOperationsLeftAtOnce)
+// A 4 MB tmpfs mounted below the destination root runs full: a 5 MB file
+// first, then small ones that would fit by themselves. The estimate sees
+// that file system on its own; run all the same, the copies left for it
+// fail at once, with one reason, and the root's own file system goes on.
+TEST(SyncOperations, AFullFileSystemFailsTheOperationsLeftForItAtOnce)
 {
-    FsImage fs(FsImage::Kind::Tmpfs, 8);
-    if (!fs.skipReason().empty())
-        GTEST_SKIP() << fs.skipReason();
-    TestDir left;
-    left.file("a-big.bin", std::string(9 << 20, 'b'));
+    TestDir left, right;
+    right.folder("small");
+    if (::mount("tmpfs", right.path("small").c_str(), "tmpfs", 0, "size=4m") != 0)
+        GTEST_SKIP() << "cannot mount a 4 MiB tmpfs here (needs root): " << std::strerror(errno);
+    struct Unmount
+    {
+        std::string where;
+        ~Unmount() { ::umount2(where.c_str(), MNT_DETACH); }
+    } unmount{right.path("small")};
+    left.file("small/a-big.bin", std::string(5 << 20, 'b'));
     for (int i = 0; i < 5; ++i)
-        left.file("b" + std::to_string(i), "small");
-    PendingOperationList operations;
-    Comparison comparison;
-    ASSERT_TRUE(CompareFolders(left.root(), fs.root(), {}, comparison, operations));
-    const SyncPlan jobs = SyncJobs(operations);
-    ASSERT_EQ(FindSpaceShortages(jobs, true).size(), 1u);
+        left.file("small/b" + std::to_string(i), "small");
+    left.file("on-the-root.txt", "fits");
+    const SyncPlan jobs = SyncJobs(compare(left, right));
+    const std::vector<SpaceShortage> shortages = FindSpaceShortages(jobs, true);
+    ASSERT_EQ(shortages.size(), 1u);
+    EXPECT_EQ(shortages[0].root, right.path("small"));
     SyncOptions options;
     options.lanes = 1;
     const SyncReport report = RunSyncJobs(jobs, {}, options);
     EXPECT_EQ(report.failed, 6u) << "before: the small files were copied after the big one failed";
-    for (const SyncOutcome &outcome : report.outcomes)
-        EXPECT_EQ(outcome.reason, report.outcomes[0].reason);
-    EXPECT_NE(report.outcomes[0].reason.find("No space left on device"), std::string::npos);
+    for (std::size_t i = 0; i < jobs.size(); ++i) {
+        const bool small = jobs.jobs[i].name.rfind("small/", 0) == 0;
+        EXPECT_EQ(report.outcomes[i].result, small ? SyncResult::Failed : SyncResult::Done) << jobs.jobs[i].name;
+        EXPECT_EQ(report.outcomes[i].reason, small ? "cannot write the destination: No space left on device" : "");
+    }
+    EXPECT_EQ(right.read("on-the-root.txt"), "fits");
 }
