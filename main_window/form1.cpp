@@ -2,6 +2,7 @@
 
 #include "platform/desktop/cursorfile.h"
 #include "platform/desktop/ui.h"
+#include "platform/desktop/windowplacement.h"
 #include "main_window/pictures.h"
 #include "main_window/resultlistactions.h"
 #include "main_window/resultlistmodel.h"
@@ -69,7 +70,9 @@ Form1::Form1(const std::string &programFolder, QWidget *parent)
     : QWidget(parent), m_programFolder(programFolder), m_placements(DesignedPlacements())
 {
     buildControls();
-    new platform::FrameWatch(this, [this](QSize frame) { settleFrame(frame); });
+    m_placement = std::make_unique<platform::WindowPlacement>(this, [this] { layOut(); });
+    // The columns follow the lists' widths once the window has its frame.
+    m_placement->firstFrame = [this] { m_columnsPending = true; };
     startUp();
 }
 
@@ -89,7 +92,6 @@ void Form1::buildControls()
     setMouseTracking(true);
 
     const QFont buttonFont = platform::ArialFont(11.25, true);
-    const QFont legendFont = platform::ArialFont(9.75, true);
     const QFont listFont = platform::ArialFont(9.75, false);
 
     auto makeCombo = [&](const char *name) {
@@ -132,6 +134,19 @@ void Form1::buildControls()
     m_model1 = new ResultListModel(this);
     m_model2 = new ResultListModel(this);
 
+    buildCommands(buttonFont);
+    buildLegend(buttonFont, platform::ArialFont(9.75, true));
+
+    applyPlacements();
+    setGeometry(platform::TwipsToPixels(kDesignedClientLeft, logicalDpiX()), platform::TwipsToPixels(kDesignedClientTop, logicalDpiY()),
+                platform::TwipsToPixels(kDesignedClientWidth, logicalDpiX()),
+                platform::TwipsToPixels(kDesignedClientHeight, logicalDpiY()));
+
+    connectControls();
+}
+
+void Form1::buildCommands(const QFont &buttonFont)
+{
     auto makeButton = [&](const char *name, const QString &caption, const QIcon &picture) {
         auto *button = new QToolButton(this);
         button->setObjectName(QLatin1String(name));
@@ -153,10 +168,13 @@ void Form1::buildControls()
     m_check2->setToolTip(QStringLiteral("This wizard will safely show you the possible file operations (file copy, "
                                         "file overwrite) necessary to synchronize the two folders."));
     m_check7 = makeButton("Check7", QStringLiteral("Exit"), ExitPicture());
+}
 
+void Form1::buildLegend(const QFont &captionFont, const QFont &legendFont)
+{
     m_frame1 = new QGroupBox(QStringLiteral("Legend"), this);
     m_frame1->setObjectName(QStringLiteral("Frame1"));
-    m_frame1->setFont(buttonFont);
+    m_frame1->setFont(captionFont);
     platform::PaintWhite(m_frame1);
     auto makeLegendRow = [&](const char *pictureName, const char *labelName, std::uint8_t icon, float top) {
         auto *picture = new QLabel(m_frame1);
@@ -172,13 +190,10 @@ void Form1::buildControls()
     std::tie(m_image3, m_label1) = makeLegendRow("Image3", "Label1", NewerIcon, 240);
     std::tie(m_image4, m_label2) = makeLegendRow("Image4", "Label2", OlderIcon, 480);
     std::tie(m_image5, m_label3) = makeLegendRow("Image5", "Label3", NotFoundIcon, 720);
+}
 
-    applyPlacements();
-    setGeometry(platform::TwipsToPixels(kDesignedClientLeft, logicalDpiX()), platform::TwipsToPixels(kDesignedClientTop, logicalDpiY()),
-                platform::TwipsToPixels(kDesignedClientWidth, logicalDpiX()),
-                platform::TwipsToPixels(kDesignedClientHeight, logicalDpiY()));
-    m_requestedSize = size();
-
+void Form1::connectControls()
+{
     m_combos = new FolderCombos(m_combo1, m_combo2, this);
     connect(m_combos, &FolderCombos::settingsNotSaved, this, &Form1::settingsNotSaved);
     // Enter in a combo is a press of Compare, with the push-button rule.
@@ -244,7 +259,7 @@ void Form1::startUp()
 
     applyStoredWindow();
     // Before the columns, which follow the lists' widths.
-    keepOnScreen();
+    m_placement->keepOnScreen();
 
     setColumnWidths(m_listView1, m_placements.listView1.width);
     setColumnWidths(m_listView2, m_placements.listView2.width);
@@ -274,13 +289,12 @@ void Form1::applyStoredWindow()
 
     // The height is the normal (restored) size's, so it goes on while the
     // window is still in its normal state; the state follows. The frame is
-    // unknown until the window is shown, so the outer height goes on as the
-    // inner one and is corrected once the frame is there (settleFrame).
+    // unknown until the window is shown: the outer width is the designed one
+    // and the outer height the stored one once it is there.
+    const int outer = height ? platform::TwipsToPixels(float(*height), logicalDpiY()) : -1;
+    m_placement->holdOuterSize(platform::TwipsToPixels(kDesignedOuterWidth, logicalDpiX()), outer);
     if (height) {
-        const int outer = platform::TwipsToPixels(float(*height), logicalDpiY());
-        resize(width(), outer);
-        m_requestedSize = size();
-        m_pendingOuterHeight = outer;
+        m_placement->resizeTo(QSize(width(), outer));
         // A hidden window gets its resize event only when shown; the
         // layout follows every size change at once.
         layOut();
@@ -303,78 +317,14 @@ void Form1::setColumnWidths(ResultListView *list, float listWidth)
 void Form1::changeEvent(QEvent *event)
 {
     QWidget::changeEvent(event);
-    if (event->type() != QEvent::WindowStateChange)
-        return;
-    // A window that started maximised gets the stored height when it is
-    // first restored.
-    if (windowState() == Qt::WindowNoState && m_pendingOuterHeight >= 0 && m_frameSeen) {
-        m_restoredOuterHeight = std::exchange(m_pendingOuterHeight, -1);
-        m_restoredAt.start();
-        if (takeRestoredSize())
-            return;
-    }
-    layOut();
-}
-
-// The designed outer width and the stored outer height in the frame seen
-// last. Returns whether the window had to change.
-bool Form1::takeRestoredSize()
-{
-    const QSize wanted(platform::TwipsToPixels(kDesignedOuterWidth, logicalDpiX()) - m_frame.width(),
-                       m_restoredOuterHeight - m_frame.height());
-    if (!wanted.isValid() || wanted == size())
-        return false;
-    m_requestedSize = wanted;
-    resize(wanted);
-    keepOnScreen();
-    return true;
+    if (event->type() == QEvent::WindowStateChange && !m_placement->stateChanged())
+        layOut();
 }
 
 void Form1::resizeEvent(QResizeEvent *event)
 {
     QWidget::resizeEvent(event);
-    // A size this window did not ask for is the user's (or the window
-    // manager's): the stored height waiting for the frame must not undo it.
-    if (isVisible() && windowState() == Qt::WindowNoState && event->size() != m_requestedSize) {
-        m_pendingOuterHeight = -1;
-        m_userResized = true;
-    }
-    layOut();
-}
-
-void Form1::settleFrame(QSize frame)
-{
-    m_frame = frame;
-    // A later change of the frame (some window managers draw none around a
-    // maximised window) changes only the outer height to store.
-    if (m_frameSeen) {
-        // The normal frame that comes with the first restore (the window
-        // manager's own restored size may come between) sizes it again.
-        const bool restoring = m_restoredOuterHeight >= 0 && m_restoredAt.elapsed() < kRestoreSettles;
-        if (!(restoring && windowState() == Qt::WindowNoState && takeRestoredSize()))
-            layOut();
-        m_restoredOuterHeight = -1;
-        return;
-    }
-    m_frameSeen = true;
-    // Start-up placed the window and its columns without a frame: now the
-    // outer width is the designed one and the outer height the stored one
-    // (else the designed inner height plus the frame), and the columns come
-    // from the lists' widths at that size.
-    m_columnsPending = true;
-    if (windowState() == Qt::WindowNoState && !m_userResized) {
-        const int outerWidth = platform::TwipsToPixels(kDesignedOuterWidth, logicalDpiX());
-        const int outerHeight = m_pendingOuterHeight >= 0 ? m_pendingOuterHeight : height() + frame.height();
-        m_pendingOuterHeight = -1;
-        const QSize wanted(outerWidth - frame.width(), outerHeight - frame.height());
-        if (wanted.isValid() && wanted != size()) {
-            m_requestedSize = wanted;
-            resize(wanted); // its layout sets the columns
-            keepOnScreen();
-            return;
-        }
-    }
-    keepOnScreen();
+    m_placement->resized(event->size());
     layOut();
 }
 
@@ -409,7 +359,7 @@ void Form1::layOut()
     // A window started minimised keeps its stored height waiting until it
     // is first restored; meanwhile the height measured is the stored one
     // plus a frame, and the store keeps what it holds.
-    const bool heightWaits = m_pendingOuterHeight >= 0 && (windowState() & Qt::WindowMinimized);
+    const bool heightWaits = m_placement && m_placement->heightHeld() && (windowState() & Qt::WindowMinimized);
     if (height != m_storedHeight && !heightWaits) {
         saved = platform::WriteSetting(QStringLiteral("FormHeight"), height) && saved;
         m_storedHeight = height;
@@ -635,23 +585,3 @@ void Form1::showCounts()
         row->setToolTip(text);
 }
 
-void Form1::keepOnScreen()
-{
-    // A maximised or minimised window is the window manager's to place.
-    if (windowState() & (Qt::WindowMaximized | Qt::WindowMinimized | Qt::WindowFullScreen))
-        return;
-    const QMargins frame = platform::FrameMargins(this);
-    const QRect outer = geometry().marginsAdded(frame);
-    const QRect fitted = platform::OnScreen(outer);
-    if (fitted == outer)
-        return;
-    const QSize inner = fitted.marginsRemoved(frame).size();
-    const bool resized = inner != size();
-    // Asked for by this window, not the user.
-    m_requestedSize = inner;
-    move(fitted.topLeft());
-    resize(inner);
-    // A hidden window gets its resize event only when shown.
-    if (resized && !isVisible())
-        layOut();
-}

@@ -6,13 +6,16 @@
 #include "wizard/syncwizard.h"
 
 #include <QCursor>
-#include <QElapsedTimer>
 #include <QWidget>
 
+#include <memory>
 #include <optional>
 #include <string>
 
 class FolderCombos;
+namespace platform {
+class WindowPlacement;
+}
 class QComboBox;
 class QGroupBox;
 class QLabel;
@@ -52,12 +55,13 @@ protected:
 
 private:
     void buildControls();
+    void buildCommands(const QFont &buttonFont);
+    void buildLegend(const QFont &captionFont, const QFont &legendFont);
+    void connectControls();
     void startUp();
     void applyStoredWindow();
     void setColumnWidths(ResultListView *list, float listWidth);
     void layOut();
-    void settleFrame(QSize frame);
-    bool takeRestoredSize();
     void applyPlacements();
 
     void connectPushButton(QToolButton *button, void (Form1::*command)());
@@ -73,7 +77,6 @@ private:
     void browse(Side side);
     void settingsNotSaved();
     void showCounts();
-    void keepOnScreen();
 
     std::string m_programFolder;
     Form1Layout::MainPlacements m_placements;
@@ -110,21 +113,7 @@ private:
     // The store is written on every resize: a store that cannot be written
     // is reported once per run.
     bool m_settingsFailureReported = false;
-    // A stored outer height waits here until the frame's size is known.
-    int m_pendingOuterHeight = -1;
-    // The outer height a window that started maximised was restored to: the
-    // frame it was sized with may be the maximised one (none at the sides),
-    // and the normal frame comes after.
-    int m_restoredOuterHeight = -1;
-    QElapsedTimer m_restoredAt;
-    static constexpr qint64 kRestoreSettles = 2000; // ms
-    // The last size this window asked for; any other is the user's.
-    QSize m_requestedSize;
-    bool m_userResized = false;
-    // The window manager's frame as last seen; zero until it arrives (and
-    // for good on a display without one).
-    QSize m_frame{0, 0};
-    bool m_frameSeen = false;
+    std::unique_ptr<platform::WindowPlacement> m_placement;
     bool m_columnsPending = false;
     bool m_columnsWaitForMaximised = false;
     // What the store holds, as this window last wrote it.

@@ -14,6 +14,7 @@
 #include "platform/desktop/desktop.h"
 #include "platform/paths.h"
 #include "platform/desktop/ui.h"
+#include "platform/desktop/windowplacement.h"
 
 #include <QCloseEvent>
 #include <QFile>
@@ -97,7 +98,7 @@ Form3::Form3(const WizardContext &context, QWidget *parent)
 {
     setObjectName(QStringLiteral("Form3"));
     setWindowTitle(QStringLiteral("Sync Wizard"));
-        new platform::FrameWatch(this, [this](QSize frame) { frameArrived(frame); });
+    m_windowPlacement = std::make_unique<platform::WindowPlacement>(this, [this] { LayoutWizard(); });
     setAttribute(Qt::WA_DeleteOnClose);
     platform::PaintWhite(this);
     setMouseTracking(true);
@@ -213,20 +214,10 @@ void Form3::setOuterGeometry(const QRect &outer, const QSize &frameMargins)
 {
     // A window's own size excludes its frame; the frame of this window is
     // taken to be the main window's, as both are plain top-level windows,
-    // until its own arrives (frameArrived).
-    m_outerSize = outer.size();
-    resize(outer.size() - frameMargins);
+    // until its own arrives.
+    m_windowPlacement->holdOuterSize(outer.width(), outer.height());
+    m_windowPlacement->resizeTo(outer.size() - frameMargins);
     move(outer.topLeft());
-}
-
-void Form3::frameArrived(QSize frame)
-{
-    // The layout goes by the outer size, which only now includes the frame.
-    const QSize wanted = m_outerSize - frame;
-    if (m_outerSize.isValid() && windowState() == Qt::WindowNoState && wanted.isValid() && wanted != size())
-        resize(wanted); // lays out
-    else
-        LayoutWizard();
 }
 
 void Form3::FillOperationList()
@@ -287,6 +278,7 @@ void Form3::LayoutWizard()
 void Form3::resizeEvent(QResizeEvent *event)
 {
     QWidget::resizeEvent(event);
+    m_windowPlacement->resized(event->size());
     LayoutWizard();
 }
 

@@ -10,6 +10,9 @@
 #include <optional>
 
 class OperationModel;
+namespace platform {
+class WindowPlacement;
+}
 class QGroupBox;
 class QLabel;
 class QTimer;
@@ -59,7 +62,6 @@ private:
     void connectCommands();
     void FillOperationList();
     void LayoutWizard();
-    void frameArrived(QSize frame);
     void applyPlacement();
 
     void RunOperations();
@@ -74,7 +76,7 @@ private:
     WizardContext m_context;
     WizardPlacement m_placement;
     // The outer size the window was given; invalid when none was.
-    QSize m_outerSize;
+    std::unique_ptr<platform::WindowPlacement> m_windowPlacement;
     std::optional<QCursor> m_handCursor;
 
     QTreeView *ListView1;

@@ -207,8 +207,8 @@ TEST_F(WizardTest, NothingToSynchronizeBeforeAnyCompare)
 
 TEST_F(WizardTest, IdenticalFoldersQuoteTheCombosAsTheyStand)
 {
-    left.file("same.txt", "same");
-    right.file("same.txt", "same");
+    left.file("same.txt", "same", TestDir::time(2024, 1, 1));
+    right.file("same.txt", "same", TestDir::time(2024, 1, 1));
     compare();
     ASSERT_TRUE(Global::PendingOperations.empty());
 
