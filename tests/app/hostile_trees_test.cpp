@@ -52,11 +52,6 @@ Result runCli(const QStringList &args, const QString &workingFolder = QString())
     return r;
 }
 
-QString q(const std::string &s)
-{
-    return QFile::decodeName(QByteArray::fromStdString(s));
-}
-
 std::set<QString> leftNames(const QByteArray &json)
 {
     std::set<QString> names;

@@ -36,14 +36,6 @@ ResultRows scan(const std::string &root, const ScanHooks &hooks = {})
     return rows;
 }
 
-const ResultRow *find(const ResultRows &rows, const std::string &name)
-{
-    for (const ResultRow &row : rows)
-        if (row.name() == name)
-            return &row;
-    return nullptr;
-}
-
 TEST(FolderScan, RootFilesComeFirstThenSubfoldersDepthFirst)
 {
     TestDir dir;

@@ -12,7 +12,6 @@
 
 namespace {
 
-using clirun::q;
 using clirun::Result;
 using clirun::run;
 
