@@ -230,7 +230,7 @@ int runSync(const std::vector<std::string> &args)
     const auto given = [&](const char *option) {
         return std::find(options.begin(), options.end(), option) != options.end();
     };
-    const bool json = given("--json");
+    const bool asJson = given("--json");
     SyncOptions syncOptions;
     syncOptions.keepReplaced = !given("--no-trash");
     if (folders.size() != 2)
@@ -255,7 +255,7 @@ int runSync(const std::vector<std::string> &args)
     const std::string unreadableBefore = UnreadableText(Global::PendingOperations.unreadable, EscapedForTerminal);
 
     // Runs even with nothing to do: what a killed run left is cleared.
-    if (!json && !plan.jobs.empty()) {
+    if (!asJson && !plan.jobs.empty()) {
         std::printf("Carrying out %s.\n", plural(plan.size(), "file operation", "file operations").c_str());
         std::fflush(stdout);
     }
@@ -278,7 +278,7 @@ int runSync(const std::vector<std::string> &args)
     const bool conflicts = !afterwards.unordered.empty();
     const bool succeeded = report.allDone() && pending.jobs.empty() && complete && !conflicts;
 
-    if (json) {
+    if (asJson) {
         std::string out;
         JsonWriter json(out);
         json.object().text("left", left).text("right", right);
