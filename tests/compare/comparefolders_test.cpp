@@ -192,7 +192,7 @@ TEST_F(CompareTest, TheSameFolderOnBothSidesComparesAsOk)
         EXPECT_EQ(run->result.left.size(), run->result.right.size());
         for (const auto *rows : {&run->result.left, &run->result.right})
             for (const ResultRow &r : *rows)
-                EXPECT_EQ(StatusText(r.status), "OK") << r.name();
+                EXPECT_STREQ(StatusText(r.status), "OK") << r.name();
     }
 }
 
