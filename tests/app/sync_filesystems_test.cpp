@@ -163,8 +163,9 @@ TEST(SyncOntoSticks, AKilledRunNeverLeavesAnEmptyFileUnderARealName)
             ASSERT_TRUE(killed.finished);
             ASSERT_EQ(killed.exitCode, -1) << "not killed: " << killed.out.constData() << killed.err.constData();
             for (int i = 0; i < kFiles; ++i) {
-                if (std::filesystem::exists(fs.root() + "/" + name(i)))
+                if (std::filesystem::exists(fs.root() + "/" + name(i))) {
                     EXPECT_EQ(shortened(readFile(fs.root() + "/" + name(i))), shortened(content(i))) << name(i);
+                }
             }
 
             const Result next = run(sync(left.root(), fs.root()));
@@ -749,8 +750,9 @@ TEST(SyncIntoTheTrash, AKillBetweenAnyTwoStepsLosesNoOldFile)
             }
             EXPECT_GE(olds, 1);
             // exFAT cannot carry the mark that proves a temporary ours.
-            if (links)
+            if (links) {
                 EXPECT_TRUE(hiddenEntries(fs.root()).empty());
+            }
         }
     });
     if (m.ran == 0)

@@ -114,8 +114,9 @@ TEST_F(CommandTest, CompareFillsBothListsThroughTheWindow)
             EXPECT_EQ(rightList()->index(r, 1).data().toString(), "Older");
             EXPECT_EQ(iconKey(rightList(), r), StatusPicture(OlderIcon).cacheKey());
         }
-        if (name == "d.txt")
+        if (name == "d.txt") {
             EXPECT_EQ(rightList()->index(r, 1).data().toString(), "Not found");
+        }
     }
 
     // The trailing separator went, and the combo shows it.

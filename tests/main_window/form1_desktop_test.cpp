@@ -126,9 +126,10 @@ TEST_F(DesktopTest, DropsGoToTheListsOnlyAndAreAlwaysCopies)
         EXPECT_EQ(drop.dropAction(), c.expected);
         EXPECT_EQ(child<QComboBox>("Combo1")->currentText(), c.error ? QString() : q(left));
         ASSERT_EQ(desktop.messages.size(), c.error ? 1 : 0);
-        if (c.error)
+        if (c.error) {
             EXPECT_EQ(desktop.messages[0],
                       (Message{QString::fromLatin1(kVirtualFolderMessage), QStringLiteral("Error")}));
+        }
     }
 }
 
