@@ -184,7 +184,7 @@ int runSync(const std::vector<std::string> &args)
     const auto given = [&](const char *option) {
         return std::find(options.begin(), options.end(), option) != options.end();
     };
-    const bool json = given("--json");
+    const bool asJson = given("--json");
     SyncOptions syncOptions;
     syncOptions.keepReplaced = !given("--no-trash");
     if (folders.size() != 2)
@@ -218,7 +218,7 @@ int runSync(const std::vector<std::string> &args)
         }
     }
     // Runs even with nothing to do: what a killed run left is cleared.
-    if (!json && !plan.jobs.empty()) {
+    if (!asJson && !plan.jobs.empty()) {
         std::printf("Carrying out %zu file operation%s.\n", plan.size(), plan.size() == 1 ? "" : "s");
         std::fflush(stdout);
     }
@@ -247,7 +247,7 @@ int runSync(const std::vector<std::string> &args)
         ? UnreadableText(Global::PendingOperations.unreadable, EscapedForTerminal) : std::string();
     const SyncRunReport run{left, right, done, report, pending, afterwards, JudgeSync(report, after),
                             after.unreadable, unreadable.empty() ? unreadableBefore : unreadable};
-    if (json)
+    if (asJson)
         WriteJsonSyncReport(stdout, run);
     else
         WriteTextSyncReport(stdout, stderr, run);

@@ -134,7 +134,7 @@ struct Appender
     }
 
     // The job of every operation; the list's entry for the first ones.
-    bool keep(SyncJob job)
+    bool keep(const SyncJob &job)
     {
         if (comparison.everyJob)
             comparison.everyJob->push_back(job);

@@ -212,7 +212,7 @@ void Form1::connectControls()
     for (Side side : {Side::Left, Side::Right}) {
         ResultListView *list = side == Side::Left ? m_listView1 : m_listView2;
         connect(list, &ResultListView::foldersDropped, this,
-                [this, side](const QMimeData *data) { DropFolders(*m_combos, side, data, this); });
+                [this, side](const QMimeData *mime) { DropFolders(*m_combos, side, mime, this); });
         connect(list, &ResultListView::mouseMoved, this, &Form1::listMouseMove);
     }
 

@@ -60,7 +60,7 @@ Ring *thisThreadsRing()
         return nullptr;
     if (t_ring && !t_ring->current()) {
         if (t_ring->pid != ::getpid())
-            t_ring.release(); // the parent's: its pages are not this process's to unmap
+            (void)t_ring.release(); // the parent's: its pages are not this process's to unmap
         t_ring.reset();
     }
     if (!t_ring)
@@ -77,7 +77,7 @@ Ring *thisThreadsRing()
 // requests still in flight write into its answers whenever they end.
 void abandonRing()
 {
-    t_ring.release();
+    (void)t_ring.release();
     t_refused = true;
 }
 

@@ -42,4 +42,11 @@ version="$(grep -o 'CMAKE_PROJECT_VERSION:STATIC=.*' "$build/CMakeCache.txt" | c
 # Both answer without a display.
 [ "$(env -u DISPLAY -u WAYLAND_DISPLAY "$prefix/bin/corvanel" --version)" = "corvanel $version" ] || fail "corvanel --version"
 env -u DISPLAY -u WAYLAND_DISPLAY "$prefix/bin/corvanel" --help | grep -q '^Usage: corvanel \[LEFT RIGHT\]' || fail "corvanel --help"
+# Every option a program's --help names is in its manual page.
+for program in corvanel corvanel-cli; do
+  page="$prefix/share/man/man1/$program.1"
+  for option in $(env -u DISPLAY -u WAYLAND_DISPLAY "$prefix/bin/$program" --help | grep -o -- '--[a-z][a-z-]*' | sort -u); do
+    grep -qF -- "$(printf '%s' "$option" | sed 's/-/\\-/g')" "$page" || fail "$program.1 lacks $option"
+  done
+done
 echo "check-install: OK ($prefix)"

@@ -1,14 +1,17 @@
 #!/usr/bin/env python3
-"""Sums up a ctest run from its JUnit file (ctest --output-junit FILE).
+"""Sums up ctest runs from their JUnit files (ctest --output-junit FILE).
 
 Says how many of the file-system tests (real FAT, exFAT, NTFS, xfs, ext4,
 btrfs, tmpfs and FUSE mounts: the suites below) ran and how many were
 skipped, each skip with its reason, which file systems a test of several
-could not mount, and every other skipped test with its reason. The last
-line gives the totals of the whole run.
+could not mount, and every other skipped test with its reason. Given the
+files of several runs (the plain build, the sanitizer build), it says so per
+run, named after the run's build folder. The last line gives the totals of
+every run.
 
-    scripts/test-summary.py BUILD/ctest-results.xml
+    scripts/test-summary.py BUILD/ctest-results.xml [BUILD2/ctest-results.xml ...]
 """
+import os
 import re
 import sys
 import xml.etree.ElementTree as ET
@@ -23,15 +26,13 @@ def one_line(text):
     return ' '.join(text.split())
 
 
-def main():
-    if len(sys.argv) != 2:
-        print(__doc__.strip().splitlines()[-1].strip(), file=sys.stderr)
-        return 2
+def summarise(path, label):
+    """Prints one run's skips; returns its passed, failed and skipped counts."""
     try:
-        cases = ET.parse(sys.argv[1]).getroot().iter('testcase')
+        cases = list(ET.parse(path).getroot().iter('testcase'))
     except (OSError, ET.ParseError) as e:
-        print('No test summary: %s' % e)
-        return 1
+        print('No test summary%s: %s' % (label, e))
+        return None
     passed = failed = skipped = 0
     fs_ran, fs_skipped, fs_partial, other_skips = 0, [], [], []
     for case in cases:
@@ -58,17 +59,41 @@ def main():
                         fs_partial.append('%s ran without %s' % (name, line.strip()))
 
     print()
-    print('File-system tests (%s): %d ran, %d skipped.' % (', '.join(FILE_SYSTEM_SUITES), fs_ran,
-                                                           len(fs_skipped)))
+    print('File-system tests%s (%s): %d ran, %d skipped.' % (label, ', '.join(FILE_SYSTEM_SUITES), fs_ran,
+                                                             len(fs_skipped)))
     for line in fs_skipped:
         print('  skipped %s' % line)
     for line in fs_partial:
         print('  %s' % line)
-    print('Other tests skipped: %d.' % len(other_skips))
+    print('Other tests skipped%s: %d.' % (label, len(other_skips)))
     for line in other_skips:
         print('  skipped %s' % line)
-    print('ctest: %d passed, %d failed, %d skipped' % (passed, failed, skipped))
-    return 0
+    return passed, failed, skipped
+
+
+def main():
+    if len(sys.argv) < 2:
+        print(__doc__.strip().splitlines()[-1].strip(), file=sys.stderr)
+        return 2
+    several = len(sys.argv) > 2
+    totals = [0, 0, 0]
+    runs = []
+    missing = False
+    for path in sys.argv[1:]:
+        label = ' in %s' % os.path.basename(os.path.dirname(os.path.abspath(path))) if several else ''
+        counts = summarise(path, label)
+        if counts is None:
+            missing = True
+            continue
+        runs.append((label, counts))
+        totals = [t + c for t, c in zip(totals, counts)]
+    if several:
+        print()
+        for label, counts in runs:
+            print('ctest%s: %d passed, %d failed, %d skipped' % ((label,) + counts))
+    if runs:
+        print('ctest: %d passed, %d failed, %d skipped' % tuple(totals))
+    return 1 if missing else 0
 
 
 if __name__ == '__main__':

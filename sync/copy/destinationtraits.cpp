@@ -14,9 +14,19 @@
 
 namespace platform {
 
+namespace {
+
+// One code on Linux, two on other systems.
+bool notSupported(int code)
+{
+    return code == ENOTSUP || code == EOPNOTSUPP; // NOLINT(misc-redundant-expression)
+}
+
+} // namespace
+
 bool CannotHold(int code)
 {
-    return code == EPERM || code == ENOSYS || code == ENOTSUP || code == EOPNOTSUPP || code == EINVAL;
+    return code == EPERM || code == ENOSYS || notSupported(code) || code == EINVAL;
 }
 
 // Copies the ACLs (for a folder its default ACL too) and the user's extended
@@ -128,7 +138,7 @@ const char *RefusesRenames(int folder)
 // fsyncdir, some network shares) is no failure: nothing more can be done.
 bool FlushNotOffered(int code)
 {
-    return code == EINVAL || code == ENOTSUP || code == EOPNOTSUPP || code == ENOSYS || code == EROFS;
+    return code == EINVAL || notSupported(code) || code == ENOSYS || code == EROFS;
 }
 
 } // namespace platform

@@ -464,7 +464,7 @@ bool FileCopier::findTrash(Staged &staged, CopyError *error)
 static bool noHardLinks(int code)
 {
     return code == EPERM || code == ENOTSUP || code == EOPNOTSUPP || code == ENOSYS || code == EMLINK
-        || code == EXDEV;
+        || code == EXDEV; // NOLINT(misc-redundant-expression): ENOTSUP is EOPNOTSUPP on Linux only
 }
 
 // Moves a file, and gives it back its time where the move changed it (FAT

@@ -15,7 +15,6 @@
 
 namespace {
 
-using clirun::q;
 using clirun::Result;
 using clirun::run;
 

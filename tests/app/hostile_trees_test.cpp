@@ -52,11 +52,6 @@ Result runCli(const QStringList &args, const QString &workingFolder = QString())
     return r;
 }
 
-QString q(const std::string &s)
-{
-    return QFile::decodeName(QByteArray::fromStdString(s));
-}
-
 std::set<QString> leftNames(const QByteArray &json)
 {
     std::set<QString> names;
@@ -282,7 +277,7 @@ TEST(HostileTrees, FoldersNamedLikeOptionsAfterTheSeparator)
 // lie in a hidden folder, which no scan lists.
 TEST(HostileTrees, FileSystemRootAsTheRoot)
 {
-#if defined(__SANITIZE_ADDRESS__)
+#if defined(CORVANEL_SANITIZED)
     GTEST_SKIP() << "the sanitizer runtime reads /proc, which would have to be part of the scanned root; the "
                     "joining at the root is checked by FileSystemRootJoinsWithOneSeparator";
 #endif

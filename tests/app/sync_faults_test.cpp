@@ -211,9 +211,10 @@ TEST(SyncFaults, KilledMidCopyLeavesWholeFilesAndTheNextRunClearsUp)
     // Only the temporary of the new file it was writing is left.
     const std::vector<std::string> second = hiddenEntries(right.root());
     ASSERT_LE(second.size(), 1u);
-    if (!second.empty())
+    if (!second.empty()) {
         EXPECT_EQ(std::filesystem::path(second[0]).filename().string().rfind(".zz-new-big.bin.corvanel-", 0), 0u)
             << second[0];
+    }
 
     const Result last = run(sync(left, right));
     EXPECT_EQ(last.exitCode, 0) << last.out.constData() << last.err.constData();

@@ -39,34 +39,10 @@ QStringList sync(const std::string &left, const std::string &right)
     return {"sync", "--", q(left), q(right)};
 }
 
-std::string readFile(const std::string &path)
-{
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-void writeFile(const std::string &path, const std::string &content)
-{
-    std::ofstream(path, std::ios::binary | std::ios::trunc) << content;
-}
-
 std::int64_t secondsOf(const std::string &path)
 {
     struct stat st;
     return ::stat(path.c_str(), &st) == 0 ? std::int64_t(st.st_mtim.tv_sec) : -1;
-}
-
-void setTime(const std::string &path, std::int64_t seconds, long nanoseconds)
-{
-    const struct timespec times[2] = {{time_t(seconds), nanoseconds}, {time_t(seconds), nanoseconds}};
-    ::utimensat(AT_FDCWD, path.c_str(), times, 0);
-}
-
-struct stat statOf(const std::string &path)
-{
-    struct stat st = {};
-    ::lstat(path.c_str(), &st);
-    return st;
 }
 
 std::string shortened(const std::string &content)
@@ -187,8 +163,9 @@ TEST(SyncOntoSticks, AKilledRunNeverLeavesAnEmptyFileUnderARealName)
             ASSERT_TRUE(killed.finished);
             ASSERT_EQ(killed.exitCode, -1) << "not killed: " << killed.out.constData() << killed.err.constData();
             for (int i = 0; i < kFiles; ++i) {
-                if (std::filesystem::exists(fs.root() + "/" + name(i)))
+                if (std::filesystem::exists(fs.root() + "/" + name(i))) {
                     EXPECT_EQ(shortened(readFile(fs.root() + "/" + name(i))), shortened(content(i))) << name(i);
+                }
             }
 
             const Result next = run(sync(left.root(), fs.root()));
@@ -773,8 +750,9 @@ TEST(SyncIntoTheTrash, AKillBetweenAnyTwoStepsLosesNoOldFile)
             }
             EXPECT_GE(olds, 1);
             // exFAT cannot carry the mark that proves a temporary ours.
-            if (links)
+            if (links) {
                 EXPECT_TRUE(hiddenEntries(fs.root()).empty());
+            }
         }
     });
     if (m.ran == 0)

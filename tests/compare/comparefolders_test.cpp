@@ -97,12 +97,6 @@ TEST_F(CompareTest, PairRuleInAllFourBranches)
     }
 }
 
-void setTime(const std::string &path, std::int64_t seconds, long nanoseconds)
-{
-    struct timespec times[2] = {{seconds, nanoseconds}, {seconds, nanoseconds}};
-    ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
-}
-
 // Within one second the nanoseconds decide; the texts shown stay the same.
 TEST_F(CompareTest, PairsWithinOneSecondAreDecidedByNanoseconds)
 {
@@ -118,8 +112,8 @@ TEST_F(CompareTest, PairsWithinOneSecondAreDecidedByNanoseconds)
         {"second-decides-over-nanos", 101, 0, 100, 999999999, Status::Newer},
     };
     for (const auto &c : cases) {
-        setTime(left.file(c.name, "7 bytes"), early + c.leftSecond, c.leftNanos);
-        setTime(right.file(c.name, "27 bytes, appended to later"), early + c.rightSecond, c.rightNanos);
+        ASSERT_TRUE(setTime(left.file(c.name, "7 bytes"), early + c.leftSecond, c.leftNanos));
+        ASSERT_TRUE(setTime(right.file(c.name, "27 bytes, appended to later"), early + c.rightSecond, c.rightNanos));
     }
     auto run = compare(left.root(), right.root());
     int overwrites = 0;
@@ -128,10 +122,12 @@ TEST_F(CompareTest, PairsWithinOneSecondAreDecidedByNanoseconds)
         const ResultRow &l = row(run->result.left, c.name), &r = row(run->result.right, c.name);
         EXPECT_EQ(l.status, c.left);
         EXPECT_EQ(r.status, c.left == Status::Newer ? Status::Older : c.left == Status::Older ? Status::Newer : Status::None);
-        if (c.left != Status::None)
+        if (c.left != Status::None) {
             EXPECT_EQ(run->operations[overwrites++].source, (c.left == Status::Newer ? left : right).path(c.name));
-        if (c.leftSecond == c.rightSecond)
+        }
+        if (c.leftSecond == c.rightSecond) {
             EXPECT_EQ(ModifiedText(l), ModifiedText(r));
+        }
     }
     EXPECT_EQ(run->operations.count(), overwrites);
 }
@@ -159,7 +155,7 @@ TEST_F(CompareTest, NestedRootsAreRefusedAndChangeNothing)
         SCOPED_TRACE(c.leftText + " | " + c.rightText);
         Comparison result;
         PendingOperationList operations;
-        operations.append({"s", "copied to", "d", "s", "d", ""});
+        operations.append({"s", "copied to", "d", "s", "d", "", {}});
         std::vector<std::string> seen;
         CompareHooks hooks;
         hooks.showMessage = [&](const std::string &text, const std::string &caption) { seen.push_back(caption + ": " + text); };
@@ -197,7 +193,7 @@ TEST_F(CompareTest, TheSameFolderOnBothSidesComparesAsOk)
         EXPECT_EQ(run->result.left.size(), run->result.right.size());
         for (const auto *rows : {&run->result.left, &run->result.right})
             for (const ResultRow &r : *rows)
-                EXPECT_EQ(StatusText(r.status), "OK") << r.name();
+                EXPECT_STREQ(StatusText(r.status), "OK") << r.name();
     }
 }
 
@@ -359,12 +355,12 @@ void nestedMatch(Comparison &c, PendingOperationList &ops)
 {
     auto root = [&](Side s) { return s == Side::Left ? c.leftRoot : c.rightRoot; };
     auto over = [&](Side from, Side to, const std::string &n) {
-        ops.append({root(from) + "/" + n, "overwrites", root(to) + "/" + n, root(from) + "/" + n,
-                    root(to) + "/" + n, root(to) + "/" + n});
+        ops.append({root(from) + "/" + n, "overwrites", root(to) + "/" + n, root(from) + "/" + n, root(to) + "/" + n,
+                    root(to) + "/" + n, SyncJob()});
     };
     auto copy = [&](Side from, Side to, const std::string &n) {
-        ops.append({root(from) + "/" + n, "copied to", root(to) + "/", root(from) + "/" + n,
-                    root(to) + "/" + n, ""});
+        ops.append({root(from) + "/" + n, "copied to", root(to) + "/", root(from) + "/" + n, root(to) + "/" + n, "",
+                    SyncJob()});
     };
     for (auto &l : c.left) {
         bool found = false;
@@ -476,7 +472,7 @@ void randomTrees(std::mt19937 &random, TestDir &left, TestDir &right)
                 continue;
             TestDir &dir = side == 0 ? left : right;
             dir.file(name, std::string(random() % 3, 'x'));
-            setTime(dir.path(name), second, long(random() % 2) * 500000000L);
+            ASSERT_TRUE(setTime(dir.path(name), second, long(random() % 2) * 500000000L));
         }
     }
     // Links to files, to folders and to nothing, and files only their

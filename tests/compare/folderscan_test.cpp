@@ -36,14 +36,6 @@ ResultRows scan(const std::string &root, const ScanHooks &hooks = {})
     return rows;
 }
 
-const ResultRow *find(const ResultRows &rows, const std::string &name)
-{
-    for (const ResultRow &row : rows)
-        if (row.name() == name)
-            return &row;
-    return nullptr;
-}
-
 TEST(FolderScan, RootFilesComeFirstThenSubfoldersDepthFirst)
 {
     TestDir dir;
@@ -304,6 +296,10 @@ TEST(FolderScan, WhatCannotBeReadIsCountedAndTheFirstFewNamed)
 
 TEST(FolderScan, FolderTooDeepForTheOpenDescriptorsIsNamed)
 {
+#if defined(CORVANEL_SANITIZED) && defined(__clang__)
+    GTEST_SKIP() << "with no descriptor left, clang's type check cannot probe memory (it needs a pipe) and reports a "
+                    "false type error; the gcc sanitizer build runs this test";
+#endif
     TestDir dir;
     // Two subfolders on every level, so every level's folder stays open
     // while the first one's subtree is walked.

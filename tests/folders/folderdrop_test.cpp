@@ -17,8 +17,7 @@ protected:
         DropFolders(*combos, side, &data, &window);
     }
     QUrl url(const QString &path) { return QUrl::fromLocalFile(path); }
-    const std::pair<QString, QString> virtualFolderError{QString::fromLatin1(kVirtualFolderMessage),
-                                                         QStringLiteral("Error")};
+    const Message virtualFolderError{QString::fromLatin1(kVirtualFolderMessage), QStringLiteral("Error")};
 };
 
 TEST_F(DropTest, DroppedFolderBecomesTheComboText)
@@ -65,7 +64,7 @@ TEST_F(DropTest, NothingLocalShowsTheVirtualFolderMessage)
     DropFolders(*combos, Side::Left, &textOnly, &window);
     drop(Side::Left, {});
 
-    EXPECT_EQ(desktop.messages, (QList<std::pair<QString, QString>>(3, virtualFolderError)));
+    EXPECT_EQ(desktop.messages, (QList<Message>(3, virtualFolderError)));
     EXPECT_EQ(left->currentText(), data);
     EXPECT_EQ(stored("LeftCombo"), data + ",");
 }
@@ -75,7 +74,7 @@ TEST_F(DropTest, PathsBeforeAFailingUrlKeepTheirEffect)
     start();
     const QString first = folder("first");
     drop(Side::Left, {url(first), QUrl(QStringLiteral("trash:/0-deleted")), url(folder("never"))});
-    EXPECT_EQ(desktop.messages, (QList<std::pair<QString, QString>>{virtualFolderError}));
+    EXPECT_EQ(desktop.messages, (QList<Message>{virtualFolderError}));
     EXPECT_EQ(left->currentText(), first);
     EXPECT_EQ(stored("LeftCombo"), first + ",");
 }

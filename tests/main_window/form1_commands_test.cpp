@@ -26,11 +26,6 @@
 
 namespace {
 
-QString q(const std::string &path)
-{
-    return QFile::decodeName(QByteArray::fromStdString(path));
-}
-
 QStringList column(const ResultListModel *model, int c)
 {
     QStringList texts;
@@ -119,8 +114,9 @@ TEST_F(CommandTest, CompareFillsBothListsThroughTheWindow)
             EXPECT_EQ(rightList()->index(r, 1).data().toString(), "Older");
             EXPECT_EQ(iconKey(rightList(), r), StatusPicture(OlderIcon).cacheKey());
         }
-        if (name == "d.txt")
+        if (name == "d.txt") {
             EXPECT_EQ(rightList()->index(r, 1).data().toString(), "Not found");
+        }
     }
 
     // The trailing separator went, and the combo shows it.
@@ -146,8 +142,8 @@ TEST_F(CommandTest, InvalidFolderIsReportedAndTheListsStay)
     window->combos().setText(Side::Left, q(trees.path("nowhere")));
     click("Check1");
     ASSERT_EQ(desktop.messages.size(), 1);
-    EXPECT_EQ(desktop.messages[0].first, "Please make sure you have two valid folders selected.");
-    EXPECT_EQ(desktop.messages[0].second, "Error");
+    EXPECT_EQ(desktop.messages[0].text, "Please make sure you have two valid folders selected.");
+    EXPECT_EQ(desktop.messages[0].caption, "Error");
     EXPECT_EQ(leftList()->rowCount(), 3);
     EXPECT_EQ(rightList()->rowCount(), 3);
     EXPECT_EQ(Global::PendingOperations.count(), 3);
@@ -168,8 +164,8 @@ TEST_F(CommandTest, NoteAboutUnlistedOperationsComesWithTheListsFilled)
     desktop.onMessage = [&] { rowsAtMessage = leftList()->rowCount(); };
     click("Check1");
     ASSERT_EQ(desktop.messages.size(), 1);
-    EXPECT_EQ(desktop.messages[0].second, "Corvanel");
-    EXPECT_TRUE(desktop.messages[0].first.startsWith("Only the first 10001 of 10006 file operations are listed."));
+    EXPECT_EQ(desktop.messages[0].caption, "Corvanel");
+    EXPECT_TRUE(desktop.messages[0].text.startsWith("Only the first 10001 of 10006 file operations are listed."));
     EXPECT_EQ(rowsAtMessage, files);
     EXPECT_EQ(Global::PendingOperations.count(), PendingOperationList::kSlots);
 }
@@ -200,8 +196,8 @@ TEST_F(CommandTest, SyncWizardReportsThatNothingWasCompared)
     createShown();
     click("Check2");
     ASSERT_EQ(desktop.messages.size(), 1);
-    EXPECT_EQ(desktop.messages[0].second, "Error");
-    EXPECT_TRUE(desktop.messages[0].first.startsWith("Nothing to synchronize."));
+    EXPECT_EQ(desktop.messages[0].caption, "Error");
+    EXPECT_TRUE(desktop.messages[0].text.startsWith("Nothing to synchronize."));
     EXPECT_FALSE(child<QToolButton>("Check2")->isChecked());
 }
 
@@ -450,5 +446,5 @@ TEST_F(CommandTest, SyncWizardTakesTheWindowsPlaceAndComparesAgainAfterwards)
     EXPECT_TRUE(Global::PendingOperations.empty());
     EXPECT_EQ(form.windowTitle(), "Corvanel");
     ASSERT_FALSE(desktop.messages.isEmpty());
-    EXPECT_EQ(desktop.messages.back().second, "Congratulations");
+    EXPECT_EQ(desktop.messages.back().caption, "Congratulations");
 }

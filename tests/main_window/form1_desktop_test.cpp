@@ -26,11 +26,6 @@
 
 namespace {
 
-QString q(const std::string &path)
-{
-    return QFile::decodeName(QByteArray::fromStdString(path));
-}
-
 class DesktopTest : public WindowTest
 {
 protected:
@@ -131,8 +126,10 @@ TEST_F(DesktopTest, DropsGoToTheListsOnlyAndAreAlwaysCopies)
         EXPECT_EQ(drop.dropAction(), c.expected);
         EXPECT_EQ(child<QComboBox>("Combo1")->currentText(), c.error ? QString() : q(left));
         ASSERT_EQ(desktop.messages.size(), c.error ? 1 : 0);
-        if (c.error)
-            EXPECT_EQ(desktop.messages[0], std::pair(QString::fromLatin1(kVirtualFolderMessage), QStringLiteral("Error")));
+        if (c.error) {
+            EXPECT_EQ(desktop.messages[0],
+                      (Message{QString::fromLatin1(kVirtualFolderMessage), QStringLiteral("Error")}));
+        }
     }
 }
 
@@ -225,7 +222,7 @@ TEST_F(DesktopTest, CloseWhileOkCopiesIsRefusedAndTheSyncFinishes)
     EXPECT_FALSE(form.close());
     ASSERT_TRUE(QTest::qWaitFor([&] { return form.isVisible() && !openWizard(); }, 10000));
     ASSERT_FALSE(desktop.messages.isEmpty());
-    EXPECT_EQ(desktop.messages.back().second, "Congratulations");
+    EXPECT_EQ(desktop.messages.back().caption, "Congratulations");
     EXPECT_TRUE(Global::PendingOperations.empty());
     // The window still compares.
     EXPECT_EQ(form.windowTitle(), "Corvanel");

@@ -23,11 +23,6 @@
 
 namespace {
 
-QString q(const std::string &path)
-{
-    return QFile::decodeName(QByteArray::fromStdString(path));
-}
-
 const QStringList kWalked = {"a.txt", "b.txt", "c.txt", "Z.txt", "sub/d.txt"};
 const QStringList kRight = {"a.txt", "b.txt", "c.txt", "e.txt", "Z.txt"};
 

@@ -24,11 +24,6 @@
 
 namespace {
 
-QString q(const std::string &path)
-{
-    return QFile::decodeName(QByteArray::fromStdString(path));
-}
-
 QWidget *openWizard()
 {
     for (QWidget *top : QApplication::topLevelWidgets()) {
@@ -106,7 +101,7 @@ TEST_F(HostileWindowTest, AwkwardNamesAreShownAndCopiedByteForByte)
     EXPECT_EQ(wizardRows.size(), names.size());
     EXPECT_TRUE(wizardRows.count(q(left.root()) + "/" + QString::fromUtf8("new\nline.txt")));
     ASSERT_FALSE(desktop.messages.isEmpty());
-    EXPECT_EQ(desktop.messages.back().second, "Congratulations") << desktop.messages.back().first.toStdString();
+    EXPECT_EQ(desktop.messages.back().caption, "Congratulations") << desktop.messages.back().text.toStdString();
     for (std::size_t i = 0; i < names.size(); ++i)
         EXPECT_EQ(right.read(names[i]), "content " + std::to_string(i)) << names[i];
     EXPECT_TRUE(Global::PendingOperations.empty());
@@ -162,11 +157,11 @@ TEST_F(HostileWindowTest, FailedOperationsAreReportedAfterOkAndNothingIsLost)
     synchronize();
 
     ASSERT_EQ(desktop.questions.size(), 1);
-    EXPECT_TRUE(desktop.questions[0].first.startsWith(q("There is not enough free space on " + right.path("small"))))
-        << desktop.questions[0].first.toStdString();
+    EXPECT_TRUE(desktop.questions[0].text.startsWith(q("There is not enough free space on " + right.path("small"))))
+        << desktop.questions[0].text.toStdString();
     ASSERT_EQ(desktop.messages.size(), 1);
-    const QString text = desktop.messages[0].first;
-    EXPECT_EQ(desktop.messages[0].second, "Error");
+    const QString text = desktop.messages[0].text;
+    EXPECT_EQ(desktop.messages[0].caption, "Error");
     EXPECT_TRUE(text.startsWith("4 of 6 file operations failed. 2 were carried out.")) << text.toStdString();
     const auto reported = [&](const std::string &from, const std::string &to, const char *reason) {
         return text.contains(q(left.path(from)) + " -> " + q(right.path(to)) + ": " + reason);

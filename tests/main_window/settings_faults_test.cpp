@@ -26,17 +26,6 @@
 
 namespace {
 
-QString q(const std::string &path)
-{
-    return QFile::decodeName(QByteArray::fromStdString(path));
-}
-
-void writeFile(const std::string &path, const std::string &content)
-{
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << content;
-}
-
 std::string randomBytes(std::size_t count, unsigned seed)
 {
     std::mt19937 generator(seed);
@@ -132,11 +121,11 @@ TEST_F(SettingsFaultTest, UnwritableStoreIsReportedOnceAndTheWindowStillWorks)
         form.resize(form.width(), height);
     settle();
     ASSERT_EQ(desktop.messages.size(), 1);
-    EXPECT_EQ(desktop.messages[0].first,
+    EXPECT_EQ(desktop.messages[0].text,
               kCannotSave + q(settings.settingsFile())
                   + ". The folders you enter and the size of this window will not be remembered the next time "
                     "Corvanel starts.");
-    EXPECT_EQ(desktop.messages[0].second, "Corvanel");
+    EXPECT_EQ(desktop.messages[0].caption, "Corvanel");
 
     // A folder entered stays where it was typed; histories are not stored.
     const std::string folder = trees.folder("typed");

@@ -41,14 +41,6 @@ QStringList awkwardTexts()
     };
 }
 
-std::string readFile(const std::string &path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
 TEST(IniFile, TextsComeBackExactly)
 {
     QByteArray content;

@@ -3,6 +3,8 @@
 // corvanel-cli as a child process, always under a time limit, optionally as
 // the unprivileged user nobody, and watched while it copies.
 
+#include "support/testdir.h"
+
 #include <QByteArray>
 #include <QFile>
 #include <QProcess>
@@ -24,11 +26,6 @@
 #include <vector>
 
 namespace clirun {
-
-inline QString q(const std::string &s)
-{
-    return QFile::decodeName(QByteArray::fromStdString(s));
-}
 
 inline QString program()
 {

@@ -1,4 +1,5 @@
 #include "support/fsimage.h"
+#include "support/testdir.h"
 
 #include <QDir>
 #include <QFile>
@@ -44,11 +45,6 @@ bool run(const QString &program, const QStringList &args, QString *output = null
     if (output)
         *output = QString::fromLocal8Bit(p.readAll()).trimmed().left(300);
     return p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
-}
-
-QString q(const std::string &s)
-{
-    return QString::fromStdString(s);
 }
 
 long typeOf(const std::string &path)

@@ -8,8 +8,15 @@
 
 #include <functional>
 #include <string>
-#include <utility>
 #include <vector>
+
+// What a message box or a question would have shown.
+struct Message
+{
+    QString text;
+    QString caption;
+    bool operator==(const Message &) const = default;
+};
 
 // Stands in for the message box, the folder browser and opening files while
 // it lives: records what the program asked for.
@@ -43,9 +50,9 @@ public:
             failed();
     }
 
-    QList<std::pair<QString, QString>> messages; // text, caption
+    QList<Message> messages;
     std::function<void()> onMessage;             // runs while the message would be up
-    QList<std::pair<QString, QString>> questions; // text, caption
+    QList<Message> questions;
     bool yes = false;                             // the answer to every question
     QStringList prompts;
     QStringList startFolders; // where each browser opened

@@ -34,6 +34,30 @@ TestDir::~TestDir()
     std::filesystem::remove_all(m_root, ec);
 }
 
+std::string readFile(const std::string &path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+void writeFile(const std::string &path, const std::string &content)
+{
+    std::ofstream(path, std::ios::binary | std::ios::trunc) << content;
+}
+
+bool setTime(const std::string &path, std::int64_t seconds, long nanoseconds)
+{
+    const struct timespec times[2] = {{time_t(seconds), nanoseconds}, {time_t(seconds), nanoseconds}};
+    return ::utimensat(AT_FDCWD, path.c_str(), times, 0) == 0;
+}
+
+struct stat statOf(const std::string &path)
+{
+    struct stat st = {};
+    ::lstat(path.c_str(), &st);
+    return st;
+}
+
 std::string TestDir::path(const std::string &relative) const
 {
     return relative.empty() ? m_root : m_root + "/" + relative;

@@ -1,12 +1,31 @@
 #pragma once
 
+#include <QByteArray>
+#include <QFile>
+#include <QString>
 #include <QTemporaryDir>
+
+#include <sys/stat.h>
 
 #include <cstdint>
 #include <ctime>
 #include <functional>
 #include <string>
 #include <vector>
+
+// A native path as Qt shows it (as the program turns paths into texts).
+inline QString q(const std::string &path)
+{
+    return QFile::decodeName(QByteArray::fromStdString(path));
+}
+
+// Files reached by a whole path (on a mounted image, in a trash folder).
+std::string readFile(const std::string &path);
+void writeFile(const std::string &path, const std::string &content);
+// Both times of the file a path names; false when they could not be set.
+bool setTime(const std::string &path, std::int64_t seconds, long nanoseconds);
+// The entry itself, a link not followed; all zero when it cannot be read.
+struct stat statOf(const std::string &path);
 
 // A temporary folder tree that a test builds to read like the situation it
 // sets up: dir.file("sub/a.txt", "hello", dir.time(2020, 1, 1)). Removed with

@@ -188,7 +188,7 @@ TEST(SyncOperations, FailureTextNamesOnlyTheFirstFew)
     report.outcomes.resize(8);
     for (int i = 0; i < 7; ++i) {
         jobs.jobs[i].name = std::to_string(i);
-        report.outcomes[i] = {SyncResult::Failed, "reason " + std::to_string(i)};
+        report.outcomes[i] = {SyncResult::Failed, "reason " + std::to_string(i), {}};
     }
     report.outcomes[7].result = SyncResult::Done;
     report.failed = 7;

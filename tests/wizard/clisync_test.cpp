@@ -13,7 +13,6 @@
 
 namespace {
 
-using clirun::q;
 using clirun::Result;
 using clirun::run;
 

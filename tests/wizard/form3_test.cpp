@@ -11,6 +11,7 @@
 #include "support/fsimage.h"
 #include "support/itemviews.h"
 #include "support/qtprint.h"
+#include "support/recordingdesktop.h"
 #include "support/testdir.h"
 
 #include <QAbstractItemModelTester>
@@ -34,44 +35,6 @@
 
 namespace {
 
-struct Message
-{
-    QString text;
-    QString caption;
-};
-
-// Records what would block a test: message boxes and opened files.
-class RecordingDesktop : public platform::Desktop
-{
-public:
-    void message(QWidget *, const QString &text, const QString &caption) override
-    {
-        messages.push_back({text, caption});
-    }
-    void openFile(const std::string &path, const std::function<void()> &failed) override
-    {
-        opened.push_back(path);
-        if (openFails)
-            failed();
-    }
-    bool question(QWidget *, const QString &text, const QString &caption) override
-    {
-        questions.push_back({text, caption});
-        return yes;
-    }
-
-    std::vector<Message> messages;
-    std::vector<Message> questions;
-    bool yes = false; // the answer to every question
-    bool openFails = false; // nothing can open the files
-    std::vector<std::string> opened;
-};
-
-QString q(const std::string &s)
-{
-    return QFile::decodeName(QByteArray::fromStdString(s));
-}
-
 // A stand-in for the main window: a plain window, two folder texts as the
 // combos hold them, and Compare over the real folders into the global list.
 class WizardTest : public ::testing::Test
@@ -79,7 +42,6 @@ class WizardTest : public ::testing::Test
 protected:
     void SetUp() override
     {
-        platform::setDesktop(&desktop);
         Global::PendingOperations.reset();
         leftText = q(left.root());
         rightText = q(right.root());
@@ -96,7 +58,6 @@ protected:
         if (Form3 *w = wizard()) {
             delete w;
         }
-        platform::setDesktop(nullptr);
         Global::PendingOperations.reset();
     }
 
@@ -148,8 +109,9 @@ protected:
     {
         OpenSyncWizard(context());
         Form3 *w = wizard();
-        if (w)
+        if (w) {
             EXPECT_TRUE(QTest::qWaitForWindowExposed(w));
+        }
         return w;
     }
 
@@ -197,7 +159,7 @@ protected:
 TEST_F(WizardTest, NothingToSynchronizeBeforeAnyCompare)
 {
     OpenSyncWizard(context());
-    ASSERT_EQ(desktop.messages.size(), 1u);
+    ASSERT_EQ(desktop.messages.size(), 1);
     EXPECT_EQ(desktop.messages[0].text, "Nothing to synchronize. You need to select two folders and generate "
                                         "results by clicking 'Compare'.");
     EXPECT_EQ(desktop.messages[0].caption, "Error");
@@ -213,7 +175,7 @@ TEST_F(WizardTest, IdenticalFoldersQuoteTheCombosAsTheyStand)
     ASSERT_TRUE(Global::PendingOperations.empty());
 
     OpenSyncWizard(context());
-    ASSERT_EQ(desktop.messages.size(), 1u);
+    ASSERT_EQ(desktop.messages.size(), 1);
     EXPECT_EQ(desktop.messages[0].text,
               "No need to synchronize. " + leftText + " & " + rightText + " are identical.");
     EXPECT_EQ(desktop.messages[0].caption, "Error");
@@ -221,7 +183,7 @@ TEST_F(WizardTest, IdenticalFoldersQuoteTheCombosAsTheyStand)
     // Typed after the comparison, never compared: the message quotes it all the same.
     leftText = QStringLiteral("/typed/later");
     OpenSyncWizard(context());
-    ASSERT_EQ(desktop.messages.size(), 2u);
+    ASSERT_EQ(desktop.messages.size(), 2);
     EXPECT_EQ(desktop.messages[1].text, "No need to synchronize. /typed/later & " + rightText + " are identical.");
     EXPECT_EQ(wizard(), nullptr);
 }
@@ -252,7 +214,7 @@ TEST_F(WizardTest, PairsThatCannotBeOrderedAreNamedNotCalledIdentical)
     ASSERT_TRUE(Global::PendingOperations.empty());
 
     OpenSyncWizard(context());
-    ASSERT_EQ(desktop.messages.size(), 1u);
+    ASSERT_EQ(desktop.messages.size(), 1);
     const QString &text = desktop.messages[0].text;
     EXPECT_TRUE(text.startsWith("Nothing can be synchronized, yet " + leftText + " & " + rightText
                                 + " are not identical. 1 file differs in size"))
@@ -494,7 +456,7 @@ TEST_F(WizardTest, RunCommandsOpenTheSelectedRowsFilesOrExplain)
     clickRow(w, copy);
     QTest::mouseClick(runDestination, Qt::LeftButton);
     EXPECT_EQ(desktop.opened.size(), 2u);
-    ASSERT_EQ(desktop.messages.size(), 1u);
+    ASSERT_EQ(desktop.messages.size(), 1);
     EXPECT_EQ(desktop.messages[0].text, "The destination item is a folder, not a file. You can not run this.");
     EXPECT_EQ(desktop.messages[0].caption, "Corvanel");
     EXPECT_FALSE(runDestination->isChecked());
@@ -502,7 +464,7 @@ TEST_F(WizardTest, RunCommandsOpenTheSelectedRowsFilesOrExplain)
     std::filesystem::remove(left.path("b.txt"));
     clickRow(w, copy);
     QTest::mouseClick(runSource, Qt::LeftButton);
-    ASSERT_EQ(desktop.messages.size(), 2u);
+    ASSERT_EQ(desktop.messages.size(), 2);
     EXPECT_EQ(desktop.messages[1].text, "The source item is a folder, not a file. You can not run this.");
     EXPECT_TRUE(w->isVisible());
 }
@@ -552,7 +514,7 @@ TEST_F(WizardTest, OkBringsTheFoldersIntoStepAndCongratulates)
     EXPECT_TRUE(mainWindow.isEnabled());
     EXPECT_EQ(compares, 1);
     EXPECT_TRUE(Global::PendingOperations.empty());
-    ASSERT_EQ(desktop.messages.size(), 1u);
+    ASSERT_EQ(desktop.messages.size(), 1);
     EXPECT_EQ(desktop.messages[0].caption, "Congratulations");
     // The replaced files' sentence follows the congratulations.
     EXPECT_EQ(desktop.messages[0].text,
@@ -577,7 +539,7 @@ TEST_F(WizardTest, FoldersThatStillDifferAfterwardsAreNotCongratulated)
     QTest::mouseClick(child<QToolButton>(w, "Check2"), Qt::LeftButton);
     left.file("late.txt", "arrived during the sync");
     ASSERT_TRUE(waitForClose());
-    ASSERT_EQ(desktop.messages.size(), 1u);
+    ASSERT_EQ(desktop.messages.size(), 1);
     EXPECT_EQ(desktop.messages[0].caption, "Corvanel");
     EXPECT_EQ(desktop.messages[0].text, "Every file operation was carried out, but " + leftText + " & " + rightText
                                             + " still differ: 1 more is pending. Open the Sync Wizard again to "
@@ -597,7 +559,7 @@ TEST_F(WizardTest, AFolderGoneBeforeTheCompareAfterOkIsSaidSo)
     beforeCompareAgain = [this] { std::filesystem::remove_all(right.root()); };
     QTest::mouseClick(child<QToolButton>(w, "Check2"), Qt::LeftButton);
     ASSERT_TRUE(waitForClose());
-    ASSERT_EQ(desktop.messages.size(), 1u);
+    ASSERT_EQ(desktop.messages.size(), 1);
     EXPECT_EQ(desktop.messages[0].caption, "Corvanel");
     EXPECT_EQ(desktop.messages[0].text, "Every file operation was carried out, but " + leftText + " & " + rightText
                                             + " could not be compared again afterwards.");
@@ -614,7 +576,7 @@ TEST_F(WizardTest, PendingCountAfterOkIsTheNumberFound)
     ASSERT_NE(w, nullptr);
     QTest::mouseClick(child<QToolButton>(w, "Check2"), Qt::LeftButton);
     ASSERT_TRUE(waitForClose(300000));
-    ASSERT_EQ(desktop.messages.size(), 1u);
+    ASSERT_EQ(desktop.messages.size(), 1);
     EXPECT_TRUE(desktop.messages[0].text.contains(QStringLiteral("still differ: 10049 more are pending")))
         << desktop.messages[0].text.toStdString();
 }
@@ -632,7 +594,7 @@ TEST_F(WizardTest, AnEditSavedAfterCompareIsKept)
     ASSERT_NE(w, nullptr);
     QTest::mouseClick(child<QToolButton>(w, "Check2"), Qt::LeftButton);
     ASSERT_TRUE(waitForClose());
-    ASSERT_EQ(desktop.messages.size(), 1u);
+    ASSERT_EQ(desktop.messages.size(), 1);
     EXPECT_EQ(desktop.messages[0].caption, "Error");
     EXPECT_TRUE(desktop.messages[0].text.contains(QStringLiteral("changed since the comparison")))
         << desktop.messages[0].text.toStdString();
@@ -662,7 +624,7 @@ TEST_F(WizardTest, FailedOperationsAreReportedAndNothingIsLost)
     QTest::mouseClick(child<QToolButton>(w, "Check2"), Qt::LeftButton);
     ASSERT_TRUE(waitForClose());
     EXPECT_EQ(compares, 1) << "the refresh runs even after failures";
-    ASSERT_EQ(desktop.messages.size(), 1u);
+    ASSERT_EQ(desktop.messages.size(), 1);
     const Message &m = desktop.messages[0];
     EXPECT_EQ(m.caption, "Error");
     EXPECT_TRUE(m.text.startsWith("2 of ")) << m.text.toStdString();
@@ -708,7 +670,7 @@ TEST_F(WizardTest, NothingElseStartsWhileOperationsRun)
 
     ASSERT_TRUE(waitForClose());
     EXPECT_EQ(compares, 1);
-    ASSERT_EQ(desktop.messages.size(), 1u);
+    ASSERT_EQ(desktop.messages.size(), 1);
     EXPECT_EQ(desktop.messages[0].caption, "Congratulations");
 }
 
@@ -726,7 +688,7 @@ TEST_F(WizardTest, ProgressCancelStopsAfterTheCurrentFile)
     EXPECT_TRUE(progress->stopRequested());
 
     ASSERT_TRUE(waitForClose());
-    ASSERT_EQ(desktop.messages.size(), 1u);
+    ASSERT_EQ(desktop.messages.size(), 1);
     EXPECT_EQ(desktop.messages[0].caption, "Error");
     EXPECT_TRUE(desktop.messages[0].text.startsWith("The synchronization was stopped: "))
         << desktop.messages[0].text.toStdString();
@@ -771,7 +733,7 @@ TEST_F(WizardTest, AFileNothingCanOpenIsReported)
     QTest::mouseClick(child<QToolButton>(w, "Check4"), Qt::LeftButton);
     ASSERT_EQ(desktop.opened.size(), 1u);
     EXPECT_EQ(desktop.opened[0], left.path(name));
-    ASSERT_EQ(desktop.messages.size(), 1u);
+    ASSERT_EQ(desktop.messages.size(), 1);
     EXPECT_TRUE(desktop.messages[0].text.startsWith("No program could open " + q(left.path(name))));
     EXPECT_EQ(desktop.messages[0].caption, "Corvanel");
     EXPECT_TRUE(w->isVisible());
@@ -845,7 +807,7 @@ TEST_F(WizardTest, ReplacedFilesGoToTheTrashOrTheWizardAsksOnce)
     ASSERT_NE(w, nullptr);
     QTest::mouseClick(child<QToolButton>(w, "Check2"), Qt::LeftButton);
     ASSERT_TRUE(waitForClose());
-    ASSERT_EQ(desktop.questions.size(), 1u);
+    ASSERT_EQ(desktop.questions.size(), 1);
     EXPECT_TRUE(desktop.questions[0].text.contains(q("cannot be kept in the Trash: the trash folder " + data.path("Trash")
                                                      + " is a symbolic link")))
         << desktop.questions[0].text.toStdString();
@@ -853,7 +815,7 @@ TEST_F(WizardTest, ReplacedFilesGoToTheTrashOrTheWizardAsksOnce)
     EXPECT_EQ(right.read("b.txt"), "old");
     EXPECT_EQ(right.read("c.txt"), "only left");
     EXPECT_TRUE(std::filesystem::is_empty(elsewhere.root()));
-    ASSERT_EQ(desktop.messages.size(), 1u);
+    ASSERT_EQ(desktop.messages.size(), 1);
     EXPECT_TRUE(desktop.messages[0].text.startsWith("2 of 3 file operations failed.")) << desktop.messages[0].text.toStdString();
 
     std::filesystem::remove(data.path("Trash"));
@@ -862,8 +824,8 @@ TEST_F(WizardTest, ReplacedFilesGoToTheTrashOrTheWizardAsksOnce)
     ASSERT_NE(w, nullptr);
     QTest::mouseClick(child<QToolButton>(w, "Check2"), Qt::LeftButton);
     ASSERT_TRUE(waitForClose());
-    EXPECT_EQ(desktop.questions.size(), 1u);
-    ASSERT_EQ(desktop.messages.size(), 2u);
+    EXPECT_EQ(desktop.questions.size(), 1);
+    ASSERT_EQ(desktop.messages.size(), 2);
     EXPECT_TRUE(desktop.messages[1].text.contains("have been synchronized.\n\n2 replaced files are now in the Trash."))
         << desktop.messages[1].text.toStdString();
     EXPECT_EQ(right.read("a.txt"), "newer and longer");

@@ -47,13 +47,6 @@ CopyRequest request(const std::string &from, const std::string &to,
     return r;
 }
 
-struct stat statOf(const std::string &path)
-{
-    struct stat st = {};
-    ::lstat(path.c_str(), &st);
-    return st;
-}
-
 // A tmpfs of 1 MiB mounted for the object's life, or nothing when mounting
 // is not allowed here.
 class SmallFileSystem
@@ -404,8 +397,9 @@ TEST(FileCopy, ChangesBetweenCopyAndRenameKeepTheDestination)
         EXPECT_NE(error.reason.find(c.reason), std::string::npos) << error.reason;
         EXPECT_EQ(dir.read("outside/a.txt"), "outside the tree");
         EXPECT_FALSE(dir.exists("right/sub/new.txt") && dir.read("right/sub/new.txt") == "newer source");
-        if (dir.exists("right/sub/a.txt"))
+        if (dir.exists("right/sub/a.txt")) {
             EXPECT_NE(dir.read("right/sub/a.txt"), "newer source");
+        }
         EXPECT_TRUE(hiddenEntries(dir.root()).empty());
     }
 }
@@ -490,8 +484,9 @@ TEST(FileCopy, FailedFlushLandsNothing)
         int failed = 0;
         copier.commit([&](std::size_t, const CopyError *e) {
             failed += e != nullptr;
-            if (e)
+            if (e) {
                 EXPECT_EQ(e->reason, "cannot write the destination: Input/output error");
+            }
         });
         EXPECT_EQ(failed, files);
         for (int i = 0; i < files; ++i)
