@@ -288,7 +288,7 @@ bool FsImage::powerCut()
     return mount();
 }
 
-SlowShare::SlowShare(const std::string &lower, int delayMs, bool cached)
+SlowShare::SlowShare(const std::string &lower, int delayMs, bool cached, const QStringList &options)
 {
     if (::geteuid() != 0) {
         m_skip = "a FUSE mount needs root";
@@ -306,6 +306,7 @@ SlowShare::SlowShare(const std::string &lower, int delayMs, bool cached)
                              QString::number(delayMs), "--inflight-file", q(m_inflight)};
     if (!cached)
         arguments << "--no-cache";
+    arguments << options;
     if (!QProcess::startDetached("/usr/bin/python3", arguments, QString(), &pid)
         || !waitForFuse(m_root)) {
         m_skip = "the passthrough FUSE layer did not mount";

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QStringList>
 #include <QTemporaryDir>
 
 #include <string>
@@ -79,8 +80,9 @@ class SlowShare
 {
 public:
     // cached: whether the kernel keeps the statuses it was given (for a
-    // second, as by default).
-    SlowShare(const std::string &lower, int delayMs, bool cached = true);
+    // second, as by default). options go to the layer as they are: faults
+    // made on purpose, a log of its calls (bench/passthroughfs.py).
+    SlowShare(const std::string &lower, int delayMs, bool cached = true, const QStringList &options = {});
     ~SlowShare();
     SlowShare(const SlowShare &) = delete;
     SlowShare &operator=(const SlowShare &) = delete;
