@@ -308,3 +308,27 @@ TEST(SyncFaults, LeftoversOfAKilledRunGoFromEveryFolderAndOnlyThose)
     EXPECT_FALSE(left.exists("deeper/still/.b.corvanel-k1ll3d01"));
     EXPECT_EQ(right.read("quiet/.plan.corvanel-20240101"), "the user's own");
 }
+
+// Ctrl-C, a kill and a closed terminal (or dropped ssh session) alike stop
+// the run once the file being copied has landed: never a temporary left.
+TEST(SyncFaults, StopSignalsLetTheFileBeingCopiedLand)
+{
+    for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
+        SCOPED_TRACE(::strsignal(signal));
+        TestDir left, right;
+        writeLargeFile(left.path("big.bin"), 192, 3);
+        right.file("big.bin", "old big", TestDir::time(2020, 1, 1));
+        left.file("later.txt", "never reached");
+
+        QProcess process;
+        process.start(program(), sync(left, right));
+        ASSERT_TRUE(waitUntilCopying(process, right.root() + "/", kMiB)) << "the large copy never started";
+        ::kill(pid_t(process.processId()), signal);
+        const Result r = collect(process, 120000);
+
+        ASSERT_TRUE(r.finished);
+        EXPECT_NE(r.exitCode, -1) << "killed outright";
+        EXPECT_TRUE(sameContent(left.path("big.bin"), right.path("big.bin")) || right.read("big.bin") == "old big");
+        EXPECT_TRUE(hiddenEntries(right.root()).empty());
+    }
+}
