@@ -253,6 +253,32 @@ NameLimit NameLimitOf(int folderFd)
     return {std::size_t(fs.f_namelen), false};
 }
 
+bool KeepsPermissions(int fd)
+{
+    switch (familyOf(fd)) {
+    case Family::Fat:
+    case Family::Exfat:
+    case Family::ExfatFuse:
+    case Family::Ntfs:
+        return false;
+    default:
+        return true;
+    }
+}
+
+std::string HomeFolder()
+{
+    if (const char *set = std::getenv("HOME"); set && set[0] == '/')
+        return set;
+    const passwd *entry = ::getpwuid(::geteuid());
+    return entry && entry->pw_dir && entry->pw_dir[0] == '/' ? std::string(entry->pw_dir) : std::string();
+}
+
+std::int64_t LargestFileOf(int folderFd)
+{
+    return familyOf(folderFd) == Family::Fat ? (std::int64_t(4) << 30) - 1 : -1;
+}
+
 ReaderIds ReaderIds::current()
 {
     const Reader reader;
