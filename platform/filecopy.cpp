@@ -99,6 +99,13 @@ std::size_t FileCopier::stagedCount() const
     return m_staged.size();
 }
 
+// A temporary that could not be removed stays named in the run's record.
+void FileCopier::remains(const Folder &folder, const std::string &temporary)
+{
+    m_common->record.keep();
+    note("A temporary could not be removed and remains: " + JoinPath(folder.shown, temporary));
+}
+
 void FileCopier::note(std::string text)
 {
     const std::lock_guard<std::mutex> lock(m_common->noting);
@@ -307,8 +314,12 @@ static char refusedOnSticks(const std::string &name)
 bool FileCopier::createTemporary(Staged &staged, CopyError *error)
 {
     const int dir = staged.folder->fd.get();
+    const Folder &folder = *staged.folder;
+    const std::string absolute = folder.relative.empty() ? folder.root->absolute
+                                                         : JoinPath(folder.root->absolute, folder.relative);
     for (int attempt = 0; attempt < 100 && !staged.file.valid(); ++attempt) {
         staged.temporary = TemporaryName(staged.name, nameLimit(*staged.folder));
+        m_common->record.add(absolute, staged.temporary);
         staged.file = Fd(::openat(dir, staged.temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
         if (!staged.file.valid() && errno != EEXIST) {
             const int code = errno;
@@ -330,21 +341,23 @@ bool FileCopier::createTemporary(Staged &staged, CopyError *error)
     }
     if (!staged.file.valid())
         return fail(error, EEXIST, "cannot find a free temporary name in the destination folder");
-    // Without the mark (a file system without extended attributes) a
-    // leftover of this copy is never removed by a later run, only reported.
+    // Without the mark (a file system without extended attributes) the
+    // record alone tells a later run that a leftover of this copy is ours.
     SetTemporaryMark(staged.file.get());
     return true;
 }
 
-// Removes a temporary whose copy failed; returns false for `return abandon(...)`.
-bool FileCopier::abandon(const Staged &staged, int code, const std::string &reason, CopyError *error)
+// Removes a temporary whose copy failed, closed first (a share such as SMB
+// removes no file still open); returns false for `return abandon(...)`.
+bool FileCopier::abandon(Staged &staged, int code, const std::string &reason, CopyError *error)
 {
+    staged.file.reset();
     if (::unlinkat(staged.folder->fd.get(), staged.temporary.c_str(), 0) != 0 && errno != ENOENT)
-        note("A temporary could not be removed and remains: " + JoinPath(staged.folder->shown, staged.temporary));
+        remains(*staged.folder, staged.temporary);
     return fail(error, code, reason);
 }
 
-bool FileCopier::abandonErrno(const Staged &staged, const std::string &what, CopyError *error)
+bool FileCopier::abandonErrno(Staged &staged, const std::string &what, CopyError *error)
 {
     const int code = errno;
     return abandon(staged, code, what + ": " + errorText(code), error);
@@ -425,121 +438,23 @@ bool FileCopier::keepMetadata(int source, const struct stat &st, Root &toRoot, S
 // the rename: the copy would then look newer than every other edit made
 // before the sync. The time is set again and flushed with the file; where
 // even that does not hold, the copy is in place all the same and a note
-// says so. placed is the file's status, and stays it.
-void FileCopier::keepTime(Staged &s, struct stat &placed)
-{
-    if (sameTime(placed.st_mtim, s.stamped))
-        return;
-    const int file = s.file.get();
-    const bool again = ::futimens(file, s.times) == 0
-        && (flushesWhole(s.folder->fd.get(), s.folder->id.device) || m_flush(file, false) == 0 || FlushNotOffered(errno))
-        && ::fstat(file, &placed) == 0;
-    if (!again || !sameTime(placed.st_mtim, s.stamped))
-        notKept(*s.folder->root, kTimes);
-}
-
-// The absolute path of a copy's destination, for the Trash.
-template <typename Folder>
-static std::string absoluteDestination(const Folder &folder, const std::string &name)
-{
-    const std::string &root = folder.root->absolute;
-    std::string path = folder.relative.empty() ? root : JoinPath(root, folder.relative);
-    return JoinPath(path, name);
-}
-
-// The trash that will take the file a replacement replaces; none is needed
-// where there is nothing to replace.
-bool FileCopier::findTrash(Staged &staged, CopyError *error)
-{
-    struct stat existing;
-    if (::fstatat(staged.folder->fd.get(), staged.name.c_str(), &existing, AT_SYMLINK_NOFOLLOW) != 0
-        || S_ISDIR(existing.st_mode))
-        return true;
-    const std::string path = absoluteDestination(*staged.folder, staged.name);
-    staged.trash = m_trashes.forFolder(path.substr(0, path.rfind('/')), staged.folder->id.device, error);
-    return staged.trash != nullptr;
-}
-
-// Where a file system offers no hard links (FAT, exFAT, many FUSE layers).
-static bool noHardLinks(int code)
-{
-    return code == EPERM || code == ENOTSUP || code == EOPNOTSUPP || code == ENOSYS || code == EMLINK
-        || code == EXDEV;
-}
-
-// Moves a file, and gives it back its time where the move changed it (FAT
-// through FUSE stamps a renamed file with the time of the rename): the old
-// file in the trash, or back from there, is the file as it was.
-static int moveKeepingTime(int fromDir, const char *from, int toDir, const char *to)
-{
-    struct stat before, after;
-    const bool known = ::fstatat(fromDir, from, &before, AT_SYMLINK_NOFOLLOW) == 0;
-    if (::renameat(fromDir, from, toDir, to) != 0)
-        return -1;
-    if (known && ::fstatat(toDir, to, &after, AT_SYMLINK_NOFOLLOW) == 0
-        && !sameTime(after.st_mtim, before.st_mtim)) {
-        const struct timespec times[2] = {before.st_atim, before.st_mtim};
-        ::utimensat(toDir, to, times, AT_SYMLINK_NOFOLLOW);
-    }
-    return 0;
-}
-
-// Puts the copy in place and the file it replaces in the Trash, in an order
-// that never loses the old file: its .trashinfo first, then a second link
-// to it in the trash, then the rename over it. Where there are no hard
-// links, the old file moves into the trash just before the new one takes
-// its name: a kill in between leaves the name empty, the old file in the
-// trash, and the next sync copies the file again.
-bool FileCopier::replaceKeepingOld(Staged &s, bool flushEach, CopyError *error)
+// says so. placed gets the file's status as it is in place; false when it
+// cannot be read.
+bool FileCopier::keepTime(Staged &s, struct stat &placed)
 {
     const int dir = s.folder->fd.get();
-    const TrashFolder &trash = *s.trash;
-    std::string entry;
-    if (!WriteTrashInfo(trash, absoluteDestination(*s.folder, s.name), flushEach, &entry, error))
+    if (::fstatat(dir, s.name.c_str(), &placed, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(placed.st_mode))
         return false;
-    bool moved = false;
-    if (::linkat(dir, s.name.c_str(), trash.files.get(), entry.c_str(), 0) != 0) {
-        const int code = errno;
-        const bool movedOut = noHardLinks(code)
-            && moveKeepingTime(dir, s.name.c_str(), trash.files.get(), entry.c_str()) == 0;
-        if (!movedOut) {
-            // Neither linked nor moved: where the file itself refuses
-            // (immutable, append-only), it is the destination that cannot
-            // be replaced.
-            const int why = noHardLinks(code) ? errno : code;
-            RemoveTrashEntry(trash, entry, false);
-            if (why == ENOENT)
-                return fail(error, 0, kChangedSinceComparison);
-            errno = why;
-            return failErrno(error, why == EPERM ? std::string("cannot replace the destination")
-                                                 : "cannot keep the old file in the trash folder " + trash.path);
-        }
-        moved = true;
+    if (sameTime(placed.st_mtim, s.stamped))
+        return true;
+    bool again = ::utimensat(dir, s.name.c_str(), s.times, AT_SYMLINK_NOFOLLOW) == 0;
+    if (again && !flushesWhole(dir, s.folder->id.device)) {
+        const Fd file(::openat(dir, s.name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+        again = file.valid() && (m_flush(file.get(), false) == 0 || FlushNotOffered(errno));
     }
-    if (flushEach) {
-        for (const int folder : {trash.files.get(), trash.info.get()}) {
-            if (m_flush(folder, false) != 0 && !FlushNotOffered(errno)) {
-                const int code = errno;
-                if (moved)
-                    moveKeepingTime(trash.files.get(), entry.c_str(), dir, s.name.c_str());
-                RemoveTrashEntry(trash, entry, !moved);
-                errno = code;
-                return failErrno(error, "cannot keep the old file in the trash folder " + trash.path);
-            }
-        }
-    }
-    const int rc = moved ? RenameNoReplace(dir, s.temporary.c_str(), s.name.c_str())
-                         : ::renameat(dir, s.temporary.c_str(), dir, s.name.c_str());
-    if (rc != 0) {
-        const int code = errno;
-        // The old file back where it was, the trash as it was.
-        if (moved)
-            moveKeepingTime(trash.files.get(), entry.c_str(), dir, s.name.c_str());
-        RemoveTrashEntry(trash, entry, !moved);
-        errno = code;
-        return false;
-    }
-    s.trashed = JoinPath(JoinPath(trash.path, "files"), entry);
+    again = again && ::fstatat(dir, s.name.c_str(), &placed, AT_SYMLINK_NOFOLLOW) == 0;
+    if (!again || !sameTime(placed.st_mtim, s.stamped))
+        notKept(*s.folder->root, kTimes);
     return true;
 }
 
@@ -555,6 +470,10 @@ bool FileCopier::stage(const CopyRequest &request, CopyError *error, const Bytes
     const Fd source = openSource(*fromRoot, request.from, &st, error);
     if (!source.valid())
         return false;
+    // A source put back since with another time (an older version restored
+    // with its date) is not what the comparison chose to copy.
+    if (request.sourceSeen && !sameState(*request.sourceSeen, stateOf(st)))
+        return fail(error, 0, kSourceChangedSinceComparison);
 
     Staged staged;
     staged.existing = request.existing;
@@ -568,6 +487,9 @@ bool FileCopier::stage(const CopyRequest &request, CopyError *error, const Bytes
         return false;
     staged.folder = m_folder;
 
+    const std::int64_t largest = largestFile(*staged.folder);
+    if (largest >= 0 && st.st_size > largest)
+        return fail(error, EFBIG, kTooLargeForFat);
     std::int64_t copied = 0;
     if (!mayReplace(*toRoot, staged, error) || !createTemporary(staged, error))
         return false;
@@ -578,8 +500,11 @@ bool FileCopier::stage(const CopyRequest &request, CopyError *error, const Bytes
             error->trashUnusable = true;
         return false;
     }
-    if (!copyData(source.get(), st, staged, onBytes, &copied, error)
-        || !keepMetadata(source.get(), st, *toRoot, staged, error))
+    if (!copyData(source.get(), st, staged, onBytes, &copied, error))
+        return false;
+    if (request.sourceSeen && !sameState(*request.sourceSeen, stateOf(st)))
+        return abandon(staged, 0, kSourceChangedSinceComparison, error);
+    if (!keepMetadata(source.get(), st, *toRoot, staged, error))
         return false;
     m_stagedBytes += copied;
     m_staged.push_back(std::move(staged));
@@ -600,6 +525,14 @@ const NameLimit &FileCopier::nameLimit(const Folder &folder)
     if (known != m_nameLimits.end())
         return known->second;
     return m_nameLimits[folder.id.device] = NameLimitOf(folder.fd.get());
+}
+
+std::int64_t FileCopier::largestFile(const Folder &folder)
+{
+    const auto known = m_largestFiles.find(folder.id.device);
+    if (known != m_largestFiles.end())
+        return known->second;
+    return m_largestFiles[folder.id.device] = LargestFileOf(folder.fd.get());
 }
 
 // One flush for each file system of the batch that honours it; returns the
@@ -670,8 +603,11 @@ bool FileCopier::place(Staged &s, const Folder *&reachable, CopyError *error)
         const int rc = s.existing == ExistingDestination::Keep
             ? RenameNoReplace(dir, s.temporary.c_str(), s.name.c_str())
             : ::renameat(dir, s.temporary.c_str(), dir, s.name.c_str());
-        if (rc == 0)
+        const int code = errno;
+        // A share may carry out a rename and lose its reply.
+        if (rc == 0 || copyStands(s))
             return true;
+        errno = code;
     }
     const int code = errno;
     std::string other;
@@ -707,17 +643,18 @@ void FileCopier::commit(const std::function<void(std::size_t, const CopyError *)
         if (!flushed.count(s.folder->id.device) && m_flush(s.file.get(), false) != 0 && errno != EINVAL
             && errno != EROFS)
             ok = failErrno(&error, "cannot write the destination");
+        // The mark is for temporaries only; the file in place goes without.
+        // It goes, with the descriptor, before the rename: a share such as
+        // SMB renames no file still open. Until then the run's record names it.
+        if (ok)
+            RemoveTemporaryMark(s.file.get());
+        s.file.reset();
         std::unique_lock<std::mutex> placing(m_common->placing, std::defer_lock);
         if (s.existing == ExistingDestination::Replace)
             placing.lock();
         ok = ok && place(s, reachable, &error);
-        // The mark is for temporaries only; the file in place goes without.
-        if (ok)
-            RemoveTemporaryMark(s.file.get());
         struct stat placed;
-        const bool known = ok && ::fstat(s.file.get(), &placed) == 0;
-        if (known)
-            keepTime(s, placed);
+        const bool known = ok && keepTime(s, placed);
         if (ok) {
             placedNow.push_back(i);
             // A link elsewhere in the tree may lead to what was replaced.
@@ -726,9 +663,8 @@ void FileCopier::commit(const std::function<void(std::size_t, const CopyError *)
         }
         if (placing.owns_lock())
             placing.unlock();
-        s.file.reset();
         if (!ok && ::unlinkat(s.folder->fd.get(), s.temporary.c_str(), 0) != 0 && errno != ENOENT)
-            note("A temporary could not be removed and remains: " + JoinPath(s.folder->shown, s.temporary));
+            remains(*s.folder, s.temporary);
         s.temporary.clear();
     }
     settleFolders(placedNow, failures);
@@ -769,7 +705,7 @@ void FileCopier::discard()
     for (Staged &s : m_staged) {
         s.file.reset();
         if (::unlinkat(s.folder->fd.get(), s.temporary.c_str(), 0) != 0 && errno != ENOENT)
-            note("A temporary could not be removed and remains: " + JoinPath(s.folder->shown, s.temporary));
+            remains(*s.folder, s.temporary);
     }
     m_staged.clear();
     m_stagedBytes = 0;

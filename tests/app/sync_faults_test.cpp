@@ -60,6 +60,35 @@ TEST(SyncFaults, SourceDeletedAfterTheComparisonFailsAloneAndKeepsTheOldCopy)
     EXPECT_TRUE(hiddenEntries(right.root()).empty());
 }
 
+// A run stopped after its comparison (a laptop's sleep) while the user puts
+// back last month's version of a source with its date ("cp -p"): resumed,
+// it must not copy that older file over the destination's newer one.
+TEST(SyncFaults, SourcePutBackWithAnotherTimeAfterTheComparisonIsNotCopied)
+{
+    TestDir left, right;
+    writeLargeFile(left.path("big.bin"), 96, 2);
+    right.file("big.bin", "old big", TestDir::time(2020, 1, 1));
+    left.file("report.txt", "this month's", TestDir::time(2023, 1, 1));
+    right.file("report.txt", "edited last week", TestDir::time(2022, 6, 1));
+
+    QProcess process;
+    process.start(program(), sync(left, right));
+    ASSERT_TRUE(waitUntilCopying(process, right.root() + "/", 1)) << "the large copy never started";
+    ::kill(pid_t(process.processId()), SIGSTOP);
+    left.file("report.txt", "last month's", TestDir::time(2021, 1, 1));
+    ::kill(pid_t(process.processId()), SIGCONT);
+    const Result r = collect(process, 120000);
+
+    ASSERT_TRUE(r.finished);
+    EXPECT_EQ(r.exitCode, 1) << r.out.constData();
+    EXPECT_TRUE(r.out.contains(QByteArray::fromStdString("FAILED: " + left.path("report.txt") + " overwrites "
+                                                         + right.path("report.txt")
+                                                         + ": the source changed since the comparison")))
+        << r.out.constData();
+    EXPECT_EQ(right.read("report.txt"), "edited last week");
+    EXPECT_TRUE(hiddenEntries(right.root()).empty());
+}
+
 TEST(SyncFaults, ReadOnlyDestinationsRefuseAnOrdinaryUser)
 {
     ASSERT_EQ(::geteuid(), 0u) << "the test needs root to hand the tree to nobody";
