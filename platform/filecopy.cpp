@@ -320,7 +320,7 @@ bool FileCopier::createTemporary(Staged &staged, CopyError *error)
     for (int attempt = 0; attempt < 100 && !staged.file.valid(); ++attempt) {
         staged.temporary = TemporaryName(staged.name, nameLimit(*staged.folder));
         m_common->record.add(absolute, staged.temporary);
-        staged.file = Fd(::openat(dir, staged.temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
+        staged.file = Fd(::openat(dir, staged.temporary.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
         if (!staged.file.valid() && errno != EEXIST) {
             const int code = errno;
             struct stat folder;
@@ -378,8 +378,13 @@ bool FileCopier::copyData(int source, struct stat &st, Staged &staged, const Byt
         bool more = false;
         if (::fstat(source, &after) != 0 || !data.moreBeyond(st.st_size, &more))
             return abandonErrno(staged, "cannot read the source", error);
-        if (sameContentState(st, after) && !more)
+        // Where the source's status may be a share's stale copy, its content
+        // is read again and must be what was copied.
+        const bool stale = AttributesMayBeStale(source);
+        if (sameContentState(st, after) && !more && (!stale || ReadsAsCopied(source, staged.file.get(), *copied, m_buffer)))
             return true;
+        if (stale && errno != 0)
+            return abandonErrno(staged, "cannot read the source", error);
         if (attempt == kCopyAttempts)
             return abandon(staged, 0, kSourceKeptChanging, error);
         st = after;

@@ -161,6 +161,8 @@ Family fuseFamily(dev_t device)
             return Family::Ntfs;
         if (has("sshfs"))
             return Family::Sshfs;
+        if (has("smb") || has("cifs"))
+            return Family::Smb;
         // No driver named: the volume's boot sector tells, where it may be read.
         for (std::size_t at; (at = source.find("\\040")) != std::string::npos;)
             source.replace(at, 4, " ");
@@ -272,6 +274,12 @@ std::string HomeFolder()
         return set;
     const passwd *entry = ::getpwuid(::geteuid());
     return entry && entry->pw_dir && entry->pw_dir[0] == '/' ? std::string(entry->pw_dir) : std::string();
+}
+
+bool AttributesMayBeStale(int fd)
+{
+    const Family family = familyOf(fd);
+    return family == Family::Sshfs || family == Family::Smb;
 }
 
 std::int64_t LargestFileOf(int folderFd)

@@ -173,6 +173,11 @@ NameLimit NameLimitOf(int folderFd);
 // shows the same ones.
 bool KeepsPermissions(int fd);
 
+// Whether the status the file system of fd gives may be a cached copy that
+// misses changes made on the server (sshfs keeps it 20 s, SMB shares too):
+// there sizes and times cannot tell that a file changed.
+bool AttributesMayBeStale(int fd);
+
 // The largest file the file system of the open folder can hold, in bytes,
 // or -1 where no limit is known: 4 GiB less a byte on FAT.
 std::int64_t LargestFileOf(int folderFd);

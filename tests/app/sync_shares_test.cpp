@@ -2,6 +2,7 @@
 // share refuses a call or carries one out and loses its reply, and where
 // the file system sets limits of its own.
 
+#include "platform/filecopy.h"
 #include "platform/temporaryname.h"
 #include "support/clirun.h"
 
@@ -12,6 +13,7 @@
 
 #include <fcntl.h>
 #include <pwd.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -23,6 +25,7 @@
 #include <vector>
 
 using namespace clirun;
+using platform::kSourceKeptChanging;
 
 namespace {
 
@@ -372,4 +375,33 @@ TEST(SyncOnShares, TemporariesAreClosedBeforeTheyAreRenamedOrRemoved)
     EXPECT_EQ(readFile(share.root() + "/f0.txt"), "new 0");
     EXPECT_EQ(readFile(share.root() + kTrash + "/files/f0.txt"), "old");
     EXPECT_TRUE(hiddenEntries(share.root()).empty());
+}
+
+// sshfs keeps a file's status for 20 s: a source rewritten on the server
+// during its copy, to the same size, shows no change there. The copy is
+// checked against the source read again, so what lands is a version the
+// source held as a whole, never a mix that would then compare as identical.
+TEST(SyncOnShares, ASourceRewrittenOnTheServerDuringItsCopyIsNeverTorn)
+{
+    TestDir remote, right;
+    writeLargeFile(remote.path("big.bin"), 64, 5);
+    SshShare share(remote.root());
+    if (!share.skipReason().empty())
+        GTEST_SKIP() << share.skipReason();
+    ASSERT_TRUE(std::filesystem::exists(share.root() + "/big.bin"));
+
+    QProcess process;
+    process.start(program(), sync(share.root(), right.root()));
+    ASSERT_TRUE(waitUntilCopying(process, right.root() + "/", kMiB)) << "the copy never started";
+    ::kill(pid_t(process.processId()), SIGSTOP);
+    writeLargeFile(remote.path("big.bin"), 64, 6); // on the server: same size, other bytes
+    ::kill(pid_t(process.processId()), SIGCONT);
+    const Result r = collect(process, 180000);
+
+    ASSERT_TRUE(r.finished);
+    if (r.out.contains(kSourceKeptChanging))
+        EXPECT_FALSE(right.exists("big.bin"));
+    else
+        EXPECT_TRUE(sameContent(remote.path("big.bin"), right.path("big.bin"))) << r.out.constData();
+    EXPECT_TRUE(hiddenEntries(right.root()).empty());
 }

@@ -6,7 +6,10 @@
 #include <QStandardPaths>
 #include <QThread>
 
+#include <arpa/inet.h>
 #include <fcntl.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/statfs.h>
@@ -336,4 +339,99 @@ int SlowShare::mostInFlight() const
 {
     QFile file(q(m_inflight));
     return file.open(QIODevice::ReadOnly) ? file.readAll().trimmed().toInt() : 0;
+}
+
+namespace {
+
+// A port on 127.0.0.1 that no one listens on now.
+int freePort()
+{
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    const bool ok = fd >= 0 && ::bind(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) == 0
+        && ::getsockname(fd, reinterpret_cast<sockaddr *>(&address), &length) == 0;
+    if (fd >= 0)
+        ::close(fd);
+    return ok ? ntohs(address.sin_port) : 0;
+}
+
+bool accepts(int port)
+{
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    address.sin_port = htons(std::uint16_t(port));
+    const bool ok = fd >= 0 && ::connect(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) == 0;
+    if (fd >= 0)
+        ::close(fd);
+    return ok;
+}
+
+} // namespace
+
+SshShare::SshShare(const std::string &remote)
+{
+    if (::geteuid() != 0) {
+        m_skip = "sshfs as the tests use it needs root";
+        return;
+    }
+    if (!QFile::exists("/usr/sbin/sshd") || QStandardPaths::findExecutable("sshfs").isEmpty()) {
+        m_skip = "openssh-server or sshfs is not installed";
+        return;
+    }
+    const QString dir = m_dir.path();
+    QString out;
+    for (const char *key : {"host", "client"}) {
+        if (!run("ssh-keygen", {"-q", "-t", "ed25519", "-N", "", "-f", dir + "/" + key}, &out)) {
+            m_skip = "ssh-keygen failed: " + out.toStdString();
+            return;
+        }
+    }
+    QFile::copy(dir + "/client.pub", dir + "/authorized_keys");
+    const int port = freePort();
+    QFile config(dir + "/sshd_config");
+    config.open(QIODevice::WriteOnly);
+    config.write(QStringLiteral("Port %1\nListenAddress 127.0.0.1\nHostKey %2/host\nAuthorizedKeysFile %2/authorized_keys\n"
+                                "PermitRootLogin prohibit-password\nPasswordAuthentication no\nStrictModes no\n"
+                                "UsePAM no\nPidFile %2/pid\nSubsystem sftp internal-sftp\n")
+                     .arg(port).arg(dir).toUtf8());
+    config.close();
+    // sshd insists on its privilege separation folder.
+    ::mkdir("/run/sshd", 0755);
+    qint64 pid = 0;
+    if (port == 0
+        || !QProcess::startDetached("/usr/sbin/sshd", {"-D", "-f", dir + "/sshd_config", "-E", dir + "/log"}, QString(), &pid)) {
+        m_skip = "sshd did not start";
+        return;
+    }
+    m_sshdPid = pid;
+    for (int i = 0; i < 200 && !accepts(port); ++i)
+        QThread::msleep(25);
+    m_root = (dir + "/mnt").toStdString();
+    QDir().mkpath(q(m_root));
+    const QString options = QStringLiteral("IdentityFile=%1/client,StrictHostKeyChecking=no,UserKnownHostsFile=/dev/null,"
+                                           "BatchMode=yes,port=%2")
+                                .arg(dir).arg(port);
+    if (!run("sshfs", {"-o", options, "root@127.0.0.1:" + q(remote), q(m_root)}, &out) || !waitForFuse(m_root)) {
+        m_skip = "sshfs against the local sshd failed: " + out.toStdString();
+        m_root.clear();
+    }
+}
+
+SshShare::~SshShare()
+{
+    if (!m_root.empty())
+        run("umount", {q(m_root)});
+    for (int i = 0; i < 200 && !m_root.empty() && typeOf(m_root) == kFuseMagic; ++i)
+        QThread::msleep(10);
+    if (m_sshdPid <= 0)
+        return;
+    // Gone before its folder is: it removes its pid file on the way out.
+    ::kill(pid_t(m_sshdPid), SIGTERM);
+    for (int i = 0; i < 200 && ::kill(pid_t(m_sshdPid), 0) == 0; ++i)
+        QThread::msleep(10);
 }

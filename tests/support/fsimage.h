@@ -102,3 +102,25 @@ private:
     std::string m_skip;
     long long m_pid = 0;
 };
+
+// A folder served by an sshd of the test's own on 127.0.0.1 (a free port,
+// keys and configuration in a temporary folder) and mounted through sshfs
+// as root, with sshfs's defaults: statuses cached for 20 s. Needs root,
+// openssh-server and sshfs; skipReason() says when they are missing.
+class SshShare
+{
+public:
+    explicit SshShare(const std::string &remote);
+    ~SshShare();
+    SshShare(const SshShare &) = delete;
+    SshShare &operator=(const SshShare &) = delete;
+
+    const std::string &skipReason() const { return m_skip; }
+    const std::string &root() const { return m_root; } // remote, seen through sshfs
+
+private:
+    QTemporaryDir m_dir;
+    std::string m_root;
+    std::string m_skip;
+    long long m_sshdPid = 0;
+};
