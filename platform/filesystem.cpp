@@ -262,6 +262,7 @@ bool KeepsPermissions(int fd)
     case Family::Exfat:
     case Family::ExfatFuse:
     case Family::Ntfs:
+    case Family::Smb: // modes the client makes up; the server decides
         return false;
     default:
         return true;
@@ -280,6 +281,11 @@ bool AttributesMayBeStale(int fd)
 {
     const Family family = familyOf(fd);
     return family == Family::Sshfs || family == Family::Smb;
+}
+
+bool IsSmb(int fd)
+{
+    return familyOf(fd) == Family::Smb;
 }
 
 std::int64_t LargestFileOf(int folderFd)

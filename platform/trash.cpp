@@ -196,6 +196,27 @@ std::unique_ptr<TrashFolder> openTopdirTrash(const std::string &topdir, CopyErro
     return openTrash(std::move(own), path, topdir, error);
 }
 
+bool onSmb(const std::string &folder)
+{
+    const Fd fd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    return fd.valid() && IsSmb(fd.get());
+}
+
+// smbnetfs shows its hosts (and workgroups) above the shares, where
+// nothing can be made: there the highest folder on the way to the file
+// that takes a trash, the share's own top folder, has it.
+std::unique_ptr<TrashFolder> shareTrash(const std::string &top, const std::string &folder, CopyError *error)
+{
+    std::string below = top == "/" ? std::string() : top;
+    for (int level = 0; level < 3 && folder.size() > below.size() + 1; ++level) {
+        const std::size_t end = folder.find('/', below.size() + 1);
+        below = folder.substr(0, end);
+        if (auto trash = openTopdirTrash(below, error))
+            return trash;
+    }
+    return nullptr;
+}
+
 // At most maxBytes of name, cut between characters.
 std::string shortened(const std::string &name, std::size_t maxBytes)
 {
@@ -249,6 +270,8 @@ const TrashFolder *Trashes::forFolder(const std::string &absoluteFolder, std::ui
         trash = openHomeTrash(home, &why);
     else
         trash = openTopdirTrash(topdirOf(absoluteFolder, device), &why);
+    if (!trash && onSmb(absoluteFolder))
+        trash = shareTrash(topdirOf(absoluteFolder, device), absoluteFolder, &why);
     if (!trash) {
         why.trashUnusable = true;
         m_failed[device] = why;

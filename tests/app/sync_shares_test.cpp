@@ -405,3 +405,29 @@ TEST(SyncOnShares, ASourceRewrittenOnTheServerDuringItsCopyIsNeverTorn)
         EXPECT_TRUE(sameContent(remote.path("big.bin"), right.path("big.bin"))) << r.out.constData();
     EXPECT_TRUE(hiddenEntries(right.root()).empty());
 }
+
+// An SMB share through smbnetfs: before, nothing copied ("Device or
+// resource busy": each temporary was renamed while open) and temporaries
+// piled up. New files and replacements land, the old files in a trash at
+// the share's own top, since none can be made above it.
+TEST(SyncOnShares, AnSmbShareTakesNewFilesAndReplacements)
+{
+    TestDir served, left;
+    ::chmod(served.root().c_str(), 0777);
+    SmbShare share(served.root());
+    if (!share.skipReason().empty())
+        GTEST_SKIP() << share.skipReason();
+    HomeTrash home;
+    for (int i = 0; i < 30; ++i)
+        left.file("dest/f" + std::to_string(i) + ".txt", "file " + std::to_string(i), TestDir::time(2022, 1, 1));
+    Result r = run(sync(left.root(), share.root()));
+    EXPECT_EQ(r.exitCode, 0) << r.out.constData() << r.err.constData();
+    EXPECT_EQ(entries(served.path("dest")), 30u);
+
+    left.file("dest/f0.txt", "file 0, newer and longer", TestDir::time(2023, 1, 1));
+    r = run(sync(left.root(), share.root()));
+    EXPECT_EQ(r.exitCode, 0) << r.out.constData() << r.err.constData();
+    EXPECT_EQ(readFile(served.path("dest/f0.txt")), "file 0, newer and longer");
+    EXPECT_EQ(readFile(served.path(kTrash.substr(1) + "/files/f0.txt")), "file 0");
+    EXPECT_TRUE(hiddenEntries(served.root()).empty());
+}

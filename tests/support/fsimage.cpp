@@ -2,6 +2,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <QStandardPaths>
 #include <QThread>
@@ -433,5 +434,72 @@ SshShare::~SshShare()
     // Gone before its folder is: it removes its pid file on the way out.
     ::kill(pid_t(m_sshdPid), SIGTERM);
     for (int i = 0; i < 200 && ::kill(pid_t(m_sshdPid), 0) == 0; ++i)
+        QThread::msleep(10);
+}
+
+SmbShare::SmbShare(const std::string &served)
+{
+    if (::geteuid() != 0) {
+        m_skip = "smbd and smbnetfs as the tests use them need root";
+        return;
+    }
+    if (!QFile::exists("/usr/sbin/smbd") || QStandardPaths::findExecutable("smbnetfs").isEmpty()) {
+        m_skip = "samba or smbnetfs is not installed";
+        return;
+    }
+    if (accepts(445)) {
+        m_skip = "another server holds port 445 on 127.0.0.1, the only one smbnetfs reaches";
+        return;
+    }
+    const QString dir = m_dir.path();
+    for (const char *folder : {"state", "lock", "private", "mnt", "home/.smb"})
+        QDir().mkpath(dir + "/" + folder);
+    QFile server(dir + "/smb.conf");
+    server.open(QIODevice::WriteOnly);
+    server.write(QStringLiteral("[global]\nsmb ports = 445\ninterfaces = 127.0.0.1\nbind interfaces only = yes\n"
+                                "state directory = %1/state\ncache directory = %1/state\nlock directory = %1/lock\n"
+                                "private dir = %1/private\npid directory = %1/state\nncalrpc dir = %1/state/ncalrpc\n"
+                                "log file = %1/log\nmap to guest = Bad User\nguest account = root\n"
+                                "server role = standalone server\ndisable netbios = yes\nload printers = no\n"
+                                "printcap name = /dev/null\n[share]\npath = %2\nread only = no\nguest ok = yes\n"
+                                "force user = root\n")
+                     .arg(dir, q(served))
+                     .toUtf8());
+    server.close();
+    QFile client(dir + "/home/.smb/smbnetfs.conf");
+    client.open(QIODevice::WriteOnly);
+    client.write("auth \"guest\" \"\"\n");
+    client.close();
+    client.setPermissions(QFile::ReadOwner | QFile::WriteOwner); // smbnetfs reads no other
+    qint64 pid = 0;
+    if (!QProcess::startDetached("/usr/sbin/smbd", {"-F", "-s", dir + "/smb.conf"}, QString(), &pid)) {
+        m_skip = "smbd did not start";
+        return;
+    }
+    m_smbdPid = pid;
+    for (int i = 0; i < 200 && !accepts(445); ++i)
+        QThread::msleep(25);
+    m_mountPoint = (dir + "/mnt").toStdString();
+    QProcess smbnetfs;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("HOME", dir + "/home");
+    smbnetfs.setProcessEnvironment(environment);
+    smbnetfs.start("smbnetfs", {q(m_mountPoint), "-o", "config=" + dir + "/home/.smb/smbnetfs.conf"});
+    smbnetfs.waitForFinished(30000);
+    m_root = m_mountPoint + "/127.0.0.1/share";
+    for (int i = 0; i < 200 && !QFileInfo(q(m_root)).isDir(); ++i)
+        QThread::msleep(25);
+    if (!waitForFuse(m_mountPoint) || !QFileInfo(q(m_root)).isDir())
+        m_skip = "smbnetfs against the local smbd failed";
+}
+
+SmbShare::~SmbShare()
+{
+    if (!m_mountPoint.empty())
+        run("umount", {q(m_mountPoint)});
+    if (m_smbdPid <= 0)
+        return;
+    ::kill(pid_t(m_smbdPid), SIGTERM);
+    for (int i = 0; i < 200 && ::kill(pid_t(m_smbdPid), 0) == 0; ++i)
         QThread::msleep(10);
 }

@@ -124,3 +124,27 @@ private:
     std::string m_skip;
     long long m_sshdPid = 0;
 };
+
+// A folder served by an smbd of the test's own on 127.0.0.1 (guest access,
+// configuration in a temporary folder) and mounted through smbnetfs, which
+// shows it as MOUNT/127.0.0.1/share: an SMB share as a desktop reaches it.
+// smbnetfs reaches no port but 445, so the test skips when another server
+// holds it, or when samba or smbnetfs is missing, or without root.
+class SmbShare
+{
+public:
+    explicit SmbShare(const std::string &served);
+    ~SmbShare();
+    SmbShare(const SmbShare &) = delete;
+    SmbShare &operator=(const SmbShare &) = delete;
+
+    const std::string &skipReason() const { return m_skip; }
+    const std::string &root() const { return m_root; } // served, seen through smbnetfs
+
+private:
+    QTemporaryDir m_dir;
+    std::string m_mountPoint;
+    std::string m_root;
+    std::string m_skip;
+    long long m_smbdPid = 0;
+};
