@@ -464,6 +464,11 @@ bool FileCopier::stage(const CopyRequest &request, CopyError *error, const Bytes
                                request.existing == ExistingDestination::Keep, error))
         return false;
     staged.folder = m_folder;
+    // A share's client may show a destination edited on the server as it
+    // was compared: nothing here can ask past that, so the run says so.
+    if (staged.seen && AttributesMayBeStale(staged.folder->fd.get()))
+        note(toRoot->path + " is a share whose client keeps sizes and times for a while: a file edited on the server"
+             " in the seconds before its replacement may have been replaced all the same.");
 
     const std::int64_t largest = largestFile(*staged.folder);
     if (largest >= 0 && st.st_size > largest)

@@ -429,5 +429,6 @@ TEST(SyncOnShares, AnSmbShareTakesNewFilesAndReplacements)
     EXPECT_EQ(r.exitCode, 0) << r.out.constData() << r.err.constData();
     EXPECT_EQ(readFile(served.path("dest/f0.txt")), "file 0, newer and longer");
     EXPECT_EQ(readFile(served.path(kTrash.substr(1) + "/files/f0.txt")), "file 0");
+    EXPECT_TRUE(r.out.contains("is a share whose client keeps sizes and times for a while")) << r.out.constData();
     EXPECT_TRUE(hiddenEntries(served.root()).empty());
 }
