@@ -311,9 +311,9 @@ static char refusedOnSticks(const std::string &name)
 bool FileCopier::createTemporary(Staged &staged, CopyError *error)
 {
     const int dir = staged.folder->fd.get();
-    const Folder &folder = *staged.folder;
-    const std::string absolute = folder.relative.empty() ? folder.root->absolute
-                                                         : JoinPath(folder.root->absolute, folder.relative);
+    const Folder &into = *staged.folder;
+    const std::string absolute = into.relative.empty() ? into.root->absolute
+                                                       : JoinPath(into.root->absolute, into.relative);
     for (int attempt = 0; attempt < 100 && !staged.file.valid(); ++attempt) {
         staged.temporary = TemporaryName(staged.name, nameLimit(*staged.folder));
         m_common->record.add(absolute, staged.temporary);
