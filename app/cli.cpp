@@ -87,6 +87,24 @@ bool foldersOpen(const std::vector<std::string> &folders)
     return true;
 }
 
+// Says which of the two folders a run began with can no longer be opened
+// (a share lost, a stick pulled out) and why; false for either.
+bool sayWhichIsGone(const std::string &left, const std::string &right)
+{
+    for (const std::string *folder : {&left, &right}) {
+        const int fd = ::open(folder->c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (fd >= 0) {
+            ::close(fd);
+            continue;
+        }
+        const int error = errno;
+        std::fprintf(stderr, "corvanel-cli: the %s folder %s can no longer be read after the sync: %s\n",
+                     folder == &left ? "left" : "right", EscapedForTerminal(*folder).c_str(), std::strerror(error));
+        return true;
+    }
+    return false;
+}
+
 // Splits the arguments into folders and the options in `known`; false with a
 // usage error for anything else.
 bool parseArguments(const std::vector<std::string> &args, const std::vector<std::string> &known,
@@ -193,12 +211,14 @@ int runSync(const std::vector<std::string> &args)
         return 2;
 
     // The first Ctrl-C lets the files being copied land and stops; a second
-    // one ends the program at once.
+    // one ends the program at once. A closed terminal or a dropped ssh
+    // session (SIGHUP) stops it the same way, never leaving a temporary.
     struct sigaction action = {};
     action.sa_handler = onInterrupt;
     action.sa_flags = SA_RESETHAND;
     ::sigaction(SIGINT, &action, nullptr);
     ::sigaction(SIGTERM, &action, nullptr);
+    ::sigaction(SIGHUP, &action, nullptr);
 
     const CompareHooks hooks = messageHooks();
     Comparison comparison;
@@ -238,7 +258,7 @@ int runSync(const std::vector<std::string> &args)
     // A folder gone meanwhile (a stick pulled out) cannot be compared again:
     // what was carried out is told all the same.
     SyncAfterwards after;
-    after.compared = compareAll(left, right, hooks, pending, afterwards);
+    after.compared = !sayWhichIsGone(left, right) && compareAll(left, right, hooks, pending, afterwards);
     after.pending = pending.size();
     after.unreadable = Global::PendingOperations.unreadable.count;
     after.unordered = afterwards.unordered.size();

@@ -7,12 +7,23 @@ and most passthrough layers pass it on), reaches the disk below; rename
 flags (no-replace, exchange) are refused, as by every libfuse 2 layer.
 
     passthroughfs.py LOWER MOUNTPOINT [--delay-ms N] [--inflight-file F]
+                     [--no-links] [--no-xattrs] [--busy-while-open] [--fail OP:PATH:ERRNO] [--lose-reply OP:PATH] [--log F]
 
 --delay-ms answers each call after N milliseconds (a network share's round
 trip); --inflight-file keeps the highest number of calls in flight at once
 written there, so a test can see how hard a program presses a slow share
 (closes, which no caller waits for, and what the library does on its own
 account are not counted).
+
+For tests of what a program does when a share misbehaves: --no-links
+refuses hard links, as FAT and many shares do; --no-xattrs refuses
+extended attributes, as SMB and sshfs mounts often do; --busy-while-open
+refuses to rename or remove a file still open (EBUSY), as SMB servers do; --fail answers the first
+call OP on PATH (the path it creates, for rename and link) with ERRNO
+without carrying it out; --lose-reply carries out the first such call and
+answers EIO, as a share whose connection drops before its reply; --log
+writes each call that changes or flushes a name ("rename /a /b",
+"fsyncdir /d") to F, in the order they were answered.
 Runs in the foreground until unmounted.
 """
 import argparse
@@ -27,13 +38,80 @@ from fusepy import FUSE, FuseOSError, Operations, fuse_get_context
 ENC = 'latin-1'
 
 
+class Faults:
+    """Calls failed or answered wrongly on purpose, each once, and a log."""
+    LOGGED = ('rename', 'link', 'unlink', 'create', 'mkdir', 'rmdir', 'fsync', 'fsyncdir')
+
+    XATTRS = ('getxattr', 'setxattr', 'listxattr', 'removexattr')
+
+    def __init__(self, fail=(), lose=(), no_links=False, log=None, no_xattrs=False, busy=False):
+        self._mutex = threading.Lock()
+        self._busy = busy
+        self._open = {}  # handle: path, from open or create to the close (flush) of its descriptor
+        self._fail = [self._rule(r, True) for r in fail]
+        self._lose = [self._rule(r, False) for r in lose]
+        if no_links:
+            self._fail.append(('link', None, errno.EPERM))
+        if no_xattrs:
+            self._fail += [(op, None, errno.ENOTSUP) for op in self.XATTRS]
+        self._log = log
+
+    @staticmethod
+    def _rule(text, with_errno):
+        parts = text.split(':')
+        code = getattr(errno, parts[2]) if with_errno else errno.EIO
+        return (parts[0], parts[1], code)
+
+    @staticmethod
+    def _path(op, args):
+        # The name a call makes: rename's and link's first argument differ.
+        if op == 'rename':
+            return args[1]
+        return args[0] if args and isinstance(args[0], str) else ''
+
+    def _take(self, rules, op, path):
+        with self._mutex:
+            for rule in rules:
+                if rule[0] == op and rule[1] in (None, path):
+                    if rule[1] is not None:
+                        rules.remove(rule)
+                    return rule
+        return None
+
+    def before(self, op, args):
+        path = self._path(op, args)
+        if self._busy and op in ('rename', 'unlink'):
+            with self._mutex:
+                if any(p in self._open.values() for p in args[:2] if isinstance(p, str)):
+                    raise FuseOSError(errno.EBUSY)
+        failed = self._take(self._fail, op, path)
+        if failed:
+            raise FuseOSError(failed[2])
+        return self._take(self._lose, op, path) is not None
+
+    def opened(self, path, fh):
+        with self._mutex:
+            self._open[fh] = path
+
+    def closed(self, fh):
+        with self._mutex:
+            self._open.pop(fh, None)
+
+    def after(self, op, args):
+        if self._log and op in self.LOGGED:
+            names = [args[1], args[0]] if op == 'link' else [a for a in args[:2] if isinstance(a, str)]
+            with self._mutex, open(self._log, 'a') as f:
+                f.write(op + ' ' + ' '.join(names) + '\n')
+
+
 class Passthrough(Operations):
     use_ns = True
 
-    def __init__(self, lower, delay, inflight_file):
+    def __init__(self, lower, delay, inflight_file, faults=None):
         self._lower = os.fsencode(os.path.realpath(lower))
         self._delay = delay
         self._inflight_file = inflight_file
+        self._faults = faults or Faults()
         self._mutex = threading.Lock()
         self._inflight = 0
         self._most = 0
@@ -58,10 +136,15 @@ class Passthrough(Operations):
                 time.sleep(self._delay)
             if not hasattr(self, op):
                 raise FuseOSError(errno.ENOSYS)
+            lose = self._faults.before(op, args)
             try:
-                return getattr(self, op)(*args)
+                result = getattr(self, op)(*args)
             except OSError as e:
                 raise FuseOSError(e.errno)
+            self._faults.after(op, args)
+            if lose:
+                raise FuseOSError(errno.EIO)
+            return result
         finally:
             with self._mutex:
                 self._inflight -= counted
@@ -130,11 +213,14 @@ class Passthrough(Operations):
         return {k: getattr(st, k) for k in keys}
 
     def open(self, path, flags):
-        return os.open(self._p(path), flags)
+        fd = os.open(self._p(path), flags)
+        self._faults.opened(path, fd)
+        return fd
 
     def create(self, path, mode, fi=None):
         fd = os.open(self._p(path), os.O_WRONLY | os.O_CREAT | os.O_EXCL, mode)
         self._own(path)
+        self._faults.opened(path, fd)
         return fd
 
     def read(self, path, size, offset, fh):
@@ -150,9 +236,11 @@ class Passthrough(Operations):
             os.ftruncate(fh, length)
 
     def flush(self, path, fh):
+        self._faults.closed(fh)
         return 0
 
     def release(self, path, fh):
+        self._faults.closed(fh)
         os.close(fh)
 
     def fsync(self, path, datasync, fh):
@@ -190,9 +278,16 @@ def main():
     # The kernel asks for every status anew, as it does of a share whose
     # attributes may change behind its back.
     parser.add_argument('--no-cache', action='store_true')
+    parser.add_argument('--no-links', action='store_true')
+    parser.add_argument('--no-xattrs', action='store_true')
+    parser.add_argument('--busy-while-open', action='store_true')
+    parser.add_argument('--fail', action='append', default=[])
+    parser.add_argument('--lose-reply', action='append', default=[])
+    parser.add_argument('--log')
     a = parser.parse_args()
     timeouts = {'attr_timeout': 0, 'entry_timeout': 0} if a.no_cache else {}
-    FUSE(Passthrough(a.lower, a.delay_ms / 1000.0, a.inflight_file), a.mountpoint,
+    faults = Faults(a.fail, a.lose_reply, a.no_links, a.log, a.no_xattrs, a.busy_while_open)
+    FUSE(Passthrough(a.lower, a.delay_ms / 1000.0, a.inflight_file, faults), a.mountpoint,
          foreground=True, nothreads=False, allow_other=True, default_permissions=True,
          encoding=ENC, use_ino=True, **timeouts)
 

@@ -149,6 +149,8 @@ struct Appender
         job.fromLeft = from == Side::Left;
         job.replace = true;
         job.size = source.size;
+        job.sourceModified = source.modified;
+        job.sourceNanos = source.modifiedNanos;
         job.seenSize = replaced.size;
         job.seenModified = replaced.modified;
         job.seenNanos = replaced.modifiedNanos;
@@ -163,6 +165,8 @@ struct Appender
         job.name = name;
         job.fromLeft = from == Side::Left;
         job.size = source.size;
+        job.sourceModified = source.modified;
+        job.sourceNanos = source.modifiedNanos;
         if (keep(job))
             operations.append(PendingOperationFor(root(from), root(to), std::move(job)));
     }

@@ -16,6 +16,10 @@ struct SyncJob
     bool fromLeft = true; // left to right, or right to left
     bool replace = false; // overwrites the destination; otherwise a new file that must not overwrite
     std::int64_t size = -1; // the source's size as compared, for progress
+    // The source's time as compared: it is copied only while it still has
+    // that size and time.
+    std::int64_t sourceModified = platform::kNoTime;
+    std::uint32_t sourceNanos = 0;
     // For a replacement: the destination as the comparison saw it. It is
     // replaced only while it still is that file.
     std::int64_t seenSize = -1;

@@ -161,6 +161,8 @@ Family fuseFamily(dev_t device)
             return Family::Ntfs;
         if (has("sshfs"))
             return Family::Sshfs;
+        if (has("smb") || has("cifs"))
+            return Family::Smb;
         // No driver named: the volume's boot sector tells, where it may be read.
         for (std::size_t at; (at = source.find("\\040")) != std::string::npos;)
             source.replace(at, 4, " ");
@@ -251,6 +253,44 @@ NameLimit NameLimitOf(int folderFd)
     if (::fstatfs(folderFd, &fs) != 0 || fs.f_namelen <= 0)
         return {255, false};
     return {std::size_t(fs.f_namelen), false};
+}
+
+bool KeepsPermissions(int fd)
+{
+    switch (familyOf(fd)) {
+    case Family::Fat:
+    case Family::Exfat:
+    case Family::ExfatFuse:
+    case Family::Ntfs:
+    case Family::Smb: // modes the client makes up; the server decides
+        return false;
+    default:
+        return true;
+    }
+}
+
+std::string HomeFolder()
+{
+    if (const char *set = std::getenv("HOME"); set && set[0] == '/')
+        return set;
+    const passwd *entry = ::getpwuid(::geteuid());
+    return entry && entry->pw_dir && entry->pw_dir[0] == '/' ? std::string(entry->pw_dir) : std::string();
+}
+
+bool AttributesMayBeStale(int fd)
+{
+    const Family family = familyOf(fd);
+    return family == Family::Sshfs || family == Family::Smb;
+}
+
+bool IsSmb(int fd)
+{
+    return familyOf(fd) == Family::Smb;
+}
+
+std::int64_t LargestFileOf(int folderFd)
+{
+    return familyOf(folderFd) == Family::Fat ? (std::int64_t(4) << 30) - 1 : -1;
 }
 
 ReaderIds ReaderIds::current()

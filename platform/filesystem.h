@@ -168,6 +168,27 @@ struct NameLimit
 };
 NameLimit NameLimitOf(int folderFd);
 
+// Whether the file system of fd keeps each file's owner and permission
+// bits: not FAT, exFAT or NTFS as sticks are mounted, where every file
+// shows the same ones, nor SMB shares, whose server decides access.
+bool KeepsPermissions(int fd);
+
+// Whether the status the file system of fd gives may be a cached copy that
+// misses changes made on the server (sshfs keeps it 20 s, SMB shares too):
+// there sizes and times cannot tell that a file changed.
+bool AttributesMayBeStale(int fd);
+
+// Whether fd is on an SMB share (the kernel's client or smbnetfs).
+bool IsSmb(int fd);
+
+// The largest file the file system of the open folder can hold, in bytes,
+// or -1 where no limit is known: 4 GiB less a byte on FAT.
+std::int64_t LargestFileOf(int folderFd);
+
+// The user's home folder: HOME where it is an absolute path, else the
+// password database's (a service may run without HOME); empty when neither.
+std::string HomeFolder();
+
 // The system's words for an errno value.
 std::string ErrorText(int error);
 

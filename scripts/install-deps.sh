@@ -10,7 +10,7 @@ if [ "$mode" = test ]; then
   packages+=(libqt6test6 libgtest-dev xvfb xauth xdotool x11-apps x11-utils imagemagick openbox
              desktop-file-utils appstream tzdata rsync time python3 bc
              xfsprogs btrfs-progs e2fsprogs dosfstools exfatprogs exfat-fuse fusefat ntfs-3g fuse3
-             python3-fusepy libfuse3-dev acl attr
+             python3-fusepy libfuse3-dev acl attr openssh-server openssh-client sshfs samba smbnetfs
              git clang clang-format clang-tidy)
 elif [ "$mode" != run ]; then
   echo "usage: scripts/install-deps.sh run|test" >&2

@@ -227,6 +227,8 @@ platform::CopyRequest SyncRun::request(const SyncJob &job) const
     request.existing = job.replace ? platform::ExistingDestination::Replace : platform::ExistingDestination::Keep;
     if (job.replace)
         request.seen = platform::FileStatus{job.seenSize, job.seenModified, job.seenNanos};
+    if (job.sourceModified != platform::kNoTime)
+        request.sourceSeen = platform::FileStatus{job.size, job.sourceModified, job.sourceNanos};
     request.keepReplaced = job.replace && m_keepReplaced;
     return request;
 }

@@ -5,7 +5,6 @@
 #include "sync/copy/private/datacopy.h"
 #include "sync/copy/destinationtraits.h"
 #include "platform/paths.h"
-#include "sync/copy/private/renamenoreplace.h"
 #include "sync/copy/private/temporarymark.h"
 #include "platform/temporaryname.h"
 
@@ -24,8 +23,6 @@ namespace {
 
 // How often a source that changes while it is copied is copied again.
 constexpr int kCopyAttempts = 3;
-// Why a copy in place is no success: its flush failed.
-const char kNotConfirmed[] = "the copy is in place, but its file system did not confirm it is on the disk";
 
 bool sameState(const FileStatus &seen, const FileStatus &now)
 {
@@ -97,6 +94,13 @@ const std::string &FileCopier::trashedAt(std::size_t index) const
 std::size_t FileCopier::stagedCount() const
 {
     return m_staged.size();
+}
+
+// A temporary that could not be removed stays named in the run's record.
+void FileCopier::remains(const Folder &folder, const std::string &temporary)
+{
+    m_common->record.keep();
+    note("A temporary could not be removed and remains: " + JoinPath(folder.shown, temporary));
 }
 
 void FileCopier::note(std::string text)
@@ -307,9 +311,13 @@ static char refusedOnSticks(const std::string &name)
 bool FileCopier::createTemporary(Staged &staged, CopyError *error)
 {
     const int dir = staged.folder->fd.get();
+    const Folder &into = *staged.folder;
+    const std::string absolute = into.relative.empty() ? into.root->absolute
+                                                       : JoinPath(into.root->absolute, into.relative);
     for (int attempt = 0; attempt < 100 && !staged.file.valid(); ++attempt) {
         staged.temporary = TemporaryName(staged.name, nameLimit(*staged.folder));
-        staged.file = Fd(::openat(dir, staged.temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
+        m_common->record.add(absolute, staged.temporary);
+        staged.file = Fd(::openat(dir, staged.temporary.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
         if (!staged.file.valid() && errno != EEXIST) {
             const int code = errno;
             struct stat folder;
@@ -330,21 +338,23 @@ bool FileCopier::createTemporary(Staged &staged, CopyError *error)
     }
     if (!staged.file.valid())
         return fail(error, EEXIST, "cannot find a free temporary name in the destination folder");
-    // Without the mark (a file system without extended attributes) a
-    // leftover of this copy is never removed by a later run, only reported.
+    // Without the mark (a file system without extended attributes) the
+    // record alone tells a later run that a leftover of this copy is ours.
     SetTemporaryMark(staged.file.get());
     return true;
 }
 
-// Removes a temporary whose copy failed; returns false for `return abandon(...)`.
-bool FileCopier::abandon(const Staged &staged, int code, const std::string &reason, CopyError *error)
+// Removes a temporary whose copy failed, closed first (a share such as SMB
+// removes no file still open); returns false for `return abandon(...)`.
+bool FileCopier::abandon(Staged &staged, int code, const std::string &reason, CopyError *error)
 {
+    staged.file.reset();
     if (::unlinkat(staged.folder->fd.get(), staged.temporary.c_str(), 0) != 0 && errno != ENOENT)
-        note("A temporary could not be removed and remains: " + JoinPath(staged.folder->shown, staged.temporary));
+        remains(*staged.folder, staged.temporary);
     return fail(error, code, reason);
 }
 
-bool FileCopier::abandonErrno(const Staged &staged, const std::string &what, CopyError *error)
+bool FileCopier::abandonErrno(Staged &staged, const std::string &what, CopyError *error)
 {
     const int code = errno;
     return abandon(staged, code, what + ": " + errorText(code), error);
@@ -365,8 +375,13 @@ bool FileCopier::copyData(int source, struct stat &st, Staged &staged, const Byt
         bool more = false;
         if (::fstat(source, &after) != 0 || !data.moreBeyond(st.st_size, &more))
             return abandonErrno(staged, "cannot read the source", error);
-        if (sameContentState(st, after) && !more)
+        // Where the source's status may be a share's stale copy, its content
+        // is read again and must be what was copied.
+        const bool stale = AttributesMayBeStale(source);
+        if (sameContentState(st, after) && !more && (!stale || ReadsAsCopied(source, staged.file.get(), *copied, m_buffer)))
             return true;
+        if (stale && errno != 0)
+            return abandonErrno(staged, "cannot read the source", error);
         if (attempt == kCopyAttempts)
             return abandon(staged, 0, kSourceKeptChanging, error);
         st = after;
@@ -421,128 +436,6 @@ bool FileCopier::keepMetadata(int source, const struct stat &st, Root &toRoot, S
     return true;
 }
 
-// Some file systems (FAT through FUSE) stamp a file renamed with the time of
-// the rename: the copy would then look newer than every other edit made
-// before the sync. The time is set again and flushed with the file; where
-// even that does not hold, the copy is in place all the same and a note
-// says so. placed is the file's status, and stays it.
-void FileCopier::keepTime(Staged &s, struct stat &placed)
-{
-    if (sameTime(placed.st_mtim, s.stamped))
-        return;
-    const int file = s.file.get();
-    const bool again = ::futimens(file, s.times) == 0
-        && (flushesWhole(s.folder->fd.get(), s.folder->id.device) || m_flush(file, false) == 0 || FlushNotOffered(errno))
-        && ::fstat(file, &placed) == 0;
-    if (!again || !sameTime(placed.st_mtim, s.stamped))
-        notKept(*s.folder->root, kTimes);
-}
-
-// The absolute path of a copy's destination, for the Trash.
-template <typename Folder>
-static std::string absoluteDestination(const Folder &folder, const std::string &name)
-{
-    const std::string &root = folder.root->absolute;
-    std::string path = folder.relative.empty() ? root : JoinPath(root, folder.relative);
-    return JoinPath(path, name);
-}
-
-// The trash that will take the file a replacement replaces; none is needed
-// where there is nothing to replace.
-bool FileCopier::findTrash(Staged &staged, CopyError *error)
-{
-    struct stat existing;
-    if (::fstatat(staged.folder->fd.get(), staged.name.c_str(), &existing, AT_SYMLINK_NOFOLLOW) != 0
-        || S_ISDIR(existing.st_mode))
-        return true;
-    const std::string path = absoluteDestination(*staged.folder, staged.name);
-    staged.trash = m_trashes.forFolder(path.substr(0, path.rfind('/')), staged.folder->id.device, error);
-    return staged.trash != nullptr;
-}
-
-// Where a file system offers no hard links (FAT, exFAT, many FUSE layers).
-static bool noHardLinks(int code)
-{
-    return code == EPERM || code == ENOTSUP || code == EOPNOTSUPP || code == ENOSYS || code == EMLINK
-        || code == EXDEV; // NOLINT(misc-redundant-expression): ENOTSUP is EOPNOTSUPP on Linux only
-}
-
-// Moves a file, and gives it back its time where the move changed it (FAT
-// through FUSE stamps a renamed file with the time of the rename): the old
-// file in the trash, or back from there, is the file as it was.
-static int moveKeepingTime(int fromDir, const char *from, int toDir, const char *to)
-{
-    struct stat before, after;
-    const bool known = ::fstatat(fromDir, from, &before, AT_SYMLINK_NOFOLLOW) == 0;
-    if (::renameat(fromDir, from, toDir, to) != 0)
-        return -1;
-    if (known && ::fstatat(toDir, to, &after, AT_SYMLINK_NOFOLLOW) == 0
-        && !sameTime(after.st_mtim, before.st_mtim)) {
-        const struct timespec times[2] = {before.st_atim, before.st_mtim};
-        ::utimensat(toDir, to, times, AT_SYMLINK_NOFOLLOW);
-    }
-    return 0;
-}
-
-// Puts the copy in place and the file it replaces in the Trash, in an order
-// that never loses the old file: its .trashinfo first, then a second link
-// to it in the trash, then the rename over it. Where there are no hard
-// links, the old file moves into the trash just before the new one takes
-// its name: a kill in between leaves the name empty, the old file in the
-// trash, and the next sync copies the file again.
-bool FileCopier::replaceKeepingOld(Staged &s, bool flushEach, CopyError *error)
-{
-    const int dir = s.folder->fd.get();
-    const TrashFolder &trash = *s.trash;
-    std::string entry;
-    if (!WriteTrashInfo(trash, absoluteDestination(*s.folder, s.name), flushEach, &entry, error))
-        return false;
-    bool moved = false;
-    if (::linkat(dir, s.name.c_str(), trash.files.get(), entry.c_str(), 0) != 0) {
-        const int code = errno;
-        const bool movedOut = noHardLinks(code)
-            && moveKeepingTime(dir, s.name.c_str(), trash.files.get(), entry.c_str()) == 0;
-        if (!movedOut) {
-            // Neither linked nor moved: where the file itself refuses
-            // (immutable, append-only), it is the destination that cannot
-            // be replaced.
-            const int why = noHardLinks(code) ? errno : code;
-            RemoveTrashEntry(trash, entry, false);
-            if (why == ENOENT)
-                return fail(error, 0, kChangedSinceComparison);
-            errno = why;
-            return failErrno(error, why == EPERM ? std::string("cannot replace the destination")
-                                                 : "cannot keep the old file in the trash folder " + trash.path);
-        }
-        moved = true;
-    }
-    if (flushEach) {
-        for (const int folder : {trash.files.get(), trash.info.get()}) {
-            if (m_flush(folder, false) != 0 && !FlushNotOffered(errno)) {
-                const int code = errno;
-                if (moved)
-                    moveKeepingTime(trash.files.get(), entry.c_str(), dir, s.name.c_str());
-                RemoveTrashEntry(trash, entry, !moved);
-                errno = code;
-                return failErrno(error, "cannot keep the old file in the trash folder " + trash.path);
-            }
-        }
-    }
-    const int rc = moved ? RenameNoReplace(dir, s.temporary.c_str(), s.name.c_str())
-                         : ::renameat(dir, s.temporary.c_str(), dir, s.name.c_str());
-    if (rc != 0) {
-        const int code = errno;
-        // The old file back where it was, the trash as it was.
-        if (moved)
-            moveKeepingTime(trash.files.get(), entry.c_str(), dir, s.name.c_str());
-        RemoveTrashEntry(trash, entry, !moved);
-        errno = code;
-        return false;
-    }
-    s.trashed = JoinPath(JoinPath(trash.path, "files"), entry);
-    return true;
-}
-
 bool FileCopier::stage(const CopyRequest &request, CopyError *error, const BytesCopied &onBytes)
 {
     Root *fromRoot = root(request.fromRoot, request.fromRootId, error);
@@ -555,6 +448,10 @@ bool FileCopier::stage(const CopyRequest &request, CopyError *error, const Bytes
     const Fd source = openSource(*fromRoot, request.from, &st, error);
     if (!source.valid())
         return false;
+    // A source put back since with another time (an older version restored
+    // with its date) is not what the comparison chose to copy.
+    if (request.sourceSeen && !sameState(*request.sourceSeen, stateOf(st)))
+        return fail(error, 0, kSourceChangedSinceComparison);
 
     Staged staged;
     staged.existing = request.existing;
@@ -567,7 +464,15 @@ bool FileCopier::stage(const CopyRequest &request, CopyError *error, const Bytes
                                request.existing == ExistingDestination::Keep, error))
         return false;
     staged.folder = m_folder;
+    // A share's client may show a destination edited on the server as it
+    // was compared: nothing here can ask past that, so the run says so.
+    if (staged.seen && AttributesMayBeStale(staged.folder->fd.get()))
+        note(toRoot->path + " is a share whose client keeps sizes and times for a while: a file edited on the server"
+             " in the seconds before its replacement may have been replaced all the same.");
 
+    const std::int64_t largest = largestFile(*staged.folder);
+    if (largest >= 0 && st.st_size > largest)
+        return fail(error, EFBIG, kTooLargeForFat);
     std::int64_t copied = 0;
     if (!mayReplace(*toRoot, staged, error) || !createTemporary(staged, error))
         return false;
@@ -578,8 +483,11 @@ bool FileCopier::stage(const CopyRequest &request, CopyError *error, const Bytes
             error->trashUnusable = true;
         return false;
     }
-    if (!copyData(source.get(), st, staged, onBytes, &copied, error)
-        || !keepMetadata(source.get(), st, *toRoot, staged, error))
+    if (!copyData(source.get(), st, staged, onBytes, &copied, error))
+        return false;
+    if (request.sourceSeen && !sameState(*request.sourceSeen, stateOf(st)))
+        return abandon(staged, 0, kSourceChangedSinceComparison, error);
+    if (!keepMetadata(source.get(), st, *toRoot, staged, error))
         return false;
     m_stagedBytes += copied;
     m_staged.push_back(std::move(staged));
@@ -602,177 +510,12 @@ const NameLimit &FileCopier::nameLimit(const Folder &folder)
     return m_nameLimits[folder.id.device] = NameLimitOf(folder.fd.get());
 }
 
-// One flush for each file system of the batch that honours it; returns the
-// devices so flushed. It reports any write-back error since the file it is
-// given was opened, which covers the whole batch, and it covers the renames
-// of earlier batches there too.
-std::set<std::uint64_t> FileCopier::flushWholeFileSystems()
+std::int64_t FileCopier::largestFile(const Folder &folder)
 {
-    std::set<std::uint64_t> tried, flushed;
-    for (const Staged &s : m_staged) {
-        const std::uint64_t device = s.folder->id.device;
-        if (!tried.insert(device).second || !flushesWhole(s.folder->fd.get(), device))
-            continue;
-        if (m_flush(s.file.get(), true) == 0) {
-            flushed.insert(device);
-            m_unsettled.erase(device);
-        }
-    }
-    return flushed;
-}
-
-// Where files are flushed one by one, so are the folders renamed into, once
-// the batch is in place: else a power cut could undo the renames. A failure
-// there fails the copies in that folder (they are in place, maybe not for good).
-void FileCopier::settleFolders(const std::vector<std::size_t> &placedNow, std::vector<CopyError> &failures)
-{
-    std::set<const Folder *> done;
-    for (const std::size_t i : placedNow) {
-        const Folder *folder = m_staged[i].folder.get();
-        if (flushesWhole(folder->fd.get(), folder->id.device) || !done.insert(folder).second)
-            continue;
-        if (m_flush(folder->fd.get(), false) == 0 || FlushNotOffered(errno))
-            continue;
-        CopyError error;
-        failErrno(&error, kNotConfirmed);
-        for (const std::size_t j : placedNow) {
-            if (m_staged[j].folder.get() == folder)
-                failures[j] = error;
-        }
-    }
-}
-
-// Renames one flushed temporary into place, if its folder still is where
-// the root leads and its destination still is what was compared.
-bool FileCopier::place(Staged &s, const Folder *&reachable, CopyError *error)
-{
-    const int dir = s.folder->fd.get();
-    // Links put in place of a folder since it was opened are caught
-    // here: the rename goes only where the root still leads.
-    if (s.folder.get() != reachable) {
-        const bool ok = stillReachable(s, error);
-        reachable = ok ? s.folder.get() : nullptr;
-        if (!ok)
-            return false;
-    }
-    if (s.seen && !stillAsSeen(dir, s.name, *s.seen))
-        return fail(error, 0, kChangedSinceComparison);
-    if (s.trash) {
-        CopyError kept;
-        if (replaceKeepingOld(s, !flushesWhole(dir, s.folder->id.device), &kept))
-            return true;
-        if (!kept.reason.empty()) {
-            if (error)
-                *error = kept;
-            return false;
-        }
-    } else {
-        const int rc = s.existing == ExistingDestination::Keep
-            ? RenameNoReplace(dir, s.temporary.c_str(), s.name.c_str())
-            : ::renameat(dir, s.temporary.c_str(), dir, s.name.c_str());
-        if (rc == 0)
-            return true;
-    }
-    const int code = errno;
-    std::string other;
-    if (code == EEXIST && foldsNames(*s.folder->root, dir) && !spelledAsListed(dir, s.name, &other))
-        return fail(error, EEXIST, FoldedReason(JoinPath(s.folder->shown, s.name), JoinPath(s.folder->shown, other)));
-    if (code == EEXIST)
-        return fail(error, EEXIST, "the destination already exists; it is not overwritten");
-    if (code == EISDIR || code == ENOTEMPTY)
-        return fail(error, EISDIR, "the destination is a folder");
-    errno = code;
-    return failErrno(error, "cannot replace the destination");
-}
-
-void FileCopier::commit(const std::function<void(std::size_t, const CopyError *)> &done)
-{
-    // A lone file gets just its own flush; so does each file where its file
-    // system is not flushed as a whole, or where that flush failed (to tell
-    // which file did).
-    const std::set<std::uint64_t> flushed = m_staged.size() > 1 ? flushWholeFileSystems() : std::set<std::uint64_t>();
-    // A root that now leads elsewhere (unmounted, replaced) takes nothing.
-    for (const auto &r : m_roots) {
-        struct stat st;
-        if (r->failure.reason.empty() && (::stat(r->path.empty() ? "." : r->path.c_str(), &st) != 0 || IdentityOf(st) != r->id))
-            r->failure = {ESTALE, "the folder " + r->path + " is no longer the folder that was compared"};
-    }
-    std::vector<CopyError> failures(m_staged.size());
-    std::vector<std::size_t> placedNow;
-    const Folder *reachable = nullptr;
-    for (std::size_t i = 0; i < m_staged.size(); ++i) {
-        Staged &s = m_staged[i];
-        CopyError &error = failures[i];
-        bool ok = true;
-        if (!flushed.count(s.folder->id.device) && m_flush(s.file.get(), false) != 0 && errno != EINVAL
-            && errno != EROFS)
-            ok = failErrno(&error, "cannot write the destination");
-        std::unique_lock<std::mutex> placing(m_common->placing, std::defer_lock);
-        if (s.existing == ExistingDestination::Replace)
-            placing.lock();
-        ok = ok && place(s, reachable, &error);
-        // The mark is for temporaries only; the file in place goes without.
-        if (ok)
-            RemoveTemporaryMark(s.file.get());
-        struct stat placed;
-        const bool known = ok && ::fstat(s.file.get(), &placed) == 0;
-        if (known)
-            keepTime(s, placed);
-        if (ok) {
-            placedNow.push_back(i);
-            // A link elsewhere in the tree may lead to what was replaced.
-            if (known && s.existing == ExistingDestination::Replace)
-                m_common->produced[{std::uint64_t(placed.st_dev), std::uint64_t(placed.st_ino)}] = {stateOf(placed), s.seen};
-        }
-        if (placing.owns_lock())
-            placing.unlock();
-        s.file.reset();
-        if (!ok && ::unlinkat(s.folder->fd.get(), s.temporary.c_str(), 0) != 0 && errno != ENOENT)
-            note("A temporary could not be removed and remains: " + JoinPath(s.folder->shown, s.temporary));
-        s.temporary.clear();
-    }
-    settleFolders(placedNow, failures);
-    for (std::size_t i = 0; i < m_staged.size(); ++i) {
-        const bool ok = failures[i].reason.empty();
-        const Folder &folder = *m_staged[i].folder;
-        if (ok && flushesWhole(folder.fd.get(), folder.id.device)) {
-            Unsettled &unsettled = m_unsettled[folder.id.device];
-            if (!unsettled.folder)
-                unsettled.folder = m_staged[i].folder;
-            unsettled.placed.push_back(m_placed);
-        }
-        m_placed += ok;
-        if (done)
-            done(i, ok ? nullptr : &failures[i]);
-    }
-    m_staged.clear();
-    m_stagedBytes = 0;
-}
-
-void FileCopier::settle(const std::function<void(std::size_t, const CopyError &)> &failed)
-{
-    for (const auto &[device, unsettled] : m_unsettled) {
-        if (m_flush(unsettled.folder->fd.get(), true) == 0)
-            continue;
-        CopyError error;
-        failErrno(&error, kNotConfirmed);
-        for (const std::size_t placed : unsettled.placed) {
-            if (failed)
-                failed(placed, error);
-        }
-    }
-    m_unsettled.clear();
-}
-
-void FileCopier::discard()
-{
-    for (Staged &s : m_staged) {
-        s.file.reset();
-        if (::unlinkat(s.folder->fd.get(), s.temporary.c_str(), 0) != 0 && errno != ENOENT)
-            note("A temporary could not be removed and remains: " + JoinPath(s.folder->shown, s.temporary));
-    }
-    m_staged.clear();
-    m_stagedBytes = 0;
+    const auto known = m_largestFiles.find(folder.id.device);
+    if (known != m_largestFiles.end())
+        return known->second;
+    return m_largestFiles[folder.id.device] = LargestFileOf(folder.fd.get());
 }
 
 bool CopyFileSafely(const CopyRequest &request, CopyError *error, const FileCopier::BytesCopied &onBytes)

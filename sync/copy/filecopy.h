@@ -4,6 +4,7 @@
 #include "platform/fd.h"
 #include "platform/filesystem.h"
 #include "platform/temporaryname.h"
+#include "sync/copy/temporaryrecord.h"
 #include "sync/copy/trash.h"
 
 #include <cstddef>
@@ -32,7 +33,11 @@ struct stat;
 //   never written through. Holes of a sparse source stay holes.
 // - The source must not change while it is copied (size, modification and
 //   change time); a copy that the source never held as a whole is never
-//   renamed into place. It is copied again a few times, then given up.
+//   renamed into place. It is copied again a few times, then given up. A
+//   source whose size or modification time is no longer what was compared
+//   is not copied at all.
+// - A file larger than the destination's file system can hold (4 GiB on
+//   FAT) fails at once, before anything is written.
 // - A replacement names the destination as it was last seen: when its size
 //   or modification time differs just before the rename, the destination is
 //   kept and the copy fails. A new file is renamed into place only if nothing
@@ -81,9 +86,12 @@ struct stat;
 //
 // A program killed in the middle leaves no destination half-written, only
 // the temporaries it had not yet renamed into place. Each carries a mark (an
-// extended attribute) and is locked while it exists; a later run removes
-// only marked temporaries that no one holds, so a user's file that merely
-// looks like one is never touched. Paths are native bytes.
+// extended attribute), is named in a record kept outside the trees before
+// it is made (platform/temporaryrecord.h: for shares that cannot carry the
+// mark, and runs killed before it was written), and is locked while it
+// exists; a later run removes only marked or recorded temporaries that no
+// one holds, so a user's file that merely looks like one is never touched.
+// Paths are native bytes.
 namespace platform {
 
 enum class ExistingDestination {
@@ -106,8 +114,12 @@ struct CopyRequest
     // For a replacement: the destination as last seen (size -1: not known).
     // It is replaced only while its size and modification time are these.
     std::optional<FileStatus> seen;
+    // When known, the source as compared: it is copied only while its size
+    // and modification time are these (a file put back since with an older
+    // time must not replace a newer one).
+    std::optional<FileStatus> sourceSeen;
     // For a replacement: the file replaced goes to the desktop's Trash
-    // (sync/copy/trash.h); where no trash can take it, the copy fails
+    // (platform/trash.h); where no trash can take it, the copy fails
     // (CopyError::trashUnusable) before anything is written.
     bool keepReplaced = false;
 };
@@ -115,6 +127,8 @@ struct CopyRequest
 
 inline const char kChangedSinceComparison[] = "the destination changed since the comparison; it is kept";
 inline const char kSourceKeptChanging[] = "the source kept changing while it was copied";
+inline const char kSourceChangedSinceComparison[] = "the source changed since the comparison";
+inline const char kTooLargeForFat[] = "FAT32 cannot hold files of 4 GiB or more";
 
 // Copies in batches: stage() writes complete temporaries, commit() makes a
 // whole batch durable with one file-system flush and moves each temporary
@@ -163,7 +177,8 @@ public:
     void discard();
 
     // Removes the temporaries a killed run left at these names below root,
-    // those this program marked and no one holds.
+    // those this program marked and no one holds; the first call also those
+    // the records of ended runs name, wherever they are.
     void removeLeftovers(const std::string &root, FolderIdentity rootId, const std::vector<std::string> &names);
 
     // What a person should know that is no failure of an operation: a
@@ -201,6 +216,8 @@ private:
         std::vector<std::string> notes;
         std::set<std::string> noted;
         std::map<std::string, std::pair<unsigned, std::size_t>> notKept; // by root: bits said, and where
+        TemporaryRecord record; // the run's temporaries, for a later run should it be killed
+        std::once_flag cleared; // ended runs' recorded temporaries removed
     };
     Root *root(const std::string &path, FolderIdentity expected, CopyError *error);
     // With create, folders missing below root are made after those of the
@@ -220,19 +237,23 @@ private:
     bool copyData(int source, struct stat &st, Staged &staged, const BytesCopied &onBytes, std::int64_t *copied,
                   CopyError *error);
     bool keepMetadata(int source, const struct stat &st, Root &toRoot, Staged &staged, CopyError *error);
-    void keepTime(Staged &s, struct stat &placed);
-    bool abandon(const Staged &staged, int code, const std::string &reason, CopyError *error);
-    bool abandonErrno(const Staged &staged, const std::string &what, CopyError *error);
+    bool keepTime(Staged &s, struct stat &placed);
+    bool abandon(Staged &staged, int code, const std::string &reason, CopyError *error);
+    bool abandonErrno(Staged &staged, const std::string &what, CopyError *error);
     bool findTrash(Staged &staged, CopyError *error);
     bool replaceKeepingOld(Staged &staged, bool flushEach, CopyError *error);
+    bool copyStands(const Staged &staged);
+    bool takeBack(const Staged &staged, const std::string &entry, bool moved, int why);
     bool place(Staged &staged, const Folder *&reachable, CopyError *error);
     bool flushesWhole(int fd, std::uint64_t device);
     bool settleNewEntry(int parent, const std::string &shown, CopyError *error);
     std::set<std::uint64_t> flushWholeFileSystems();
     void settleFolders(const std::vector<std::size_t> &placedNow, std::vector<CopyError> &failures);
     const NameLimit &nameLimit(const Folder &folder);
+    std::int64_t largestFile(const Folder &folder);
     bool clearLeftovers(const Folder &folder);
     void note(std::string text);
+    void remains(const Folder &folder, const std::string &temporary);
     void notKept(Root &root, unsigned lost);
 
     Flush m_flush;
@@ -248,6 +269,7 @@ private:
     std::map<Key, std::set<std::string>> m_listings; // names of folders that may fold them
     std::map<std::uint64_t, bool> m_flushesWhole;    // by device: whether syncfs reaches everything
     std::map<std::uint64_t, NameLimit> m_nameLimits;  // by device
+    std::map<std::uint64_t, std::int64_t> m_largestFiles; // by device: -1 for no known limit
     // Renames on file systems flushed as a whole that no flush has covered
     // yet, by device: a folder there to flush it by, and the placed copies.
     struct Unsettled

@@ -2,6 +2,7 @@
 #include "platform/paths.h"
 #include "sync/copy/private/temporarymark.h"
 #include "platform/temporaryname.h"
+#include "sync/copy/temporaryrecord.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -53,6 +54,8 @@ bool FileCopier::clearLeftovers(const Folder &folder)
         if (::fstatat(folder.fd.get(), name.c_str(), &now, AT_SYMLINK_NOFOLLOW) != 0 || now.st_dev != st.st_dev
             || now.st_ino != st.st_ino)
             continue;
+        // Closed first: a share such as SMB removes no file still open.
+        file.reset();
         if (::unlinkat(folder.fd.get(), name.c_str(), 0) != 0 && errno != ENOENT)
             note("A temporary of an earlier run could not be removed and remains: " + JoinPath(folder.shown, name));
     }
@@ -62,6 +65,12 @@ bool FileCopier::clearLeftovers(const Folder &folder)
 void FileCopier::removeLeftovers(const std::string &rootPath, FolderIdentity rootId,
                                  const std::vector<std::string> &names)
 {
+    std::call_once(m_common->cleared, [this] {
+        std::vector<std::string> notes;
+        TemporaryRecord::clearEnded(&notes);
+        for (std::string &text : notes)
+            note(std::move(text));
+    });
     Root *r = names.empty() ? nullptr : root(rootPath, rootId, nullptr);
     if (!r)
         return;

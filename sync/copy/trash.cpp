@@ -1,5 +1,7 @@
 #include "sync/copy/trash.h"
 
+#include "platform/filesystem.h"
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -33,10 +35,33 @@ Fd openOrMake(int parent, const std::string &name, mode_t mode, const std::strin
     return Fd();
 }
 
-// files/ and info/ in the open trash folder, both writable.
+// Whether a top folder's trash folder is the runner's alone, as the home
+// trash is made: its own, open to no one else. One that a user made where
+// root's replaced files fall would hand them what root replaced there. A
+// trash of our own that others may enter is closed. Where the file system
+// keeps no permissions (FAT, exFAT, NTFS sticks) every file is as open as
+// the trash, and nothing is told by asking.
+bool closedToOthers(int fd, const std::string &shown, CopyError *error)
+{
+    struct stat st;
+    if (::fstat(fd, &st) != 0)
+        return failErrno(error, "cannot use the trash folder " + shown);
+    if (!KeepsPermissions(fd))
+        return true;
+    if (st.st_uid != ::geteuid())
+        return fail(error, EPERM, "the trash folder " + shown + " belongs to another user, so the old file is not kept there");
+    if ((st.st_mode & 077) && (::fchmod(fd, st.st_mode & 07700) != 0 || ::fstat(fd, &st) != 0 || (st.st_mode & 077)))
+        return fail(error, EPERM, "the trash folder " + shown + " is open to other users, so the old file is not kept there");
+    return true;
+}
+
+// files/ and info/ in the open trash folder, both writable; in a top
+// folder's trash, all three the runner's alone.
 std::unique_ptr<TrashFolder> openTrash(Fd folder, const std::string &path, const std::string &topdir,
                                        CopyError *error)
 {
+    if (!topdir.empty() && !closedToOthers(folder.get(), path, error))
+        return nullptr;
     auto trash = std::make_unique<TrashFolder>();
     trash->path = path;
     trash->topdir = topdir;
@@ -45,6 +70,10 @@ std::unique_ptr<TrashFolder> openTrash(Fd folder, const std::string &path, const
         return nullptr;
     trash->info = openOrMake(folder.get(), "info", 0700, path + "/info", error);
     if (!trash->info.valid())
+        return nullptr;
+    if (!topdir.empty()
+        && (!closedToOthers(trash->files.get(), path + "/files", error)
+            || !closedToOthers(trash->info.get(), path + "/info", error)))
         return nullptr;
     for (const int fd : {trash->files.get(), trash->info.get()}) {
         if (::faccessat(fd, ".", W_OK | X_OK, AT_EACCESS) != 0) {
@@ -60,8 +89,10 @@ std::string homeTrashPath()
     const char *data = std::getenv("XDG_DATA_HOME");
     if (data && data[0] == '/')
         return std::string(data) + "/Trash";
-    const char *home = std::getenv("HOME");
-    return std::string(home ? home : "") + "/.local/share/Trash";
+    // A service started without HOME still has a home: the password
+    // database's. Without any, only the top folders' trashes are used.
+    const std::string home = HomeFolder();
+    return home.empty() ? std::string() : home + "/.local/share/Trash";
 }
 
 std::string parentOf(const std::string &path)
@@ -145,7 +176,8 @@ std::unique_ptr<TrashFolder> openTopdirTrash(const std::string &topdir, CopyErro
     const std::string base = topdir == "/" ? std::string() : topdir;
     const std::string uid = std::to_string(::geteuid());
     // An administrator's shared .Trash (sticky, not a link) holds a folder
-    // per user; without one, each user has .Trash-UID.
+    // per user; without one, or where that folder is not ours alone, each
+    // user has .Trash-UID.
     struct stat st;
     if (::fstatat(top.get(), ".Trash", &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISDIR(st.st_mode)
         && (st.st_mode & S_ISVTX)) {
@@ -162,6 +194,27 @@ std::unique_ptr<TrashFolder> openTopdirTrash(const std::string &topdir, CopyErro
     if (!own.valid())
         return nullptr;
     return openTrash(std::move(own), path, topdir, error);
+}
+
+bool onSmb(const std::string &folder)
+{
+    const Fd fd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    return fd.valid() && IsSmb(fd.get());
+}
+
+// smbnetfs shows its hosts (and workgroups) above the shares, where
+// nothing can be made: there the highest folder on the way to the file
+// that takes a trash, the share's own top folder, has it.
+std::unique_ptr<TrashFolder> shareTrash(const std::string &top, const std::string &folder, CopyError *error)
+{
+    std::string below = top == "/" ? std::string() : top;
+    for (int level = 0; level < 3 && folder.size() > below.size() + 1; ++level) {
+        const std::size_t end = folder.find('/', below.size() + 1);
+        below = folder.substr(0, end);
+        if (auto trash = openTopdirTrash(below, error))
+            return trash;
+    }
+    return nullptr;
 }
 
 // At most maxBytes of name, cut between characters.
@@ -213,10 +266,12 @@ const TrashFolder *Trashes::forFolder(const std::string &absoluteFolder, std::ui
     std::unique_ptr<TrashFolder> trash;
     const std::string home = homeTrashPath();
     std::uint64_t homeDevice = 0;
-    if (deviceOfNearest(home, &homeDevice) && homeDevice == device)
+    if (!home.empty() && deviceOfNearest(home, &homeDevice) && homeDevice == device)
         trash = openHomeTrash(home, &why);
     else
         trash = openTopdirTrash(topdirOf(absoluteFolder, device), &why);
+    if (!trash && onSmb(absoluteFolder))
+        trash = shareTrash(topdirOf(absoluteFolder, device), absoluteFolder, &why);
     if (!trash) {
         why.trashUnusable = true;
         m_failed[device] = why;

@@ -31,8 +31,12 @@ public:
     // The trash for files in the folder at absoluteFolder (no links in it)
     // on device: the home trash on its own file system, else the top
     // folder's .Trash/UID (where .Trash is a sticky folder, not a link) or
-    // .Trash-UID, made where missing. Null, with error naming the trash it
-    // tried, where none can take files: a link, no permission, read-only.
+    // .Trash-UID, made where missing. A top folder's trash is used only
+    // where it is the runner's own and closed to others (a user's folder
+    // would let them read or swap what root replaced). Null, with error
+    // naming the trash it tried, where none can take files: a link, another
+    // user's, open to others, no permission, read-only. Without HOME the
+    // home folder is the password database's.
     const TrashFolder *forFolder(const std::string &absoluteFolder, std::uint64_t device, CopyError *error);
 
 private:

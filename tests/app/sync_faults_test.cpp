@@ -60,6 +60,35 @@ TEST(SyncFaults, SourceDeletedAfterTheComparisonFailsAloneAndKeepsTheOldCopy)
     EXPECT_TRUE(hiddenEntries(right.root()).empty());
 }
 
+// A run stopped after its comparison (a laptop's sleep) while the user puts
+// back last month's version of a source with its date ("cp -p"): resumed,
+// it must not copy that older file over the destination's newer one.
+TEST(SyncFaults, SourcePutBackWithAnotherTimeAfterTheComparisonIsNotCopied)
+{
+    TestDir left, right;
+    writeLargeFile(left.path("big.bin"), 96, 2);
+    right.file("big.bin", "old big", TestDir::time(2020, 1, 1));
+    left.file("report.txt", "this month's", TestDir::time(2023, 1, 1));
+    right.file("report.txt", "edited last week", TestDir::time(2022, 6, 1));
+
+    QProcess process;
+    process.start(program(), sync(left, right));
+    ASSERT_TRUE(waitUntilCopying(process, right.root() + "/", 1)) << "the large copy never started";
+    ::kill(pid_t(process.processId()), SIGSTOP);
+    left.file("report.txt", "last month's", TestDir::time(2021, 1, 1));
+    ::kill(pid_t(process.processId()), SIGCONT);
+    const Result r = collect(process, 120000);
+
+    ASSERT_TRUE(r.finished);
+    EXPECT_EQ(r.exitCode, 1) << r.out.constData();
+    EXPECT_TRUE(r.out.contains(QByteArray::fromStdString("FAILED: " + left.path("report.txt") + " overwrites "
+                                                         + right.path("report.txt")
+                                                         + ": the source changed since the comparison")))
+        << r.out.constData();
+    EXPECT_EQ(right.read("report.txt"), "edited last week");
+    EXPECT_TRUE(hiddenEntries(right.root()).empty());
+}
+
 TEST(SyncFaults, ReadOnlyDestinationsRefuseAnOrdinaryUser)
 {
     ASSERT_EQ(::geteuid(), 0u) << "the test needs root to hand the tree to nobody";
@@ -311,4 +340,28 @@ TEST(SyncFaults, LeftoversOfAKilledRunGoFromEveryFolderAndOnlyThose)
     EXPECT_FALSE(right.exists("quiet/.a.txt.corvanel-k1ll3d00"));
     EXPECT_FALSE(left.exists("deeper/still/.b.corvanel-k1ll3d01"));
     EXPECT_EQ(right.read("quiet/.plan.corvanel-20240101"), "the user's own");
+}
+
+// Ctrl-C, a kill and a closed terminal (or dropped ssh session) alike stop
+// the run once the file being copied has landed: never a temporary left.
+TEST(SyncFaults, StopSignalsLetTheFileBeingCopiedLand)
+{
+    for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
+        SCOPED_TRACE(::strsignal(signal));
+        TestDir left, right;
+        writeLargeFile(left.path("big.bin"), 192, 3);
+        right.file("big.bin", "old big", TestDir::time(2020, 1, 1));
+        left.file("later.txt", "never reached");
+
+        QProcess process;
+        process.start(program(), sync(left, right));
+        ASSERT_TRUE(waitUntilCopying(process, right.root() + "/", kMiB)) << "the large copy never started";
+        ::kill(pid_t(process.processId()), signal);
+        const Result r = collect(process, 120000);
+
+        ASSERT_TRUE(r.finished);
+        EXPECT_NE(r.exitCode, -1) << "killed outright";
+        EXPECT_TRUE(sameContent(left.path("big.bin"), right.path("big.bin")) || right.read("big.bin") == "old big");
+        EXPECT_TRUE(hiddenEntries(right.root()).empty());
+    }
 }

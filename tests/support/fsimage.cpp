@@ -3,11 +3,15 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <QStandardPaths>
 #include <QThread>
 
+#include <arpa/inet.h>
 #include <fcntl.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/statfs.h>
@@ -284,7 +288,7 @@ bool FsImage::powerCut()
     return mount();
 }
 
-SlowShare::SlowShare(const std::string &lower, int delayMs, bool cached)
+SlowShare::SlowShare(const std::string &lower, int delayMs, bool cached, const QStringList &options)
 {
     if (::geteuid() != 0) {
         m_skip = "a FUSE mount needs root";
@@ -302,6 +306,7 @@ SlowShare::SlowShare(const std::string &lower, int delayMs, bool cached)
                              QString::number(delayMs), "--inflight-file", q(m_inflight)};
     if (!cached)
         arguments << "--no-cache";
+    arguments << options;
     if (!QProcess::startDetached("/usr/bin/python3", arguments, QString(), &pid)
         || !waitForFuse(m_root)) {
         m_skip = "the passthrough FUSE layer did not mount";
@@ -331,4 +336,166 @@ int SlowShare::mostInFlight() const
 {
     QFile file(q(m_inflight));
     return file.open(QIODevice::ReadOnly) ? file.readAll().trimmed().toInt() : 0;
+}
+
+namespace {
+
+// A port on 127.0.0.1 that no one listens on now.
+int freePort()
+{
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    const bool ok = fd >= 0 && ::bind(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) == 0
+        && ::getsockname(fd, reinterpret_cast<sockaddr *>(&address), &length) == 0;
+    if (fd >= 0)
+        ::close(fd);
+    return ok ? ntohs(address.sin_port) : 0;
+}
+
+bool accepts(int port)
+{
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    address.sin_port = htons(std::uint16_t(port));
+    const bool ok = fd >= 0 && ::connect(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) == 0;
+    if (fd >= 0)
+        ::close(fd);
+    return ok;
+}
+
+} // namespace
+
+SshShare::SshShare(const std::string &remote)
+{
+    if (::geteuid() != 0) {
+        m_skip = "sshfs as the tests use it needs root";
+        return;
+    }
+    if (!QFile::exists("/usr/sbin/sshd") || QStandardPaths::findExecutable("sshfs").isEmpty()) {
+        m_skip = "openssh-server or sshfs is not installed";
+        return;
+    }
+    const QString dir = m_dir.path();
+    QString out;
+    for (const char *key : {"host", "client"}) {
+        if (!run("ssh-keygen", {"-q", "-t", "ed25519", "-N", "", "-f", dir + "/" + key}, &out)) {
+            m_skip = "ssh-keygen failed: " + out.toStdString();
+            return;
+        }
+    }
+    QFile::copy(dir + "/client.pub", dir + "/authorized_keys");
+    const int port = freePort();
+    QFile config(dir + "/sshd_config");
+    config.open(QIODevice::WriteOnly);
+    config.write(QStringLiteral("Port %1\nListenAddress 127.0.0.1\nHostKey %2/host\nAuthorizedKeysFile %2/authorized_keys\n"
+                                "PermitRootLogin prohibit-password\nPasswordAuthentication no\nStrictModes no\n"
+                                "UsePAM no\nPidFile %2/pid\nSubsystem sftp internal-sftp\n")
+                     .arg(port).arg(dir).toUtf8());
+    config.close();
+    // sshd insists on its privilege separation folder.
+    ::mkdir("/run/sshd", 0755);
+    qint64 pid = 0;
+    if (port == 0
+        || !QProcess::startDetached("/usr/sbin/sshd", {"-D", "-f", dir + "/sshd_config", "-E", dir + "/log"}, QString(), &pid)) {
+        m_skip = "sshd did not start";
+        return;
+    }
+    m_sshdPid = pid;
+    for (int i = 0; i < 200 && !accepts(port); ++i)
+        QThread::msleep(25);
+    m_root = (dir + "/mnt").toStdString();
+    QDir().mkpath(q(m_root));
+    const QString options = QStringLiteral("IdentityFile=%1/client,StrictHostKeyChecking=no,UserKnownHostsFile=/dev/null,"
+                                           "BatchMode=yes,port=%2")
+                                .arg(dir).arg(port);
+    if (!run("sshfs", {"-o", options, "root@127.0.0.1:" + q(remote), q(m_root)}, &out) || !waitForFuse(m_root)) {
+        m_skip = "sshfs against the local sshd failed: " + out.toStdString();
+        m_root.clear();
+    }
+}
+
+SshShare::~SshShare()
+{
+    if (!m_root.empty())
+        run("umount", {q(m_root)});
+    for (int i = 0; i < 200 && !m_root.empty() && typeOf(m_root) == kFuseMagic; ++i)
+        QThread::msleep(10);
+    if (m_sshdPid <= 0)
+        return;
+    // Gone before its folder is: it removes its pid file on the way out.
+    ::kill(pid_t(m_sshdPid), SIGTERM);
+    for (int i = 0; i < 200 && ::kill(pid_t(m_sshdPid), 0) == 0; ++i)
+        QThread::msleep(10);
+}
+
+SmbShare::SmbShare(const std::string &served)
+{
+    if (::geteuid() != 0) {
+        m_skip = "smbd and smbnetfs as the tests use them need root";
+        return;
+    }
+    if (!QFile::exists("/usr/sbin/smbd") || QStandardPaths::findExecutable("smbnetfs").isEmpty()) {
+        m_skip = "samba or smbnetfs is not installed";
+        return;
+    }
+    if (accepts(445)) {
+        m_skip = "another server holds port 445 on 127.0.0.1, the only one smbnetfs reaches";
+        return;
+    }
+    const QString dir = m_dir.path();
+    for (const char *folder : {"state", "lock", "private", "mnt", "home/.smb"})
+        QDir().mkpath(dir + "/" + folder);
+    QFile server(dir + "/smb.conf");
+    server.open(QIODevice::WriteOnly);
+    server.write(QStringLiteral("[global]\nsmb ports = 445\ninterfaces = 127.0.0.1\nbind interfaces only = yes\n"
+                                "state directory = %1/state\ncache directory = %1/state\nlock directory = %1/lock\n"
+                                "private dir = %1/private\npid directory = %1/state\nncalrpc dir = %1/state/ncalrpc\n"
+                                "log file = %1/log\nmap to guest = Bad User\nguest account = root\n"
+                                "server role = standalone server\ndisable netbios = yes\nload printers = no\n"
+                                "printcap name = /dev/null\n[share]\npath = %2\nread only = no\nguest ok = yes\n"
+                                "force user = root\n")
+                     .arg(dir, q(served))
+                     .toUtf8());
+    server.close();
+    QFile client(dir + "/home/.smb/smbnetfs.conf");
+    client.open(QIODevice::WriteOnly);
+    client.write("auth \"guest\" \"\"\n");
+    client.close();
+    client.setPermissions(QFile::ReadOwner | QFile::WriteOwner); // smbnetfs reads no other
+    qint64 pid = 0;
+    if (!QProcess::startDetached("/usr/sbin/smbd", {"-F", "-s", dir + "/smb.conf"}, QString(), &pid)) {
+        m_skip = "smbd did not start";
+        return;
+    }
+    m_smbdPid = pid;
+    for (int i = 0; i < 200 && !accepts(445); ++i)
+        QThread::msleep(25);
+    m_mountPoint = (dir + "/mnt").toStdString();
+    QProcess smbnetfs;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("HOME", dir + "/home");
+    smbnetfs.setProcessEnvironment(environment);
+    smbnetfs.start("smbnetfs", {q(m_mountPoint), "-o", "config=" + dir + "/home/.smb/smbnetfs.conf"});
+    smbnetfs.waitForFinished(30000);
+    m_root = m_mountPoint + "/127.0.0.1/share";
+    for (int i = 0; i < 200 && !QFileInfo(q(m_root)).isDir(); ++i)
+        QThread::msleep(25);
+    if (!waitForFuse(m_mountPoint) || !QFileInfo(q(m_root)).isDir())
+        m_skip = "smbnetfs against the local smbd failed";
+}
+
+SmbShare::~SmbShare()
+{
+    if (!m_mountPoint.empty())
+        run("umount", {q(m_mountPoint)});
+    if (m_smbdPid <= 0)
+        return;
+    ::kill(pid_t(m_smbdPid), SIGTERM);
+    for (int i = 0; i < 200 && ::kill(pid_t(m_smbdPid), 0) == 0; ++i)
+        QThread::msleep(10);
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QStringList>
 #include <QTemporaryDir>
 
 #include <string>
@@ -79,8 +80,9 @@ class SlowShare
 {
 public:
     // cached: whether the kernel keeps the statuses it was given (for a
-    // second, as by default).
-    SlowShare(const std::string &lower, int delayMs, bool cached = true);
+    // second, as by default). options go to the layer as they are: faults
+    // made on purpose, a log of its calls (bench/passthroughfs.py).
+    SlowShare(const std::string &lower, int delayMs, bool cached = true, const QStringList &options = {});
     ~SlowShare();
     SlowShare(const SlowShare &) = delete;
     SlowShare &operator=(const SlowShare &) = delete;
@@ -99,4 +101,50 @@ private:
     std::string m_inflight;
     std::string m_skip;
     long long m_pid = 0;
+};
+
+// A folder served by an sshd of the test's own on 127.0.0.1 (a free port,
+// keys and configuration in a temporary folder) and mounted through sshfs
+// as root, with sshfs's defaults: statuses cached for 20 s. Needs root,
+// openssh-server and sshfs; skipReason() says when they are missing.
+class SshShare
+{
+public:
+    explicit SshShare(const std::string &remote);
+    ~SshShare();
+    SshShare(const SshShare &) = delete;
+    SshShare &operator=(const SshShare &) = delete;
+
+    const std::string &skipReason() const { return m_skip; }
+    const std::string &root() const { return m_root; } // remote, seen through sshfs
+
+private:
+    QTemporaryDir m_dir;
+    std::string m_root;
+    std::string m_skip;
+    long long m_sshdPid = 0;
+};
+
+// A folder served by an smbd of the test's own on 127.0.0.1 (guest access,
+// configuration in a temporary folder) and mounted through smbnetfs, which
+// shows it as MOUNT/127.0.0.1/share: an SMB share as a desktop reaches it.
+// smbnetfs reaches no port but 445, so the test skips when another server
+// holds it, or when samba or smbnetfs is missing, or without root.
+class SmbShare
+{
+public:
+    explicit SmbShare(const std::string &served);
+    ~SmbShare();
+    SmbShare(const SmbShare &) = delete;
+    SmbShare &operator=(const SmbShare &) = delete;
+
+    const std::string &skipReason() const { return m_skip; }
+    const std::string &root() const { return m_root; } // served, seen through smbnetfs
+
+private:
+    QTemporaryDir m_dir;
+    std::string m_mountPoint;
+    std::string m_root;
+    std::string m_skip;
+    long long m_smbdPid = 0;
 };

@@ -11,6 +11,7 @@
 #include <signal.h>
 
 #include <atomic>
+#include <cstddef>
 #include <cstdlib>
 #include <cstring>
 
@@ -63,6 +64,12 @@ int fsync(int fd)
 {
     countCall("fsync");
     return next<int (*)(int)>("fsync")(fd);
+}
+
+int fsetxattr(int fd, const char *name, const void *value, std::size_t size, int flags)
+{
+    countCall("fsetxattr");
+    return next<int (*)(int, const char *, const void *, std::size_t, int)>("fsetxattr")(fd, name, value, size, flags);
 }
 
 int syncfs(int fd)

@@ -25,11 +25,20 @@ int main(int argc, char *argv[])
     const bool ownTrash = ::mkdtemp(trashHome) != nullptr;
     if (ownTrash)
         setenv("XDG_DATA_HOME", trashHome, 1);
+    // So are the records of the temporaries a run makes: a killed run's,
+    // cleared by the next run anywhere, must not reach into another test
+    // program's trees while it looks at them.
+    char stateHome[] = "/tmp/corvanel-state-XXXXXX";
+    const bool ownState = ::mkdtemp(stateHome) != nullptr;
+    if (ownState)
+        setenv("XDG_STATE_HOME", stateHome, 1);
     QApplication app(argc, argv);
     ::testing::InitGoogleTest(&argc, argv);
     const int result = RUN_ALL_TESTS();
     std::error_code ignored;
     if (ownTrash)
         std::filesystem::remove_all(trashHome, ignored);
+    if (ownState)
+        std::filesystem::remove_all(stateHome, ignored);
     return result;
 }

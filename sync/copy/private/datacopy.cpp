@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstring>
 
 namespace platform {
 namespace {
@@ -130,6 +131,39 @@ bool DataCopy::range(off_t offset, off_t end)
         m_copied += n;
         if (m_onBytes)
             m_onBytes(n);
+    }
+    return true;
+}
+
+bool ReadsAsCopied(int from, int copy, std::int64_t size, std::vector<char> &buffer)
+{
+    // What the page cache holds of the source is dropped first: it is what
+    // the copy was made from.
+    ::posix_fadvise(from, 0, 0, POSIX_FADV_DONTNEED);
+    buffer.resize(std::max(buffer.size(), kBufferSize));
+    std::vector<char> copied(kBufferSize);
+    for (std::int64_t at = 0; at <= size;) {
+        // One byte past the end: the source must end where the copy does.
+        const std::size_t want = std::size_t(std::min<std::int64_t>(kBufferSize, size - at + 1));
+        ssize_t n;
+        while ((n = ::pread(from, buffer.data(), want, off_t(at))) < 0 && errno == EINTR) {
+        }
+        if (n < 0)
+            return false;
+        if (n == 0) {
+            errno = 0;
+            return at == size;
+        }
+        const std::size_t inCopy = std::size_t(std::min<std::int64_t>(n, size - at));
+        ssize_t m = 0;
+        while (inCopy > 0 && (m = ::pread(copy, copied.data(), inCopy, off_t(at))) < 0 && errno == EINTR) {
+        }
+        if (m < 0)
+            return false;
+        errno = 0;
+        if (std::size_t(n) != inCopy || std::size_t(m) != inCopy || std::memcmp(buffer.data(), copied.data(), inCopy) != 0)
+            return false;
+        at += n;
     }
     return true;
 }

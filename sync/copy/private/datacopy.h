@@ -45,4 +45,11 @@ private:
     std::int64_t m_copied = 0;
 };
 
+// Whether the source, read again from its file system rather than from
+// what this machine keeps of it, still holds the size bytes the copy holds:
+// where a share's attributes may be stale, its sizes and times cannot tell
+// a source rewritten during its copy. False with errno 0 when they differ,
+// else with errno set when either cannot be read.
+bool ReadsAsCopied(int from, int copy, std::int64_t size, std::vector<char> &buffer);
+
 } // namespace platform

@@ -684,3 +684,26 @@ TEST(FileCopy, LinkThatShowsRootWhatItsOwnerMayNotReadIsNotFollowed)
     EXPECT_FALSE(to.exists("notes.txt"));
     EXPECT_TRUE(hiddenEntries(to.root()).empty());
 }
+
+// As root a copy keeps its source's owner; set-user-ID, set-group-ID and
+// sticky bits would turn it into a program run as that owner, so they never
+// travel with it, new file or replacement.
+TEST(FileCopy, SetIdAndStickyBitsNeverTravelAsRoot)
+{
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "the bits matter when root copies";
+    for (const mode_t mode : {04755, 02755, 01755, 06777}) {
+        SCOPED_TRACE(mode);
+        TestDir dir;
+        const std::string from = dir.file("from", "#!/bin/sh\n");
+        ASSERT_EQ(::chown(from.c_str(), 65534, 65534), 0);
+        ASSERT_EQ(::chmod(from.c_str(), mode), 0);
+        for (const auto existing : {ExistingDestination::Keep, ExistingDestination::Replace}) {
+            CopyError error;
+            ASSERT_TRUE(CopyFileSafely(request(from, dir.path("to"), existing), &error)) << error.reason;
+            const struct stat st = statOf(dir.path("to"));
+            EXPECT_EQ(st.st_mode & 07777, mode & 0777);
+            EXPECT_EQ(st.st_uid, 65534u);
+        }
+    }
+}
