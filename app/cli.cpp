@@ -3,11 +3,11 @@
 
 #include "compare/comparefolders.h"
 #include "compare/global.h"
+#include "platform/memory.h"
 #include "report/report.h"
 #include "report/syncreport.h"
 #include "sync/spacecheck.h"
 #include "sync/syncoperations.h"
-#include "platform/memory.h"
 
 #include <QCoreApplication>
 
@@ -16,8 +16,8 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <csignal>
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -264,9 +264,17 @@ int runSync(const std::vector<std::string> &args)
     after.unordered = afterwards.unordered.size();
     after.readAllBefore = comparison.complete();
     const std::string unreadable = after.compared
-        ? UnreadableText(Global::PendingOperations.unreadable, EscapedForTerminal) : std::string();
-    const SyncRunReport run{left, right, done, report, pending, afterwards, JudgeSync(report, after),
-                            after.unreadable, unreadable.empty() ? unreadableBefore : unreadable};
+        ? UnreadableText(Global::PendingOperations.unreadable, EscapedForTerminal)
+        : std::string();
+    const SyncRunReport run{left,
+                            right,
+                            done,
+                            report,
+                            pending,
+                            afterwards,
+                            JudgeSync(report, after),
+                            after.unreadable,
+                            unreadable.empty() ? unreadableBefore : unreadable};
     if (asJson)
         WriteJsonSyncReport(stdout, run);
     else

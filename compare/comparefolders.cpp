@@ -3,8 +3,8 @@
 #include "platform/paths.h"
 
 #include <algorithm>
-#include <ctime>
 #include <cstdint>
+#include <ctime>
 #include <functional>
 #include <string_view>
 
@@ -123,10 +123,7 @@ struct Appender
     // Seconds: a time past this comes from a clock that was wrong.
     std::int64_t latest = std::int64_t(std::time(nullptr)) + kFutureSlack;
 
-    bool inFuture(const ResultRow &row) const
-    {
-        return row.modified != platform::kNoTime && row.modified > latest;
-    }
+    bool inFuture(const ResultRow &row) const { return row.modified != platform::kNoTime && row.modified > latest; }
 
     const std::string &root(Side side) const
     {
@@ -343,8 +340,9 @@ std::string UnverifiedText(std::size_t count)
 {
     if (count == 0)
         return {};
-    return count == 1 ? std::string("1 file has the same size as its match but another time; its contents were "
-                                    "not compared.")
+    return count == 1 ? std::string(
+               "1 file has the same size as its match but another time; its contents were "
+               "not compared.")
                       : std::to_string(count)
             + " files have the same size as their match but other times; their contents were not compared.";
 }

@@ -1,8 +1,8 @@
 #include "folders/addfolder.h"
 
 #include "platform/desktop/desktop.h"
-#include "platform/paths.h"
 #include "platform/desktop/ui.h"
+#include "platform/paths.h"
 
 #include <QDir>
 

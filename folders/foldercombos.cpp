@@ -1,8 +1,8 @@
 #include "folders/foldercombos.h"
 
+#include "platform/desktop/ui.h"
 #include "platform/paths.h"
 #include "platform/settings.h"
-#include "platform/desktop/ui.h"
 
 #include <QComboBox>
 #include <QEvent>

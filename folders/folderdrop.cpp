@@ -3,8 +3,8 @@
 #include "compare/comparefolders.h" // kErrorCaption
 #include "folders/foldercombos.h"
 #include "platform/desktop/desktop.h"
-#include "platform/paths.h"
 #include "platform/desktop/ui.h"
+#include "platform/paths.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,17 +1,17 @@
 #include "main_window/form1.h"
 
-#include "platform/desktop/cursorfile.h"
-#include "platform/desktop/ui.h"
-#include "platform/desktop/windowplacement.h"
 #include "main_window/pictures.h"
 #include "main_window/resultlistactions.h"
 #include "main_window/resultlistmodel.h"
 #include "main_window/resultlistview.h"
+#include "platform/desktop/cursorfile.h"
+#include "platform/desktop/ui.h"
+#include "platform/desktop/windowplacement.h"
 
-#include "folders/addfolder.h"
-#include "folders/folderdrop.h"
-#include "folders/foldercombos.h"
 #include "compare/global.h"
+#include "folders/addfolder.h"
+#include "folders/foldercombos.h"
+#include "folders/folderdrop.h"
 #include "platform/desktop/desktop.h"
 #include "platform/paths.h"
 #include "platform/settings.h"
@@ -138,7 +138,8 @@ void Form1::buildControls()
     buildLegend(buttonFont, platform::ArialFont(9.75, true));
 
     applyPlacements();
-    setGeometry(platform::TwipsToPixels(kDesignedClientLeft, logicalDpiX()), platform::TwipsToPixels(kDesignedClientTop, logicalDpiY()),
+    setGeometry(platform::TwipsToPixels(kDesignedClientLeft, logicalDpiX()),
+                platform::TwipsToPixels(kDesignedClientTop, logicalDpiY()),
                 platform::TwipsToPixels(kDesignedClientWidth, logicalDpiX()),
                 platform::TwipsToPixels(kDesignedClientHeight, logicalDpiY()));
 
@@ -221,7 +222,8 @@ void Form1::connectControls()
         connect(model, &ResultListModel::rowsReplaced, this, &Form1::showCounts);
     // Reading order: each folder with its browse picture, the lists, the
     // commands.
-    const QList<QWidget *> tabOrder = {m_combo1, m_image1, m_combo2, m_image2, m_listView1, m_listView2, m_check1, m_check2, m_check7};
+    const QList<QWidget *> tabOrder = {m_combo1,    m_image1, m_combo2, m_image2, m_listView1,
+                                       m_listView2, m_check1, m_check2, m_check7};
     for (qsizetype i = 1; i < tabOrder.size(); ++i)
         setTabOrder(tabOrder[i - 1], tabOrder[i]);
 
@@ -584,4 +586,3 @@ void Form1::showCounts()
                          static_cast<QWidget *>(m_label2), static_cast<QWidget *>(m_label3)})
         row->setToolTip(text);
 }
-

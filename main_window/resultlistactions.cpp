@@ -4,8 +4,8 @@
 #include "main_window/resultlistview.h"
 #include "wizard/shellexe.h"
 
-#include "platform/paths.h"
 #include "platform/desktop/ui.h"
+#include "platform/paths.h"
 
 #include <QAbstractButton>
 #include <QAction>

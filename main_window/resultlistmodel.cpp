@@ -2,8 +2,8 @@
 
 #include "main_window/pictures.h"
 #include "main_window/resultorder.h"
-#include "platform/paths.h"
 #include "platform/desktop/ui.h"
+#include "platform/paths.h"
 
 #include <QFile>
 #include <QLocale>

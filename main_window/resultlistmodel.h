@@ -107,5 +107,6 @@ QString StatusCountsText(const ResultListModel::StatusCounts &counts);
 
 // What the status "OK" tells, in the lists' header tooltip: the comparison
 // goes by size alone once both sides have the file.
-inline constexpr char kOkMeaning[] = "\"OK\": the file and its match have the same size, whatever their times "
-                                     "(their contents are not compared).";
+inline constexpr char kOkMeaning[] =
+    "\"OK\": the file and its match have the same size, whatever their times "
+    "(their contents are not compared).";

@@ -2,8 +2,8 @@
 
 #include "compare/folderscan.h"
 #include "main_window/resultlistmodel.h"
-#include "platform/paths.h"
 #include "platform/desktop/ui.h"
+#include "platform/paths.h"
 
 #include <algorithm>
 #include <array>

@@ -253,13 +253,27 @@ void appendEscaped(QByteArrayView raw, qsizetype &i, QString &item)
 {
     const char e = raw[i++];
     switch (e) {
-    case 'a': item += u'\a'; break;
-    case 'b': item += u'\b'; break;
-    case 'f': item += u'\f'; break;
-    case 'n': item += u'\n'; break;
-    case 'r': item += u'\r'; break;
-    case 't': item += u'\t'; break;
-    case 'v': item += u'\v'; break;
+    case 'a':
+        item += u'\a';
+        break;
+    case 'b':
+        item += u'\b';
+        break;
+    case 'f':
+        item += u'\f';
+        break;
+    case 'n':
+        item += u'\n';
+        break;
+    case 'r':
+        item += u'\r';
+        break;
+    case 't':
+        item += u'\t';
+        break;
+    case 'v':
+        item += u'\v';
+        break;
     case '"':
     case '\'':
     case '?':

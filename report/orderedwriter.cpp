@@ -23,7 +23,9 @@ class Lanes
 {
 public:
     Lanes(std::size_t count, const FormatRange &format)
-        : m_count(count), m_chunks((count + kChunk - 1) / kChunk), m_format(format)
+        : m_count(count)
+        , m_chunks((count + kChunk - 1) / kChunk)
+        , m_format(format)
     {
         const std::size_t cores = std::max(1u, std::thread::hardware_concurrency());
         m_lanes = std::min<std::size_t>({cores, 4, std::max<std::size_t>(m_chunks, 1)});
@@ -31,8 +33,7 @@ public:
             m_helpers.push_back(std::make_unique<Lane>());
             try {
                 m_helpers.back()->thread = std::thread([this, k] { work(*m_helpers[k - 1], k); });
-            } catch (const std::system_error &) {
-            }
+            } catch (const std::system_error &) {}
         }
     }
 

@@ -1,8 +1,8 @@
 #include "report/report.h"
 
-#include "report/orderedwriter.h"
-#include "report/jsonwriter.h"
 #include "platform/paths.h"
+#include "report/jsonwriter.h"
+#include "report/orderedwriter.h"
 
 #include <charconv>
 #include <cstdint>
@@ -142,7 +142,7 @@ void WriteTextReport(std::FILE *file, const Comparison &comparison, const SyncPl
 namespace {
 
 // Each pair that cannot be ordered, with why, in the comparison's order.
-template <typename Visit>
+template<typename Visit>
 void forEachConflict(const Comparison &comparison, const Visit &visit)
 {
     std::size_t f = 0;

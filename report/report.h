@@ -2,9 +2,9 @@
 
 #include "compare/comparefolders.h"
 #include "report/jsonwriter.h"
-#include "sync/syncoperations.h"
 #include "report/textescape.h"
 #include "report/timetext.h"
+#include "sync/syncoperations.h"
 
 #include <cstdint>
 #include <cstdio>
@@ -26,8 +26,7 @@ inline const char kUnorderedReason[] =
     "they differ in size but have the same modification time, so which is newer cannot be told";
 
 // Why a pair in Comparison::futureDated has no operation.
-inline const char kFutureReason[] =
-    "one of them is dated in the future, so which is newer cannot be trusted";
+inline const char kFutureReason[] = "one of them is dated in the future, so which is newer cannot be trusted";
 
 // The pairs that cannot be ordered, as the JSON member "conflicts" of the
 // object open in json: each pair's two full paths and the reason.

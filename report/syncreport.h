@@ -14,14 +14,14 @@
 // A finished run and the comparison after it.
 struct SyncRunReport
 {
-    std::string left, right;  // the roots as compared
-    const SyncPlan &done;     // the operations carried out, in order
+    std::string left, right; // the roots as compared
+    const SyncPlan &done; // the operations carried out, in order
     const SyncReport &report; // their outcomes
-    const SyncPlan &pending;  // what the comparison afterwards found
+    const SyncPlan &pending; // what the comparison afterwards found
     const Comparison &afterwards;
     SyncVerdict verdict;
-    std::size_t unreadable = 0;  // what the comparison afterwards could not read
-    std::string unreadableText;  // what could not be read, afterwards or else before
+    std::size_t unreadable = 0; // what the comparison afterwards could not read
+    std::string unreadableText; // what could not be read, afterwards or else before
 };
 
 // One JSON object on out.

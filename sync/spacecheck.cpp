@@ -13,7 +13,7 @@ namespace {
 // One file system the run copies to.
 struct Destination
 {
-    std::string root;  // the first destination folder seen on it
+    std::string root; // the first destination folder seen on it
     bool known = false; // whether it tells its size
     std::int64_t unit = 0;
     std::int64_t available = 0;

@@ -14,8 +14,8 @@
 // One file system the run copies to that has too little free space.
 struct SpaceShortage
 {
-    std::string root;           // a destination root on that file system
-    std::int64_t needed = 0;    // bytes the run would take there
+    std::string root; // a destination root on that file system
+    std::int64_t needed = 0; // bytes the run would take there
     std::int64_t available = 0; // bytes free for this user
 };
 
@@ -32,8 +32,8 @@ std::vector<SpaceShortage> FindSpaceShortages(const SyncPlan &plan, bool keepRep
 // The file system a copy of `name` below `root` lands on: that of the
 // nearest folder above it that exists (`existing`, `missing` folders
 // below it still to be created). False when not even the root exists.
-bool DestinationDevice(const std::string &root, const std::string &name, dev_t &device,
-                       std::string *existing = nullptr, int *missing = nullptr);
+bool DestinationDevice(const std::string &root, const std::string &name, dev_t &device, std::string *existing = nullptr,
+                       int *missing = nullptr);
 
 // "There is not enough free space on /media/stick for these file
 // operations: they need about 635 MB, and 480 MB is free." One line per

@@ -1,12 +1,12 @@
 #include "sync/syncoperations.h"
 #include "sync/spacecheck.h"
 
-#include "sync/copy/destinationtraits.h"
-#include "sync/copy/filecopy.h"
 #include "compare/comparefolders.h"
 #include "platform/fd.h"
 #include "platform/filesystem.h"
 #include "platform/paths.h"
+#include "sync/copy/destinationtraits.h"
+#include "sync/copy/filecopy.h"
 
 #include <QString>
 

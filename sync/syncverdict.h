@@ -12,10 +12,10 @@
 // What the comparison after a run found.
 struct SyncAfterwards
 {
-    bool compared = false;      // both folders could be compared again
-    std::size_t pending = 0;    // operations that comparison found
+    bool compared = false; // both folders could be compared again
+    std::size_t pending = 0; // operations that comparison found
     std::size_t unreadable = 0; // folders and files it could not read
-    std::size_t unordered = 0;  // pairs of files nothing can order
+    std::size_t unordered = 0; // pairs of files nothing can order
     std::size_t unverified = 0; // pairs "OK" on their sizes alone, times differing
     // The comparison before the run read everything; a front end that does
     // not keep it judges by the comparison afterwards alone.
@@ -23,12 +23,12 @@ struct SyncAfterwards
 };
 
 enum class SyncEnd : std::uint8_t {
-    Identical,        // nothing was to be done, and nothing is
-    Synchronized,     // every operation carried out, the folders in step
-    Failed,           // operations failed, or the run was stopped
+    Identical, // nothing was to be done, and nothing is
+    Synchronized, // every operation carried out, the folders in step
+    Failed, // operations failed, or the run was stopped
     NotComparedAgain, // a folder is gone by the end (a stick pulled out)
-    StillPending,     // every operation carried out, yet the folders differ
-    MayStillDiffer,   // what could not be read or ordered may hide differences
+    StillPending, // every operation carried out, yet the folders differ
+    MayStillDiffer, // what could not be read or ordered may hide differences
 };
 
 struct SyncVerdict

@@ -7,14 +7,14 @@
 #include "wizard/wizardpictures.h"
 
 #include "compare/comparefolders.h" // kProductName
+#include "platform/desktop/cursorfile.h"
+#include "platform/desktop/desktop.h"
+#include "platform/desktop/ui.h"
+#include "platform/desktop/windowplacement.h"
+#include "platform/paths.h"
 #include "sync/spacecheck.h"
 #include "sync/syncoperations.h"
 #include "sync/syncverdict.h"
-#include "platform/desktop/cursorfile.h"
-#include "platform/desktop/desktop.h"
-#include "platform/paths.h"
-#include "platform/desktop/ui.h"
-#include "platform/desktop/windowplacement.h"
 
 #include <QCloseEvent>
 #include <QFile>
@@ -376,20 +376,23 @@ void Form3::RunOperations()
         // Asked on the window's thread, the copies waiting meanwhile.
         options.replaceWithoutKeeping = [self](const std::string &reason) {
             bool yes = false;
-            QMetaObject::invokeMethod(self.data(), [self, &yes, &reason] {
-                if (!self)
-                    return;
-                // On top of the progress dialog, shown first: shown later,
-                // that window-modal dialog would block the question, and
-                // the run would wait for an answer nobody can give.
-                QWidget *owner = self.data();
-                if (self->m_progress) {
-                    self->m_progress->show();
-                    owner = self->m_progress;
-                }
-                yes = platform::desktop().question(owner, ReplaceWithoutTrashText(reason),
-                                                   QString::fromLatin1(kProductName));
-            }, Qt::BlockingQueuedConnection);
+            QMetaObject::invokeMethod(
+                self.data(),
+                [self, &yes, &reason] {
+                    if (!self)
+                        return;
+                    // On top of the progress dialog, shown first: shown later,
+                    // that window-modal dialog would block the question, and
+                    // the run would wait for an answer nobody can give.
+                    QWidget *owner = self.data();
+                    if (self->m_progress) {
+                        self->m_progress->show();
+                        owner = self->m_progress;
+                    }
+                    yes = platform::desktop().question(owner, ReplaceWithoutTrashText(reason),
+                                                       QString::fromLatin1(kProductName));
+                },
+                Qt::BlockingQueuedConnection);
             return yes;
         };
         run->report = RunSyncJobs(run->jobs, [&run](const SyncProgress &progress) {
@@ -412,9 +415,10 @@ bool Form3::roomForRun(const SyncPlan &jobs)
     const std::vector<SpaceShortage> shortages = FindSpaceShortages(jobs, true);
     if (shortages.empty())
         return true;
-    return platform::desktop().question(
-        this, platform::DisplayText(SpaceShortageText(shortages) + "\n\nCarry them out anyway?"),
-        QString::fromLatin1(kProductName));
+    return platform::desktop().question(this,
+                                        platform::DisplayText(SpaceShortageText(shortages)
+                                                              + "\n\nCarry them out anyway?"),
+                                        QString::fromLatin1(kProductName));
 }
 
 void Form3::finishOperations()
@@ -468,11 +472,14 @@ void Form3::finishOperations()
         platform::desktop().message(mainWindow, platform::DisplayText(SyncFailureText(run->jobs, report)) + extra,
                                     QString::fromLatin1(kErrorCaption));
     else if (verdict.synchronized())
-        platform::desktop().message(mainWindow, QString::fromStdString(SynchronizedText(leftText, rightText, afterwards.unverified)) + extra,
+        platform::desktop().message(mainWindow,
+                                    QString::fromStdString(SynchronizedText(leftText, rightText, afterwards.unverified))
+                                        + extra,
                                     QStringLiteral("Congratulations"));
     else
-        platform::desktop().message(
-            mainWindow, QString::fromStdString(NotInStepText(verdict, afterwards, leftText, rightText)) + extra,
-            QString::fromLatin1(kProductName));
+        platform::desktop().message(mainWindow,
+                                    QString::fromStdString(NotInStepText(verdict, afterwards, leftText, rightText))
+                                        + extra,
+                                    QString::fromLatin1(kProductName));
     close();
 }

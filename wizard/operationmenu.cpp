@@ -3,8 +3,8 @@
 #include "wizard/operationmodel.h"
 #include "wizard/shellexe.h"
 
-#include "platform/paths.h"
 #include "platform/desktop/ui.h"
+#include "platform/paths.h"
 
 #include <QAbstractButton>
 #include <QAction>

@@ -1,8 +1,8 @@
 #include "wizard/operationmodel.h"
 
 #include "compare/folderscan.h"
-#include "sync/syncoperations.h"
 #include "platform/desktop/ui.h"
+#include "sync/syncoperations.h"
 
 #include <QFile>
 

@@ -1,7 +1,7 @@
 #include "wizard/syncwizard.h"
 
-#include "wizard/form3.h"
 #include "sync/syncverdict.h"
+#include "wizard/form3.h"
 
 #include "platform/desktop/desktop.h"
 #include "platform/desktop/ui.h"
@@ -65,9 +65,11 @@ void OpenSyncWizard(const WizardContext &context)
                                     caption);
         return;
     }
-    platform::desktop().message(
-        mainWindow, QString::fromStdString(IdenticalText(left.toStdString(), right.toStdString(),
-                                                               context.operations ? context.operations->unverified : 0)), caption);
+    platform::desktop().message(mainWindow,
+                                QString::fromStdString(
+                                    IdenticalText(left.toStdString(), right.toStdString(),
+                                                  context.operations ? context.operations->unverified : 0)),
+                                caption);
 }
 
 bool SyncWizardCopying()

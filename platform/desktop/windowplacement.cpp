@@ -8,7 +8,9 @@
 namespace platform {
 
 WindowPlacement::WindowPlacement(QWidget *window, std::function<void()> layOut)
-    : m_window(window), m_layOut(std::move(layOut)), m_requestedSize(window->size())
+    : m_window(window)
+    , m_layOut(std::move(layOut))
+    , m_requestedSize(window->size())
 {
     new FrameWatch(window, [this](QSize frame) { frameArrived(frame); }); // owned by the window
 }

@@ -1,5 +1,5 @@
-#include "sync/copy/private/copierparts.h"
 #include "platform/paths.h"
+#include "sync/copy/private/copierparts.h"
 
 #include <QString>
 

@@ -1,12 +1,12 @@
 #include "sync/copy/filecopy.h"
 
-#include "sync/copy/private/copierparts.h"
-#include "sync/copy/copyfailure.h"
-#include "sync/copy/private/datacopy.h"
-#include "sync/copy/destinationtraits.h"
 #include "platform/paths.h"
-#include "sync/copy/private/temporarymark.h"
 #include "platform/temporaryname.h"
+#include "sync/copy/copyfailure.h"
+#include "sync/copy/destinationtraits.h"
+#include "sync/copy/private/copierparts.h"
+#include "sync/copy/private/datacopy.h"
+#include "sync/copy/private/temporarymark.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -378,7 +378,8 @@ bool FileCopier::copyData(int source, struct stat &st, Staged &staged, const Byt
         // Where the source's status may be a share's stale copy, its content
         // is read again and must be what was copied.
         const bool stale = AttributesMayBeStale(source);
-        if (sameContentState(st, after) && !more && (!stale || ReadsAsCopied(source, staged.file.get(), *copied, m_buffer)))
+        if (sameContentState(st, after) && !more
+            && (!stale || ReadsAsCopied(source, staged.file.get(), *copied, m_buffer)))
             return true;
         if (stale && errno != 0)
             return abandonErrno(staged, "cannot read the source", error);

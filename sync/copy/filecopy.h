@@ -1,9 +1,9 @@
 #pragma once
 
-#include "sync/copy/copyfailure.h"
 #include "platform/fd.h"
 #include "platform/filesystem.h"
 #include "platform/temporaryname.h"
+#include "sync/copy/copyfailure.h"
 #include "sync/copy/temporaryrecord.h"
 #include "sync/copy/trash.h"
 

@@ -1,7 +1,7 @@
-#include "sync/copy/private/copierparts.h"
 #include "platform/paths.h"
-#include "sync/copy/private/temporarymark.h"
 #include "platform/temporaryname.h"
+#include "sync/copy/private/copierparts.h"
+#include "sync/copy/private/temporarymark.h"
 #include "sync/copy/temporaryrecord.h"
 
 #include <dirent.h>

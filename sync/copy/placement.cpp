@@ -1,7 +1,7 @@
-#include "sync/copy/private/copierparts.h"
+#include "platform/paths.h"
 #include "sync/copy/copyfailure.h"
 #include "sync/copy/destinationtraits.h"
-#include "platform/paths.h"
+#include "sync/copy/private/copierparts.h"
 #include "sync/copy/private/renamenoreplace.h"
 #include "sync/copy/private/temporarymark.h"
 
@@ -152,7 +152,8 @@ void FileCopier::commit(const std::function<void(std::size_t, const CopyError *)
     // A root that now leads elsewhere (unmounted, replaced) takes nothing.
     for (const auto &r : m_roots) {
         struct stat st;
-        if (r->failure.reason.empty() && (::stat(r->path.empty() ? "." : r->path.c_str(), &st) != 0 || IdentityOf(st) != r->id))
+        if (r->failure.reason.empty()
+            && (::stat(r->path.empty() ? "." : r->path.c_str(), &st) != 0 || IdentityOf(st) != r->id))
             r->failure = {ESTALE, "the folder " + r->path + " is no longer the folder that was compared"};
     }
     std::vector<CopyError> failures(m_staged.size());
@@ -181,7 +182,8 @@ void FileCopier::commit(const std::function<void(std::size_t, const CopyError *)
             placedNow.push_back(i);
             // A link elsewhere in the tree may lead to what was replaced.
             if (known && s.existing == ExistingDestination::Replace)
-                m_common->produced[{std::uint64_t(placed.st_dev), std::uint64_t(placed.st_ino)}] = {stateOf(placed), s.seen};
+                m_common->produced[{std::uint64_t(placed.st_dev), std::uint64_t(placed.st_ino)}] = {stateOf(placed),
+                                                                                                    s.seen};
         }
         if (placing.owns_lock())
             placing.unlock();

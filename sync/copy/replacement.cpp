@@ -1,6 +1,6 @@
-#include "sync/copy/private/copierparts.h"
-#include "sync/copy/copyfailure.h"
 #include "platform/paths.h"
+#include "sync/copy/copyfailure.h"
+#include "sync/copy/private/copierparts.h"
 #include "sync/copy/private/renamenoreplace.h"
 
 #include <dirent.h>
@@ -48,13 +48,12 @@ int moveKeepingTime(int fromDir, const char *from, int toDir, const char *to, bo
     if (rc != 0 && noReplace && (errno == EINVAL || errno == ENOSYS || errno == EOPNOTSUPP)) {
         // The name checked free just before, where the file system has no other way.
         rc = ::fstatat(toDir, to, &after, AT_SYMLINK_NOFOLLOW) == 0 ? (errno = EEXIST, -1)
-            : errno != ENOENT                                    ? -1
-                                                                 : ::renameat(fromDir, from, toDir, to);
+            : errno != ENOENT                                       ? -1
+                                                                    : ::renameat(fromDir, from, toDir, to);
     }
     if (rc != 0)
         return -1;
-    if (known && ::fstatat(toDir, to, &after, AT_SYMLINK_NOFOLLOW) == 0
-        && !sameTime(after.st_mtim, before.st_mtim)) {
+    if (known && ::fstatat(toDir, to, &after, AT_SYMLINK_NOFOLLOW) == 0 && !sameTime(after.st_mtim, before.st_mtim)) {
         const struct timespec times[2] = {before.st_atim, before.st_mtim};
         ::utimensat(toDir, to, times, AT_SYMLINK_NOFOLLOW);
     }
@@ -101,7 +100,7 @@ bool reachedTrash(int dir, const char *name, const TrashFolder &trash, const cha
 } // namespace
 
 // The absolute path of a copy's destination, for the Trash.
-template <typename Folder>
+template<typename Folder>
 static std::string absoluteDestination(const Folder &folder, const std::string &name)
 {
     const std::string &root = folder.root->absolute;
@@ -192,8 +191,9 @@ bool FileCopier::replaceKeepingOld(Staged &s, bool flushEach, CopyError *error)
             if (why == ENOENT)
                 return fail(error, 0, kChangedSinceComparison);
             errno = why;
-            return failErrno(error, why == EPERM ? std::string("cannot replace the destination")
-                                                 : "cannot keep the old file in the trash folder " + trash.path);
+            return failErrno(error,
+                             why == EPERM ? std::string("cannot replace the destination")
+                                          : "cannot keep the old file in the trash folder " + trash.path);
         }
     }
     // The trash's folders are flushed before the rename: a power cut

@@ -1,7 +1,7 @@
 #include "sync/copy/temporaryrecord.h"
 
-#include "platform/paths.h"
 #include "platform/filesystem.h"
+#include "platform/paths.h"
 #include "platform/temporaryname.h"
 #include "sync/copy/trash.h"
 
@@ -108,7 +108,8 @@ bool clearRecord(int fd, std::vector<std::string> *notes)
         const Outcome outcome = removeRecorded(folder, name);
         done = done && outcome != Outcome::Unreachable;
         if (outcome == Outcome::Refused && notes)
-            notes->push_back("A temporary of an earlier run could not be removed and remains: " + JoinPath(folder, name));
+            notes->push_back("A temporary of an earlier run could not be removed and remains: "
+                             + JoinPath(folder, name));
     }
     return done;
 }

@@ -49,9 +49,11 @@ bool closedToOthers(int fd, const std::string &shown, CopyError *error)
     if (!KeepsPermissions(fd))
         return true;
     if (st.st_uid != ::geteuid())
-        return fail(error, EPERM, "the trash folder " + shown + " belongs to another user, so the old file is not kept there");
+        return fail(error, EPERM,
+                    "the trash folder " + shown + " belongs to another user, so the old file is not kept there");
     if ((st.st_mode & 077) && (::fchmod(fd, st.st_mode & 07700) != 0 || ::fstat(fd, &st) != 0 || (st.st_mode & 077)))
-        return fail(error, EPERM, "the trash folder " + shown + " is open to other users, so the old file is not kept there");
+        return fail(error, EPERM,
+                    "the trash folder " + shown + " is open to other users, so the old file is not kept there");
     return true;
 }
 

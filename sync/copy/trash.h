@@ -1,7 +1,7 @@
 #pragma once
 
-#include "sync/copy/copyfailure.h"
 #include "platform/fd.h"
+#include "sync/copy/copyfailure.h"
 
 #include <sys/types.h>
 

@@ -237,8 +237,9 @@ TEST(CliCompare, SameSizeOtherTimesAreCountedAndAFutureTimeIsNoOrder)
     right.file("contract.txt", "Price: 9000 EUR", TestDir::time(2025, 12, 9));
     const Result same = run({"sync", q(left.root()), q(right.root())});
     EXPECT_EQ(same.exitCode, 0);
-    EXPECT_TRUE(same.out.endsWith("are identical. 1 file has the same size as its match but another time; its "
-                                  "contents were not compared.\n"))
+    EXPECT_TRUE(
+        same.out.endsWith("are identical. 1 file has the same size as its match but another time; its "
+                          "contents were not compared.\n"))
         << same.out.constData();
     EXPECT_EQ(QJsonDocument::fromJson(run({"compare", "--json", q(left.root()), q(right.root())}).out)["unverified"],
               1);

@@ -202,7 +202,8 @@ TEST(SyncOntoSticks, AShareLostMidwayStillGetsItsReport)
     share.cutOff();
     const Result r = collect(process, 120000);
     EXPECT_EQ(r.exitCode, 2) << r.out.constData() << r.err.constData();
-    EXPECT_TRUE(r.err.contains(("corvanel-cli: the right folder " + share.root() + " can no longer be read after the sync: ").c_str()))
+    EXPECT_TRUE(r.err.contains(
+        ("corvanel-cli: the right folder " + share.root() + " can no longer be read after the sync: ").c_str()))
         << r.err.constData();
     EXPECT_FALSE(r.err.contains(kInvalidFolders)) << r.err.constData();
     EXPECT_TRUE(r.out.contains("FAILED: ")) << r.out.constData();

@@ -2,9 +2,9 @@
 // share refuses a call or carries one out and loses its reply, and where
 // the file system sets limits of its own.
 
-#include "sync/copy/filecopy.h"
 #include "platform/temporaryname.h"
 #include "support/clirun.h"
+#include "sync/copy/filecopy.h"
 
 #include "support/fsimage.h"
 #include "support/testdir.h"
@@ -46,8 +46,8 @@ void writeFile(const std::string &path, const std::string &content, std::int64_t
 std::size_t entries(const std::string &folder)
 {
     std::error_code ignored;
-    return std::size_t(std::distance(std::filesystem::directory_iterator(folder, ignored),
-                                     std::filesystem::directory_iterator()));
+    return std::size_t(
+        std::distance(std::filesystem::directory_iterator(folder, ignored), std::filesystem::directory_iterator()));
 }
 
 // Points the home trash into a folder of the test's own for the object's life.
@@ -179,8 +179,8 @@ TEST(SyncTrashOwnership, WithoutHomeTheHomeComesFromThePasswordDatabase)
     right.file(name, "old", TestDir::time(2020, 1, 1));
 
     QProcess process;
-    process.start(QStringLiteral("env"), QStringList{"-u", "HOME", "-u", "XDG_DATA_HOME", program()}
-                                             + sync(left.root(), right.root()));
+    process.start(QStringLiteral("env"),
+                  QStringList{"-u", "HOME", "-u", "XDG_DATA_HOME", program()} + sync(left.root(), right.root()));
     const Result r = collect(process, 120000);
     const std::string trash = home + "/.local/share/Trash";
     const std::string kept = readFile(trash + "/files/" + name);
@@ -202,8 +202,8 @@ TEST(SyncOnShares, ARenameRefusedOrWhoseReplyIsLostLosesNoOldFile)
     {
         const char *what;
         QStringList faults;
-        bool replaced;      // the new copy took the name
-        bool keptInTrash;   // the old file is (also) in the trash
+        bool replaced; // the new copy took the name
+        bool keptInTrash; // the old file is (also) in the trash
     };
     const std::vector<Row> rows = {
         {"reply lost, hard links", {"--lose-reply", "rename:/doc.txt"}, true, true},
@@ -272,7 +272,8 @@ TEST(SyncOnShares, TheTrashIsFlushedBeforeTheOldFileIsReplaced)
         };
         const std::string keeping = (links ? "link /doc.txt " : "rename /doc.txt ") + kTrash + "/files/doc.txt";
         const int kept = at([&](const std::string &c) { return c == keeping; });
-        const int replaced = at([](const std::string &c) { return c.starts_with("rename /.") && c.ends_with(" /doc.txt"); });
+        const int replaced = at(
+            [](const std::string &c) { return c.starts_with("rename /.") && c.ends_with(" /doc.txt"); });
         ASSERT_GE(kept, 0) << r.out.constData();
         ASSERT_GT(replaced, kept);
         for (const char *folder : {"/files", "/info"}) {

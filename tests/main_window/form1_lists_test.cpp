@@ -13,8 +13,8 @@
 
 #include <QClipboard>
 #include <QComboBox>
-#include <QFile>
 #include <QContextMenuEvent>
+#include <QFile>
 #include <QLineEdit>
 #include <QMenu>
 #include <QToolButton>
@@ -253,8 +253,9 @@ TEST_F(ListsTest, TabReachesEveryCommandAndCombosChangeOnlyOnPurpose)
         order << focused->objectName();
     }
     // Before: the browse pictures were out of reach of the keyboard.
-    EXPECT_EQ(order, QStringList({"Image1", "Combo2", "Image2", "ListView1", "ListView2", "Check1", "Check2", "Check7",
-                                  "Combo1"}));
+    EXPECT_EQ(order,
+              QStringList(
+                  {"Image1", "Combo2", "Image2", "ListView1", "ListView2", "Check1", "Check2", "Check7", "Combo1"}));
 
     // A wheel notch over a combo without the focus leaves its folder alone.
     auto *combo = child<QComboBox>("Combo1");

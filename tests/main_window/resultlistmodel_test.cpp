@@ -34,8 +34,9 @@ TEST(ResultListModel, ShowsRowsAsTheListDoes)
         EXPECT_EQ(model.headerData(c, Qt::Horizontal).toString(), headers[c]);
     // The legend explains the other statuses; the header says what "OK" is,
     // before and after a comparison. Before: nothing said it.
-    const QString okMeaning = "\"OK\": the file and its match have the same size, whatever their times (their "
-                              "contents are not compared).";
+    const QString okMeaning =
+        "\"OK\": the file and its match have the same size, whatever their times (their "
+        "contents are not compared).";
     EXPECT_EQ(model.headerData(1, Qt::Horizontal, Qt::ToolTipRole).toString(), okMeaning);
 
     ResultRows rows;

@@ -10,15 +10,15 @@
 #include "platform/settings.h"
 #include "wizard/syncwizard.h"
 
+#include <QApplication>
 #include <QHeaderView>
 #include <QMessageBox>
 #include <QPointer>
-#include <QPushButton>
-#include <QTimer>
-#include <QApplication>
 #include <QProcess>
+#include <QPushButton>
 #include <QScreen>
 #include <QStandardPaths>
+#include <QTimer>
 #include <QToolButton>
 #include <QTreeView>
 
@@ -210,7 +210,8 @@ TEST_F(WindowManagerTest, AQuestionDuringARunIsOnTopAndTakesAClick)
             QTimer::singleShot(1200, [this] {
                 box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
                 const QPoint at = box ? box->button(QMessageBox::Yes)->mapToGlobal(QPoint(10, 10)) : QPoint();
-                QProcess::execute("xdotool", {"mousemove", QString::number(at.x()), QString::number(at.y()), "click", "1"});
+                QProcess::execute("xdotool",
+                                  {"mousemove", QString::number(at.x()), QString::number(at.y()), "click", "1"});
                 QTimer::singleShot(3000, box, [this] {
                     blocked = true;
                     box->done(QMessageBox::No);

@@ -6,8 +6,8 @@
 
 #include "support/testdir.h"
 
-#include <QByteArray>
 #include <QApplication>
+#include <QByteArray>
 #include <QDialog>
 #include <QMessageBox>
 #include <QTest>

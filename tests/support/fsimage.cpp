@@ -11,8 +11,8 @@
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
-#include <sys/socket.h>
 #include <signal.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/statfs.h>
 #include <sys/wait.h>
@@ -392,16 +392,20 @@ SshShare::SshShare(const std::string &remote)
     const int port = freePort();
     QFile config(dir + "/sshd_config");
     config.open(QIODevice::WriteOnly);
-    config.write(QStringLiteral("Port %1\nListenAddress 127.0.0.1\nHostKey %2/host\nAuthorizedKeysFile %2/authorized_keys\n"
-                                "PermitRootLogin prohibit-password\nPasswordAuthentication no\nStrictModes no\n"
-                                "UsePAM no\nPidFile %2/pid\nSubsystem sftp internal-sftp\n")
-                     .arg(port).arg(dir).toUtf8());
+    config.write(
+        QStringLiteral("Port %1\nListenAddress 127.0.0.1\nHostKey %2/host\nAuthorizedKeysFile %2/authorized_keys\n"
+                       "PermitRootLogin prohibit-password\nPasswordAuthentication no\nStrictModes no\n"
+                       "UsePAM no\nPidFile %2/pid\nSubsystem sftp internal-sftp\n")
+            .arg(port)
+            .arg(dir)
+            .toUtf8());
     config.close();
     // sshd insists on its privilege separation folder.
     ::mkdir("/run/sshd", 0755);
     qint64 pid = 0;
     if (port == 0
-        || !QProcess::startDetached("/usr/sbin/sshd", {"-D", "-f", dir + "/sshd_config", "-E", dir + "/log"}, QString(), &pid)) {
+        || !QProcess::startDetached("/usr/sbin/sshd", {"-D", "-f", dir + "/sshd_config", "-E", dir + "/log"}, QString(),
+                                    &pid)) {
         m_skip = "sshd did not start";
         return;
     }
@@ -410,9 +414,11 @@ SshShare::SshShare(const std::string &remote)
         QThread::msleep(25);
     m_root = (dir + "/mnt").toStdString();
     QDir().mkpath(q(m_root));
-    const QString options = QStringLiteral("IdentityFile=%1/client,StrictHostKeyChecking=no,UserKnownHostsFile=/dev/null,"
-                                           "BatchMode=yes,port=%2")
-                                .arg(dir).arg(port);
+    const QString options = QStringLiteral(
+                                "IdentityFile=%1/client,StrictHostKeyChecking=no,UserKnownHostsFile=/dev/null,"
+                                "BatchMode=yes,port=%2")
+                                .arg(dir)
+                                .arg(port);
     if (!run("sshfs", {"-o", options, "root@127.0.0.1:" + q(remote), q(m_root)}, &out) || !waitForFuse(m_root)) {
         m_skip = "sshfs against the local sshd failed: " + out.toStdString();
         m_root.clear();

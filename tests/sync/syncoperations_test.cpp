@@ -15,8 +15,8 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cstring>
 #include <atomic>
+#include <cstring>
 #include <filesystem>
 #include <thread>
 #include <vector>

@@ -113,7 +113,8 @@ TEST(CliSync, BadInput)
     EXPECT_TRUE(missing.err.contains("cannot open the right folder ")) << missing.err.constData();
     EXPECT_EQ(run({"sync", "--bogus", q(dir.root()), q(dir.root())}).exitCode, 2);
     const Result help = run({"--help"});
-    EXPECT_TRUE(help.out.contains("corvanel-cli sync [--json] [--no-trash] [--no-space-check] LEFT RIGHT")) << help.out.constData();
+    EXPECT_TRUE(help.out.contains("corvanel-cli sync [--json] [--no-trash] [--no-space-check] LEFT RIGHT"))
+        << help.out.constData();
 }
 
 // 2,500 one-byte files on an 8 MB tmpfs: 2,500 bytes, but 10 MB in its

@@ -3,8 +3,8 @@
 // The copier's own parts, shared by the files that make it up: what it
 // holds of each root and folder, and of each staged copy.
 
-#include "sync/copy/destinationtraits.h"
 #include "platform/fd.h"
+#include "sync/copy/destinationtraits.h"
 #include "sync/copy/filecopy.h"
 
 #include <string>

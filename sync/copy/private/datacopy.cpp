@@ -146,8 +146,7 @@ bool ReadsAsCopied(int from, int copy, std::int64_t size, std::vector<char> &buf
         // One byte past the end: the source must end where the copy does.
         const std::size_t want = std::size_t(std::min<std::int64_t>(kBufferSize, size - at + 1));
         ssize_t n;
-        while ((n = ::pread(from, buffer.data(), want, off_t(at))) < 0 && errno == EINTR) {
-        }
+        while ((n = ::pread(from, buffer.data(), want, off_t(at))) < 0 && errno == EINTR) {}
         if (n < 0)
             return false;
         if (n == 0) {
@@ -156,12 +155,12 @@ bool ReadsAsCopied(int from, int copy, std::int64_t size, std::vector<char> &buf
         }
         const std::size_t inCopy = std::size_t(std::min<std::int64_t>(n, size - at));
         ssize_t m = 0;
-        while (inCopy > 0 && (m = ::pread(copy, copied.data(), inCopy, off_t(at))) < 0 && errno == EINTR) {
-        }
+        while (inCopy > 0 && (m = ::pread(copy, copied.data(), inCopy, off_t(at))) < 0 && errno == EINTR) {}
         if (m < 0)
             return false;
         errno = 0;
-        if (std::size_t(n) != inCopy || std::size_t(m) != inCopy || std::memcmp(buffer.data(), copied.data(), inCopy) != 0)
+        if (std::size_t(n) != inCopy || std::size_t(m) != inCopy
+            || std::memcmp(buffer.data(), copied.data(), inCopy) != 0)
             return false;
         at += n;
     }
