@@ -193,6 +193,30 @@ void onInterrupt(int)
     g_interrupted = 1;
 }
 
+// The first Ctrl-C lets the files being copied land and stops; a second
+// one ends the program at once. A closed terminal or a dropped ssh session
+// (SIGHUP) stops it the same way, never leaving a temporary.
+void stopOnSignals()
+{
+    struct sigaction action = {};
+    action.sa_handler = onInterrupt;
+    action.sa_flags = SA_RESETHAND;
+    ::sigaction(SIGINT, &action, nullptr);
+    ::sigaction(SIGTERM, &action, nullptr);
+    ::sigaction(SIGHUP, &action, nullptr);
+}
+
+// Says which destination cannot hold what the plan would copy there; false then.
+bool roomForIt(const SyncPlan &plan, const SyncOptions &options)
+{
+    const std::vector<SpaceShortage> shortages = FindSpaceShortages(plan, options.keepReplaced);
+    if (shortages.empty())
+        return true;
+    std::fprintf(stderr, "corvanel-cli: %s\nNothing was copied; --no-space-check copies all the same.\n",
+                 SpaceShortageText(shortages, EscapedForTerminal).c_str());
+    return false;
+}
+
 int runSync(const std::vector<std::string> &args)
 {
     std::vector<std::string> folders, options;
@@ -210,16 +234,7 @@ int runSync(const std::vector<std::string> &args)
     if (!foldersOpen(folders))
         return 2;
 
-    // The first Ctrl-C lets the files being copied land and stops; a second
-    // one ends the program at once. A closed terminal or a dropped ssh
-    // session (SIGHUP) stops it the same way, never leaving a temporary.
-    struct sigaction action = {};
-    action.sa_handler = onInterrupt;
-    action.sa_flags = SA_RESETHAND;
-    ::sigaction(SIGINT, &action, nullptr);
-    ::sigaction(SIGTERM, &action, nullptr);
-    ::sigaction(SIGHUP, &action, nullptr);
-
+    stopOnSignals();
     const CompareHooks hooks = messageHooks();
     Comparison comparison;
     SyncPlan plan;
@@ -229,14 +244,8 @@ int runSync(const std::vector<std::string> &args)
     const std::string unreadableBefore = UnreadableText(Global::PendingOperations.unreadable, EscapedForTerminal);
 
     // Nothing is written, not even leftovers cleared, when it cannot fit.
-    if (!given("--no-space-check")) {
-        const std::vector<SpaceShortage> shortages = FindSpaceShortages(plan, syncOptions.keepReplaced);
-        if (!shortages.empty()) {
-            std::fprintf(stderr, "corvanel-cli: %s\nNothing was copied; --no-space-check copies all the same.\n",
-                         SpaceShortageText(shortages, EscapedForTerminal).c_str());
-            return 2;
-        }
-    }
+    if (!given("--no-space-check") && !roomForIt(plan, syncOptions))
+        return 2;
     // Runs even with nothing to do: what a killed run left is cleared.
     if (!asJson && !plan.jobs.empty()) {
         std::printf("Carrying out %zu file operation%s.\n", plan.size(), plan.size() == 1 ? "" : "s");
