@@ -64,7 +64,7 @@ Fd openFolderIn(int parent, const std::string &name, bool create, const std::str
 
 } // namespace
 
-bool FileCopier::foldsNames(Root &root, int folder)
+bool FileCopier::Impl::foldsNames(Root &root, int folder)
 {
     if (!root.folding)
         root.folding = FoldingOf(root.fd.get());
@@ -75,7 +75,7 @@ bool FileCopier::foldsNames(Root &root, int folder)
 // is not listed is another's, folded onto it. Listings are kept per run and
 // read afresh on a miss, as names made since are the usual miss. other gets
 // the listed spelling it folds onto, where one is found.
-bool FileCopier::spelledAsListed(int folder, const std::string &name, std::string *other)
+bool FileCopier::Impl::spelledAsListed(int folder, const std::string &name, std::string *other)
 {
     struct stat st;
     if (::fstat(folder, &st) != 0)
@@ -111,7 +111,7 @@ bool FileCopier::spelledAsListed(int folder, const std::string &name, std::strin
 // anything is put in it: created with no more bits than the source's, it
 // gets its owner (as root), its ACLs, then its exact bits (last, so that an
 // ordinary user's folder stays writable to its maker whatever the ACL says).
-void FileCopier::adoptFolder(int fd, const Folder *from, Root &root, unsigned mode)
+void FileCopier::Impl::adoptFolder(int fd, const Folder *from, Root &root, unsigned mode)
 {
     unsigned lost = 0;
     struct stat source, made;
@@ -128,8 +128,7 @@ void FileCopier::adoptFolder(int fd, const Folder *from, Root &root, unsigned mo
     notKept(root, lost);
 }
 
-
-FileCopier::Root *FileCopier::root(const std::string &path, FolderIdentity expected, CopyError *error)
+FileCopier::Impl::Root *FileCopier::Impl::root(const std::string &path, FolderIdentity expected, CopyError *error)
 {
     Root *found = nullptr;
     for (const auto &r : m_roots) {
@@ -169,8 +168,8 @@ FileCopier::Root *FileCopier::root(const std::string &path, FolderIdentity expec
     return found;
 }
 
-std::shared_ptr<const FileCopier::Folder> FileCopier::folder(Root &root, std::string_view relative, bool create,
-                                                             CopyError *error, Root *source)
+std::shared_ptr<const FileCopier::Impl::Folder> FileCopier::Impl::folder(Root &root, std::string_view relative,
+                                                                         bool create, CopyError *error, Root *source)
 {
     auto result = std::make_shared<Folder>();
     result->root = &root;
@@ -237,7 +236,7 @@ std::shared_ptr<const FileCopier::Folder> FileCopier::folder(Root &root, std::st
 // Where files are flushed one by one, the entry of a folder just made is
 // flushed in its parent too: else a power cut could take it away with the
 // copies put in it.
-bool FileCopier::settleNewEntry(int parent, const std::string &shown, CopyError *error)
+bool FileCopier::Impl::settleNewEntry(int parent, const std::string &shown, CopyError *error)
 {
     struct stat st;
     if (::fstat(parent, &st) != 0 || flushesWhole(parent, std::uint64_t(st.st_dev)) || m_flush(parent, false) == 0
@@ -246,7 +245,7 @@ bool FileCopier::settleNewEntry(int parent, const std::string &shown, CopyError 
     return failErrno(error, "cannot create the folder " + shown);
 }
 
-bool FileCopier::stillReachable(const Staged &staged, CopyError *error)
+bool FileCopier::Impl::stillReachable(const Staged &staged, CopyError *error)
 {
     const Folder &held = *staged.folder;
     if (!held.root->failure.reason.empty()) {

@@ -76,52 +76,49 @@ bool SplitName(const std::string &relative, std::string_view &folder, std::strin
     return IsUsableName(name);
 }
 
-FileCopier::FileCopier(Flush flush)
-    : m_flush(flush ? std::move(flush) : Flush(defaultFlush))
-{
-}
+FileCopier::Impl::Impl(Flush flush) : m_flush(flush ? std::move(flush) : Flush(defaultFlush)) {}
 
-FileCopier::~FileCopier()
+FileCopier::Impl::~Impl()
 {
     discard();
 }
 
-const std::string &FileCopier::trashedAt(std::size_t index) const
+const std::string &FileCopier::Impl::trashedAt(std::size_t index) const
 {
     return m_staged[index].trashed;
 }
 
-std::size_t FileCopier::stagedCount() const
+std::size_t FileCopier::Impl::stagedCount() const
 {
     return m_staged.size();
 }
 
 // A temporary that could not be removed stays named in the run's record.
-void FileCopier::remains(const Folder &folder, const std::string &temporary)
+void FileCopier::Impl::remains(const Folder &folder, const std::string &temporary)
 {
     m_common->record.keep();
     note("A temporary could not be removed and remains: " + JoinPath(folder.shown, temporary));
 }
 
-void FileCopier::note(std::string text)
+void FileCopier::Impl::note(std::string text)
 {
     const std::lock_guard<std::mutex> lock(m_common->noting);
     if (m_common->noted.insert(text).second)
         m_common->notes.push_back(std::move(text));
 }
 
-std::vector<std::string> FileCopier::notes() const
+std::vector<std::string> FileCopier::Impl::notes() const
 {
     const std::lock_guard<std::mutex> lock(m_common->noting);
     return m_common->notes;
 }
 
-void FileCopier::joinRun(const FileCopier &other)
+void FileCopier::Impl::joinRun(const Impl &other)
 {
     m_common = other.m_common;
 }
 
-void FileCopier::letGo()
+void FileCopier::Impl::letGo()
 {
     if (!m_staged.empty() || !m_unsettled.empty())
         return;
@@ -132,7 +129,7 @@ void FileCopier::letGo()
 }
 
 // One note per destination, grown as more turns out not to be kept.
-void FileCopier::notKept(Root &root, unsigned lost)
+void FileCopier::Impl::notKept(Root &root, unsigned lost)
 {
     if ((root.notKept | lost) == root.notKept)
         return;
@@ -164,7 +161,7 @@ void FileCopier::notKept(Root &root, unsigned lost)
     }
 }
 
-bool FileCopier::stillAsSeen(int dir, const std::string &name, const FileStatus &seen) const
+bool FileCopier::Impl::stillAsSeen(int dir, const std::string &name, const FileStatus &seen) const
 {
     // Links followed, as the scan reads it.
     struct stat st;
@@ -192,7 +189,7 @@ static bool sameFolder(const Held &held, const Root *root, std::string_view rela
 // source was cannot hang the copy. A link to a file stands for its file, as
 // in the scan, where following it shows nothing its owner could not read;
 // the file opened must be the one so judged.
-Fd FileCopier::openSource(Root &root, const std::string &from, struct stat *st, CopyError *error)
+Fd FileCopier::Impl::openSource(Root &root, const std::string &from, struct stat *st, CopyError *error)
 {
     std::string_view sourceFolder;
     std::string sourceName;
@@ -238,8 +235,8 @@ Fd FileCopier::openSource(Root &root, const std::string &from, struct stat *st, 
 
 // Opens the folder a copy goes into (creating it, for a new file, after its
 // source folder) and clears it of a killed run's leftovers once per run.
-bool FileCopier::openDestinationFolder(Root &toRoot, Root &fromRoot, std::string_view relative, bool create,
-                                       CopyError *error)
+bool FileCopier::Impl::openDestinationFolder(Root &toRoot, Root &fromRoot, std::string_view relative, bool create,
+                                             CopyError *error)
 {
     // A destination folder removed meanwhile has no links left and is opened
     // afresh, so that a new file does not vanish with it.
@@ -258,7 +255,7 @@ bool FileCopier::openDestinationFolder(Root &toRoot, Root &fromRoot, std::string
 
 // Whether the copy may be put where it goes: what holds the name now, what
 // was compared there, and whether the folder allows renames at all.
-bool FileCopier::mayReplace(Root &toRoot, const Staged &staged, CopyError *error)
+bool FileCopier::Impl::mayReplace(Root &toRoot, const Staged &staged, CopyError *error)
 {
     const int dir = staged.folder->fd.get();
     struct stat existing;
@@ -308,7 +305,7 @@ static char refusedOnSticks(const std::string &name)
 // took the name meanwhile. (Unnamed files linked in at the end would do the
 // same, but each one open costs the file system far more while a batch of
 // them waits to be linked.)
-bool FileCopier::createTemporary(Staged &staged, CopyError *error)
+bool FileCopier::Impl::createTemporary(Staged &staged, CopyError *error)
 {
     const int dir = staged.folder->fd.get();
     const Folder &into = *staged.folder;
@@ -346,7 +343,7 @@ bool FileCopier::createTemporary(Staged &staged, CopyError *error)
 
 // Removes a temporary whose copy failed, closed first (a share such as SMB
 // removes no file still open); returns false for `return abandon(...)`.
-bool FileCopier::abandon(Staged &staged, int code, const std::string &reason, CopyError *error)
+bool FileCopier::Impl::abandon(Staged &staged, int code, const std::string &reason, CopyError *error)
 {
     staged.file.reset();
     if (::unlinkat(staged.folder->fd.get(), staged.temporary.c_str(), 0) != 0 && errno != ENOENT)
@@ -354,7 +351,7 @@ bool FileCopier::abandon(Staged &staged, int code, const std::string &reason, Co
     return fail(error, code, reason);
 }
 
-bool FileCopier::abandonErrno(Staged &staged, const std::string &what, CopyError *error)
+bool FileCopier::Impl::abandonErrno(Staged &staged, const std::string &what, CopyError *error)
 {
     const int code = errno;
     return abandon(staged, code, what + ": " + errorText(code), error);
@@ -363,8 +360,8 @@ bool FileCopier::abandonErrno(Staged &staged, const std::string &what, CopyError
 // A source rewritten while it is read would leave a copy that mixes two
 // versions under the older one's time: copy until it held still. st becomes
 // the source as it held still; *copied the bytes copied.
-bool FileCopier::copyData(int source, struct stat &st, Staged &staged, const BytesCopied &onBytes,
-                          std::int64_t *copied, CopyError *error)
+bool FileCopier::Impl::copyData(int source, struct stat &st, Staged &staged, const BytesCopied &onBytes,
+                                std::int64_t *copied, CopyError *error)
 {
     for (int attempt = 1;; ++attempt) {
         DataCopy data(source, staged.file.get(), m_buffer, onBytes);
@@ -405,7 +402,7 @@ static bool beyondTheCoarsestStep(const struct timespec &a, const struct timespe
 // time: a process may change its user between copies. A file system without
 // owners (or a squashing share) keeps ours, one without permissions its own;
 // as "cp -p" does, the copy goes on, and one note says so.
-bool FileCopier::keepMetadata(int source, const struct stat &st, Root &toRoot, Staged &staged, CopyError *error)
+bool FileCopier::Impl::keepMetadata(int source, const struct stat &st, Root &toRoot, Staged &staged, CopyError *error)
 {
     const int file = staged.file.get();
     const uid_t euid = ::geteuid();
@@ -437,7 +434,7 @@ bool FileCopier::keepMetadata(int source, const struct stat &st, Root &toRoot, S
     return true;
 }
 
-bool FileCopier::stage(const CopyRequest &request, CopyError *error, const BytesCopied &onBytes)
+bool FileCopier::Impl::stage(const CopyRequest &request, CopyError *error, const BytesCopied &onBytes)
 {
     Root *fromRoot = root(request.fromRoot, request.fromRootId, error);
     if (!fromRoot)
@@ -495,7 +492,7 @@ bool FileCopier::stage(const CopyRequest &request, CopyError *error, const Bytes
     return true;
 }
 
-bool FileCopier::flushesWhole(int fd, std::uint64_t device)
+bool FileCopier::Impl::flushesWhole(int fd, std::uint64_t device)
 {
     const auto known = m_flushesWhole.find(device);
     if (known != m_flushesWhole.end())
@@ -503,7 +500,7 @@ bool FileCopier::flushesWhole(int fd, std::uint64_t device)
     return m_flushesWhole[device] = FlushesAsAWhole(fd);
 }
 
-const NameLimit &FileCopier::nameLimit(const Folder &folder)
+const NameLimit &FileCopier::Impl::nameLimit(const Folder &folder)
 {
     const auto known = m_nameLimits.find(folder.id.device);
     if (known != m_nameLimits.end())
@@ -511,7 +508,7 @@ const NameLimit &FileCopier::nameLimit(const Folder &folder)
     return m_nameLimits[folder.id.device] = NameLimitOf(folder.fd.get());
 }
 
-std::int64_t FileCopier::largestFile(const Folder &folder)
+std::int64_t FileCopier::Impl::largestFile(const Folder &folder)
 {
     const auto known = m_largestFiles.find(folder.id.device);
     if (known != m_largestFiles.end())

@@ -19,7 +19,7 @@ namespace platform {
 // copy holds: a run that is killed mid-copy leaves its one temporary behind,
 // never a destination half-written. False when the folder could not be
 // listed (out of descriptors, say): it is tried again with the next copy.
-bool FileCopier::clearLeftovers(const Folder &folder)
+bool FileCopier::Impl::clearLeftovers(const Folder &folder)
 {
     const int listFd = ::openat(folder.fd.get(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (listFd < 0)
@@ -62,8 +62,8 @@ bool FileCopier::clearLeftovers(const Folder &folder)
     return true;
 }
 
-void FileCopier::removeLeftovers(const std::string &rootPath, FolderIdentity rootId,
-                                 const std::vector<std::string> &names)
+void FileCopier::Impl::removeLeftovers(const std::string &rootPath, FolderIdentity rootId,
+                                       const std::vector<std::string> &names)
 {
     std::call_once(m_common->cleared, [this] {
         std::vector<std::string> notes;

@@ -39,7 +39,7 @@ FileStatus stateOf(const struct stat &st)
 // even that does not hold, the copy is in place all the same and a note
 // says so. placed gets the file's status as it is in place; false when it
 // cannot be read.
-bool FileCopier::keepTime(Staged &s, struct stat &placed)
+bool FileCopier::Impl::keepTime(Staged &s, struct stat &placed)
 {
     const int dir = s.folder->fd.get();
     if (::fstatat(dir, s.name.c_str(), &placed, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(placed.st_mode))
@@ -61,7 +61,7 @@ bool FileCopier::keepTime(Staged &s, struct stat &placed)
 // devices so flushed. It reports any write-back error since the file it is
 // given was opened, which covers the whole batch, and it covers the renames
 // of earlier batches there too.
-std::set<std::uint64_t> FileCopier::flushWholeFileSystems()
+std::set<std::uint64_t> FileCopier::Impl::flushWholeFileSystems()
 {
     std::set<std::uint64_t> tried, flushed;
     for (const Staged &s : m_staged) {
@@ -79,7 +79,7 @@ std::set<std::uint64_t> FileCopier::flushWholeFileSystems()
 // Where files are flushed one by one, so are the folders renamed into, once
 // the batch is in place: else a power cut could undo the renames. A failure
 // there fails the copies in that folder (they are in place, maybe not for good).
-void FileCopier::settleFolders(const std::vector<std::size_t> &placedNow, std::vector<CopyError> &failures)
+void FileCopier::Impl::settleFolders(const std::vector<std::size_t> &placedNow, std::vector<CopyError> &failures)
 {
     std::set<const Folder *> done;
     for (const std::size_t i : placedNow) {
@@ -99,7 +99,7 @@ void FileCopier::settleFolders(const std::vector<std::size_t> &placedNow, std::v
 
 // Renames one flushed temporary into place, if its folder still is where
 // the root leads and its destination still is what was compared.
-bool FileCopier::place(Staged &s, const Folder *&reachable, CopyError *error)
+bool FileCopier::Impl::place(Staged &s, const Folder *&reachable, CopyError *error)
 {
     const int dir = s.folder->fd.get();
     // Links put in place of a folder since it was opened are caught
@@ -143,7 +143,7 @@ bool FileCopier::place(Staged &s, const Folder *&reachable, CopyError *error)
     return failErrno(error, "cannot replace the destination");
 }
 
-void FileCopier::commit(const std::function<void(std::size_t, const CopyError *)> &done)
+void FileCopier::Impl::commit(const std::function<void(std::size_t, const CopyError *)> &done)
 {
     // A lone file gets just its own flush; so does each file where its file
     // system is not flushed as a whole, or where that flush failed (to tell
@@ -209,7 +209,7 @@ void FileCopier::commit(const std::function<void(std::size_t, const CopyError *)
     m_stagedBytes = 0;
 }
 
-void FileCopier::settle(const std::function<void(std::size_t, const CopyError &)> &failed)
+void FileCopier::Impl::settle(const std::function<void(std::size_t, const CopyError &)> &failed)
 {
     for (const auto &[device, unsettled] : m_unsettled) {
         if (m_flush(unsettled.folder->fd.get(), true) == 0)
@@ -224,7 +224,7 @@ void FileCopier::settle(const std::function<void(std::size_t, const CopyError &)
     m_unsettled.clear();
 }
 
-void FileCopier::discard()
+void FileCopier::Impl::discard()
 {
     for (Staged &s : m_staged) {
         s.file.reset();

@@ -110,7 +110,7 @@ static std::string absoluteDestination(const Folder &folder, const std::string &
 
 // The trash that will take the file a replacement replaces; none is needed
 // where there is nothing to replace.
-bool FileCopier::findTrash(Staged &staged, CopyError *error)
+bool FileCopier::Impl::findTrash(Staged &staged, CopyError *error)
 {
     struct stat existing;
     if (::fstatat(staged.folder->fd.get(), staged.name.c_str(), &existing, AT_SYMLINK_NOFOLLOW) != 0
@@ -123,7 +123,7 @@ bool FileCopier::findTrash(Staged &staged, CopyError *error)
 
 // Whether the copy took its name though the rename said it failed: its
 // temporary's name is gone from the folder and the name is there.
-bool FileCopier::copyStands(const Staged &s)
+bool FileCopier::Impl::copyStands(const Staged &s)
 {
     bool temporary = true, name = false;
     return listed(s.folder->fd.get(), s.temporary, &temporary) && !temporary
@@ -135,7 +135,7 @@ bool FileCopier::copyStands(const Staged &s)
 // and only where the failure says for certain that nothing was done; a
 // moved file goes back only where its name is free. What cannot be taken
 // back stays in the trash with its .trashinfo. True when it was.
-bool FileCopier::takeBack(const Staged &s, const std::string &entry, bool moved, int why)
+bool FileCopier::Impl::takeBack(const Staged &s, const std::string &entry, bool moved, int why)
 {
     const int dir = s.folder->fd.get();
     const TrashFolder &trash = *s.trash;
@@ -168,7 +168,7 @@ static bool failedKeeping(const TrashFolder &trash, bool back, int code, const s
 // its name: a kill in between leaves the name empty, the old file in the
 // trash, and the next sync copies the file again. A step whose reply is
 // lost is judged by what it left.
-bool FileCopier::replaceKeepingOld(Staged &s, bool flushEach, CopyError *error)
+bool FileCopier::Impl::replaceKeepingOld(Staged &s, bool flushEach, CopyError *error)
 {
     const int dir = s.folder->fd.get();
     const TrashFolder &trash = *s.trash;

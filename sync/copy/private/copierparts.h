@@ -5,7 +5,7 @@
 
 #include "platform/fd.h"
 #include "sync/copy/destinationtraits.h"
-#include "sync/copy/filecopy.h"
+#include "sync/copy/private/copier.h"
 
 #include <string>
 #include <sys/stat.h>
@@ -27,7 +27,7 @@ std::string FoldedReason(const std::string &name, const std::string &other);
 // own name; false when it names no file.
 bool SplitName(const std::string &relative, std::string_view &folder, std::string &name);
 
-struct FileCopier::Root
+struct FileCopier::Impl::Root
 {
     std::string path;
     std::string absolute; // path with no link left in it, for the Trash
@@ -38,7 +38,7 @@ struct FileCopier::Root
     unsigned notKept = 0;           // NotKept bits said in its note
 };
 
-struct FileCopier::Folder
+struct FileCopier::Impl::Folder
 {
     Root *root = nullptr;
     Fd fd;
@@ -47,7 +47,7 @@ struct FileCopier::Folder
     FolderIdentity id;
 };
 
-struct FileCopier::Staged
+struct FileCopier::Impl::Staged
 {
     std::shared_ptr<const Folder> folder;
     Fd file;

@@ -1,3 +1,4 @@
+#include "platform/temporaryname.h"
 #include "sync/copy/filecopy.h"
 
 #include "support/testdir.h"
