@@ -275,20 +275,21 @@ int runSync(const std::vector<std::string> &args)
     const std::string unreadable = after.compared
         ? UnreadableText(Global::PendingOperations.unreadable, EscapedForTerminal)
         : std::string();
+    const SyncVerdict verdict = JudgeSync(report, after);
     const SyncRunReport run{left,
                             right,
                             done,
                             report,
                             pending,
                             afterwards,
-                            JudgeSync(report, after),
+                            verdict,
                             after.unreadable,
                             unreadable.empty() ? unreadableBefore : unreadable};
     if (asJson)
         WriteJsonSyncReport(stdout, run);
     else
         WriteTextSyncReport(stdout, stderr, run);
-    return run.verdict.exitStatus;
+    return verdict.exitStatus;
 }
 
 } // namespace
