@@ -46,6 +46,15 @@ std::string parentOf(const std::string &name)
     return cut == std::string::npos ? std::string() : name.substr(0, cut);
 }
 
+// Where the copies into one destination folder land.
+struct Landing
+{
+    bool found = false;
+    dev_t device = 0;
+    std::string existing; // the nearest folder that exists
+    int missing = 0; // folders the copy creates below it
+};
+
 } // namespace
 
 bool DestinationDevice(const std::string &root, const std::string &name, dev_t &device, std::string *existing,
@@ -76,13 +85,21 @@ std::vector<SpaceShortage> FindSpaceShortages(const SyncPlan &plan, bool keepRep
     std::map<dev_t, Destination> systems;
     std::vector<dev_t> order;
     std::set<std::pair<std::string, std::string>> folders; // (root, folder) counted once
+    // Asked once per destination folder, not once per file: a folder's jobs
+    // all land in the same place.
+    std::map<std::pair<bool, std::string>, Landing> landings;
     for (const SyncJob &job : plan.jobs) {
         const std::string &root = plan.roots.to(job);
-        dev_t device = 0, rootDevice = 0;
-        std::string existing;
-        int missing = 0;
-        if (!DestinationDevice(root, job.name, device, &existing, &missing))
+        auto [known, first] = landings.try_emplace({job.fromLeft, parentOf(job.name)});
+        Landing &landing = known->second;
+        if (first)
+            landing.found = DestinationDevice(root, job.name, landing.device, &landing.existing, &landing.missing);
+        if (!landing.found)
             continue;
+        const dev_t device = landing.device;
+        const std::string &existing = landing.existing;
+        int missing = landing.missing;
+        dev_t rootDevice = 0;
         auto [at, added] = systems.try_emplace(device);
         if (added) {
             // Named by its root, unless it is mounted below it.

@@ -13,10 +13,6 @@ namespace {
 
 Desktop *g_replacement = nullptr;
 
-} // namespace
-
-namespace {
-
 // Messages name folders and files, which may look like markup ("<b>A"):
 // shown as rich text, they would name folders that do not exist.
 int showBox(QMessageBox &box)
