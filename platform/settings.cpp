@@ -1,5 +1,6 @@
 #include "platform/settings.h"
 
+#include <QCryptographicHash>
 #include <QDir>
 
 #include "platform/inifile.h"
@@ -63,10 +64,15 @@ QString SettingsLocation()
 
 QString ReadSetting(const QString &key)
 {
+    return ReadSetting(QString::fromLatin1(kSection), key);
+}
+
+QString ReadSetting(const QString &section, const QString &key)
+{
     const std::optional<QByteArray> content = readStore();
     if (!content)
         return QString();
-    return IniValue(*content, QString::fromLatin1(kSection), key).value_or(QString());
+    return IniValue(*content, section, key).value_or(QString());
 }
 
 bool HasSetting(const QString &key)
@@ -77,11 +83,15 @@ bool HasSetting(const QString &key)
 
 bool WriteSetting(const QString &key, const QString &value)
 {
+    return WriteSetting(QString::fromLatin1(kSection), key, value);
+}
+
+bool WriteSetting(const QString &section, const QString &key, const QString &value)
+{
     const QString path = SettingsLocation();
     // A value that is already stored is not written again: every write is
     // flushed to the disk, and the window stores its size on every layout.
-    if (const std::optional<QByteArray> content = readStore();
-        content && IniValue(*content, QString::fromLatin1(kSection), key) == value)
+    if (const std::optional<QByteArray> content = readStore(); content && IniValue(*content, section, key) == value)
         return true;
     if (!QDir().mkpath(QFileInfo(path).absolutePath()))
         return false;
@@ -102,7 +112,7 @@ bool WriteSetting(const QString &key, const QString &value)
     const std::optional<QByteArray> content = readStore();
     if (!content)
         return false;
-    const std::optional<QByteArray> changed = IniWithValue(*content, QString::fromLatin1(kSection), key, value);
+    const std::optional<QByteArray> changed = IniWithValue(*content, section, key, value);
     if (!changed)
         return false;
     // Written beside it and renamed into place once on the disk: the store
@@ -112,6 +122,25 @@ bool WriteSetting(const QString &key, const QString &value)
         return false;
     file.write(*changed);
     return file.commit();
+}
+
+QString PairSection(const QString &left, const QString &right)
+{
+    const QByteArray both = left.toUtf8() + '\0' + right.toUtf8();
+    const QByteArray digest = QCryptographicHash::hash(both, QCryptographicHash::Sha256).toHex().left(16);
+    return QStringLiteral("Pair ") + QString::fromLatin1(digest);
+}
+
+QString ReadPairSetting(const QString &left, const QString &right, const QString &key)
+{
+    return ReadSetting(PairSection(left, right), key);
+}
+
+bool WritePairSetting(const QString &left, const QString &right, const QString &key, const QString &value)
+{
+    const QString section = PairSection(left, right);
+    return WriteSetting(section, QStringLiteral("Left"), left) && WriteSetting(section, QStringLiteral("Right"), right)
+        && WriteSetting(section, key, value);
 }
 
 } // namespace platform

@@ -68,3 +68,21 @@ TEST(Settings, AValueAlreadyStoredIsNotWrittenAgain)
 }
 
 } // namespace
+
+namespace {
+
+// Choices for one pair stay with that pair (the order of the sides counts)
+// and never reach the window's own keys.
+TEST(Settings, PairChoicesLiveInASectionOfTheirOwn)
+{
+    TestSettings settings;
+    const QString a = QStringLiteral("/home/x/Photos"), b = QStringLiteral("/media/stick [1]/Photos,=;");
+    ASSERT_TRUE(platform::WriteSetting(QStringLiteral("Mode"), QStringLiteral("window")));
+    ASSERT_TRUE(platform::WritePairSetting(a, b, QStringLiteral("Mode"), QStringLiteral("two-way")));
+    EXPECT_EQ(platform::ReadPairSetting(a, b, QStringLiteral("Mode")), QStringLiteral("two-way"));
+    EXPECT_EQ(platform::ReadPairSetting(b, a, QStringLiteral("Mode")), QString());
+    EXPECT_EQ(platform::ReadSetting(QStringLiteral("Mode")), QStringLiteral("window"));
+    EXPECT_EQ(platform::ReadSetting(platform::PairSection(a, b), QStringLiteral("Right")), b);
+}
+
+} // namespace
