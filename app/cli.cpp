@@ -8,6 +8,7 @@
 #include "report/syncreport.h"
 #include "sync/spacecheck.h"
 #include "sync/syncoperations.h"
+#include "sync/syncrecord.h"
 
 #include <QCoreApplication>
 
@@ -20,6 +21,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -28,6 +30,8 @@ namespace {
 const char kUsage[] =
     "Usage: corvanel-cli compare [--json] [--all] LEFT RIGHT\n"
     "       corvanel-cli sync [--json] [--no-trash] [--no-space-check] LEFT RIGHT\n"
+    "Both take [--mode newest-wins|two-way|mirror|update [--from left|right]];\n"
+    "sync takes [--allow-many-deletions].\n"
     "\n"
     "compare  Compares two folder trees file by file, as the window's Compare\n"
     "         does, and prints the rows that differ (every row with --all), what\n"
@@ -60,6 +64,22 @@ const char kUsage[] =
     "  --all      (compare) list every row, not only those that differ\n"
     "  --no-trash (sync) replace files for good, without keeping them in the Trash\n"
     "  --no-space-check (sync) copy even when a destination seems too small\n"
+    "  --mode newest-wins  both ways, the later time wins; nothing is deleted\n"
+    "         (the default)\n"
+    "  --mode two-way  both ways, remembering the last sync: deletions and\n"
+    "         renames are carried over, files changed on both sides are left\n"
+    "         as they are (conflicts); a first sync is newest-wins\n"
+    "  --mode mirror   the other folder becomes an exact copy of the source;\n"
+    "         files only there go to the Trash\n"
+    "  --mode update   new and newer files copied from the source only\n"
+    "  --from left|right  the source of mirror and update (left by default)\n"
+    "  --allow-many-deletions (sync) move more than half of a folder's files\n"
+    "         (or more than 1000) to the Trash; without it such a sync does\n"
+    "         nothing and exits 2\n"
+    "         No sync deletes anything because a folder is empty, partly\n"
+    "         unreadable or on another volume than at the last sync; every\n"
+    "         deleted file goes to the Trash. The memory of the last sync is\n"
+    "         kept in ~/.local/state/corvanel/memory.\n"
     "  --help     show this text\n"
     "  --version  show the version\n";
 
@@ -107,12 +127,28 @@ bool sayWhichIsGone(const std::string &left, const std::string &right)
 
 // Splits the arguments into folders and the options in `known`; false with a
 // usage error for anything else.
+// Options that take a value ("--mode two-way" or "--mode=two-way") keep it
+// in values, the last one given.
+const std::vector<std::string> kValued = {"--mode", "--from"};
+
 bool parseArguments(const std::vector<std::string> &args, const std::vector<std::string> &known,
-                    std::vector<std::string> &folders, std::vector<std::string> &options, std::string &error)
+                    std::vector<std::string> &folders, std::vector<std::string> &options, std::string &error,
+                    std::map<std::string, std::string> *values = nullptr)
 {
     bool optionsEnded = false;
-    for (const std::string &arg : args) {
-        if (!optionsEnded && arg == "--") {
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string &arg = args[i];
+        const std::string key = arg.substr(0, arg.find('='));
+        if (!optionsEnded && values && std::find(kValued.begin(), kValued.end(), key) != kValued.end()) {
+            if (key != arg) {
+                (*values)[key] = arg.substr(key.size() + 1);
+            } else if (i + 1 < args.size()) {
+                (*values)[key] = args[++i];
+            } else {
+                error = "option '" + arg + "' needs a value";
+                return false;
+            }
+        } else if (!optionsEnded && arg == "--") {
             optionsEnded = true;
         } else if (!optionsEnded && arg.size() > 1 && arg[0] == '-') {
             bool found = false;
@@ -130,11 +166,41 @@ bool parseArguments(const std::vector<std::string> &args, const std::vector<std:
     return true;
 }
 
+// The way of syncing the options ask for; false with a usage error.
+bool modeOf(const std::map<std::string, std::string> &values, ModeChoice &choice, std::string &error)
+{
+    if (const auto mode = values.find("--mode"); mode != values.end() && !ModeFromKey(mode->second, choice.mode)) {
+        error = "unknown mode '" + mode->second + "' (newest-wins, two-way, mirror or update)";
+        return false;
+    }
+    if (const auto from = values.find("--from"); from != values.end()) {
+        if (from->second != "left" && from->second != "right") {
+            error = "--from takes left or right";
+            return false;
+        }
+        if (choice.mode != SyncMode::Mirror && choice.mode != SyncMode::Update) {
+            error = "--from is for --mode mirror and --mode update";
+            return false;
+        }
+        choice.fromLeft = from->second == "left";
+    }
+    return true;
+}
+
+bool parseWithMode(const std::vector<std::string> &args, const std::vector<std::string> &known,
+                   std::vector<std::string> &folders, std::vector<std::string> &options, ModeChoice &choice,
+                   std::string &error)
+{
+    std::map<std::string, std::string> values;
+    return parseArguments(args, known, folders, options, error, &values) && modeOf(values, choice, error);
+}
+
 // The list's limit of slots is the window's: here every operation found is
 // listed or carried out, so the message about it is no news.
-CompareHooks messageHooks()
+CompareHooks messageHooks(const ModeChoice &choice = {})
 {
     CompareHooks hooks;
+    hooks.chooseMode = [choice](const std::string &, const std::string &) { return choice; };
     hooks.showMessage = [](const std::string &text, const std::string &caption) {
         if (caption == kErrorCaption)
             std::fprintf(stderr, "%s\n", text.c_str());
@@ -155,15 +221,19 @@ bool compareAll(const std::string &left, const std::string &right, const Compare
     return ok;
 }
 
+bool hasOption(const std::vector<std::string> &options, const char *option)
+{
+    return std::find(options.begin(), options.end(), option) != options.end();
+}
+
 int runCompare(const std::vector<std::string> &args)
 {
     std::vector<std::string> folders, options;
     std::string error;
-    if (!parseArguments(args, {"--json", "--all"}, folders, options, error))
+    ModeChoice choice;
+    if (!parseWithMode(args, {"--json", "--all"}, folders, options, choice, error))
         return usageError(error);
-    const auto given = [&](const char *option) {
-        return std::find(options.begin(), options.end(), option) != options.end();
-    };
+    const auto given = [&options](const char *option) { return hasOption(options, option); };
     const bool json = given("--json");
     if (folders.size() != 2)
         return usageError("compare needs two folders, LEFT and RIGHT");
@@ -176,14 +246,14 @@ int runCompare(const std::vector<std::string> &args)
     static Comparison *const kept = new Comparison;
     static SyncPlan *const plan = new SyncPlan;
     Comparison &comparison = *kept;
-    if (!compareAll(folders[0], folders[1], messageHooks(), *plan, comparison))
+    if (!compareAll(folders[0], folders[1], messageHooks(choice), *plan, comparison))
         return 2;
     if (json)
         WriteJsonReport(stdout, comparison, *plan);
     else
         WriteTextReport(stdout, comparison, *plan, given("--all"));
     std::fflush(stdout);
-    return plan->jobs.empty() && comparison.inStep() ? 0 : 1;
+    return plan->jobs.empty() && comparison.inStep() && Global::PendingOperations.mode.heldBack == 0 ? 0 : 1;
 }
 
 volatile std::sig_atomic_t g_interrupted = 0;
@@ -217,15 +287,46 @@ bool roomForIt(const SyncPlan &plan, const SyncOptions &options)
     return false;
 }
 
+// A run that would empty much of a folder is refused unless allowed; false
+// after saying so.
+bool deletionsAllowed(const ModeOutcome &mode, bool allowed)
+{
+    if (!mode.manyDeletions || allowed)
+        return true;
+    std::fprintf(stderr, "corvanel-cli: %s\nNothing was done; --allow-many-deletions allows it.\n",
+                 ManyDeletionsText(mode).c_str());
+    return false;
+}
+
+// Kept however the run ended: what it did is known from now on. What the
+// mode held back, or could not keep, is said with the run's notes.
+void keepMemory(const ModeOutcome &mode, const SyncPlan &done, SyncReport &report)
+{
+    for (const std::string *note : {&mode.memoryNote, &mode.guardNote}) {
+        if (!note->empty())
+            report.notes.push_back(*note);
+    }
+    if (std::string note = RecordSync(mode, done, report); !note.empty())
+        report.notes.push_back(std::move(note));
+}
+
+void sayWhatIsAhead(const SyncPlan &plan)
+{
+    if (plan.jobs.empty())
+        return;
+    std::printf("Carrying out %zu file operation%s.\n", plan.size(), plan.size() == 1 ? "" : "s");
+    std::fflush(stdout);
+}
+
 int runSync(const std::vector<std::string> &args)
 {
     std::vector<std::string> folders, options;
     std::string error;
-    if (!parseArguments(args, {"--json", "--no-trash", "--no-space-check"}, folders, options, error))
+    ModeChoice choice;
+    if (!parseWithMode(args, {"--json", "--no-trash", "--no-space-check", "--allow-many-deletions"}, folders, options,
+                       choice, error))
         return usageError(error);
-    const auto given = [&](const char *option) {
-        return std::find(options.begin(), options.end(), option) != options.end();
-    };
+    const auto given = [&options](const char *option) { return hasOption(options, option); };
     const bool asJson = given("--json");
     SyncOptions syncOptions;
     syncOptions.keepReplaced = !given("--no-trash");
@@ -235,7 +336,10 @@ int runSync(const std::vector<std::string> &args)
         return 2;
 
     stopOnSignals();
-    const CompareHooks hooks = messageHooks();
+    // Another run of the same pair ends first; this one then compares what
+    // it left.
+    const SyncMemoryLock turn(folders[0], folders[1], true);
+    const CompareHooks hooks = messageHooks(choice);
     Comparison comparison;
     SyncPlan plan;
     if (!compareAll(folders[0], folders[1], hooks, plan, comparison))
@@ -246,14 +350,15 @@ int runSync(const std::vector<std::string> &args)
     // Nothing is written, not even leftovers cleared, when it cannot fit.
     if (!given("--no-space-check") && !roomForIt(plan, syncOptions))
         return 2;
+    const ModeOutcome mode = Global::PendingOperations.mode;
+    if (!deletionsAllowed(mode, given("--allow-many-deletions")))
+        return 2;
     // Runs even with nothing to do: what a killed run left is cleared.
-    if (!asJson && !plan.jobs.empty()) {
-        std::printf("Carrying out %zu file operation%s.\n", plan.size(), plan.size() == 1 ? "" : "s");
-        std::fflush(stdout);
-    }
+    if (!asJson)
+        sayWhatIsAhead(plan);
     SyncProgressLine line;
     const SyncPlan done = std::move(plan);
-    const SyncReport report = RunSyncJobs(
+    SyncReport report = RunSyncJobs(
         done,
         [&](const SyncProgress &p) {
             line.update(p);
@@ -261,6 +366,7 @@ int runSync(const std::vector<std::string> &args)
         },
         syncOptions);
     line.clear();
+    keepMemory(mode, done, report);
 
     Comparison afterwards;
     SyncPlan pending;
@@ -268,7 +374,7 @@ int runSync(const std::vector<std::string> &args)
     // what was carried out is told all the same.
     SyncAfterwards after;
     after.compared = !sayWhichIsGone(left, right) && compareAll(left, right, hooks, pending, afterwards);
-    after.pending = pending.size();
+    after.pending = pending.size() + Global::PendingOperations.mode.heldBack;
     after.unreadable = Global::PendingOperations.unreadable.count;
     after.unordered = afterwards.unordered.size();
     after.readAllBefore = comparison.complete();

@@ -61,7 +61,9 @@ private:
 // Times closer than step, the coarser file system's, are the same: FAT
 // cannot tell 12:00:01 from 12:00:00. No time counts as earlier than every
 // time.
-int timeOrder(const ResultRow &a, const ResultRow &b, std::int64_t step)
+} // namespace
+
+int TimeOrder(const ResultRow &a, const ResultRow &b, std::int64_t step)
 {
     constexpr std::int64_t kSecond = 1000000000;
     if (step > 1 && a.modified != platform::kNoTime && b.modified != platform::kNoTime) {
@@ -80,6 +82,8 @@ int timeOrder(const ResultRow &a, const ResultRow &b, std::int64_t step)
         return 0;
     return a.modifiedNanos < b.modifiedNanos ? -1 : 1;
 }
+
+namespace {
 
 // True when inner is outer itself or a folder below it, judged by the
 // folders' identities up inner's chain of parents, so that links, "..",
@@ -174,7 +178,7 @@ void applyPairRule(ResultRow &left, ResultRow &right, Appender &append)
     if (left.size == right.size) {
         left.status = Status::OK;
         right.status = Status::OK;
-        append.result.unverified += timeOrder(left, right, append.step) != 0;
+        append.result.unverified += TimeOrder(left, right, append.step) != 0;
         return;
     }
     std::vector<std::string> &unordered = append.result.unordered;
@@ -183,7 +187,7 @@ void applyPairRule(ResultRow &left, ResultRow &right, Appender &append)
         unordered.emplace_back(left.name());
         return;
     }
-    const int order = timeOrder(left, right, append.step);
+    const int order = TimeOrder(left, right, append.step);
     if (order == 0) {
         unordered.emplace_back(left.name());
         return;
@@ -360,6 +364,31 @@ std::string TruncationMessage(std::size_t wantedOperations)
         + " file operations are listed. Compare again after synchronizing to list the rest.";
 }
 
+namespace {
+
+// Why a side's absences cannot be trusted to delete anything on the other.
+std::string distrust(const char *side, const ResultRows &rows, const ScanProblems &problems, bool moved)
+{
+    if (rows.empty())
+        return std::string("the ") + side + " folder is empty";
+    if (problems.count > 0)
+        return std::string("not all of the ") + side + " folder could be read";
+    if (moved)
+        return std::string("the ") + side + " folder is on another volume than at the last sync";
+    return {};
+}
+
+void planMode(Comparison &result, const CompareHooks &hooks, PendingOperationList &operations)
+{
+    const ModeChoice choice = hooks.chooseMode ? hooks.chooseMode(result.leftRoot, result.rightRoot) : ModeChoice();
+    const MemoryRead memory = ReadSyncMemory(result.leftRoot, result.rightRoot);
+    const SideTrust trust{distrust("left", result.left, result.leftProblems, memory.leftMoved),
+                          distrust("right", result.right, result.rightProblems, memory.rightMoved)};
+    PlanSyncMode(result, memory, choice, trust, operations);
+}
+
+} // namespace
+
 bool CompareFolders(const std::string &leftText, const std::string &rightText, const CompareHooks &hooks,
                     Comparison &result, PendingOperationList &operations)
 {
@@ -409,6 +438,7 @@ bool CompareFolders(const std::string &leftText, const std::string &rightText, c
     result.leftResolution = leftFound.timeResolution;
     result.rightResolution = rightFound.timeResolution;
     MatchRows(result, operations);
+    planMode(result, hooks, operations);
     operations.unordered.count = result.unordered.size();
     operations.unordered.future = result.futureDated.size();
     for (std::size_t i = 0, f = 0; i < result.unordered.size(); ++i) {

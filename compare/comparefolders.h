@@ -4,12 +4,14 @@
 #include "compare/global.h"
 #include "compare/resultrow.h"
 #include "compare/side.h"
+#include "compare/syncmode.h"
 
 #include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 struct Comparison;
@@ -24,6 +26,9 @@ struct CompareHooks : ScanHooks
     std::function<void(Side, const std::string &)> writeBackRoot;
     // The root text as it stands once both have been written back; read once.
     std::function<std::string(Side)> readRoot;
+    // The way of syncing chosen for the pair of roots (as compared); empty:
+    // newest wins.
+    std::function<ModeChoice(const std::string &left, const std::string &right)> chooseMode;
     // The matched rows, before any message about them; may take the rows.
     std::function<void(Comparison &)> showResults;
 };
@@ -69,6 +74,9 @@ struct Comparison
     // next sync removes those it can prove are its own.
     std::vector<std::string> leftLeftovers;
     std::vector<std::string> rightLeftovers;
+    // What the memory of the last sync says of some rows, by row index.
+    std::unordered_map<std::uint32_t, std::string> leftNotes;
+    std::unordered_map<std::uint32_t, std::string> rightNotes;
     // When set before the comparison, receives every operation's job in list
     // order, those past the list's last slot included.
     std::vector<SyncJob> *everyJob = nullptr;
@@ -93,6 +101,10 @@ struct Comparison
 // are "OK", whatever the times (unverified counts those whose times differ).
 bool CompareFolders(const std::string &leftText, const std::string &rightText, const CompareHooks &hooks,
                     Comparison &result, PendingOperationList &operations);
+
+// -1, 0 or 1 as a's time is earlier than, the same as or later than b's;
+// times closer than step nanoseconds are the same, no time is earliest.
+int TimeOrder(const ResultRow &a, const ResultRow &b, std::int64_t step);
 
 // The matching alone, over scanned rows and their roots.
 void MatchRows(Comparison &comparison, PendingOperationList &operations);

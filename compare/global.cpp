@@ -4,9 +4,45 @@
 
 #include <utility>
 
+const char *ActionKey(const SyncJob &job)
+{
+    switch (job.kind) {
+    case JobKind::Trash:
+        return "trash";
+    case JobKind::Rename:
+        return "rename";
+    case JobKind::Conflict:
+        return "conflict";
+    case JobKind::Copy:
+        break;
+    }
+    return job.replace ? kOverwrites : kCopiedTo;
+}
+
 PendingOperation PendingOperationFor(const std::string &fromRoot, const std::string &toRoot, SyncJob job)
 {
     PendingOperation op;
+    switch (job.kind) {
+    case JobKind::Trash:
+        op.source = platform::JoinPath(toRoot, job.name);
+        op.action = kMovedToTrash;
+        op.job = std::move(job);
+        return op;
+    case JobKind::Rename:
+        op.source = platform::JoinPath(toRoot, job.name);
+        op.action = kRenamedTo;
+        op.destination = platform::JoinPath(toRoot, job.newName);
+        op.job = std::move(job);
+        return op;
+    case JobKind::Conflict:
+        op.source = platform::JoinPath(fromRoot, job.name);
+        op.action = kConflictLeft;
+        op.destination = platform::JoinPath(toRoot, job.name);
+        op.job = std::move(job);
+        return op;
+    case JobKind::Copy:
+        break;
+    }
     op.source = platform::JoinPath(fromRoot, job.name);
     op.copyFrom = op.source;
     op.copyTo = platform::JoinPath(toRoot, job.name);
@@ -44,6 +80,7 @@ void PendingOperationList::reset()
     unreadable = ScanProblems();
     unordered = UnorderedPairs();
     unverified = 0;
+    mode = ModeOutcome();
     m_next = 0;
 }
 

@@ -2,9 +2,11 @@
 
 #include "compare/folderscan.h" // ScanProblems
 #include "compare/syncjob.h"
+#include "compare/syncmode.h"
 
 #include <cstddef>
 #include <string>
+#include <utility>
 #include <vector>
 
 // The hand-over between the comparison and the Sync Wizard: a fixed table of
@@ -13,17 +15,24 @@
 
 inline const char kOverwrites[] = "overwrites";
 inline const char kCopiedTo[] = "copied to";
+inline const char kMovedToTrash[] = "moved to the Trash";
+inline const char kRenamedTo[] = "renamed to";
+inline const char kConflictLeft[] = "conflict: left as it is";
 
 struct PendingOperation
 {
     std::string source;       // shown in the wizard
-    std::string action;       // kOverwrites or kCopiedTo
+    std::string action; // kOverwrites, kCopiedTo, kMovedToTrash, kRenamedTo or kConflictLeft
     std::string destination;  // shown: the replaced file, or the other root and a separator
     std::string copyFrom;     // the file copied (the same text as source)
     std::string copyTo;       // the path the copy is written to
     std::string deleteFirst;  // the file replaced; empty for kCopiedTo
     SyncJob job;              // what the sync carries out for this entry
 };
+
+// The action of a job as scripts read it: "overwrites", "copied to",
+// "trash", "rename", "conflict".
+const char *ActionKey(const SyncJob &job);
 
 // The entry that shows a job going from one root to the other.
 PendingOperation PendingOperationFor(const std::string &fromRoot, const std::string &toRoot, SyncJob job);
@@ -59,6 +68,10 @@ public:
 
     // Writes the entry into the next free slot; false when all slots are taken.
     bool append(PendingOperation operation);
+    // Changes what an entry says about why it is there.
+    void setWhy(int slot, std::string why) { m_slots[slot].job.why = std::move(why); }
+    // Changes an entry's job, as a person decides a conflict.
+    void setOperation(int slot, PendingOperation operation) { m_slots[slot] = std::move(operation); }
 
     // The roots the entries' jobs are relative to, as the comparison found them.
     SyncRoots roots;
@@ -71,6 +84,9 @@ public:
     UnorderedPairs unordered;
     // Pairs of equal size but other times: "OK" on their sizes alone.
     std::size_t unverified = 0;
+    // The way of syncing these operations follow, what it and the memory of
+    // the last sync decided, and the memory to keep once they are done.
+    ModeOutcome mode;
 
 private:
     std::vector<PendingOperation> m_slots;

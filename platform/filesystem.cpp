@@ -277,6 +277,25 @@ std::string HomeFolder()
     return entry && entry->pw_dir && entry->pw_dir[0] == '/' ? std::string(entry->pw_dir) : std::string();
 }
 
+std::string StateFolder()
+{
+    if (const char *set = std::getenv("XDG_STATE_HOME"); set && set[0] == '/')
+        return std::string(set) + "/corvanel";
+    const std::string home = HomeFolder();
+    return home.empty() ? home : home + "/.local/state/corvanel";
+}
+
+bool MakePrivateFolders(const std::string &path)
+{
+    for (std::size_t end = path.find('/', 1);; end = path.find('/', end + 1)) {
+        const std::string part = path.substr(0, end);
+        if (::mkdir(part.c_str(), 0700) != 0 && errno != EEXIST)
+            return false;
+        if (end == std::string::npos)
+            return true;
+    }
+}
+
 bool AttributesMayBeStale(int fd)
 {
     const Family family = familyOf(fd);

@@ -189,6 +189,13 @@ std::int64_t LargestFileOf(int folderFd);
 // password database's (a service may run without HOME); empty when neither.
 std::string HomeFolder();
 
+// Where the program keeps what it must remember between runs, outside
+// every tree it compares: $XDG_STATE_HOME/corvanel, by default
+// ~/.local/state/corvanel. Empty when there is no home folder.
+std::string StateFolder();
+// Makes the folders of path as "mkdir -p" does, each for the user alone.
+bool MakePrivateFolders(const std::string &path);
+
 // The system's words for an errno value.
 std::string ErrorText(int error);
 

@@ -108,14 +108,19 @@ void WriteJsonReport(std::FILE *file, const Comparison &comparison, const SyncPl
     json.list("operations");
     for (std::size_t k = 0; k < plan.size(); ++k) {
         const PendingOperation op = PendingOperationFor(plan.roots.from(plan.jobs[k]), plan.roots.to(plan.jobs[k]), plan.jobs[k]);
-        json.newline().object().text("source", op.source).text("action", op.action).text("destination", op.destination);
+        json.newline().object().text("source", op.source).text("action", ActionKey(op.job));
+        json.text("destination", op.destination);
         json.text("copy_from", op.copyFrom).text("copy_to", op.copyTo).text("replaces", op.deleteFirst);
         // The old name of "replaces", kept for scripts that read it.
-        json.text("delete_first", op.deleteFirst).end();
+        json.text("delete_first", op.deleteFirst);
+        if (!op.job.why.empty())
+            json.text("why", op.job.why);
+        json.end();
         sink.maybeFlush();
     }
     // Every operation is listed: the list's limit is the window's.
     json.end().boolean("truncated", false);
+    AppendJsonMode(json, Global::PendingOperations.mode);
     AppendJsonConflicts(json, comparison);
     json.number("unverified", std::int64_t(comparison.unverified)).end();
     sink.buffer() += '\n';
@@ -130,10 +135,13 @@ void WriteTextReport(std::FILE *file, const Comparison &comparison, const SyncPl
     out += "Pending operations: " + std::to_string(plan.size()) + '\n';
     for (std::size_t k = 0; k < plan.size(); ++k) {
         const PendingOperation op = PendingOperationFor(plan.roots.from(plan.jobs[k]), plan.roots.to(plan.jobs[k]), plan.jobs[k]);
-        out += "  " + EscapedForTerminal(op.source) + "  " + op.action + "  " + EscapedForTerminal(op.destination)
-            + '\n';
+        out += "  " + EscapedForTerminal(op.source) + "  " + op.action;
+        out += op.destination.empty() ? std::string() : "  " + EscapedForTerminal(op.destination);
+        out += op.job.why.empty() ? std::string() : "  (" + op.job.why + ")";
+        out += '\n';
         sink.maybeFlush();
     }
+    AppendTextMode(out, Global::PendingOperations.mode);
     AppendTextConflicts(out, comparison);
     if (comparison.unverified > 0)
         out += UnverifiedText(comparison.unverified) + '\n';
@@ -163,6 +171,38 @@ void AppendJsonConflicts(JsonWriter &json, const Comparison &comparison)
         json.text("right", platform::JoinPath(comparison.rightRoot, name)).text("reason", reason).end();
     });
     json.end();
+}
+
+void AppendJsonMode(JsonWriter &json, const ModeOutcome &mode)
+{
+    json.text("mode", ModeKey(mode.choice.mode));
+    if (mode.choice.mode == SyncMode::Mirror || mode.choice.mode == SyncMode::Update)
+        json.text("from", mode.choice.fromLeft ? "left" : "right");
+    json.number("conflicts_left_as_they_are", std::int64_t(mode.conflicts));
+    json.number("deleted_since_last_sync", std::int64_t(mode.deletedToLeft + mode.deletedToRight));
+    json.boolean("many_deletions", mode.manyDeletions).list("memory_notes");
+    for (const std::string *note : {&mode.memoryNote, &mode.guardNote}) {
+        if (!note->empty())
+            json.text(*note);
+    }
+    json.end();
+}
+
+void AppendTextMode(std::string &out, const ModeOutcome &mode)
+{
+    if (mode.choice.mode != SyncMode::NewestWins)
+        out += "Mode: " + ModeTitle(mode.choice) + '\n';
+    for (const std::string *note : {&mode.memoryNote, &mode.guardNote}) {
+        if (!note->empty())
+            out += *note + '\n';
+    }
+    if (mode.deletedToLeft + mode.deletedToRight > 0)
+        out += DeletedSinceText(mode) + '\n';
+    if (mode.conflicts > 0)
+        out += std::to_string(mode.conflicts) + (mode.conflicts == 1 ? " conflict is" : " conflicts are")
+            + " left as they are: the file changed on both sides since the last sync.\n";
+    if (mode.manyDeletions)
+        out += ManyDeletionsText(mode) + '\n';
 }
 
 void AppendTextConflicts(std::string &out, const Comparison &comparison)

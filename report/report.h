@@ -32,6 +32,12 @@ inline const char kFutureReason[] = "one of them is dated in the future, so whic
 // object open in json: each pair's two full paths and the reason.
 void AppendJsonConflicts(JsonWriter &json, const Comparison &comparison);
 
+// The way of syncing and what it and the memory of the last sync decided:
+// "mode", "from", counts and "memory_notes" in the object open in json.
+void AppendJsonMode(JsonWriter &json, const ModeOutcome &mode);
+// The same as text lines; nothing for newest wins with nothing to say.
+void AppendTextMode(std::string &out, const ModeOutcome &mode);
+
 // The same as text, one "  CONFLICT: " line a pair.
 void AppendTextConflicts(std::string &out, const Comparison &comparison);
 

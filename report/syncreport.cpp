@@ -16,8 +16,12 @@ std::string plural(std::size_t n, const char *one, const char *many)
 void writeJsonOperation(JsonWriter &json, const SyncPlan &plan, std::size_t i, const std::string *reason,
                         const std::string *trashed = nullptr)
 {
-    json.object().text("source", plan.from(i));
-    json.text("action", plan.jobs[i].replace ? kOverwrites : kCopiedTo).text("destination", plan.to(i));
+    const SyncJob &job = plan.jobs[i];
+    const PendingOperation op = PendingOperationFor(plan.roots.from(job), plan.roots.to(job), job);
+    json.object().text("source", op.source);
+    json.text("action", ActionKey(job)).text("destination", job.kind == JobKind::Copy ? plan.to(i) : op.destination);
+    if (!job.why.empty())
+        json.text("why", job.why);
     if (reason)
         json.text("reason", *reason);
     if (trashed && !trashed->empty())
@@ -29,15 +33,22 @@ void printOperations(std::FILE *out, const SyncPlan &done, const SyncReport &rep
 {
     for (std::size_t i = 0; i < done.size(); ++i) {
         const SyncOutcome &outcome = report.outcomes[i];
-        const char *verb = done.jobs[i].replace ? " overwrites " : " copied to ";
-        const std::string from = EscapedForTerminal(done.from(i)), to = EscapedForTerminal(done.to(i));
+        const SyncJob &job = done.jobs[i];
+        const PendingOperation op = PendingOperationFor(done.roots.from(job), done.roots.to(job), job);
+        const std::string verb = " " + op.action + (op.destination.empty() ? "" : " ");
+        const std::string from = EscapedForTerminal(op.source);
+        const std::string to = job.kind == JobKind::Copy ? EscapedForTerminal(done.to(i))
+                                                         : EscapedForTerminal(op.destination);
         if (outcome.result == SyncResult::Done && !outcome.trashed.empty())
-            std::fprintf(out, "  %s%s%s (the old file is in the Trash: %s)\n", from.c_str(), verb, to.c_str(),
+            std::fprintf(out, "  %s%s%s (the old file is in the Trash: %s)\n", from.c_str(), verb.c_str(), to.c_str(),
                          EscapedForTerminal(outcome.trashed).c_str());
         else if (outcome.result == SyncResult::Done)
-            std::fprintf(out, "  %s%s%s\n", from.c_str(), verb, to.c_str());
+            std::fprintf(out, "  %s%s%s\n", from.c_str(), verb.c_str(), to.c_str());
+        else if (outcome.result == SyncResult::LeftAlone)
+            std::fprintf(out, "  CONFLICT, left as it is: %s and %s: %s\n", from.c_str(), to.c_str(),
+                         EscapedForTerminal(job.why).c_str());
         else if (outcome.result == SyncResult::Failed)
-            std::fprintf(out, "  FAILED: %s%s%s: %s\n", from.c_str(), verb, to.c_str(),
+            std::fprintf(out, "  FAILED: %s%s%s: %s\n", from.c_str(), verb.c_str(), to.c_str(),
                          EscapedForTerminal(outcome.reason).c_str());
     }
 }
@@ -58,8 +69,11 @@ void WriteJsonSyncReport(std::FILE *out, const SyncRunReport &run)
     // Always 1 since every operation is carried out in one pass; kept for
     // the scripts that read it.
     json.number("passes", 1);
-    for (const SyncResult wanted : {SyncResult::Done, SyncResult::Failed, SyncResult::NotDone}) {
-        json.list(wanted == SyncResult::Done ? "carried_out" : wanted == SyncResult::Failed ? "failed" : "not_done");
+    for (const SyncResult wanted : {SyncResult::Done, SyncResult::Failed, SyncResult::NotDone, SyncResult::LeftAlone}) {
+        json.list(wanted == SyncResult::Done          ? "carried_out"
+                      : wanted == SyncResult::Failed  ? "failed"
+                      : wanted == SyncResult::NotDone ? "not_done"
+                                                      : "left_as_they_are");
         for (std::size_t i = 0; i < run.done.size(); ++i) {
             const SyncOutcome &outcome = run.report.outcomes[i];
             if (outcome.result == wanted)

@@ -1,4 +1,5 @@
 #include "sync/syncoperations.h"
+
 #include "sync/spacecheck.h"
 
 #include "compare/comparefolders.h"
@@ -429,7 +430,7 @@ constexpr std::size_t kFileByFileBatch = 32;
 
 } // namespace
 
-SyncReport RunSyncJobs(const SyncPlan &plan, const SyncProgressCallback &progress, const SyncOptions &options)
+SyncReport RunCopyJobs(const SyncPlan &plan, const SyncProgressCallback &progress, const SyncOptions &options)
 {
     std::vector<std::vector<std::size_t>> groups;
     const bool oneByOne = flushedFileByFile(plan);

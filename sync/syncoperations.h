@@ -35,7 +35,8 @@ struct SyncPlan
 // The operations in use, in slot order.
 SyncPlan SyncJobs(const PendingOperationList &operations);
 
-enum class SyncResult : std::uint8_t { NotDone, Done, Failed };
+// LeftAlone: a conflict, which no run decides for a person.
+enum class SyncResult : std::uint8_t { NotDone, Done, Failed, LeftAlone };
 
 struct SyncOutcome
 {
@@ -59,8 +60,9 @@ struct SyncReport
     std::size_t done = 0;
     std::size_t failed = 0;
     std::size_t notDone = 0; // left out because the run was stopped
+    std::size_t leftAlone = 0; // conflicts, left as they are
     std::int64_t bytesCopied = 0;
-    std::size_t trashed = 0; // replaced files kept in the Trash
+    std::size_t trashed = 0; // replaced or deleted files kept in the Trash
     bool stopped = false;
     std::vector<std::string> notes; // temporaries left behind, leftovers not proved the program's own
     bool allDone() const { return failed == 0 && notDone == 0; }

@@ -2,8 +2,8 @@
 #include "sync/copy/copyfailure.h"
 #include "sync/copy/destinationtraits.h"
 #include "sync/copy/private/copierparts.h"
-#include "sync/copy/private/renamenoreplace.h"
 #include "sync/copy/private/temporarymark.h"
+#include "sync/copy/renamenoreplace.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>

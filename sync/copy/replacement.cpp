@@ -1,7 +1,7 @@
 #include "platform/paths.h"
 #include "sync/copy/copyfailure.h"
 #include "sync/copy/private/copierparts.h"
-#include "sync/copy/private/renamenoreplace.h"
+#include "sync/copy/renamenoreplace.h"
 
 #include <dirent.h>
 #include <fcntl.h>

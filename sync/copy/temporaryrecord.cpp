@@ -25,24 +25,8 @@ constexpr std::time_t kForgetAfter = 30 * 24 * 3600;
 
 std::string recordFolder()
 {
-    std::string state;
-    if (const char *set = std::getenv("XDG_STATE_HOME"); set && set[0] == '/')
-        state = set;
-    else if (const std::string home = HomeFolder(); !home.empty())
-        state = home + "/.local/state";
-    return state.empty() ? state : state + "/corvanel/temporaries";
-}
-
-// Makes the folders of path as "mkdir -p" does, each for the user alone.
-bool makeFolders(const std::string &path)
-{
-    for (std::size_t end = path.find('/', 1);; end = path.find('/', end + 1)) {
-        const std::string part = path.substr(0, end);
-        if (::mkdir(part.c_str(), 0700) != 0 && errno != EEXIST)
-            return false;
-        if (end == std::string::npos)
-            return true;
-    }
+    const std::string state = StateFolder();
+    return state.empty() ? state : state + "/temporaries";
 }
 
 int fromHex(char c)
@@ -128,7 +112,7 @@ void TemporaryRecord::add(const std::string &folder, const std::string &name)
     if (!m_opened) {
         m_opened = true;
         const std::string where = recordFolder();
-        if (where.empty() || !makeFolders(where))
+        if (where.empty() || !MakePrivateFolders(where))
             return;
         m_path = where + "/run-" + std::to_string(::getpid()) + "-" + std::to_string(std::time(nullptr));
         m_fd = Fd(::open(m_path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_APPEND | O_CLOEXEC, 0600));

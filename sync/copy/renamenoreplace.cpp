@@ -1,4 +1,4 @@
-#include "sync/copy/private/renamenoreplace.h"
+#include "sync/copy/renamenoreplace.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -14,33 +14,33 @@ namespace {
 // renameat2's no-replace flag nor hard links (exFAT, FAT): the name is
 // checked to be free just before the rename. No placeholder claims it
 // first: one left by a kill in between would be taken for the user's file.
-int renameIfFree(int dir, const char *from, const char *to)
+int renameIfFree(int fromDir, const char *from, int toDir, const char *to)
 {
     struct stat st;
-    if (::fstatat(dir, to, &st, AT_SYMLINK_NOFOLLOW) == 0) {
+    if (::fstatat(toDir, to, &st, AT_SYMLINK_NOFOLLOW) == 0) {
         errno = EEXIST;
         return -1;
     }
     if (errno != ENOENT)
         return -1;
-    return ::renameat(dir, from, dir, to);
+    return ::renameat(fromDir, from, toDir, to);
 }
 
 } // namespace
 
-int RenameNoReplace(int dir, const char *from, const char *to)
+int RenameNoReplace(int fromDir, const char *from, int toDir, const char *to)
 {
-    if (::renameat2(dir, from, dir, to, RENAME_NOREPLACE) == 0)
+    if (::renameat2(fromDir, from, toDir, to, RENAME_NOREPLACE) == 0)
         return 0;
     if (errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP)
         return -1;
-    if (::linkat(dir, from, dir, to, 0) == 0) {
-        ::unlinkat(dir, from, 0);
+    if (::linkat(fromDir, from, toDir, to, 0) == 0) {
+        ::unlinkat(fromDir, from, 0);
         return 0;
     }
     if (errno == EEXIST)
         return -1;
-    return renameIfFree(dir, from, to);
+    return renameIfFree(fromDir, from, toDir, to);
 }
 
 } // namespace platform
