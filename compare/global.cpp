@@ -36,7 +36,7 @@ PendingOperation PendingOperationFor(const std::string &fromRoot, const std::str
         return op;
     case JobKind::Conflict:
         op.source = platform::JoinPath(fromRoot, job.name);
-        op.action = kConflictLeft;
+        op.action = job.newName.empty() ? kConflictLeft : kConflictBoth;
         op.destination = platform::JoinPath(toRoot, job.name);
         op.job = std::move(job);
         return op;

@@ -18,6 +18,7 @@ inline const char kCopiedTo[] = "copied to";
 inline const char kMovedToTrash[] = "moved to the Trash";
 inline const char kRenamedTo[] = "renamed to";
 inline const char kConflictLeft[] = "conflict: left as it is";
+inline const char kConflictBoth[] = "conflict: both kept";
 
 struct PendingOperation
 {

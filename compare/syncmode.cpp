@@ -242,10 +242,18 @@ void Planner::trash(const Known &k, bool onLeft, std::string why)
 
 void Planner::conflict(const Known &k, std::string why)
 {
+    // Both sides as seen, so that a person's decision can be carried out
+    // only while they still are: the left as the source, the right as seen.
+    const ResultRow &l = *row(k, true), &r = *row(k, false);
     SyncJob job;
     job.kind = JobKind::Conflict;
-    job.name = row(k, true)->name();
-    job.size = 0;
+    job.name = l.name();
+    job.size = l.size;
+    job.sourceModified = l.modified;
+    job.sourceNanos = l.modifiedNanos;
+    job.seenSize = r.size;
+    job.seenModified = r.modified;
+    job.seenNanos = r.modifiedNanos;
     ++m_outcome.conflicts;
     note(k, true, why);
     note(k, false, why);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "compare/syncjob.h"
 #include "compare/syncmemory.h"
 
 #include <cstddef>
@@ -8,6 +9,7 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <vector>
 
 struct Comparison;
 class PendingOperationList;
@@ -102,3 +104,19 @@ struct SideTrust
 // Notes on rows the memory explains go to notes (row index to text).
 void PlanSyncMode(Comparison &comparison, const MemoryRead &memory, const ModeChoice &choice, const SideTrust &trust,
                   PendingOperationList &operations);
+
+// What a person decides for a conflict: keep one side's file (it is copied
+// over the other), keep both (the right's file is renamed on the right to a
+// name that says so, "report (right).txt", and each side gets the other's),
+// or leave both as they are.
+enum class ConflictDecision : std::uint8_t { Leave, KeepLeft, KeepRight, KeepBoth };
+
+// "report (right).txt" for "report.txt": the name the right's file takes
+// when both are kept.
+std::string KeptName(std::string_view name, bool right);
+
+// The job of a conflict once decided; a conflict's job again for Leave.
+SyncJob DecidedConflict(const SyncJob &conflict, ConflictDecision decision);
+
+// The jobs that carry a decided conflict out; one job for anything else.
+std::vector<SyncJob> JobsOf(const SyncJob &job);

@@ -1,5 +1,9 @@
 #include "compare/syncmode.h"
 
+#include "platform/paths.h"
+
+#include <utility>
+
 // The names of the ways of syncing and what the program says about them.
 
 const char *SideWord(bool left)
@@ -91,4 +95,67 @@ std::string ManyDeletionsText(const ModeOutcome &mode)
         text += " " + std::to_string(mode.trashRight) + " files on the right";
     return text + " to the Trash: more than half of that side's files, or more than " + std::to_string(kManyDeletions)
         + ".";
+}
+
+std::string KeptName(std::string_view name, bool right)
+{
+    const std::size_t slash = name.rfind(platform::kSeparator);
+    const std::size_t base = slash == std::string_view::npos ? 0 : slash + 1;
+    std::size_t dot = name.rfind('.');
+    if (dot == std::string_view::npos || dot <= base)
+        dot = name.size(); // no extension, or a name that starts with its only dot
+    return std::string(name.substr(0, dot)) + (right ? " (right)" : " (left)") + std::string(name.substr(dot));
+}
+
+SyncJob DecidedConflict(const SyncJob &conflict, ConflictDecision decision)
+{
+    SyncJob job = conflict;
+    job.kind = JobKind::Conflict;
+    job.newName.clear();
+    job.replace = false;
+    job.fromLeft = true;
+    switch (decision) {
+    case ConflictDecision::Leave:
+        break;
+    case ConflictDecision::KeepBoth:
+        job.newName = KeptName(job.name, true);
+        break;
+    case ConflictDecision::KeepRight:
+        std::swap(job.size, job.seenSize);
+        std::swap(job.sourceModified, job.seenModified);
+        std::swap(job.sourceNanos, job.seenNanos);
+        job.fromLeft = false;
+        [[fallthrough]];
+    case ConflictDecision::KeepLeft:
+        job.kind = JobKind::Copy;
+        job.replace = true;
+        break;
+    }
+    return job;
+}
+
+std::vector<SyncJob> JobsOf(const SyncJob &job)
+{
+    if (job.kind != JobKind::Conflict || job.newName.empty())
+        return {job};
+    // The right's file takes its new name on the right, then each side
+    // receives the other's: renames run before copies.
+    SyncJob rename = job;
+    rename.kind = JobKind::Rename;
+    rename.fromLeft = true;
+    rename.size = 0;
+    SyncJob toLeft;
+    toLeft.name = job.newName;
+    toLeft.fromLeft = false;
+    toLeft.size = job.seenSize;
+    toLeft.sourceModified = job.seenModified;
+    toLeft.sourceNanos = job.seenNanos;
+    toLeft.why = job.why;
+    SyncJob toRight;
+    toRight.name = job.name;
+    toRight.size = job.size;
+    toRight.sourceModified = job.sourceModified;
+    toRight.sourceNanos = job.sourceNanos;
+    toRight.why = job.why;
+    return {rename, toLeft, toRight};
 }

@@ -15,6 +15,7 @@
 #include "platform/desktop/desktop.h"
 #include "platform/paths.h"
 #include "platform/settings.h"
+#include "wizard/modemenu.h"
 
 #include <QCloseEvent>
 #include <QComboBox>
@@ -433,9 +434,10 @@ void Form1::Compare()
     // while the scan runs changes nothing of this comparison.
     hooks.readRoot = [this](Side side) { return platform::NativeText(m_combos->text(side)); };
     // The lists are filled before any message about them comes up.
+    hooks.chooseMode = PairMode;
     hooks.showResults = [this](Comparison &comparison) {
-        m_model1->setRows(std::move(comparison.left), comparison.leftRoot);
-        m_model2->setRows(std::move(comparison.right), comparison.rightRoot);
+        m_model1->setRows(std::move(comparison.left), comparison.leftRoot, std::move(comparison.leftNotes));
+        m_model2->setRows(std::move(comparison.right), comparison.rightRoot, std::move(comparison.rightNotes));
     };
 
     Comparison comparison;

@@ -18,6 +18,8 @@
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QMenu>
+
+#include "wizard/modemenu.h"
 #include <QScrollBar>
 
 #include <algorithm>
@@ -87,6 +89,7 @@ ResultListActions::ResultListActions(QWidget *window, ResultListView *left, Resu
     m_menu->addActions({m_differences, m_find, m_next, m_previous});
     m_menu->addSeparator();
     m_menu->addActions({m_compare, m_syncWizard});
+    addModeMenu(compare);
 
     for (ResultListView *list : m_lists) {
         list->installEventFilter(this);
@@ -108,6 +111,21 @@ ResultListActions::ResultListActions(QWidget *window, ResultListView *left, Resu
     layout->addWidget(m_findText);
     m_findPopup->hide();
     connect(m_findText, &QLineEdit::textChanged, this, &ResultListActions::setFindText);
+}
+
+// The way of syncing the pair the lists show, from their menu or Ctrl+M; a
+// new choice compares again, so the lists and the wizard show what it does.
+void ResultListActions::addModeMenu(QAbstractButton *compare)
+{
+    QMenu *modes = MakeModeMenu(
+        m_window, [this] { return std::pair(m_lists[0]->resultModel()->root(), m_lists[1]->resultModel()->root()); },
+        [compare] { compare->click(); });
+    m_menu->addMenu(modes);
+    QAction *choose = makeAction("ModeAction", modes->title(), QKeySequence(Qt::CTRL | Qt::Key_M));
+    m_window->addAction(choose);
+    connect(choose, &QAction::triggered, this, [this, modes] {
+        modes->popup(activeList()->viewport()->mapToGlobal(activeList()->viewport()->rect().center()));
+    });
 }
 
 QAction *ResultListActions::makeAction(const char *name, const QString &text, const QKeySequence &shortcut)

@@ -22,7 +22,8 @@ class ResultListView;
 // filters both lists by name, and the window's keyboard shortcuts (F5
 // Compare and Ctrl+S Sync Wizard press their buttons, as a click does; F8
 // and Shift+F8 step through the differences; Ctrl+F finds; Ctrl+D shows
-// differences only or all rows; Ctrl+C copies the selected rows' paths).
+// differences only or all rows; Ctrl+C copies the selected rows' paths;
+// Ctrl+M chooses the way of syncing the pair).
 //
 // An action on one list takes the list the menu was opened on, else the
 // list that has or last had the keyboard focus (the left one at first).
@@ -46,6 +47,7 @@ protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
+    void addModeMenu(QAbstractButton *compare);
     QAction *makeAction(const char *name, const QString &text, const QKeySequence &shortcut = {});
     void showMenu(ResultListView *list, const QPoint &position);
     ResultListView *activeList() const;

@@ -38,11 +38,12 @@ ResultListModel::ResultListModel(QObject *parent)
 {
 }
 
-void ResultListModel::setRows(ResultRows rows, std::string root)
+void ResultListModel::setRows(ResultRows rows, std::string root, std::unordered_map<std::uint32_t, std::string> notes)
 {
     beginResetModel();
     m_rows = std::move(rows);
     m_root = std::move(root);
+    m_notes = std::move(notes);
     std::vector<std::uint32_t>().swap(m_order);
     m_sortColumn = -1;
     m_sortOrder = Qt::AscendingOrder;
@@ -201,6 +202,10 @@ QVariant ResultListModel::data(const QModelIndex &index, int role) const
     case Qt::DecorationRole:
         if (index.column() == FilenameColumn)
             return StatusPicture(row.icon);
+        break;
+    case Qt::ToolTipRole:
+        if (const auto note = m_notes.find(rowNumber(index.row())); note != m_notes.end())
+            return QString::fromStdString(note->second);
         break;
     }
     return QVariant();

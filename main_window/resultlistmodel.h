@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 // Adapts one result list's rows to a view: four columns (name, status, size,
@@ -33,8 +34,10 @@ public:
     explicit ResultListModel(QObject *parent = nullptr);
 
     // Replaces every row; they show in walk order again, through the filters
-    // that are on. root is the folder the rows' names are relative to.
-    void setRows(ResultRows rows, std::string root = {});
+    // that are on. root is the folder the rows' names are relative to; notes
+    // say, by row number, what the memory of the last sync knows of a row
+    // (its tooltip).
+    void setRows(ResultRows rows, std::string root = {}, std::unordered_map<std::uint32_t, std::string> notes = {});
     void clear();
     // Every row in walk order, shown or not.
     const ResultRows &rows() const { return m_rows; }
@@ -90,6 +93,7 @@ private:
 
     ResultRows m_rows;
     std::string m_root;
+    std::unordered_map<std::uint32_t, std::string> m_notes;
     std::vector<std::uint32_t> m_order; // rows in sort order; empty for the walk order
     std::vector<std::uint32_t> m_shown; // rows shown, in order, while a filter is on
     bool m_filtered = false;

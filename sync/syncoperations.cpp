@@ -82,8 +82,10 @@ SyncPlan SyncJobs(const PendingOperationList &operations)
     plan.roots = operations.roots;
     const int count = operations.count();
     plan.jobs.reserve(count);
-    for (int k = 0; k < count; ++k)
-        plan.jobs.push_back(operations[k].job);
+    for (int k = 0; k < count; ++k) {
+        for (SyncJob &job : JobsOf(operations[k].job))
+            plan.jobs.push_back(std::move(job));
+    }
     return plan;
 }
 

@@ -1,5 +1,6 @@
 #include "wizard/form3.h"
 
+#include "wizard/modemenu.h"
 #include "wizard/operationmenu.h"
 #include "wizard/operationmodel.h"
 #include "wizard/shellexe.h"
@@ -14,6 +15,7 @@
 #include "platform/paths.h"
 #include "sync/spacecheck.h"
 #include "sync/syncoperations.h"
+#include "sync/syncrecord.h"
 #include "sync/syncverdict.h"
 
 #include <QCloseEvent>
@@ -21,6 +23,7 @@
 #include <QGroupBox>
 #include <QHeaderView>
 #include <QLabel>
+#include <QMenu>
 #include <QPointer>
 #include <QShortcut>
 #include <QTimer>
@@ -90,6 +93,8 @@ struct Form3::Run
     std::mutex mutex;
     SyncProgress progress; // guarded by mutex
     SyncReport report;     // written by the worker before it hands back
+    ModeOutcome mode; // what the way of syncing decided, kept as the memory
+    std::string memoryNote; // why the memory could not be kept; by the worker
 };
 
 Form3::Form3(const WizardContext &context, QWidget *parent)
@@ -229,14 +234,67 @@ void Form3::FillOperationList()
     m_placement = LoadedPlacement();
     Label1->setText(QString::fromLatin1(kInstruction));
 
+    showOperations();
+    applyPlacement();
+    AddOperationListExtras(
+        ListView1, m_model, Check2, *m_context.operations, [this](int slot) { return m_conflicts.count(slot) > 0; },
+        [this](int slot, ConflictDecision decision) { decideConflict(slot, decision); });
+    // The way of syncing, from the list's menu or Ctrl+M.
+    m_modeMenu = MakeModeMenu(
+        this,
+        [this] {
+            const SyncRoots &roots = m_context.operations->roots;
+            return std::pair(roots.left, roots.right);
+        },
+        [this] { changeMode(); });
+    if (auto *menu = ListView1->findChild<QMenu *>(QStringLiteral("OperationMenu")))
+        menu->addMenu(m_modeMenu);
+    auto *modeKey = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_M), this);
+    connect(modeKey, &QShortcut::activated, this, [this] { m_modeMenu->popup(QCursor::pos()); });
+
+    if (m_model->rowCount() > 0) {
+        ListView1->setCurrentIndex(m_model->index(0, 0));
+        UpdateRunButtons(0);
+    }
+}
+
+// The rows as the operations stand; conflicts remembered as found.
+void Form3::showOperations()
+{
     std::vector<OperationRow> rows;
     const PendingOperationList &operations = *m_context.operations;
-    for (int k = 0; k < PendingOperationList::kSlots && !operations[k].source.empty(); ++k)
+    for (int k = 0; k < PendingOperationList::kSlots && !operations[k].source.empty(); ++k) {
+        if (operations[k].job.kind == JobKind::Conflict && operations[k].job.newName.empty())
+            m_conflicts.try_emplace(k, operations[k].job);
         rows.push_back({operations[k].source, operations[k].action, operations[k].destination, k});
+    }
     m_model->setRows(std::move(rows));
-    applyPlacement();
-    AddOperationListExtras(ListView1, m_model, Check2, operations);
+}
 
+void Form3::decideConflict(int slot, ConflictDecision decision)
+{
+    const auto found = m_conflicts.find(slot);
+    if (found == m_conflicts.end() || isRunning())
+        return;
+    PendingOperationList &operations = *m_context.operations;
+    operations.setOperation(slot,
+                            PendingOperationFor(operations.roots.left, operations.roots.right,
+                                                DecidedConflict(found->second, decision)));
+    const QModelIndex current = ListView1->currentIndex();
+    showOperations();
+    ListView1->setCurrentIndex(current);
+    UpdateOperationSummary(m_model, Check2, operations);
+}
+
+// Another way of syncing: the main window compares again, and the list
+// shows what the new way would do.
+void Form3::changeMode()
+{
+    if (isRunning() || (m_context.compareAgain && !m_context.compareAgain()))
+        return;
+    m_conflicts.clear();
+    showOperations();
+    UpdateOperationSummary(m_model, Check2, *m_context.operations);
     if (m_model->rowCount() > 0) {
         ListView1->setCurrentIndex(m_model->index(0, 0));
         UpdateRunButtons(0);
@@ -356,10 +414,12 @@ void Form3::RunOperations()
         return;
 
     SyncPlan jobs = SyncJobs(*m_context.operations);
-    if (!roomForRun(jobs))
+    const ModeOutcome mode = m_context.operations->mode;
+    if (!AskBeforeRun(this, mode, jobs) || !roomForRun(jobs))
         return;
     auto run = std::make_shared<Run>();
     run->jobs = std::move(jobs);
+    run->mode = mode;
     m_run = run;
     if (m_context.mainWindow)
         m_context.mainWindow->setEnabled(false);
@@ -400,6 +460,7 @@ void Form3::RunOperations()
             run->progress = progress;
             return !run->stop.load();
         }, options);
+        run->memoryNote = RecordSync(run->mode, run->jobs, run->report);
         // Queued to the window's thread; dropped if the window is gone.
         QMetaObject::invokeMethod(self.data(), [self] {
             if (self)
@@ -459,6 +520,13 @@ void Form3::finishOperations()
         more += (more.empty() ? "" : "\n") + UnorderedText(after.unordered);
     for (const std::string &note : report.notes)
         more += (more.empty() ? "" : "\n") + note;
+    for (const std::string *note : {&run->mode.memoryNote, &run->mode.guardNote, &run->memoryNote}) {
+        if (!note->empty())
+            more += (more.empty() ? "" : "\n") + *note;
+    }
+    if (report.leftAlone > 0)
+        more += (more.empty() ? "" : "\n") + std::to_string(report.leftAlone)
+            + (report.leftAlone == 1 ? " conflict is left as it is." : " conflicts are left as they are.");
     const QString extra = more.empty() ? QString() : QStringLiteral("\n\n") + platform::DisplayText(more);
     SyncAfterwards afterwards;
     afterwards.compared = compared;

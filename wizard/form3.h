@@ -1,11 +1,13 @@
 #pragma once
 
+#include "compare/syncmode.h"
 #include "wizard/syncwizard.h"
 #include "wizard/wizardlayout.h"
 
 #include <QCursor>
 #include <QWidget>
 
+#include <map>
 #include <memory>
 #include <optional>
 
@@ -15,6 +17,7 @@ class WindowPlacement;
 }
 class QGroupBox;
 class QLabel;
+class QMenu;
 class QTimer;
 class QToolButton;
 class QTreeView;
@@ -61,6 +64,9 @@ private:
     void buildInstruction();
     void connectCommands();
     void FillOperationList();
+    void showOperations();
+    void decideConflict(int slot, ConflictDecision decision);
+    void changeMode();
     void LayoutWizard();
     void applyPlacement();
 
@@ -87,6 +93,10 @@ private:
     QToolButton *Check5; // Run Dstn
     QGroupBox *Frame1;
     QLabel *Label1;
+
+    // The conflicts as found, by slot, so that a decision can be undone.
+    std::map<int, SyncJob> m_conflicts;
+    QMenu *m_modeMenu = nullptr;
 
     std::shared_ptr<Run> m_run;
     SyncProgressDialog *m_progress = nullptr;

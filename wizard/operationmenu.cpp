@@ -14,6 +14,9 @@
 #include <QMenu>
 #include <QTreeView>
 
+#include <utility>
+#include <vector>
+
 namespace {
 
 // The row the menu acts on: the selected one (the list selects one at most).
@@ -31,15 +34,20 @@ bool exists(const std::string &path)
 
 } // namespace
 
-void AddOperationListExtras(QTreeView *list, OperationModel *model, QAbstractButton *ok,
-                            const PendingOperationList &operations)
+void UpdateOperationSummary(OperationModel *model, QAbstractButton *ok, const PendingOperationList &operations)
 {
-    list->header()->setSortIndicator(-1, Qt::AscendingOrder);
-    list->setSortingEnabled(true);
-
     const QString summary = OperationSummaryText(operations);
     model->setSummary(summary);
     ok->setToolTip(summary);
+}
+
+void AddOperationListExtras(QTreeView *list, OperationModel *model, QAbstractButton *ok,
+                            const PendingOperationList &operations, const std::function<bool(int slot)> &isConflict,
+                            const std::function<void(int slot, ConflictDecision)> &decide)
+{
+    list->header()->setSortIndicator(-1, Qt::AscendingOrder);
+    list->setSortingEnabled(true);
+    UpdateOperationSummary(model, ok, operations);
 
     auto *menu = new QMenu(list); // owned by the list
     menu->setObjectName(QStringLiteral("OperationMenu"));
@@ -65,13 +73,29 @@ void AddOperationListExtras(QTreeView *list, OperationModel *model, QAbstractBut
                                                + platform::DisplayText(row->destination));
     });
 
+    menu->addSeparator();
+    std::vector<QAction *> decisions;
+    for (const auto &[text, decision] :
+         {std::pair("Keep left", ConflictDecision::KeepLeft), std::pair("Keep right", ConflictDecision::KeepRight),
+          std::pair("Keep both", ConflictDecision::KeepBoth), std::pair("Leave as it is", ConflictDecision::Leave)}) {
+        QAction *action = menu->addAction(QString::fromLatin1(text));
+        decisions.push_back(action);
+        QObject::connect(action, &QAction::triggered, list, [list, model, decide, decision = decision] {
+            if (const OperationRow *row = selectedRow(list, model); row && decide)
+                decide(row->slot, decision);
+        });
+    }
+
     list->setContextMenuPolicy(Qt::CustomContextMenu);
     QObject::connect(list, &QWidget::customContextMenuRequested, menu,
-                     [list, model, menu, openSource, openDestination, copyPaths](const QPoint &position) {
+                     [list, model, menu, openSource, openDestination, copyPaths, decisions,
+                      isConflict](const QPoint &position) {
                          const OperationRow *row = selectedRow(list, model);
                          openSource->setEnabled(row && exists(row->source));
                          openDestination->setEnabled(row && exists(row->destination));
                          copyPaths->setEnabled(row != nullptr);
+                         for (QAction *decision : decisions)
+                             decision->setEnabled(row && isConflict && isConflict(row->slot));
                          menu->popup(list->viewport()->mapToGlobal(position));
                      });
 }

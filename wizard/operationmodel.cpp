@@ -11,18 +11,53 @@
 
 QString OperationSummaryText(const PendingOperationList &operations)
 {
-    int copies = 0;
-    int replaces = 0;
+    int copies = 0, replaces = 0, renames = 0, trashes = 0, conflicts = 0;
     std::int64_t bytes = 0;
     for (int k = 0; k < PendingOperationList::kSlots && !operations[k].source.empty(); ++k) {
-        ++(operations[k].action == kOverwrites ? replaces : copies);
-        bytes += std::max<std::int64_t>(operations[k].job.size, 0);
+        const SyncJob &job = operations[k].job;
+        switch (job.kind) {
+        case JobKind::Copy:
+            ++(job.replace ? replaces : copies);
+            bytes += std::max<std::int64_t>(job.size, 0);
+            break;
+        case JobKind::Rename:
+            ++renames;
+            break;
+        case JobKind::Trash:
+            ++trashes;
+            break;
+        case JobKind::Conflict:
+            ++(job.newName.empty() ? conflicts : copies);
+            break;
+        }
     }
-    return QStringLiteral("OK copies %1 %2 and replaces %3: %4")
-        .arg(copies)
-        .arg(copies == 1 ? QStringLiteral("file") : QStringLiteral("files"))
-        .arg(replaces)
-        .arg(QString::fromStdString(ByteCountText(bytes)));
+    const ModeOutcome &mode = operations.mode;
+    QString text;
+    if (mode.choice.mode == SyncMode::NewestWins) {
+        text = QStringLiteral("OK copies %1 %2 and replaces %3: %4")
+                   .arg(copies)
+                   .arg(copies == 1 ? QStringLiteral("file") : QStringLiteral("files"))
+                   .arg(replaces)
+                   .arg(QString::fromStdString(ByteCountText(bytes)));
+    } else {
+        text = QStringLiteral("%1: OK copies %2, replaces %3, renames %4, moves %5 to the Trash: %6")
+                   .arg(QString::fromStdString(ModeTitle(mode.choice)))
+                   .arg(copies)
+                   .arg(replaces)
+                   .arg(renames)
+                   .arg(trashes)
+                   .arg(QString::fromStdString(ByteCountText(bytes)));
+        if (conflicts > 0)
+            text += conflicts == 1 ? QStringLiteral("; 1 conflict is left as it is")
+                                   : QStringLiteral("; %1 conflicts are left as they are").arg(conflicts);
+    }
+    for (const std::string *note : {&mode.memoryNote, &mode.guardNote}) {
+        if (!note->empty())
+            text += QLatin1Char('\n') + QString::fromStdString(*note);
+    }
+    if (mode.deletedToLeft + mode.deletedToRight > 0)
+        text += QLatin1Char('\n') + QString::fromStdString(DeletedSinceText(mode));
+    return text;
 }
 
 OperationModel::OperationModel(QObject *parent)

@@ -14,7 +14,8 @@ class QWidget;
 struct WizardContext
 {
     QWidget *mainWindow = nullptr;      // hidden while the wizard is open, shown when it closes
-    const PendingOperationList *operations = &Global::PendingOperations;
+    // A person's decisions on conflicts are written back into it.
+    PendingOperationList *operations = &Global::PendingOperations;
     std::function<int(Side)> rowCount;  // rows of that side's result list
     std::function<QString(Side)> comboText; // read at the moment it is needed
     // The main window's Compare, as a press of its button; false where it
