@@ -113,6 +113,16 @@ void setStatus(ResultRow &row, Status status, std::uint8_t icon)
     row.icon = icon;
 }
 
+// The row with its side's shift added, for ordering.
+ResultRow shiftedRow(const Comparison &comparison, const ResultRow &row, Side side)
+{
+    ResultRow moved = row;
+    const std::int64_t shift = side == Side::Left ? comparison.leftShift : comparison.rightShift;
+    if (shift != 0 && row.modified != platform::kNoTime)
+        moved.modified += shift;
+    return moved;
+}
+
 struct Appender
 {
     const Comparison &comparison;
@@ -122,6 +132,8 @@ struct Appender
     std::int64_t step = std::max(comparison.leftResolution, comparison.rightResolution);
     // Seconds: a time past this comes from a clock that was wrong.
     std::int64_t latest = std::int64_t(std::time(nullptr)) + kFutureSlack;
+
+    ResultRow shifted(const ResultRow &row, Side side) const { return shiftedRow(comparison, row, side); }
 
     bool inFuture(const ResultRow &row) const { return row.modified != platform::kNoTime && row.modified > latest; }
 
@@ -171,19 +183,22 @@ struct Appender
 
 void applyPairRule(ResultRow &left, ResultRow &right, Appender &append)
 {
-    if (left.size == right.size) {
+    const ResultRow shiftedLeft = append.shifted(left, Side::Left);
+    const ResultRow shiftedRight = append.shifted(right, Side::Right);
+    if (left.size == right.size && left.contents != Contents::Different) {
         left.status = Status::OK;
         right.status = Status::OK;
-        append.result.unverified += timeOrder(left, right, append.step) != 0;
+        append.result.unverified
+            += left.contents != Contents::Same && timeOrder(shiftedLeft, shiftedRight, append.step) != 0;
         return;
     }
     std::vector<std::string> &unordered = append.result.unordered;
-    if (append.inFuture(left) || append.inFuture(right)) {
+    if (append.inFuture(shiftedLeft) || append.inFuture(shiftedRight)) {
         append.result.futureDated.push_back(std::uint32_t(unordered.size()));
         unordered.emplace_back(left.name());
         return;
     }
-    const int order = timeOrder(left, right, append.step);
+    const int order = timeOrder(shiftedLeft, shiftedRight, append.step);
     if (order == 0) {
         unordered.emplace_back(left.name());
         return;
@@ -268,6 +283,30 @@ void indexRows(Comparison &comparison, Appender &append, std::vector<bool> &righ
     }
 }
 
+// What the operation list tells its readers besides the operations.
+void summarize(const Comparison &result, PendingOperationList &operations)
+{
+    operations.unordered.count = result.unordered.size();
+    operations.unordered.future = result.futureDated.size();
+    for (std::size_t i = 0, f = 0; i < result.unordered.size(); ++i) {
+        const bool future = f < result.futureDated.size() && result.futureDated[f] == i;
+        f += future;
+        std::vector<std::string> &named = future ? operations.unordered.firstFuture : operations.unordered.first;
+        if (named.size() < UnorderedPairs::kNamed)
+            named.push_back(result.unordered[i]);
+    }
+    operations.unverified = result.unverified;
+    operations.roots = {result.leftRoot, result.rightRoot, result.leftRootId, result.rightRootId,
+                        result.leftLeftovers, result.rightLeftovers};
+    operations.found = result.wantedOperations;
+    operations.unreadable = result.leftProblems;
+    operations.unreadable.count += result.rightProblems.count;
+    for (const std::string &item : result.rightProblems.first) {
+        if (operations.unreadable.first.size() < ScanProblems::kNamed)
+            operations.unreadable.first.push_back(item);
+    }
+}
+
 } // namespace
 
 void MatchRows(Comparison &comparison, PendingOperationList &operations)
@@ -291,6 +330,43 @@ void MatchRows(Comparison &comparison, PendingOperationList &operations)
         append.copy(Side::Right, Side::Left, right);
     }
     comparison.wantedOperations = append.wanted;
+}
+
+void ForEachPair(Comparison &comparison, const std::function<void(ResultRow &left, ResultRow &right)> &visit)
+{
+    std::vector<std::uint32_t> partner;
+    if (pairInWalkOrder(comparison, partner)) {
+        for (std::size_t i = 0; i < comparison.left.size(); ++i) {
+            if (partner[i] != kNoPartner)
+                visit(comparison.left[i], comparison.right[partner[i]]);
+        }
+        return;
+    }
+    const NameIndex rightIndex(comparison.right);
+    for (ResultRow &left : comparison.left) {
+        for (std::uint32_t j = rightIndex.first(left.name()); j != NameIndex::kEmpty; j = rightIndex.next(j))
+            visit(left, comparison.right[j]);
+    }
+}
+
+bool PairTimesDiffer(const Comparison &comparison, const ResultRow &left, const ResultRow &right)
+{
+    const std::int64_t step = std::max(comparison.leftResolution, comparison.rightResolution);
+    return timeOrder(shiftedRow(comparison, left, Side::Left), shiftedRow(comparison, right, Side::Right), step) != 0;
+}
+
+void Rematch(Comparison &comparison, PendingOperationList &operations)
+{
+    operations.reset();
+    if (comparison.everyJob)
+        comparison.everyJob->clear();
+    // As the scan left them: a pair that can no longer be ordered keeps none.
+    for (ResultRows *rows : {&comparison.left, &comparison.right}) {
+        for (ResultRow &row : *rows)
+            setStatus(row, Status::None, NoIcon);
+    }
+    MatchRows(comparison, operations);
+    summarize(comparison, operations);
 }
 
 void AppendFirstAndMore(std::string &text, const std::vector<std::string> &first, std::size_t count,
@@ -408,30 +484,24 @@ bool CompareFolders(const std::string &leftText, const std::string &rightText, c
     result.rightLeftovers = std::move(rightFound.leftovers);
     result.leftResolution = leftFound.timeResolution;
     result.rightResolution = rightFound.timeResolution;
+    result.leftLocalTimes = platform::KeepsLocalTimes(platform::OpenFolder::open(result.leftRoot));
+    result.rightLocalTimes = platform::KeepsLocalTimes(platform::OpenFolder::open(result.rightRoot));
+    const std::optional<int> stated
+        = hooks.statedTimeShift ? hooks.statedTimeShift(result.leftRoot, result.rightRoot) : std::nullopt;
+    if (stated) {
+        result.rightShift = -std::int64_t(*stated) * 3600;
+        result.shiftStated = true;
+    } else {
+        FindTimeShift(result);
+    }
     MatchRows(result, operations);
-    operations.unordered.count = result.unordered.size();
-    operations.unordered.future = result.futureDated.size();
-    for (std::size_t i = 0, f = 0; i < result.unordered.size(); ++i) {
-        const bool future = f < result.futureDated.size() && result.futureDated[f] == i;
-        f += future;
-        std::vector<std::string> &named = future ? operations.unordered.firstFuture : operations.unordered.first;
-        if (named.size() < UnorderedPairs::kNamed)
-            named.push_back(result.unordered[i]);
-    }
-    operations.unverified = result.unverified;
-    operations.roots = {result.leftRoot, result.rightRoot, result.leftRootId, result.rightRootId,
-                        result.leftLeftovers, result.rightLeftovers};
-    operations.found = result.wantedOperations;
-    operations.unreadable = result.leftProblems;
-    operations.unreadable.count += result.rightProblems.count;
-    for (const std::string &item : result.rightProblems.first) {
-        if (operations.unreadable.first.size() < ScanProblems::kNamed)
-            operations.unreadable.first.push_back(item);
-    }
+    summarize(result, operations);
 
     if (hooks.showResults)
         hooks.showResults(result);
     if (result.truncated() && hooks.showMessage)
         hooks.showMessage(TruncationMessage(result.wantedOperations), kProductName);
+    if (hooks.showMessage && !TimeShiftText(result).empty())
+        hooks.showMessage(TimeShiftText(result), kProductName);
     return true;
 }
