@@ -2,6 +2,7 @@
 // window, for scripts and benchmarks.
 
 #include "compare/comparefolders.h"
+#include "compare/contentcompare.h"
 #include "compare/global.h"
 #include "platform/memory.h"
 #include "report/report.h"
@@ -16,18 +17,23 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <functional>
+#include <optional>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 namespace {
 
 const char kUsage[] =
-    "Usage: corvanel-cli compare [--json] [--all] LEFT RIGHT\n"
-    "       corvanel-cli sync [--json] [--no-trash] [--no-space-check] LEFT RIGHT\n"
+    "Usage: corvanel-cli compare [--json] [--all] [--content] [--time-shift HOURS] LEFT RIGHT\n"
+    "       corvanel-cli sync [--json] [--no-trash] [--no-space-check] [--content]\n"
+    "                         [--time-shift HOURS] LEFT RIGHT\n"
     "\n"
     "compare  Compares two folder trees file by file, as the window's Compare\n"
     "         does, and prints the rows that differ (every row with --all), what\n"
@@ -60,6 +66,15 @@ const char kUsage[] =
     "  --all      (compare) list every row, not only those that differ\n"
     "  --no-trash (sync) replace files for good, without keeping them in the Trash\n"
     "  --no-space-check (sync) copy even when a destination seems too small\n"
+    "  --content  read every pair of files of the same size but other times and\n"
+    "             compare them byte for byte: those that differ are ordered by\n"
+    "             their times as files of different sizes are (progress on a\n"
+    "             terminal's standard error)\n"
+    "  --time-shift HOURS  the right folder's times read HOURS hours late, ahead\n"
+    "             of the left's (a negative number: early), as on a FAT or exFAT\n"
+    "             stick written in another time zone; they are taken as that much\n"
+    "             earlier when ordering. Without it such a shift is looked for\n"
+    "             where one side is FAT or exFAT, and noted when found\n"
     "  --help     show this text\n"
     "  --version  show the version\n";
 
@@ -155,11 +170,110 @@ bool compareAll(const std::string &left, const std::string &right, const Compare
     return ok;
 }
 
+// "--time-shift HOURS" or "--time-shift=HOURS", taken out of args before
+// the rest are parsed; false with a usage error for a missing or bad number.
+bool takeTimeShift(std::vector<std::string> &args, std::optional<int> &hours, std::string &error)
+{
+    for (std::size_t i = 0; i < args.size() && args[i] != "--"; ++i) {
+        std::string value;
+        std::size_t taken = 1;
+        if (args[i] == "--time-shift") {
+            if (i + 1 >= args.size()) {
+                error = "--time-shift needs a number of hours";
+                return false;
+            }
+            value = args[i + 1];
+            taken = 2;
+        } else if (args[i].rfind("--time-shift=", 0) == 0) {
+            value = args[i].substr(std::strlen("--time-shift="));
+        } else {
+            continue;
+        }
+        char *end = nullptr;
+        errno = 0;
+        const long parsed = std::strtol(value.c_str(), &end, 10);
+        if (value.empty() || *end != '\0' || errno != 0 || parsed < -26 || parsed > 26) {
+            error = "--time-shift needs whole hours from -26 to 26, not '" + value + "'";
+            return false;
+        }
+        hours = int(parsed);
+        args.erase(args.begin() + std::ptrdiff_t(i), args.begin() + std::ptrdiff_t(i + taken));
+        --i;
+    }
+    return true;
+}
+
+// The hooks of a run: the shift stated on the command line, else the pair's own.
+CompareHooks runHooks(std::optional<int> hours)
+{
+    CompareHooks hooks = messageHooks();
+    hooks.statedTimeShift = [hours](const std::string &left, const std::string &right) {
+        return hours ? hours : PairTimeShift(left, right);
+    };
+    return hooks;
+}
+
+// Pairs found the same, by name, with the sizes and times they had: a later
+// comparison need not read them again while those hold.
+using SamePairs = std::unordered_map<std::string, std::array<std::int64_t, 5>>;
+
+std::array<std::int64_t, 5> pairStamp(const ResultRow &left, const ResultRow &right)
+{
+    return {left.size, left.modified, left.modifiedNanos, right.modified, right.modifiedNanos};
+}
+
+// Reads the contents of the pairs --content asks for, the plan kept in step
+// with the operations, progress on a terminal; says on standard error what
+// could not be read. False when goOn stopped it.
+bool compareContents(Comparison &comparison, SyncPlan &plan, const std::function<bool()> &goOn,
+                     SamePairs *same, ContentFindings &findings)
+{
+    ContentOptions options;
+    SyncProgressLine line;
+    options.progress = [&](const ContentProgress &p) {
+        SyncProgress shown;
+        shown.filesDone = p.filesDone;
+        shown.filesTotal = p.filesTotal;
+        shown.bytesDone = std::int64_t(p.bytesDone);
+        shown.bytesTotal = std::int64_t(p.bytesTotal);
+        line.update(shown);
+        return goOn();
+    };
+    if (same) {
+        options.knownSame = [same](const ResultRow &left, const ResultRow &right) {
+            const auto found = same->find(std::string(left.name()));
+            return found != same->end() && found->second == pairStamp(left, right);
+        };
+    }
+    comparison.everyJob = &plan.jobs;
+    findings = CompareContents(comparison, Global::PendingOperations, options);
+    comparison.everyJob = nullptr;
+    line.clear();
+    ContentFindings failures = findings;
+    failures.different = 0;
+    if (failures.failed > 0)
+        std::fprintf(stderr, "corvanel-cli: %s\n", ContentFindingsText(failures, EscapedForTerminal).c_str());
+    return !findings.cancelled;
+}
+
+// The pairs the comparison read and found the same.
+SamePairs samePairs(Comparison &comparison)
+{
+    SamePairs same;
+    ForEachPair(comparison, [&same](ResultRow &left, ResultRow &right) {
+        if (left.contents == Contents::Same)
+            same.emplace(std::string(left.name()), pairStamp(left, right));
+    });
+    return same;
+}
+
 int runCompare(const std::vector<std::string> &args)
 {
     std::vector<std::string> folders, options;
     std::string error;
-    if (!parseArguments(args, {"--json", "--all"}, folders, options, error))
+    std::optional<int> shift;
+    std::vector<std::string> rest = args;
+    if (!takeTimeShift(rest, shift, error) || !parseArguments(rest, {"--json", "--all", "--content"}, folders, options, error))
         return usageError(error);
     const auto given = [&](const char *option) {
         return std::find(options.begin(), options.end(), option) != options.end();
@@ -176,14 +290,17 @@ int runCompare(const std::vector<std::string> &args)
     static Comparison *const kept = new Comparison;
     static SyncPlan *const plan = new SyncPlan;
     Comparison &comparison = *kept;
-    if (!compareAll(folders[0], folders[1], messageHooks(), *plan, comparison))
+    if (!compareAll(folders[0], folders[1], runHooks(shift), *plan, comparison))
         return 2;
+    ContentFindings findings;
+    if (given("--content"))
+        compareContents(comparison, *plan, [] { return true; }, nullptr, findings);
     if (json)
         WriteJsonReport(stdout, comparison, *plan);
     else
         WriteTextReport(stdout, comparison, *plan, given("--all"));
     std::fflush(stdout);
-    return plan->jobs.empty() && comparison.inStep() ? 0 : 1;
+    return plan->jobs.empty() && comparison.inStep() && findings.failed == 0 ? 0 : 1;
 }
 
 volatile std::sig_atomic_t g_interrupted = 0;
@@ -221,7 +338,10 @@ int runSync(const std::vector<std::string> &args)
 {
     std::vector<std::string> folders, options;
     std::string error;
-    if (!parseArguments(args, {"--json", "--no-trash", "--no-space-check"}, folders, options, error))
+    std::optional<int> shift;
+    std::vector<std::string> rest = args;
+    if (!takeTimeShift(rest, shift, error)
+        || !parseArguments(rest, {"--json", "--no-trash", "--no-space-check", "--content"}, folders, options, error))
         return usageError(error);
     const auto given = [&](const char *option) {
         return std::find(options.begin(), options.end(), option) != options.end();
@@ -235,11 +355,19 @@ int runSync(const std::vector<std::string> &args)
         return 2;
 
     stopOnSignals();
-    const CompareHooks hooks = messageHooks();
+    const CompareHooks hooks = runHooks(shift);
     Comparison comparison;
     SyncPlan plan;
     if (!compareAll(folders[0], folders[1], hooks, plan, comparison))
         return 2;
+    const bool content = given("--content");
+    const auto goOn = [] { return !g_interrupted; };
+    ContentFindings findings;
+    if (content && !compareContents(comparison, plan, goOn, nullptr, findings)) {
+        std::fprintf(stderr, "corvanel-cli: stopped while comparing contents; nothing was copied.\n");
+        return 1;
+    }
+    SamePairs same = content ? samePairs(comparison) : SamePairs();
     const std::string left = comparison.leftRoot, right = comparison.rightRoot;
     const std::string unreadableBefore = UnreadableText(Global::PendingOperations.unreadable, EscapedForTerminal);
 
@@ -268,6 +396,9 @@ int runSync(const std::vector<std::string> &args)
     // what was carried out is told all the same.
     SyncAfterwards after;
     after.compared = !sayWhichIsGone(left, right) && compareAll(left, right, hooks, pending, afterwards);
+    // Pairs read before and unchanged since are not read again.
+    if (after.compared && content)
+        compareContents(afterwards, pending, [] { return true; }, &same, findings);
     after.pending = pending.size();
     after.unreadable = Global::PendingOperations.unreadable.count;
     after.unordered = afterwards.unordered.size();

@@ -117,6 +117,7 @@ void WriteJsonReport(std::FILE *file, const Comparison &comparison, const SyncPl
     // Every operation is listed: the list's limit is the window's.
     json.end().boolean("truncated", false);
     AppendJsonConflicts(json, comparison);
+    AppendJsonTimeShift(json, comparison);
     json.number("unverified", std::int64_t(comparison.unverified)).end();
     sink.buffer() += '\n';
 }
@@ -135,6 +136,8 @@ void WriteTextReport(std::FILE *file, const Comparison &comparison, const SyncPl
         sink.maybeFlush();
     }
     AppendTextConflicts(out, comparison);
+    if (!TimeShiftText(comparison).empty())
+        out += TimeShiftText(comparison) + '\n';
     if (comparison.unverified > 0)
         out += UnverifiedText(comparison.unverified) + '\n';
 }
@@ -171,4 +174,14 @@ void AppendTextConflicts(std::string &out, const Comparison &comparison)
         out += "  CONFLICT: " + EscapedForTerminal(platform::JoinPath(comparison.leftRoot, name)) + " and "
             + EscapedForTerminal(platform::JoinPath(comparison.rightRoot, name)) + ": " + reason + '\n';
     });
+}
+
+void AppendJsonTimeShift(JsonWriter &json, const Comparison &comparison)
+{
+    if (comparison.leftShift == 0 && comparison.rightShift == 0)
+        return;
+    const bool left = comparison.leftShift != 0;
+    json.object("time_shift").plain("side", left ? "left" : "right");
+    json.number("hours", -(left ? comparison.leftShift : comparison.rightShift) / 3600);
+    json.boolean("stated", comparison.shiftStated).text("note", TimeShiftText(comparison)).end();
 }

@@ -32,6 +32,11 @@ inline const char kFutureReason[] = "one of them is dated in the future, so whic
 // object open in json: each pair's two full paths and the reason.
 void AppendJsonConflicts(JsonWriter &json, const Comparison &comparison);
 
+// The shift taken for one side's times, as the JSON member "time_shift":
+// the side, the hours its times read late (negative: early), whether the
+// user stated it, and the note when it was found; nothing without a shift.
+void AppendJsonTimeShift(JsonWriter &json, const Comparison &comparison);
+
 // The same as text, one "  CONFLICT: " line a pair.
 void AppendTextConflicts(std::string &out, const Comparison &comparison);
 
