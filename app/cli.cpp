@@ -203,6 +203,15 @@ bool takeTimeShift(std::vector<std::string> &args, std::optional<int> &hours, st
     return true;
 }
 
+// The arguments of compare or sync: --time-shift and its value, then the rest.
+bool parseRun(const std::vector<std::string> &args, const std::vector<std::string> &known,
+              std::vector<std::string> &folders, std::vector<std::string> &options, std::optional<int> &shift,
+              std::string &error)
+{
+    std::vector<std::string> rest = args;
+    return takeTimeShift(rest, shift, error) && parseArguments(rest, known, folders, options, error);
+}
+
 // The hooks of a run: the shift stated on the command line, else the pair's own.
 CompareHooks runHooks(std::optional<int> hours)
 {
@@ -226,7 +235,7 @@ std::array<std::int64_t, 5> pairStamp(const ResultRow &left, const ResultRow &ri
 // with the operations, progress on a terminal; says on standard error what
 // could not be read. False when goOn stopped it.
 bool compareContents(Comparison &comparison, SyncPlan &plan, const std::function<bool()> &goOn,
-                     SamePairs *same, ContentFindings &findings)
+                     const SamePairs *same, ContentFindings &findings)
 {
     ContentOptions options;
     SyncProgressLine line;
@@ -272,8 +281,7 @@ int runCompare(const std::vector<std::string> &args)
     std::vector<std::string> folders, options;
     std::string error;
     std::optional<int> shift;
-    std::vector<std::string> rest = args;
-    if (!takeTimeShift(rest, shift, error) || !parseArguments(rest, {"--json", "--all", "--content"}, folders, options, error))
+    if (!parseRun(args, {"--json", "--all", "--content"}, folders, options, shift, error))
         return usageError(error);
     const auto given = [&](const char *option) {
         return std::find(options.begin(), options.end(), option) != options.end();
@@ -334,14 +342,32 @@ bool roomForIt(const SyncPlan &plan, const SyncOptions &options)
     return false;
 }
 
+// Reads the pairs --content asks for before a sync; false, having said so,
+// when Ctrl-C stopped it: nothing is copied then.
+bool contentsBeforeSync(Comparison &comparison, SyncPlan &plan, SamePairs &same)
+{
+    ContentFindings findings;
+    if (!compareContents(comparison, plan, [] { return !g_interrupted; }, nullptr, findings)) {
+        std::fprintf(stderr, "corvanel-cli: stopped while comparing contents; nothing was copied.\n");
+        return false;
+    }
+    same = samePairs(comparison);
+    return true;
+}
+
+// The same after the sync: pairs read before and unchanged since are not read again.
+void contentsAfterSync(Comparison &afterwards, SyncPlan &pending, const SamePairs &same)
+{
+    ContentFindings findings;
+    compareContents(afterwards, pending, [] { return true; }, &same, findings);
+}
+
 int runSync(const std::vector<std::string> &args)
 {
     std::vector<std::string> folders, options;
     std::string error;
     std::optional<int> shift;
-    std::vector<std::string> rest = args;
-    if (!takeTimeShift(rest, shift, error)
-        || !parseArguments(rest, {"--json", "--no-trash", "--no-space-check", "--content"}, folders, options, error))
+    if (!parseRun(args, {"--json", "--no-trash", "--no-space-check", "--content"}, folders, options, shift, error))
         return usageError(error);
     const auto given = [&](const char *option) {
         return std::find(options.begin(), options.end(), option) != options.end();
@@ -360,14 +386,9 @@ int runSync(const std::vector<std::string> &args)
     SyncPlan plan;
     if (!compareAll(folders[0], folders[1], hooks, plan, comparison))
         return 2;
-    const bool content = given("--content");
-    const auto goOn = [] { return !g_interrupted; };
-    ContentFindings findings;
-    if (content && !compareContents(comparison, plan, goOn, nullptr, findings)) {
-        std::fprintf(stderr, "corvanel-cli: stopped while comparing contents; nothing was copied.\n");
+    SamePairs same;
+    if (given("--content") && !contentsBeforeSync(comparison, plan, same))
         return 1;
-    }
-    SamePairs same = content ? samePairs(comparison) : SamePairs();
     const std::string left = comparison.leftRoot, right = comparison.rightRoot;
     const std::string unreadableBefore = UnreadableText(Global::PendingOperations.unreadable, EscapedForTerminal);
 
@@ -396,9 +417,8 @@ int runSync(const std::vector<std::string> &args)
     // what was carried out is told all the same.
     SyncAfterwards after;
     after.compared = !sayWhichIsGone(left, right) && compareAll(left, right, hooks, pending, afterwards);
-    // Pairs read before and unchanged since are not read again.
-    if (after.compared && content)
-        compareContents(afterwards, pending, [] { return true; }, &same, findings);
+    if (after.compared && given("--content"))
+        contentsAfterSync(afterwards, pending, same);
     after.pending = pending.size();
     after.unreadable = Global::PendingOperations.unreadable.count;
     after.unordered = afterwards.unordered.size();
