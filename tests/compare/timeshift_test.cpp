@@ -1,5 +1,8 @@
 #include "compare/comparefolders.h"
 
+#include "platform/settings.h"
+#include "support/testdir.h"
+
 #include <gtest/gtest.h>
 
 namespace {
@@ -58,8 +61,17 @@ TEST(FindTimeShift, WholeHoursOnMostPairsAreAllowedFor)
     }
 }
 
-TEST(FindTimeShift, IsSaidOnceAndOnlyWhenFound)
+// The pair's own setting states the shift; what is no whole number of
+// hours a time zone could explain states nothing.
+TEST(FindTimeShift, IsSaidOnceAndOnlyWhenFoundAndAPairsSettingStatesIt)
 {
+    const TestSettings settings;
+    for (const auto &[stored, hours] : {std::pair<const char *, std::optional<int>>{"-3", -3}, {"noon", {}}, {"99", {}}}) {
+        SCOPED_TRACE(stored);
+        ASSERT_TRUE(platform::WritePairSetting("/home/me", "/media/stick", "TimeShift", stored));
+        EXPECT_EQ(PairTimeShift("/home/me", "/media/stick"), hours);
+    }
+
     Comparison comparison;
     comparison.rightRoot = "/media/stick";
     comparison.rightShift = -5 * 3600;
