@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <condition_variable>
 #include <cstring>
@@ -123,6 +124,8 @@ private:
     int m_fd;
 };
 
+constexpr std::size_t kPiece = std::size_t(256) << 10;
+
 struct Reading
 {
     Reading(const Comparison &c, const ContentOptions &o) : comparison(c), options(o) {}
@@ -131,8 +134,11 @@ struct Reading
     const ContentOptions &options;
     ContentProgress progress;
     ContentFindings findings;
-    std::unique_ptr<char[]> leftBuffer{new char[options.chunk]};
-    std::unique_ptr<char[]> rightBuffer{new char[options.chunk]};
+    // Each turn's bytes are read and compared in pieces that stay in the
+    // processor's cache; the disk is asked for the whole turn at once.
+    std::size_t piece = std::min(options.chunk, kPiece);
+    std::unique_ptr<char[]> leftBuffer{new char[piece]};
+    std::unique_ptr<char[]> rightBuffer{new char[piece]};
     std::unique_ptr<SideReader> helper; // on two devices only
 
     bool stopped = false;
@@ -165,6 +171,41 @@ struct Reading
         return leftGot >= 0 && rightGot >= 0;
     }
 
+    // This turn's chunks and the next turn's of both files asked of the
+    // disk at once, each a long run, so that it always has the next piece
+    // to read while this one is compared.
+    void askAhead(int leftFd, int rightFd, std::int64_t offset, std::size_t size) const
+    {
+        const std::int64_t from = offset == 0 ? 0 : offset + std::int64_t(size);
+        const std::int64_t length = offset == 0 ? 2 * std::int64_t(size) : std::int64_t(options.chunk);
+        for (const int fd : {leftFd, rightFd})
+            ::posix_fadvise(fd, from, length, POSIX_FADV_WILLNEED);
+    }
+
+    // One turn of both files, piece by piece: Same, Different, or Unknown
+    // when it could not be read.
+    Contents compareTurn(int leftFd, int rightFd, std::size_t turn, std::string_view name)
+    {
+        for (std::size_t done = 0; done < turn;) {
+            const std::size_t size = std::min(turn - done, piece);
+            ssize_t leftGot = 0, rightGot = 0;
+            int error = 0;
+            if (!readBoth(leftFd, rightFd, size, leftGot, rightGot, error)) {
+                fail(name, std::strerror(error));
+                return Contents::Unknown;
+            }
+            if (leftGot != ssize_t(size) || rightGot != ssize_t(size)) {
+                fail(name, "changed since the comparison");
+                return Contents::Unknown;
+            }
+            progress.bytesDone += 2 * size;
+            done += size;
+            if (std::memcmp(leftBuffer.get(), rightBuffer.get(), size) != 0)
+                return Contents::Different;
+        }
+        return Contents::Same;
+    }
+
     // Same, Different, or Unknown when the pair could not be read or the
     // reading was stopped.
     Contents compare(const ResultRow &left, const ResultRow &right)
@@ -184,23 +225,14 @@ struct Reading
         }
         ::posix_fadvise(leftFile.fd(), 0, 0, POSIX_FADV_SEQUENTIAL);
         ::posix_fadvise(rightFile.fd(), 0, 0, POSIX_FADV_SEQUENTIAL);
-        for (std::int64_t remaining = left.size; remaining > 0;) {
-            const std::size_t size = std::size_t(std::min<std::int64_t>(remaining, std::int64_t(options.chunk)));
-            ssize_t leftGot = 0, rightGot = 0;
-            int error = 0;
-            if (!readBoth(leftFile.fd(), rightFile.fd(), size, leftGot, rightGot, error)) {
-                fail(left.name(), std::strerror(error));
-                return Contents::Unknown;
-            }
-            if (leftGot != ssize_t(size) || rightGot != ssize_t(size)) {
-                fail(left.name(), "changed since the comparison");
-                return Contents::Unknown;
-            }
-            progress.bytesDone += 2 * size;
-            remaining -= std::int64_t(size);
-            if (std::memcmp(leftBuffer.get(), rightBuffer.get(), size) != 0)
-                return Contents::Different;
-            if (remaining > 0 && !report())
+        for (std::int64_t done = 0; done < left.size;) {
+            const std::size_t turn = std::size_t(std::min<std::int64_t>(left.size - done, std::int64_t(options.chunk)));
+            askAhead(leftFile.fd(), rightFile.fd(), done, turn);
+            const Contents found = compareTurn(leftFile.fd(), rightFile.fd(), turn, left.name());
+            if (found != Contents::Same)
+                return found;
+            done += std::int64_t(turn);
+            if (done < left.size && !report())
                 return Contents::Unknown;
         }
         return Contents::Same;

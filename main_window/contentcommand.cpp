@@ -79,7 +79,7 @@ void ContentCommand::run(const std::vector<std::string> *chosen)
         return !dialog.stopRequested();
     };
     const ContentFindings found = CompareContents(comparison, Global::PendingOperations, options);
-    dialog.close();
+    dialog.hide(); // close() would ask for a stop: its reject() only does that
     m_left->setRows(std::move(comparison.left), comparison.leftRoot);
     m_right->setRows(std::move(comparison.right), comparison.rightRoot);
     platform::desktop().message(m_window, findingsMessage(found), QString::fromUtf8(kProductName));

@@ -465,6 +465,12 @@ TEST_F(CommandTest, CompareContentsFromTheListsMenuUpdatesStatusesAndOperations)
     click("Check1");
     ASSERT_EQ(Global::PendingOperations.unverified, 2u);
     auto *view = child<QTreeView>("ListView2");
+    // The findings come once the progress dialog is gone, not under it.
+    bool progressShown = false;
+    desktop.onMessage = [&] {
+        for (QWidget *w : QApplication::topLevelWidgets())
+            progressShown = progressShown || (w->objectName() == "ContentProgress" && w->isVisible());
+    };
     const struct
     {
         int row; // the row right-clicked; -1 keeps the selection
@@ -487,6 +493,7 @@ TEST_F(CommandTest, CompareContentsFromTheListsMenuUpdatesStatusesAndOperations)
         EXPECT_EQ(rightList()->index(0, 1).data().toString(), s.contract);
         EXPECT_EQ(Global::PendingOperations.unverified, s.unverified);
     }
+    EXPECT_FALSE(progressShown);
     ASSERT_EQ(Global::PendingOperations.count(), 1);
     EXPECT_EQ(Global::PendingOperations[0].deleteFirst, left + "/contract.txt");
 }
