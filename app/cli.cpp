@@ -1,7 +1,9 @@
 // corvanel-cli: the comparison engine and the synchronization without a
 // window, for scripts and benchmarks.
 
+#include "app/clicontent.h"
 #include "compare/comparefolders.h"
+#include "compare/contentcompare.h"
 #include "compare/global.h"
 #include "platform/memory.h"
 #include "report/report.h"
@@ -17,19 +19,24 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <functional>
 #include <map>
+#include <optional>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 namespace {
 
 const char kUsage[] =
-    "Usage: corvanel-cli compare [--json] [--all] LEFT RIGHT\n"
-    "       corvanel-cli sync [--json] [--no-trash] [--no-space-check] LEFT RIGHT\n"
+    "Usage: corvanel-cli compare [--json] [--all] [--content] [--time-shift HOURS] LEFT RIGHT\n"
+    "       corvanel-cli sync [--json] [--no-trash] [--no-space-check] [--content]\n"
+    "                         [--time-shift HOURS] LEFT RIGHT\n"
     "Both take [--mode newest-wins|two-way|mirror|update [--from left|right]];\n"
     "sync takes [--allow-many-deletions].\n"
     "\n"
@@ -80,6 +87,15 @@ const char kUsage[] =
     "         unreadable or on another volume than at the last sync; every\n"
     "         deleted file goes to the Trash. The memory of the last sync is\n"
     "         kept in ~/.local/state/corvanel/memory.\n"
+    "  --content  read every pair of files of the same size but other times and\n"
+    "             compare them byte for byte: those that differ are ordered by\n"
+    "             their times as files of different sizes are (progress on a\n"
+    "             terminal's standard error)\n"
+    "  --time-shift HOURS  the right folder's times read HOURS hours late, ahead\n"
+    "             of the left's (a negative number: early), as on a FAT or exFAT\n"
+    "             stick written in another time zone; they are taken as that much\n"
+    "             earlier when ordering. Without it such a shift is looked for\n"
+    "             where one side is FAT or exFAT, and noted when found\n"
     "  --help     show this text\n"
     "  --version  show the version\n";
 
@@ -226,12 +242,32 @@ bool hasOption(const std::vector<std::string> &options, const char *option)
     return std::find(options.begin(), options.end(), option) != options.end();
 }
 
+// The arguments of compare or sync: --time-shift and its value, then the rest.
+bool parseRun(const std::vector<std::string> &args, const std::vector<std::string> &known,
+              std::vector<std::string> &folders, std::vector<std::string> &options, std::optional<int> &shift,
+              ModeChoice &choice, std::string &error)
+{
+    std::vector<std::string> rest = args;
+    return takeTimeShift(rest, shift, error) && parseWithMode(rest, known, folders, options, choice, error);
+}
+
+// The hooks of a run: the shift stated on the command line, else the pair's own.
+CompareHooks runHooks(std::optional<int> hours, const ModeChoice &choice)
+{
+    CompareHooks hooks = messageHooks(choice);
+    hooks.statedTimeShift = [hours](const std::string &left, const std::string &right) {
+        return hours ? hours : PairTimeShift(left, right);
+    };
+    return hooks;
+}
+
 int runCompare(const std::vector<std::string> &args)
 {
     std::vector<std::string> folders, options;
     std::string error;
     ModeChoice choice;
-    if (!parseWithMode(args, {"--json", "--all"}, folders, options, choice, error))
+    std::optional<int> shift;
+    if (!parseRun(args, {"--json", "--all", "--content"}, folders, options, shift, choice, error))
         return usageError(error);
     const auto given = [&options](const char *option) { return hasOption(options, option); };
     const bool json = given("--json");
@@ -246,14 +282,21 @@ int runCompare(const std::vector<std::string> &args)
     static Comparison *const kept = new Comparison;
     static SyncPlan *const plan = new SyncPlan;
     Comparison &comparison = *kept;
-    if (!compareAll(folders[0], folders[1], messageHooks(choice), *plan, comparison))
+    if (!compareAll(folders[0], folders[1], runHooks(shift, choice), *plan, comparison))
         return 2;
+    ContentFindings findings;
+    if (given("--content"))
+        compareContents(
+            comparison, *plan, [] { return true; }, nullptr, findings);
     if (json)
         WriteJsonReport(stdout, comparison, *plan);
     else
         WriteTextReport(stdout, comparison, *plan, given("--all"));
     std::fflush(stdout);
-    return plan->jobs.empty() && comparison.inStep() && Global::PendingOperations.mode.heldBack == 0 ? 0 : 1;
+    return plan->jobs.empty() && comparison.inStep() && Global::PendingOperations.mode.heldBack == 0
+            && findings.failed == 0
+        ? 0
+        : 1;
 }
 
 volatile std::sig_atomic_t g_interrupted = 0;
@@ -310,6 +353,22 @@ void keepMemory(const ModeOutcome &mode, const SyncPlan &done, SyncReport &repor
         report.notes.push_back(std::move(note));
 }
 
+// Carries the plan out, with progress on a terminal, and keeps the memory.
+SyncReport carryOut(const SyncPlan &done, const SyncOptions &options, const ModeOutcome &mode)
+{
+    SyncProgressLine line;
+    SyncReport report = RunSyncJobs(
+        done,
+        [&](const SyncProgress &p) {
+            line.update(p);
+            return !g_interrupted;
+        },
+        options);
+    line.clear();
+    keepMemory(mode, done, report);
+    return report;
+}
+
 void sayWhatIsAhead(const SyncPlan &plan)
 {
     if (plan.jobs.empty())
@@ -323,8 +382,9 @@ int runSync(const std::vector<std::string> &args)
     std::vector<std::string> folders, options;
     std::string error;
     ModeChoice choice;
-    if (!parseWithMode(args, {"--json", "--no-trash", "--no-space-check", "--allow-many-deletions"}, folders, options,
-                       choice, error))
+    std::optional<int> shift;
+    if (!parseRun(args, {"--json", "--no-trash", "--no-space-check", "--content", "--allow-many-deletions"}, folders,
+                  options, shift, choice, error))
         return usageError(error);
     const auto given = [&options](const char *option) { return hasOption(options, option); };
     const bool asJson = given("--json");
@@ -339,11 +399,14 @@ int runSync(const std::vector<std::string> &args)
     // Another run of the same pair ends first; this one then compares what
     // it left.
     const SyncMemoryLock turn(folders[0], folders[1], true);
-    const CompareHooks hooks = messageHooks(choice);
+    const CompareHooks hooks = runHooks(shift, choice);
     Comparison comparison;
     SyncPlan plan;
     if (!compareAll(folders[0], folders[1], hooks, plan, comparison))
         return 2;
+    SamePairs same;
+    if (given("--content") && !contentsBeforeSync(comparison, plan, same, [] { return !g_interrupted; }))
+        return 1;
     const std::string left = comparison.leftRoot, right = comparison.rightRoot;
     const std::string unreadableBefore = UnreadableText(Global::PendingOperations.unreadable, EscapedForTerminal);
 
@@ -356,17 +419,8 @@ int runSync(const std::vector<std::string> &args)
     // Runs even with nothing to do: what a killed run left is cleared.
     if (!asJson)
         sayWhatIsAhead(plan);
-    SyncProgressLine line;
     const SyncPlan done = std::move(plan);
-    SyncReport report = RunSyncJobs(
-        done,
-        [&](const SyncProgress &p) {
-            line.update(p);
-            return !g_interrupted;
-        },
-        syncOptions);
-    line.clear();
-    keepMemory(mode, done, report);
+    const SyncReport report = carryOut(done, syncOptions, mode);
 
     Comparison afterwards;
     SyncPlan pending;
@@ -374,6 +428,8 @@ int runSync(const std::vector<std::string> &args)
     // what was carried out is told all the same.
     SyncAfterwards after;
     after.compared = !sayWhichIsGone(left, right) && compareAll(left, right, hooks, pending, afterwards);
+    if (after.compared && given("--content"))
+        contentsAfterSync(afterwards, pending, same);
     after.pending = pending.size() + Global::PendingOperations.mode.heldBack;
     after.unreadable = Global::PendingOperations.unreadable.count;
     after.unordered = afterwards.unordered.size();

@@ -117,6 +117,16 @@ void setStatus(ResultRow &row, Status status, std::uint8_t icon)
     row.icon = icon;
 }
 
+// The row with its side's shift added, for ordering.
+ResultRow shiftedRow(const Comparison &comparison, const ResultRow &row, Side side)
+{
+    ResultRow moved = row;
+    const std::int64_t shift = side == Side::Left ? comparison.leftShift : comparison.rightShift;
+    if (shift != 0 && row.modified != platform::kNoTime)
+        moved.modified += shift;
+    return moved;
+}
+
 struct Appender
 {
     const Comparison &comparison;
@@ -126,6 +136,8 @@ struct Appender
     std::int64_t step = std::max(comparison.leftResolution, comparison.rightResolution);
     // Seconds: a time past this comes from a clock that was wrong.
     std::int64_t latest = std::int64_t(std::time(nullptr)) + kFutureSlack;
+
+    ResultRow shifted(const ResultRow &row, Side side) const { return shiftedRow(comparison, row, side); }
 
     bool inFuture(const ResultRow &row) const { return row.modified != platform::kNoTime && row.modified > latest; }
 
@@ -175,19 +187,22 @@ struct Appender
 
 void applyPairRule(ResultRow &left, ResultRow &right, Appender &append)
 {
-    if (left.size == right.size) {
+    const ResultRow shiftedLeft = append.shifted(left, Side::Left);
+    const ResultRow shiftedRight = append.shifted(right, Side::Right);
+    if (left.size == right.size && left.contents != Contents::Different) {
         left.status = Status::OK;
         right.status = Status::OK;
-        append.result.unverified += TimeOrder(left, right, append.step) != 0;
+        append.result.unverified += left.contents != Contents::Same
+            && TimeOrder(shiftedLeft, shiftedRight, append.step) != 0;
         return;
     }
     std::vector<std::string> &unordered = append.result.unordered;
-    if (append.inFuture(left) || append.inFuture(right)) {
+    if (append.inFuture(shiftedLeft) || append.inFuture(shiftedRight)) {
         append.result.futureDated.push_back(std::uint32_t(unordered.size()));
         unordered.emplace_back(left.name());
         return;
     }
-    const int order = TimeOrder(left, right, append.step);
+    const int order = TimeOrder(shiftedLeft, shiftedRight, append.step);
     if (order == 0) {
         unordered.emplace_back(left.name());
         return;
@@ -272,6 +287,50 @@ void indexRows(Comparison &comparison, Appender &append, std::vector<bool> &righ
     }
 }
 
+// What the operation list tells its readers besides the operations.
+void summarize(const Comparison &result, PendingOperationList &operations)
+{
+    operations.unordered.count = result.unordered.size();
+    operations.unordered.future = result.futureDated.size();
+    for (std::size_t i = 0, f = 0; i < result.unordered.size(); ++i) {
+        const bool future = f < result.futureDated.size() && result.futureDated[f] == i;
+        f += future;
+        std::vector<std::string> &named = future ? operations.unordered.firstFuture : operations.unordered.first;
+        if (named.size() < UnorderedPairs::kNamed)
+            named.push_back(result.unordered[i]);
+    }
+    operations.unverified = result.unverified;
+    operations.roots = {result.leftRoot,    result.rightRoot,     result.leftRootId,
+                        result.rightRootId, result.leftLeftovers, result.rightLeftovers};
+    operations.found = result.wantedOperations;
+    operations.unreadable = result.leftProblems;
+    operations.unreadable.count += result.rightProblems.count;
+    for (const std::string &item : result.rightProblems.first) {
+        if (operations.unreadable.first.size() < ScanProblems::kNamed)
+            operations.unreadable.first.push_back(item);
+    }
+}
+
+// Why a side's absences cannot be trusted to delete anything on the other.
+std::string distrust(const char *side, const ResultRows &rows, const ScanProblems &problems, bool moved)
+{
+    if (rows.empty())
+        return std::string("the ") + side + " folder is empty";
+    if (problems.count > 0)
+        return std::string("not all of the ") + side + " folder could be read";
+    if (moved)
+        return std::string("the ") + side + " folder is on another volume than at the last sync";
+    return {};
+}
+
+void planMode(Comparison &result, const ModeChoice &choice, PendingOperationList &operations)
+{
+    const MemoryRead memory = ReadSyncMemory(result.leftRoot, result.rightRoot);
+    const SideTrust trust{distrust("left", result.left, result.leftProblems, memory.leftMoved),
+                          distrust("right", result.right, result.rightProblems, memory.rightMoved)};
+    PlanSyncMode(result, memory, choice, trust, operations);
+}
+
 } // namespace
 
 void MatchRows(Comparison &comparison, PendingOperationList &operations)
@@ -295,6 +354,45 @@ void MatchRows(Comparison &comparison, PendingOperationList &operations)
         append.copy(Side::Right, Side::Left, right);
     }
     comparison.wantedOperations = append.wanted;
+}
+
+void ForEachPair(Comparison &comparison, const std::function<void(ResultRow &left, ResultRow &right)> &visit)
+{
+    std::vector<std::uint32_t> partner;
+    if (pairInWalkOrder(comparison, partner)) {
+        for (std::size_t i = 0; i < comparison.left.size(); ++i) {
+            if (partner[i] != kNoPartner)
+                visit(comparison.left[i], comparison.right[partner[i]]);
+        }
+        return;
+    }
+    const NameIndex rightIndex(comparison.right);
+    for (ResultRow &left : comparison.left) {
+        for (std::uint32_t j = rightIndex.first(left.name()); j != NameIndex::kEmpty; j = rightIndex.next(j))
+            visit(left, comparison.right[j]);
+    }
+}
+
+bool PairTimesDiffer(const Comparison &comparison, const ResultRow &left, const ResultRow &right)
+{
+    const std::int64_t step = std::max(comparison.leftResolution, comparison.rightResolution);
+    return TimeOrder(shiftedRow(comparison, left, Side::Left), shiftedRow(comparison, right, Side::Right), step) != 0;
+}
+
+void Rematch(Comparison &comparison, PendingOperationList &operations)
+{
+    const ModeChoice choice = operations.mode.choice;
+    operations.reset();
+    if (comparison.everyJob)
+        comparison.everyJob->clear();
+    // As the scan left them: a pair that can no longer be ordered keeps none.
+    for (ResultRows *rows : {&comparison.left, &comparison.right}) {
+        for (ResultRow &row : *rows)
+            setStatus(row, Status::None, NoIcon);
+    }
+    MatchRows(comparison, operations);
+    planMode(comparison, choice, operations);
+    summarize(comparison, operations);
 }
 
 void AppendFirstAndMore(std::string &text, const std::vector<std::string> &first, std::size_t count,
@@ -364,31 +462,6 @@ std::string TruncationMessage(std::size_t wantedOperations)
         + " file operations are listed. Compare again after synchronizing to list the rest.";
 }
 
-namespace {
-
-// Why a side's absences cannot be trusted to delete anything on the other.
-std::string distrust(const char *side, const ResultRows &rows, const ScanProblems &problems, bool moved)
-{
-    if (rows.empty())
-        return std::string("the ") + side + " folder is empty";
-    if (problems.count > 0)
-        return std::string("not all of the ") + side + " folder could be read";
-    if (moved)
-        return std::string("the ") + side + " folder is on another volume than at the last sync";
-    return {};
-}
-
-void planMode(Comparison &result, const CompareHooks &hooks, PendingOperationList &operations)
-{
-    const ModeChoice choice = hooks.chooseMode ? hooks.chooseMode(result.leftRoot, result.rightRoot) : ModeChoice();
-    const MemoryRead memory = ReadSyncMemory(result.leftRoot, result.rightRoot);
-    const SideTrust trust{distrust("left", result.left, result.leftProblems, memory.leftMoved),
-                          distrust("right", result.right, result.rightProblems, memory.rightMoved)};
-    PlanSyncMode(result, memory, choice, trust, operations);
-}
-
-} // namespace
-
 bool CompareFolders(const std::string &leftText, const std::string &rightText, const CompareHooks &hooks,
                     Comparison &result, PendingOperationList &operations)
 {
@@ -437,31 +510,25 @@ bool CompareFolders(const std::string &leftText, const std::string &rightText, c
     result.rightLeftovers = std::move(rightFound.leftovers);
     result.leftResolution = leftFound.timeResolution;
     result.rightResolution = rightFound.timeResolution;
+    result.leftLocalTimes = platform::KeepsLocalTimes(platform::OpenFolder::open(result.leftRoot));
+    result.rightLocalTimes = platform::KeepsLocalTimes(platform::OpenFolder::open(result.rightRoot));
+    const std::optional<int> stated = hooks.statedTimeShift ? hooks.statedTimeShift(result.leftRoot, result.rightRoot)
+                                                            : std::nullopt;
+    if (stated) {
+        result.rightShift = -std::int64_t(*stated) * 3600;
+        result.shiftStated = true;
+    } else {
+        FindTimeShift(result);
+    }
     MatchRows(result, operations);
-    planMode(result, hooks, operations);
-    operations.unordered.count = result.unordered.size();
-    operations.unordered.future = result.futureDated.size();
-    for (std::size_t i = 0, f = 0; i < result.unordered.size(); ++i) {
-        const bool future = f < result.futureDated.size() && result.futureDated[f] == i;
-        f += future;
-        std::vector<std::string> &named = future ? operations.unordered.firstFuture : operations.unordered.first;
-        if (named.size() < UnorderedPairs::kNamed)
-            named.push_back(result.unordered[i]);
-    }
-    operations.unverified = result.unverified;
-    operations.roots = {result.leftRoot, result.rightRoot, result.leftRootId, result.rightRootId,
-                        result.leftLeftovers, result.rightLeftovers};
-    operations.found = result.wantedOperations;
-    operations.unreadable = result.leftProblems;
-    operations.unreadable.count += result.rightProblems.count;
-    for (const std::string &item : result.rightProblems.first) {
-        if (operations.unreadable.first.size() < ScanProblems::kNamed)
-            operations.unreadable.first.push_back(item);
-    }
+    planMode(result, hooks.chooseMode ? hooks.chooseMode(result.leftRoot, result.rightRoot) : ModeChoice(), operations);
+    summarize(result, operations);
 
     if (hooks.showResults)
         hooks.showResults(result);
     if (result.truncated() && hooks.showMessage)
         hooks.showMessage(TruncationMessage(result.wantedOperations), kProductName);
+    if (hooks.showMessage && !TimeShiftText(result).empty())
+        hooks.showMessage(TimeShiftText(result), kProductName);
     return true;
 }

@@ -9,6 +9,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -31,6 +32,10 @@ struct CompareHooks : ScanHooks
     std::function<ModeChoice(const std::string &left, const std::string &right)> chooseMode;
     // The matched rows, before any message about them; may take the rows.
     std::function<void(Comparison &)> showResults;
+    // Hours by which the right side's times read late (ahead of the left's;
+    // negative: early), as the user stated them for these roots; none lets
+    // the comparison look for a shift itself.
+    std::function<std::optional<int>(const std::string &left, const std::string &right)> statedTimeShift;
 };
 
 inline const char kInvalidFolders[] = "Please make sure you have two valid folders selected.";
@@ -61,6 +66,15 @@ struct Comparison
     // nanoseconds: times closer than the coarser step count as the same.
     std::int64_t leftResolution = 1;
     std::int64_t rightResolution = 1;
+    // Which sides keep local times (FAT, exFAT): read in another time zone
+    // than they were written in, all their times move by whole hours.
+    bool leftLocalTimes = false;
+    bool rightLocalTimes = false;
+    // Seconds added to each side's times when pairs are ordered, and
+    // whether that shift was stated rather than found in the times.
+    std::int64_t leftShift = 0;
+    std::int64_t rightShift = 0;
+    bool shiftStated = false;
     // Relative names of the pairs of different sizes whose times are the
     // same: they differ, and nothing tells which is newer.
     std::vector<std::string> unordered;
@@ -98,7 +112,9 @@ struct Comparison
 // whose times are the same at that step gets no status and is named in
 // unordered. So is a pair of different sizes where either time lies more
 // than kFutureSlack past the comparison's start (futureDated). Equal sizes
-// are "OK", whatever the times (unverified counts those whose times differ).
+// are "OK", whatever the times (unverified counts those whose times differ),
+// unless their contents were read and differ: then they are ordered as
+// pairs of different sizes are. Times are ordered after each side's shift.
 bool CompareFolders(const std::string &leftText, const std::string &rightText, const CompareHooks &hooks,
                     Comparison &result, PendingOperationList &operations);
 
@@ -108,6 +124,31 @@ int TimeOrder(const ResultRow &a, const ResultRow &b, std::int64_t step);
 
 // The matching alone, over scanned rows and their roots.
 void MatchRows(Comparison &comparison, PendingOperationList &operations);
+
+// Matches the rows again (after their contents were read, say): the
+// operations and every summary of them are made anew from the rows.
+void Rematch(Comparison &comparison, PendingOperationList &operations);
+
+// Calls visit for each left row and its match, in left order.
+void ForEachPair(Comparison &comparison, const std::function<void(ResultRow &left, ResultRow &right)> &visit);
+
+// Whether the pair's times differ at the coarser side's step, each side's
+// shift taken into account.
+bool PairTimesDiffer(const Comparison &comparison, const ResultRow &left, const ResultRow &right);
+
+// Where one side keeps local times and most pairs of equal size (at least
+// kShiftEvidence of them) differ by the same whole hours, give or take the
+// coarser step, sets that side's shift to undo it.
+inline constexpr std::size_t kShiftEvidence = 3;
+void FindTimeShift(Comparison &comparison);
+
+// "times on ROOT read N hours late; this is allowed for" for a shift that
+// was found, not stated; empty otherwise.
+std::string TimeShiftText(const Comparison &comparison);
+
+// The shift the user stated for the pair of roots (the pair's setting
+// "TimeShift", whole hours), if any.
+std::optional<int> PairTimeShift(const std::string &left, const std::string &right);
 
 // The sentence on pairs of equal size but other times, whose contents were
 // not compared; empty when there are none.

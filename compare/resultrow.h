@@ -22,6 +22,9 @@ enum Icon : std::uint8_t { NoIcon = 0, NewerIcon = 1, OlderIcon = 2, NotFoundIco
 
 class ResultRows;
 
+// What reading both files of a pair of equal size found; Unknown until read.
+enum class Contents : std::uint8_t { Unknown, Same, Different };
+
 // 32 bytes: a list of a million files keeps its rows in 32 MB and its names
 // beside them, each once (see ResultRows).
 struct ResultRow
@@ -32,6 +35,7 @@ struct ResultRow
     Status status = Status::None;
     std::uint8_t icon = NoIcon;
     bool checked = true;
+    Contents contents = Contents::Unknown; // set on both rows of a pair
 
     // The path relative to the root. It lives in the names of the list that
     // holds the row, so a row copied out of its list names something only

@@ -331,7 +331,7 @@ void Planner::twoWay(const Known &k)
 {
     const ResultRow *l = row(k, true), *r = row(k, false);
     if (l && r) {
-        const bool same = l->size == r->size;
+        const bool same = l->size == r->size && l->contents != Contents::Different;
         if (!mem(k, true)) {
             if (same)
                 newestWins(k);
@@ -375,7 +375,7 @@ void Planner::oneWay(const Known &k)
     const ResultRow *s = row(k, src), *d = row(k, !src);
     if (s && d) {
         const bool sameTime = TimeOrder(*s, *d, std::max(m_stepLeft, m_stepRight)) == 0;
-        const bool same = s->size == d->size;
+        const bool same = s->size == d->size && s->contents != Contents::Different;
         const bool sourceChanged = mem(k, src) && changed(k, src) && !sameTime;
         const bool destinationChanged = mem(k, !src) && changed(k, !src) && !sameTime;
         if (mirror && (!same || sourceChanged || destinationChanged))

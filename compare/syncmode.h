@@ -47,6 +47,12 @@ std::string ModeTitle(const ModeChoice &choice);
 std::string ModeSetting(const ModeChoice &choice);
 ModeChoice ModeFromSetting(std::string_view text);
 
+// The way of syncing a pair of folders (the roots as compared), chosen per
+// pair and kept in the settings file in the pair's own section, never in
+// the window's keys. A pair no one chose for syncs newest wins.
+inline const char kPairModeKey[] = "Mode";
+ModeChoice PairMode(const std::string &left, const std::string &right);
+
 // What the memory of the last sync will hold once a run's operations are
 // done: the files in step now, and the memory's old entries for files not in
 // step (kept until a run brings them into step).

@@ -1,6 +1,7 @@
 #include "compare/syncmode.h"
 
 #include "platform/paths.h"
+#include "platform/settings.h"
 
 #include <utility>
 
@@ -158,4 +159,13 @@ std::vector<SyncJob> JobsOf(const SyncJob &job)
     toRight.sourceNanos = job.sourceNanos;
     toRight.why = job.why;
     return {rename, toLeft, toRight};
+}
+
+ModeChoice PairMode(const std::string &left, const std::string &right)
+{
+    if (left.empty() || right.empty())
+        return {};
+    const QString stored = platform::ReadPairSetting(QString::fromStdString(left), QString::fromStdString(right),
+                                                     QString::fromLatin1(kPairModeKey));
+    return ModeFromSetting(stored.toStdString());
 }

@@ -1,4 +1,5 @@
 #include "main_window/form1.h"
+#include "main_window/contentcommand.h"
 
 #include "main_window/pictures.h"
 #include "main_window/resultlistactions.h"
@@ -15,7 +16,6 @@
 #include "platform/desktop/desktop.h"
 #include "platform/paths.h"
 #include "platform/settings.h"
-#include "wizard/modemenu.h"
 
 #include <QCloseEvent>
 #include <QComboBox>
@@ -219,6 +219,14 @@ void Form1::connectControls()
     }
 
     m_listActions = new ResultListActions(this, m_listView1, m_listView2, m_check1, m_check2);
+    m_contents = std::make_unique<ContentCommand>(this, m_model1, m_model2);
+    m_listActions->addContentCommands([this](const std::vector<std::string> *chosen) {
+        if (m_scanning || !m_compared)
+            return;
+        m_scanning = true; // no Compare or Sync Wizard while the pairs are read
+        m_contents->run(chosen);
+        m_scanning = false;
+    });
     for (ResultListModel *model : {m_model1, m_model2})
         connect(model, &ResultListModel::rowsReplaced, this, &Form1::showCounts);
     // Reading order: each folder with its browse picture, the lists, the
@@ -433,11 +441,13 @@ void Form1::Compare()
     // Read once, after the trailing separators are gone: typing in a combo
     // while the scan runs changes nothing of this comparison.
     hooks.readRoot = [this](Side side) { return platform::NativeText(m_combos->text(side)); };
+    hooks.statedTimeShift = PairTimeShift;
     // The lists are filled before any message about them comes up.
     hooks.chooseMode = PairMode;
     hooks.showResults = [this](Comparison &comparison) {
         m_model1->setRows(std::move(comparison.left), comparison.leftRoot, std::move(comparison.leftNotes));
         m_model2->setRows(std::move(comparison.right), comparison.rightRoot, std::move(comparison.rightNotes));
+        m_contents->remember(comparison);
     };
 
     Comparison comparison;

@@ -20,6 +20,7 @@ class QComboBox;
 class QGroupBox;
 class QLabel;
 class QToolButton;
+class ContentCommand;
 class ResultListActions;
 class ResultListModel;
 class ResultListView;
@@ -102,6 +103,7 @@ private:
 
     FolderCombos *m_combos = nullptr;
     ResultListActions *m_listActions = nullptr;
+    std::unique_ptr<ContentCommand> m_contents;
     CheckToggle m_checkToggle;
     WizardContext m_wizardContext;
 

@@ -265,3 +265,20 @@ bool ResultListActions::eventFilter(QObject *watched, QEvent *event)
     }
     return QObject::eventFilter(watched, event);
 }
+
+void ResultListActions::addContentCommands(std::function<void(const std::vector<std::string> *chosen)> compareContents)
+{
+    QAction *all = makeAction("CompareContentsAction", QStringLiteral("Compare contents"));
+    QAction *selected = makeAction("CompareSelectedContentsAction",
+                                   QStringLiteral("Compare contents of selected rows"));
+    m_menu->insertActions(m_syncWizard, {all, selected});
+    connect(m_menu, &QMenu::aboutToShow, selected, [this, selected] { selected->setEnabled(!selectedRows().empty()); });
+    connect(all, &QAction::triggered, this, [compareContents] { compareContents(nullptr); });
+    connect(selected, &QAction::triggered, this, [this, compareContents] {
+        const ResultListModel &model = *activeList()->resultModel();
+        std::vector<std::string> names;
+        for (const int shown : selectedRows())
+            names.emplace_back(model.shownRow(shown).name());
+        compareContents(&names);
+    });
+}

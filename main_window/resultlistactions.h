@@ -4,6 +4,8 @@
 #include <QObject>
 
 #include <array>
+#include <functional>
+#include <string>
 #include <vector>
 
 class QAbstractButton;
@@ -42,6 +44,10 @@ public:
     void nextDifference(bool forward);
     // Opens the find pop-up over the list that has the focus.
     void showFind();
+
+    // Adds "Compare contents" (the whole comparison: chosen is null) and
+    // "Compare contents of selected rows" (their relative names) after Compare.
+    void addContentCommands(std::function<void(const std::vector<std::string> *chosen)> compareContents);
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;

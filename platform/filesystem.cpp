@@ -238,6 +238,17 @@ std::int64_t TimeResolution(const OpenFolder &folder)
     return 1;
 }
 
+bool KeepsLocalTimes(const OpenFolder &folder)
+{
+    return KeepsLocalTimes(folder.handle());
+}
+
+bool KeepsLocalTimes(int fd)
+{
+    const Family family = familyOf(fd);
+    return family == Family::Fat || family == Family::Exfat || family == Family::ExfatFuse;
+}
+
 NameLimit NameLimitOf(int folderFd)
 {
     switch (familyOf(folderFd)) {

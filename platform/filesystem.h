@@ -158,6 +158,17 @@ bool FollowingRevealsNothing(int folderFd, const char *name, FolderIdentity *tar
 // system's type and, for FUSE, from the driver or the volume mounted.
 std::int64_t TimeResolution(const OpenFolder &folder);
 
+// Whether the file system keeps local times, not instants (FAT and exFAT as
+// their drivers read them): its times move with the reader's time zone.
+bool KeepsLocalTimes(const OpenFolder &folder);
+bool KeepsLocalTimes(int fd);
+
+// The times FAT can hold, in seconds since 1970 UTC: 1980 to 2107 as local
+// times on the volume, a day in from either end so that no time zone the
+// volume is read in carries a time past them; even, for FAT's 2 s step.
+inline constexpr std::int64_t kFatEarliest = 315619200; // 1980-01-02 00:00 UTC
+inline constexpr std::int64_t kFatLatest = 4354732798; // 2107-12-30 23:59:58 UTC
+
 // How long one name in a folder may be: bytes as the file system reports
 // them (statfs's f_namelen), or UTF-16 units on FAT, exFAT and NTFS, whose
 // drivers (kernel or FUSE) count names so.

@@ -122,6 +122,7 @@ void WriteJsonReport(std::FILE *file, const Comparison &comparison, const SyncPl
     json.end().boolean("truncated", false);
     AppendJsonMode(json, Global::PendingOperations.mode);
     AppendJsonConflicts(json, comparison);
+    AppendJsonTimeShift(json, comparison);
     json.number("unverified", std::int64_t(comparison.unverified)).end();
     sink.buffer() += '\n';
 }
@@ -143,6 +144,8 @@ void WriteTextReport(std::FILE *file, const Comparison &comparison, const SyncPl
     }
     AppendTextMode(out, Global::PendingOperations.mode);
     AppendTextConflicts(out, comparison);
+    if (!TimeShiftText(comparison).empty())
+        out += TimeShiftText(comparison) + '\n';
     if (comparison.unverified > 0)
         out += UnverifiedText(comparison.unverified) + '\n';
 }
@@ -211,4 +214,14 @@ void AppendTextConflicts(std::string &out, const Comparison &comparison)
         out += "  CONFLICT: " + EscapedForTerminal(platform::JoinPath(comparison.leftRoot, name)) + " and "
             + EscapedForTerminal(platform::JoinPath(comparison.rightRoot, name)) + ": " + reason + '\n';
     });
+}
+
+void AppendJsonTimeShift(JsonWriter &json, const Comparison &comparison)
+{
+    if (comparison.leftShift == 0 && comparison.rightShift == 0)
+        return;
+    const bool left = comparison.leftShift != 0;
+    json.object("time_shift").plain("side", left ? "left" : "right");
+    json.number("hours", -(left ? comparison.leftShift : comparison.rightShift) / 3600);
+    json.boolean("stated", comparison.shiftStated).text("note", TimeShiftText(comparison)).end();
 }

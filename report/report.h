@@ -37,6 +37,10 @@ void AppendJsonConflicts(JsonWriter &json, const Comparison &comparison);
 void AppendJsonMode(JsonWriter &json, const ModeOutcome &mode);
 // The same as text lines; nothing for newest wins with nothing to say.
 void AppendTextMode(std::string &out, const ModeOutcome &mode);
+// The shift taken for one side's times, as the JSON member "time_shift":
+// the side, the hours its times read late (negative: early), whether the
+// user stated it, and the note when it was found; nothing without a shift.
+void AppendJsonTimeShift(JsonWriter &json, const Comparison &comparison);
 
 // The same as text, one "  CONFLICT: " line a pair.
 void AppendTextConflicts(std::string &out, const Comparison &comparison);

@@ -87,6 +87,7 @@ void WriteJsonSyncReport(std::FILE *out, const SyncRunReport &run)
         writeJsonOperation(json, run.pending, i, nullptr);
     json.end();
     AppendJsonConflicts(json, run.afterwards);
+    AppendJsonTimeShift(json, run.afterwards);
     json.number("unreadable", std::int64_t(run.unreadable));
     json.number("unverified", std::int64_t(run.afterwards.unverified)).list("notes");
     for (const std::string &note : run.report.notes)
@@ -99,6 +100,8 @@ void WriteJsonSyncReport(std::FILE *out, const SyncRunReport &run)
 void WriteTextSyncReport(std::FILE *out, std::FILE *err, const SyncRunReport &run)
 {
     const std::string left = EscapedForTerminal(run.left), right = EscapedForTerminal(run.right);
+    if (!TimeShiftText(run.afterwards).empty())
+        std::fprintf(out, "%s\n", EscapedForTerminal(TimeShiftText(run.afterwards)).c_str());
     if (run.verdict.end == SyncEnd::Identical) {
         printNotes(out, run.report);
         std::fprintf(out, "%s\n", IdenticalText(left, right, run.afterwards.unverified).c_str());

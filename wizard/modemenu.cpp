@@ -11,7 +11,7 @@
 
 namespace {
 
-const QString kModeKey = QStringLiteral("Mode");
+const QString kModeKey = QString::fromLatin1(kPairModeKey);
 
 constexpr ModeChoice kChoices[] = {
     {SyncMode::NewestWins, true}, {SyncMode::TwoWay, true}, {SyncMode::Mirror, true},
@@ -19,15 +19,6 @@ constexpr ModeChoice kChoices[] = {
 };
 
 } // namespace
-
-ModeChoice PairMode(const std::string &left, const std::string &right)
-{
-    if (left.empty() || right.empty())
-        return {};
-    const QString stored = platform::ReadPairSetting(QString::fromStdString(left), QString::fromStdString(right),
-                                                     kModeKey);
-    return ModeFromSetting(stored.toStdString());
-}
 
 QMenu *MakeModeMenu(QWidget *parent, std::function<std::pair<std::string, std::string>()> pair,
                     std::function<void()> changed)

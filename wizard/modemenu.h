@@ -10,11 +10,6 @@ class QMenu;
 class QWidget;
 struct SyncPlan;
 
-// The way of syncing a pair of folders, chosen per pair and kept in the
-// settings file in the pair's own section ("Mode"), never in the window's
-// keys. A pair no one chose for syncs newest wins.
-ModeChoice PairMode(const std::string &left, const std::string &right);
-
 // "Way of syncing": the six ways, the pair's own checked when the menu
 // opens. pair gives the roots as compared; changed is called after a choice
 // was stored (the caller compares again).

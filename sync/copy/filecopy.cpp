@@ -14,6 +14,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <ctime>
 #include <memory>
 #include <set>
 #include <string_view>
@@ -418,6 +419,7 @@ bool FileCopier::Impl::keepMetadata(int source, const struct stat &st, Root &toR
     lost |= CopyAttributes(source, file, false);
     staged.times[0] = st.st_atim;
     staged.times[1] = st.st_mtim;
+    keepWithinRange(toRoot, staged);
     // One look at the copy afterwards tells both what took.
     struct stat made;
     if (::futimens(file, staged.times) != 0 || ::fstat(file, &made) != 0)
@@ -428,10 +430,43 @@ bool FileCopier::Impl::keepMetadata(int source, const struct stat &st, Root &toR
     // FAT keeps times to 2 s; a copy further off (a time outside what the
     // file system can hold, a driver that shifts by a time zone) would look
     // newer or older than it is.
-    if (beyondTheCoarsestStep(made.st_mtim, st.st_mtim))
+    if (beyondTheCoarsestStep(made.st_mtim, staged.times[1]))
         lost |= kTimes;
     notKept(toRoot, lost);
     return true;
+}
+
+namespace {
+
+std::string dayText(std::int64_t seconds)
+{
+    const std::time_t t = std::time_t(seconds);
+    struct tm day = {};
+    char text[32] = "";
+    if (::gmtime_r(&t, &day))
+        std::strftime(text, sizeof text, "%Y-%m-%d", &day);
+    return text;
+}
+
+} // namespace
+
+// FAT and exFAT hold 1980 to 2107: a time past either end would be stored
+// wrapped (1975 read back as 2103, newer than every edit from then on), so
+// the copy gets the nearest time the volume holds, and a note says so.
+void FileCopier::Impl::keepWithinRange(Root &toRoot, Staged &staged)
+{
+    if (!toRoot.fatTimes)
+        toRoot.fatTimes = KeepsLocalTimes(toRoot.fd.get());
+    struct timespec &modified = staged.times[1];
+    if (!*toRoot.fatTimes || (modified.tv_sec >= kFatEarliest && modified.tv_sec <= kFatLatest))
+        return;
+    const std::int64_t held = modified.tv_sec < kFatEarliest ? kFatEarliest : kFatLatest;
+    note(JoinPath(staged.folder->shown, staged.name) + " is dated " + dayText(modified.tv_sec)
+         + ", which the file system there cannot hold: the copy is dated " + dayText(held) + ".");
+    modified = {time_t(held), 0};
+    struct timespec &accessed = staged.times[0];
+    if (accessed.tv_sec < kFatEarliest || accessed.tv_sec > kFatLatest)
+        accessed = modified;
 }
 
 bool FileCopier::Impl::stage(const CopyRequest &request, CopyError *error, const BytesCopied &onBytes)

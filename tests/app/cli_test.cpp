@@ -253,3 +253,30 @@ TEST(CliCompare, SameSizeOtherTimesAreCountedAndAFutureTimeIsNoOrder)
     EXPECT_EQ(doc["conflicts"][0]["reason"], "one of them is dated in the future, so which is newer cannot be trusted");
     EXPECT_EQ(right.read("diary.txt"), "the laptop's newer edit");
 }
+
+// Before, nothing could tell the two contracts apart: with --content the
+// later one wins, a pair that only has other times stays "OK", and neither
+// is counted unverified.
+TEST(CliCompare, ContentTellsSameSizedFilesApart)
+{
+    TestDir left, right;
+    left.file("contract.txt", "Price: 1000 EUR", TestDir::time(2025, 12, 1));
+    right.file("contract.txt", "Price: 9000 EUR", TestDir::time(2025, 12, 9));
+    left.file("touched.txt", "the same", TestDir::time(2025, 12, 1));
+    right.file("touched.txt", "the same", TestDir::time(2025, 12, 2));
+    const Result compared = run({"compare", "--json", "--content", q(left.root()), q(right.root())});
+    EXPECT_EQ(compared.exitCode, 1) << compared.err.constData();
+    const QJsonObject doc = QJsonDocument::fromJson(compared.out).object();
+    ASSERT_EQ(doc["operations"].toArray().size(), 1) << compared.out.constData();
+    EXPECT_EQ(doc["operations"][0]["replaces"].toString(), q(left.path("contract.txt")));
+    EXPECT_EQ(doc["unverified"].toInt(), 0);
+
+    const Result synced = run({"sync", "--content", q(left.root()), q(right.root())});
+    EXPECT_EQ(synced.exitCode, 0) << synced.out.constData() << synced.err.constData();
+    EXPECT_TRUE(synced.out.endsWith("have been synchronized.\n")) << synced.out.constData();
+    EXPECT_EQ(left.read("contract.txt"), "Price: 9000 EUR");
+
+    const Result bad = run({"compare", "--time-shift", "noon", q(left.root()), q(right.root())});
+    EXPECT_EQ(bad.exitCode, 2);
+    EXPECT_TRUE(bad.err.contains("--time-shift needs whole hours")) << bad.err.constData();
+}

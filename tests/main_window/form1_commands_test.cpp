@@ -7,6 +7,7 @@
 #include "folders/foldercombos.h"
 #include "main_window/pictures.h"
 #include "main_window/resultlistmodel.h"
+#include "support/itemviews.h"
 
 #include <QApplication>
 #include <QComboBox>
@@ -447,4 +448,52 @@ TEST_F(CommandTest, SyncWizardTakesTheWindowsPlaceAndComparesAgainAfterwards)
     EXPECT_EQ(form.windowTitle(), "Corvanel");
     ASSERT_FALSE(desktop.messages.isEmpty());
     EXPECT_EQ(desktop.messages.back().caption, "Congratulations");
+}
+
+// Before, two contracts of one size but other prices were "OK" with no way
+// to find out: the lists' menu reads the selected pairs, or all of them.
+TEST_F(CommandTest, CompareContentsFromTheListsMenuUpdatesStatusesAndOperations)
+{
+    left = trees.folder("left");
+    right = trees.folder("right");
+    trees.file("left/contract.txt", "Price: 1000 EUR", TestDir::time(2025, 12, 1));
+    trees.file("right/contract.txt", "Price: 9000 EUR", TestDir::time(2025, 12, 9));
+    trees.file("left/touched.txt", "the same", TestDir::time(2025, 12, 1));
+    trees.file("right/touched.txt", "the same", TestDir::time(2025, 12, 2));
+    createShown();
+    setFolders(left, right);
+    click("Check1");
+    ASSERT_EQ(Global::PendingOperations.unverified, 2u);
+    auto *view = child<QTreeView>("ListView2");
+    // The findings come once the progress dialog is gone, not under it.
+    bool progressShown = false;
+    desktop.onMessage = [&] {
+        for (QWidget *w : QApplication::topLevelWidgets())
+            progressShown = progressShown || (w->objectName() == "ContentProgress" && w->isVisible());
+    };
+    const struct
+    {
+        int row; // the row right-clicked; -1 keeps the selection
+        const char *action;
+        const char *message;
+        const char *contract; // the right contract's status afterwards
+        std::size_t unverified;
+    } steps[] = {
+        {1, "CompareSelectedContentsAction", "The pair of files read has the same contents.", "OK", 1},
+        {-1, "CompareContentsAction", "1 file has the same size as its match but other contents.", "Newer", 0},
+    };
+    for (const auto &s : steps) {
+        SCOPED_TRACE(s.action);
+        desktop.messages.clear();
+        QMenu *menu = openContextMenu(view, s.row);
+        ASSERT_NE(menu, nullptr);
+        EXPECT_TRUE(clickMenuAction(menu, s.action));
+        ASSERT_EQ(desktop.messages.size(), 1);
+        EXPECT_EQ(desktop.messages[0].text, s.message);
+        EXPECT_EQ(rightList()->index(0, 1).data().toString(), s.contract);
+        EXPECT_EQ(Global::PendingOperations.unverified, s.unverified);
+    }
+    EXPECT_FALSE(progressShown);
+    ASSERT_EQ(Global::PendingOperations.count(), 1);
+    EXPECT_EQ(Global::PendingOperations[0].deleteFirst, left + "/contract.txt");
 }

@@ -288,6 +288,17 @@ bool FsImage::powerCut()
     return mount();
 }
 
+bool FsImage::remount(std::string driverZone)
+{
+    if (m_kind != Kind::Fat32)
+        return fail("no driver time zone for this kind");
+    unmount();
+    // fusefat writes its last sectors as it ends, after umount returns.
+    QThread::msleep(500);
+    m_driverZone = std::move(driverZone);
+    return mount();
+}
+
 SlowShare::SlowShare(const std::string &lower, int delayMs, bool cached, const QStringList &options)
 {
     if (::geteuid() != 0) {

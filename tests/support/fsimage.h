@@ -52,6 +52,11 @@ public:
     // reason in skipReason() elsewhere or on failure.
     bool powerCut();
 
+    // The same volume mounted again with its driver in another time zone,
+    // as a stick carried across zones is read. Fat32 only; false with a
+    // reason in skipReason() elsewhere or on failure.
+    bool remount(std::string driverZone);
+
     // Every kind, for tests that go over all of them.
     static std::vector<Kind> all();
 

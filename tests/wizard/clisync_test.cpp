@@ -113,7 +113,7 @@ TEST(CliSync, BadInput)
     EXPECT_TRUE(missing.err.contains("cannot open the right folder ")) << missing.err.constData();
     EXPECT_EQ(run({"sync", "--bogus", q(dir.root()), q(dir.root())}).exitCode, 2);
     const Result help = run({"--help"});
-    EXPECT_TRUE(help.out.contains("corvanel-cli sync [--json] [--no-trash] [--no-space-check] LEFT RIGHT"))
+    EXPECT_TRUE(help.out.contains("corvanel-cli sync [--json] [--no-trash] [--no-space-check] [--content]"))
         << help.out.constData();
 }
 

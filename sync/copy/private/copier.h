@@ -84,6 +84,7 @@ public:
     bool copyData(int source, struct stat &st, Staged &staged, const BytesCopied &onBytes, std::int64_t *copied,
                   CopyError *error);
     bool keepMetadata(int source, const struct stat &st, Root &toRoot, Staged &staged, CopyError *error);
+    void keepWithinRange(Root &toRoot, Staged &staged);
     bool keepTime(Staged &s, struct stat &placed);
     bool abandon(Staged &staged, int code, const std::string &reason, CopyError *error);
     bool abandonErrno(Staged &staged, const std::string &what, CopyError *error);

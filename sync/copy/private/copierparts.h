@@ -35,6 +35,7 @@ struct FileCopier::Impl::Root
     FolderIdentity id;
     CopyError failure; // set once the root may no longer be used
     std::optional<Folding> folding; // asked when first needed
+    std::optional<bool> fatTimes; // keeps FAT's range of times; asked when first needed
     unsigned notKept = 0;           // NotKept bits said in its note
 };
 

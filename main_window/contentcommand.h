@@ -1,0 +1,30 @@
+#pragma once
+
+#include "compare/comparefolders.h"
+
+#include <memory>
+#include <string>
+#include <vector>
+
+class QWidget;
+class ResultListModel;
+
+// The lists' "Compare contents": reads the pairs of the last comparison
+// (all, or those named) under a progress dialog with Cancel, then shows the
+// rows' statuses and the pending operations anew and says what it found.
+class ContentCommand
+{
+public:
+    ContentCommand(QWidget *window, ResultListModel *left, ResultListModel *right);
+    ~ContentCommand();
+
+    // What the last Compare found besides the rows, which the lists hold.
+    void remember(const Comparison &comparison);
+    void run(const std::vector<std::string> *chosen);
+
+private:
+    QWidget *m_window;
+    ResultListModel *m_left;
+    ResultListModel *m_right;
+    std::unique_ptr<Comparison> m_comparison;
+};
