@@ -258,7 +258,6 @@ void printMemory(const char *what, long long bytes, std::size_t rows)
     std::printf("%s_bytes_per_row %.1f\n", what, rows ? double(bytes) / double(rows) : 0.0);
 }
 
-
 // One click on a tool button found by its name in WIDGET.
 void clickButton(QWidget &widget, const char *name)
 {
@@ -353,9 +352,10 @@ int main(int argc, char *argv[])
             args.push_back(argv[i]);
     }
     if (args.size() < 2 && syntheticFiles == 0) {
-        std::fprintf(stderr, "usage: window_bench LEFT RIGHT [RUNS] [--window-only]\n"
-                             "       window_bench --sync LEFT RIGHT\n"
-                             "       window_bench --rows N [RUNS]\n");
+        std::fprintf(stderr,
+                     "usage: window_bench LEFT RIGHT [RUNS] [--window-only]\n"
+                     "       window_bench --sync LEFT RIGHT\n"
+                     "       window_bench --rows N [RUNS]\n");
         return 2;
     }
     const std::size_t runsAt = syntheticFiles ? 0 : 2;
