@@ -18,7 +18,8 @@
 
 enum { WALKERS = 2 };
 
-struct linux_dirent64 {
+struct linux_dirent64
+{
     uint64_t d_ino;
     int64_t d_off;
     unsigned short d_reclen;
@@ -28,7 +29,8 @@ struct linux_dirent64 {
 
 /* The folders still to list, full paths; busy counts walkers listing one,
  * so that an empty stack with none busy means the walk is over. */
-static struct {
+static struct
+{
     pthread_mutex_t lock;
     pthread_cond_t more;
     char **paths;
@@ -36,7 +38,8 @@ static struct {
     int busy;
 } todo = {PTHREAD_MUTEX_INITIALIZER, PTHREAD_COND_INITIALIZER, NULL, 0, 0, 0};
 
-struct tally {
+struct tally
+{
     uint64_t files, folders, bytes;
 };
 
@@ -141,7 +144,7 @@ int main(int argc, char **argv)
         sum.folders += tallies[i].folders;
         sum.bytes += tallies[i].bytes;
     }
-    printf("files %llu folders %llu bytes %llu\n", (unsigned long long)sum.files,
-           (unsigned long long)sum.folders, (unsigned long long)sum.bytes);
+    printf("files %llu folders %llu bytes %llu\n", (unsigned long long)sum.files, (unsigned long long)sum.folders,
+           (unsigned long long)sum.bytes);
     return sum.folders > 0 ? 0 : 1;
 }
