@@ -4,6 +4,11 @@
 //     two trees, cache warm, median of a few runs; then, with the lists
 //     filled, what a person does in them (below). --window-only skips the
 //     engine's own runs, so that the process's peak memory is the window's.
+//   window_bench --sync LEFT RIGHT
+//     What corvanel-cli sync LEFT RIGHT does, through the window: Compare,
+//     then Sync Wizard and OK (the progress dialog shown) until the compare
+//     after OK finds nothing pending, each round's questions answered yes.
+//     Prints the whole time, the compares after OK and the rounds taken.
 //   window_bench --rows N [RUNS]
 //     Fills both lists with N rows a side shaped like bench/gentrees.py's
 //     trees (about 1 % differing, 0.5 % on one side only), without a disk,
@@ -21,11 +26,14 @@
 #include "main_window/resultlistmodel.h"
 #include "platform/desktop/desktop.h"
 #include "platform/desktop/ui.h"
+#include "wizard/form3.h"
+#include "wizard/syncprogress.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QHeaderView>
 #include <QLineEdit>
+#include <QPointer>
 #include <QScrollBar>
 #include <QTemporaryDir>
 #include <QTest>
@@ -52,8 +60,15 @@ class QuietDesktop : public platform::Desktop
 public:
     void message(QWidget *, const QString &text, const QString &) override
     {
+        lastMessage.start();
         std::fprintf(stderr, "%s\n", qPrintable(text));
     }
+    bool question(QWidget *, const QString &text, const QString &) override
+    {
+        std::fprintf(stderr, "%s [yes]\n", qPrintable(text));
+        return true;
+    }
+    QElapsedTimer lastMessage; // started when the last message was shown
 };
 
 double median(std::vector<double> values)
@@ -243,6 +258,74 @@ void printMemory(const char *what, long long bytes, std::size_t rows)
     std::printf("%s_bytes_per_row %.1f\n", what, rows ? double(bytes) / double(rows) : 0.0);
 }
 
+// One click on a tool button found by its name in WIDGET.
+void clickButton(QWidget &widget, const char *name)
+{
+    auto *button = widget.findChild<QToolButton *>(QLatin1String(name));
+    if (!button) {
+        std::fprintf(stderr, "no button %s\n", name);
+        std::exit(1);
+    }
+    button->click();
+}
+
+Form3 *openWizard()
+{
+    for (QWidget *widget : QApplication::topLevelWidgets()) {
+        if (auto *wizard = qobject_cast<Form3 *>(widget); wizard && wizard->isVisible())
+            return wizard;
+    }
+    return nullptr;
+}
+
+// Compare, then Sync Wizard and OK until nothing is pending, as a person
+// would: each OK's run ends with the main window's Compare and a message.
+int measureSync(Form1 &window, QuietDesktop &quiet, const std::string &left, const std::string &right)
+{
+    window.combos().setText(Side::Left, platform::DisplayText(left));
+    window.combos().setText(Side::Right, platform::DisplayText(right));
+    QElapsedTimer whole;
+    whole.start();
+    clickButton(window, "Check1");
+    QCoreApplication::processEvents();
+    const double firstCompare = double(whole.nsecsElapsed()) / 1e9;
+    double comparesAfter = 0, opening = 0, copying = 0;
+    int rounds = 0;
+    while (!Global::PendingOperations.empty()) {
+        QElapsedTimer step;
+        step.start();
+        clickButton(window, "Check2");
+        QPointer<Form3> wizard = openWizard();
+        opening += double(step.nsecsElapsed()) / 1e9;
+        if (!wizard) {
+            std::fprintf(stderr, "the Sync Wizard did not open\n");
+            return 1;
+        }
+        QElapsedTimer runEnded;
+        step.start();
+        clickButton(*wizard, "Check2");
+        auto *progress = wizard->findChild<SyncProgressDialog *>(QStringLiteral("SyncProgress"));
+        if (progress)
+            QObject::connect(progress, &QObject::destroyed, [&runEnded] { runEnded.start(); });
+        // The wizard closes itself after the compare and its message.
+        if (!QTest::qWaitFor([&] { return wizard.isNull(); }, 3600 * 1000)) {
+            std::fprintf(stderr, "the Sync Wizard did not finish\n");
+            return 1;
+        }
+        if (runEnded.isValid() && quiet.lastMessage.isValid()) {
+            comparesAfter += double(runEnded.nsecsElapsed() - quiet.lastMessage.nsecsElapsed()) / 1e9;
+            copying += double(step.nsecsElapsed() - runEnded.nsecsElapsed()) / 1e9;
+        }
+        ++rounds;
+    }
+    std::printf("sync_seconds %.4f\n", double(whole.nsecsElapsed()) / 1e9);
+    std::printf("first_compare_seconds %.4f\n", firstCompare);
+    std::printf("wizard_opening_seconds %.4f\n", opening);
+    std::printf("ok_to_run_end_seconds %.4f\n", copying);
+    std::printf("compare_after_seconds %.4f\n", comparesAfter);
+    std::printf("rounds %d\n", rounds);
+    return rounds > 0 ? 0 : 1;
+}
 } // namespace
 
 int main(int argc, char *argv[])
@@ -256,18 +339,23 @@ int main(int argc, char *argv[])
     platform::setDesktop(&quiet);
     std::vector<std::string> args;
     bool windowOnly = false;
+    bool syncing = false;
     std::size_t syntheticFiles = 0;
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--window-only") == 0)
             windowOnly = true;
+        else if (std::strcmp(argv[i], "--sync") == 0)
+            syncing = true;
         else if (std::strcmp(argv[i], "--rows") == 0 && i + 1 < argc)
             syntheticFiles = std::strtoull(argv[++i], nullptr, 10);
         else
             args.push_back(argv[i]);
     }
     if (args.size() < 2 && syntheticFiles == 0) {
-        std::fprintf(stderr, "usage: window_bench LEFT RIGHT [RUNS] [--window-only]\n"
-                             "       window_bench --rows N [RUNS]\n");
+        std::fprintf(stderr,
+                     "usage: window_bench LEFT RIGHT [RUNS] [--window-only]\n"
+                     "       window_bench --sync LEFT RIGHT\n"
+                     "       window_bench --rows N [RUNS]\n");
         return 2;
     }
     const std::size_t runsAt = syntheticFiles ? 0 : 2;
@@ -311,6 +399,8 @@ int main(int argc, char *argv[])
 
     const std::string &left = args[0];
     const std::string &right = args[1];
+    if (syncing)
+        return measureSync(window, quiet, left, right);
     // The engine alone, as the command-line tool runs it (without printing).
     std::vector<double> engine;
     for (int run = 0; !windowOnly && run <= runs; ++run) {
