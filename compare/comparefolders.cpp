@@ -156,31 +156,13 @@ struct Appender
 
     void overwrite(Side from, Side to, const ResultRow &source, const ResultRow &replaced)
     {
-        const std::string_view name = source.name();
-        SyncJob job;
-        job.name = name;
-        job.fromLeft = from == Side::Left;
-        job.replace = true;
-        job.size = source.size;
-        job.sourceModified = source.modified;
-        job.sourceNanos = source.modifiedNanos;
-        job.seenSize = replaced.size;
-        job.seenModified = replaced.modified;
-        job.seenNanos = replaced.modifiedNanos;
-        if (keep(job))
+        if (SyncJob job = CopyJobFor(source, &replaced, from == Side::Left); keep(job))
             operations.append(PendingOperationFor(root(from), root(to), std::move(job)));
     }
 
     void copy(Side from, Side to, const ResultRow &source)
     {
-        const std::string_view name = source.name();
-        SyncJob job;
-        job.name = name;
-        job.fromLeft = from == Side::Left;
-        job.size = source.size;
-        job.sourceModified = source.modified;
-        job.sourceNanos = source.modifiedNanos;
-        if (keep(job))
+        if (SyncJob job = CopyJobFor(source, nullptr, from == Side::Left); keep(job))
             operations.append(PendingOperationFor(root(from), root(to), std::move(job)));
     }
 };

@@ -4,6 +4,23 @@
 
 #include <utility>
 
+SyncJob CopyJobFor(const ResultRow &source, const ResultRow *replaced, bool fromLeft)
+{
+    SyncJob job;
+    job.name = source.name();
+    job.fromLeft = fromLeft;
+    job.size = source.size;
+    job.sourceModified = source.modified;
+    job.sourceNanos = source.modifiedNanos;
+    if (replaced) {
+        job.replace = true;
+        job.seenSize = replaced->size;
+        job.seenModified = replaced->modified;
+        job.seenNanos = replaced->modifiedNanos;
+    }
+    return job;
+}
+
 const char *ActionKey(const SyncJob &job)
 {
     switch (job.kind) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "compare/folderscan.h" // ScanProblems
+#include "compare/resultrow.h"
 #include "compare/syncjob.h"
 #include "compare/syncmode.h"
 
@@ -34,6 +35,10 @@ struct PendingOperation
 // The action of a job as scripts read it: "overwrites", "copied to",
 // "trash", "rename", "conflict".
 const char *ActionKey(const SyncJob &job);
+
+// The job that copies source (a row of the side fromLeft names) over
+// replaced, or, without replaced, to a new file; each as compared.
+SyncJob CopyJobFor(const ResultRow &source, const ResultRow *replaced, bool fromLeft);
 
 // The entry that shows a job going from one root to the other.
 PendingOperation PendingOperationFor(const std::string &fromRoot, const std::string &toRoot, SyncJob job);

@@ -191,20 +191,8 @@ void Planner::emit(SyncJob job, std::string why)
 
 void Planner::copy(const Known &k, bool fromLeft, std::string why)
 {
-    const ResultRow &source = *row(k, fromLeft);
     const ResultRow *replaced = row(k, !fromLeft);
-    SyncJob job;
-    job.name = source.name();
-    job.fromLeft = fromLeft;
-    job.size = source.size;
-    job.sourceModified = source.modified;
-    job.sourceNanos = source.modifiedNanos;
-    if (replaced) {
-        job.replace = true;
-        job.seenSize = replaced->size;
-        job.seenModified = replaced->modified;
-        job.seenNanos = replaced->modifiedNanos;
-    }
+    SyncJob job = CopyJobFor(*row(k, fromLeft), replaced, fromLeft);
     ++(replaced ? m_outcome.replaces : m_outcome.copies);
     if (!why.empty()) {
         note(k, fromLeft, why);
