@@ -26,6 +26,9 @@ struct CompareHooks : ScanHooks
     std::function<std::string(Side)> readRoot;
     // The matched rows, before any message about them; may take the rows.
     std::function<void(Comparison &)> showResults;
+    // What the scan of these roots (trimmed) leaves out; without it, hidden
+    // entries alone.
+    std::function<ScanChoices(const std::string &left, const std::string &right)> choose;
 };
 
 inline const char kInvalidFolders[] = "Please make sure you have two valid folders selected.";
@@ -69,6 +72,10 @@ struct Comparison
     // next sync removes those it can prove are its own.
     std::vector<std::string> leftLeftovers;
     std::vector<std::string> rightLeftovers;
+    // What each side's scan left out on purpose, and the choices it used.
+    LeftOut leftLeftOut;
+    LeftOut rightLeftOut;
+    ScanChoices choices;
     // When set before the comparison, receives every operation's job in list
     // order, those past the list's last slot included.
     std::vector<SyncJob> *everyJob = nullptr;

@@ -44,6 +44,8 @@ void PendingOperationList::reset()
     unreadable = ScanProblems();
     unordered = UnorderedPairs();
     unverified = 0;
+    leftLeftOut = LeftOut();
+    rightLeftOut = LeftOut();
     m_next = 0;
 }
 

@@ -71,6 +71,9 @@ public:
     UnorderedPairs unordered;
     // Pairs of equal size but other times: "OK" on their sizes alone.
     std::size_t unverified = 0;
+    // What each side's scan left out on purpose (hidden, patterns).
+    LeftOut leftLeftOut;
+    LeftOut rightLeftOut;
 
 private:
     std::vector<PendingOperation> m_slots;

@@ -343,6 +343,7 @@ bool ListFolder(const OpenFolder &folder, FolderListing &listing, int *error)
 {
     listing.subfolders.clear();
     listing.temporaries.clear();
+    listing.hidden = 0;
     listing.m_names.clear();
     listing.m_entries.clear();
     const int fd = folder.handle();
@@ -366,15 +367,22 @@ bool ListFolder(const OpenFolder &folder, FolderListing &listing, int *error)
             at += entry->d_reclen;
             const char *name = entry->d_name;
             if (name[0] == '.') {
-                // Hidden, and "." and "..". Only the copy's own temporaries are
-                // noted, and only as plain files: a link named like one is not ours.
-                if ((entry->d_type == DT_REG || entry->d_type == DT_UNKNOWN) && IsTemporaryName(name)) {
+                // Hidden, and "." and "..". The copy's own temporaries are never
+                // listed; they are noted only as plain files: a link named like
+                // one is not ours.
+                if (IsTemporaryName(name)) {
                     struct stat st;
                     if (entry->d_type == DT_REG
-                        || (::fstatat(fd, name, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode)))
+                        || (entry->d_type == DT_UNKNOWN && ::fstatat(fd, name, &st, AT_SYMLINK_NOFOLLOW) == 0
+                            && S_ISREG(st.st_mode)))
                         listing.temporaries.emplace_back(name);
+                    continue;
                 }
-                continue;
+                const bool dots = name[1] == '\0' || (name[1] == '.' && name[2] == '\0');
+                if (dots || !listing.withHidden) {
+                    listing.hidden += !dots;
+                    continue;
+                }
             }
             if (entry->d_type == DT_DIR) {
                 listing.subfolders.emplace_back(name);
@@ -387,6 +395,12 @@ bool ListFolder(const OpenFolder &folder, FolderListing &listing, int *error)
             listing.m_names.append(name, length + 1);
         }
     }
+}
+
+bool FolderListing::isFolder(const OpenFolder &folder, const char *name)
+{
+    struct stat st;
+    return ::fstatat(folder.handle(), name, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISDIR(st.st_mode);
 }
 
 namespace {

@@ -77,7 +77,8 @@ struct ReaderIds
 };
 
 // One folder's entries as listing it gives them, hidden ones (names
-// starting with ".") left out, before any entry's status is read: its
+// starting with ".") left out unless asked for, before any entry's status
+// is read: its
 // subfolders can be opened at once, and the status of its other entries
 // read afterwards, one at a time or several at once, in any order.
 struct EntryStatus;
@@ -114,10 +115,34 @@ public:
     std::vector<std::string> temporaries;
     // Whose permissions count when status is read.
     ReaderIds reader;
+    // Whether hidden entries are listed; when not, how many were passed
+    // over ("." and ".." and the copy's temporaries are never counted).
+    bool withHidden = false;
+    std::size_t hidden = 0;
+
+    // Drops, before any status is read, each subfolder and entry for which
+    // leave(name, isFolder) is true; how many were dropped. An entry of a
+    // type listing could not tell is asked as a file, and as a folder where
+    // a pattern for folders alone would take it and it is one.
+    template<class Leave>
+    std::size_t leaveOut(const OpenFolder &folder, Leave &&leave)
+    {
+        const std::size_t before = subfolders.size() + m_entries.size();
+        std::erase_if(subfolders, [&leave](const std::string &name) { return leave(std::string_view(name), true); });
+        std::erase_if(m_entries, [&](const Entry &entry) {
+            const std::string_view name(m_names.data() + entry.offset, entry.length);
+            if (leave(name, false))
+                return true;
+            return entry.type == kUnknownType && leave(name, true) && isFolder(folder, name.data());
+        });
+        return before - subfolders.size() - m_entries.size();
+    }
 
 private:
     friend bool ListFolder(const OpenFolder &, FolderListing &, int *);
     Kind settle(int fd, const char *name, bool link, const struct stat &st, FileStatus &status, int &error) const;
+    static bool isFolder(const OpenFolder &folder, const char *name);
+    static constexpr unsigned char kUnknownType = 0; // DT_UNKNOWN
     struct Entry
     {
         std::uint32_t offset;
