@@ -3,6 +3,7 @@
 
 #include "compare/comparefolders.h"
 #include "compare/global.h"
+#include "compare/leaveout.h"
 #include "platform/memory.h"
 #include "report/report.h"
 #include "report/syncreport.h"
@@ -10,6 +11,7 @@
 #include "sync/syncoperations.h"
 
 #include <QCoreApplication>
+#include <QFile>
 
 #include <fcntl.h>
 #include <signal.h>
@@ -26,8 +28,8 @@
 namespace {
 
 const char kUsage[] =
-    "Usage: corvanel-cli compare [--json] [--all] LEFT RIGHT\n"
-    "       corvanel-cli sync [--json] [--no-trash] [--no-space-check] LEFT RIGHT\n"
+    "Usage: corvanel-cli compare [--json] [--all] [LEAVE-OUT OPTIONS] LEFT RIGHT\n"
+    "       corvanel-cli sync [--json] [--no-trash] [--no-space-check] [LEAVE-OUT OPTIONS] LEFT RIGHT\n"
     "\n"
     "compare  Compares two folder trees file by file, as the window's Compare\n"
     "         does, and prints the rows that differ (every row with --all), what\n"
@@ -60,6 +62,14 @@ const char kUsage[] =
     "  --all      (compare) list every row, not only those that differ\n"
     "  --no-trash (sync) replace files for good, without keeping them in the Trash\n"
     "  --no-space-check (sync) copy even when a destination seems too small\n"
+    "\n"
+    "Leave-out options (hidden entries, names starting with \".\", are left out\n"
+    "unless asked for; what is left out is counted in the report):\n"
+    "  --exclude PATTERN    leave out what PATTERN matches (repeatable): NAME,\n"
+    "                       *.EXT, FOLDER/, /AT-THE-TOP, A/B, **, !KEEP\n"
+    "  --exclude-from FILE  leave out what FILE's patterns match, one a line\n"
+    "  --hidden             compare hidden files and folders too\n"
+    "  The patterns and hidden choice saved for the pair in the window apply too.\n"
     "  --help     show this text\n"
     "  --version  show the version\n";
 
@@ -130,6 +140,65 @@ bool parseArguments(const std::vector<std::string> &args, const std::vector<std:
     return true;
 }
 
+// Takes the leave-out options out of args (up to "--") into choices; false
+// with error for a pattern missing or a file of patterns that cannot be read.
+bool takeScanChoices(std::vector<std::string> &args, ScanChoices &choices, std::string &error)
+{
+    std::vector<std::string> rest;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string &arg = args[i];
+        if (arg == "--") {
+            rest.insert(rest.end(), args.begin() + std::ptrdiff_t(i), args.end());
+            break;
+        }
+        if (arg == "--hidden") {
+            choices.withHidden = true;
+            continue;
+        }
+        std::string value;
+        const bool exclude = arg == "--exclude" || arg.rfind("--exclude=", 0) == 0;
+        const bool from = arg == "--exclude-from" || arg.rfind("--exclude-from=", 0) == 0;
+        if (!exclude && !from) {
+            rest.push_back(arg);
+            continue;
+        }
+        const std::size_t equals = arg.find('=');
+        if (equals != std::string::npos) {
+            value = arg.substr(equals + 1);
+        } else if (i + 1 < args.size()) {
+            value = args[++i];
+        } else {
+            error = "option '" + arg + "' needs a value";
+            return false;
+        }
+        if (exclude) {
+            choices.leaveOut.add(value);
+            continue;
+        }
+        QFile file(QString::fromLocal8Bit(value.c_str()));
+        if (!file.open(QIODevice::ReadOnly)) {
+            error = "cannot read the patterns in " + EscapedForTerminal(value) + ": "
+                + file.errorString().toStdString();
+            return false;
+        }
+        choices.leaveOut.addLines(file.readAll().toStdString());
+    }
+    args = std::move(rest);
+    return true;
+}
+
+// The pair's own choices, saved in the window, and the run's on top.
+void chooseWith(CompareHooks &hooks, const ScanChoices &extra)
+{
+    hooks.choose = [extra](const std::string &left, const std::string &right) {
+        ScanChoices choices = PairChoices(left, right);
+        for (const std::string &pattern : extra.leaveOut.patterns())
+            choices.leaveOut.add(pattern);
+        choices.withHidden = choices.withHidden || extra.withHidden;
+        return choices;
+    };
+}
+
 // The list's limit of slots is the window's: here every operation found is
 // listed or carried out, so the message about it is no news.
 CompareHooks messageHooks()
@@ -155,10 +224,13 @@ bool compareAll(const std::string &left, const std::string &right, const Compare
     return ok;
 }
 
-int runCompare(const std::vector<std::string> &args)
+int runCompare(std::vector<std::string> args)
 {
     std::vector<std::string> folders, options;
     std::string error;
+    ScanChoices choices;
+    if (!takeScanChoices(args, choices, error))
+        return usageError(error);
     if (!parseArguments(args, {"--json", "--all"}, folders, options, error))
         return usageError(error);
     const auto given = [&](const char *option) {
@@ -176,7 +248,9 @@ int runCompare(const std::vector<std::string> &args)
     static Comparison *const kept = new Comparison;
     static SyncPlan *const plan = new SyncPlan;
     Comparison &comparison = *kept;
-    if (!compareAll(folders[0], folders[1], messageHooks(), *plan, comparison))
+    CompareHooks hooks = messageHooks();
+    chooseWith(hooks, choices);
+    if (!compareAll(folders[0], folders[1], hooks, *plan, comparison))
         return 2;
     if (json)
         WriteJsonReport(stdout, comparison, *plan);
@@ -217,10 +291,13 @@ bool roomForIt(const SyncPlan &plan, const SyncOptions &options)
     return false;
 }
 
-int runSync(const std::vector<std::string> &args)
+int runSync(std::vector<std::string> args)
 {
     std::vector<std::string> folders, options;
     std::string error;
+    ScanChoices choices;
+    if (!takeScanChoices(args, choices, error))
+        return usageError(error);
     if (!parseArguments(args, {"--json", "--no-trash", "--no-space-check"}, folders, options, error))
         return usageError(error);
     const auto given = [&](const char *option) {
@@ -235,7 +312,8 @@ int runSync(const std::vector<std::string> &args)
         return 2;
 
     stopOnSignals();
-    const CompareHooks hooks = messageHooks();
+    CompareHooks hooks = messageHooks();
+    chooseWith(hooks, choices);
     Comparison comparison;
     SyncPlan plan;
     if (!compareAll(folders[0], folders[1], hooks, plan, comparison))

@@ -7,6 +7,7 @@
 #include <charconv>
 #include <cstdint>
 #include <cstring>
+#include <utility>
 
 namespace {
 
@@ -117,6 +118,7 @@ void WriteJsonReport(std::FILE *file, const Comparison &comparison, const SyncPl
     // Every operation is listed: the list's limit is the window's.
     json.end().boolean("truncated", false);
     AppendJsonConflicts(json, comparison);
+    AppendJsonLeftOut(json, comparison);
     json.number("unverified", std::int64_t(comparison.unverified)).end();
     sink.buffer() += '\n';
 }
@@ -137,6 +139,7 @@ void WriteTextReport(std::FILE *file, const Comparison &comparison, const SyncPl
     AppendTextConflicts(out, comparison);
     if (comparison.unverified > 0)
         out += UnverifiedText(comparison.unverified) + '\n';
+    AppendTextLeftOut(out, comparison);
 }
 
 namespace {
@@ -171,4 +174,22 @@ void AppendTextConflicts(std::string &out, const Comparison &comparison)
         out += "  CONFLICT: " + EscapedForTerminal(platform::JoinPath(comparison.leftRoot, name)) + " and "
             + EscapedForTerminal(platform::JoinPath(comparison.rightRoot, name)) + ": " + reason + '\n';
     });
+}
+
+void AppendJsonLeftOut(JsonWriter &json, const Comparison &comparison)
+{
+    json.object("left_out");
+    for (const auto &[key, leftOut] : {std::pair{"left", &comparison.leftLeftOut}, {"right", &comparison.rightLeftOut}})
+        json.object(key)
+            .number("hidden", std::int64_t(leftOut->hidden))
+            .number("patterns", std::int64_t(leftOut->byPattern))
+            .end();
+    json.end();
+}
+
+void AppendTextLeftOut(std::string &out, const Comparison &comparison)
+{
+    const std::string sentence = LeftOutSentence(comparison.leftLeftOut, comparison.rightLeftOut);
+    if (!sentence.empty())
+        out += sentence + '\n';
 }

@@ -74,6 +74,7 @@ void WriteJsonSyncReport(std::FILE *out, const SyncRunReport &run)
     json.end();
     AppendJsonConflicts(json, run.afterwards);
     json.number("unreadable", std::int64_t(run.unreadable));
+    AppendJsonLeftOut(json, run.afterwards);
     json.number("unverified", std::int64_t(run.afterwards.unverified)).list("notes");
     for (const std::string &note : run.report.notes)
         json.text(note);
@@ -82,12 +83,24 @@ void WriteJsonSyncReport(std::FILE *out, const SyncRunReport &run)
     std::fputs(text.c_str(), out);
 }
 
+namespace {
+
+void printLeftOut(std::FILE *out, const Comparison &comparison)
+{
+    std::string text;
+    AppendTextLeftOut(text, comparison);
+    std::fputs(text.c_str(), out);
+}
+
+} // namespace
+
 void WriteTextSyncReport(std::FILE *out, std::FILE *err, const SyncRunReport &run)
 {
     const std::string left = EscapedForTerminal(run.left), right = EscapedForTerminal(run.right);
     if (run.verdict.end == SyncEnd::Identical) {
         printNotes(out, run.report);
         std::fprintf(out, "%s\n", IdenticalText(left, right, run.afterwards.unverified).c_str());
+        printLeftOut(out, run.afterwards);
         return;
     }
     printOperations(out, run.done, run.report);
@@ -114,6 +127,7 @@ void WriteTextSyncReport(std::FILE *out, std::FILE *err, const SyncRunReport &ru
                      plural(run.pending.size(), "file operation is", "file operations are").c_str());
     else if (run.verdict.synchronized())
         std::fprintf(out, "%s\n", SynchronizedText(left, right, run.afterwards.unverified).c_str());
+    printLeftOut(out, run.afterwards);
 }
 
 SyncProgressLine::SyncProgressLine() : m_enabled(::isatty(STDERR_FILENO) == 1) {}
