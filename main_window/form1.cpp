@@ -1,5 +1,6 @@
 #include "main_window/form1.h"
 
+#include "main_window/leaveoutactions.h"
 #include "main_window/pictures.h"
 #include "main_window/resultlistactions.h"
 #include "main_window/resultlistmodel.h"
@@ -9,6 +10,7 @@
 #include "platform/desktop/windowplacement.h"
 
 #include "compare/global.h"
+#include "compare/leaveout.h"
 #include "folders/addfolder.h"
 #include "folders/foldercombos.h"
 #include "folders/folderdrop.h"
@@ -218,6 +220,7 @@ void Form1::connectControls()
     }
 
     m_listActions = new ResultListActions(this, m_listView1, m_listView2, m_check1, m_check2);
+    new LeaveOutActions(this, m_listActions, m_check1); // owned by the window
     for (ResultListModel *model : {m_model1, m_model2})
         connect(model, &ResultListModel::rowsReplaced, this, &Form1::showCounts);
     // Reading order: each folder with its browse picture, the lists, the
@@ -436,7 +439,10 @@ void Form1::Compare()
     hooks.showResults = [this](Comparison &comparison) {
         m_model1->setRows(std::move(comparison.left), comparison.leftRoot);
         m_model2->setRows(std::move(comparison.right), comparison.rightRoot);
+        m_model1->setLeftOut(comparison.leftLeftOut);
+        m_model2->setLeftOut(comparison.rightLeftOut);
     };
+    hooks.choose = PairChoices;
 
     Comparison comparison;
     m_compared = false;

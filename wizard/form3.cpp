@@ -459,6 +459,9 @@ void Form3::finishOperations()
         more += (more.empty() ? "" : "\n") + UnorderedText(after.unordered);
     for (const std::string &note : report.notes)
         more += (more.empty() ? "" : "\n") + note;
+    const std::string leftOut = compared ? LeftOutSentence(after.leftLeftOut, after.rightLeftOut) : std::string();
+    if (!leftOut.empty())
+        more += (more.empty() ? "" : "\n") + leftOut;
     const QString extra = more.empty() ? QString() : QStringLiteral("\n\n") + platform::DisplayText(more);
     SyncAfterwards afterwards;
     afterwards.compared = compared;
