@@ -31,8 +31,12 @@ struct FolderPiece
     LeftOut leftOut;
 };
 
-// Asks listing for hidden entries where choices want them; before listing.
-void PrepareListing(platform::FolderListing &listing, const ScanChoices *choices);
+// Asks listing for hidden entries where choices want them, else to pass
+// over those the volume marks too; before listing.
+void PrepareListing(platform::FolderListing &listing, const ScanChoices *choices, platform::HiddenMarks marks);
+
+// The marks a tree's listings are to heed, judged once from its root.
+platform::HiddenMarks MarksToHeed(const platform::OpenFolder &root, const ScanChoices *choices);
 
 // Takes out of a listed folder what choices leave out, before anything in
 // it is read or opened, and counts it with the hidden entries passed over.

@@ -185,9 +185,15 @@ void MakePiece(const platform::FolderListing &listing, const std::vector<EntrySt
         piece.problems.add(platform::JoinPath(root, relative + std::string(listing.name(i))), statuses[i].error);
 }
 
-void PrepareListing(platform::FolderListing &listing, const ScanChoices *choices)
+void PrepareListing(platform::FolderListing &listing, const ScanChoices *choices, platform::HiddenMarks marks)
 {
     listing.withHidden = choices && choices->withHidden;
+    listing.marks = marks;
+}
+
+platform::HiddenMarks MarksToHeed(const platform::OpenFolder &root, const ScanChoices *choices)
+{
+    return choices && choices->withHidden ? platform::HiddenMarks::None : platform::HiddenMarksOf(root);
 }
 
 void LeaveOutOf(platform::FolderListing &listing, const platform::OpenFolder &folder, const std::string &relative,
@@ -248,11 +254,12 @@ namespace {
 
 // One folder listed and read, on this thread.
 void readFolder(const platform::OpenFolder &folder, const std::string &relative, const std::string &root,
-                const platform::ReaderIds &reader, FolderPiece &piece, RowNames &room, const ScanChoices *choices)
+                const platform::ReaderIds &reader, FolderPiece &piece, RowNames &room, const ScanChoices *choices,
+                platform::HiddenMarks marks)
 {
     platform::FolderListing listing;
     listing.reader = reader;
-    PrepareListing(listing, choices);
+    PrepareListing(listing, choices, marks);
     int error = 0;
     if (!platform::ListFolder(folder, listing, &error)) {
         NoteUnlisted(piece.problems, root, relative, error);
@@ -288,6 +295,7 @@ void walkTree(Segment &segment, const std::string &rootText, const std::function
     }
     segment.findings.rootId = top.identity();
     segment.findings.timeResolution = platform::TimeResolution(top);
+    const platform::HiddenMarks marks = MarksToHeed(top, choices);
     // Only folders with subfolders still to visit stay open: a long chain of
     // single subfolders holds one descriptor, not one per level.
     std::vector<Frame> stack;
@@ -295,7 +303,7 @@ void walkTree(Segment &segment, const std::string &rootText, const std::function
     const platform::ReaderIds reader = platform::ReaderIds::current();
     const auto visit = [&](platform::OpenFolder folder, std::string relative) {
         FolderPiece piece;
-        readFolder(folder, relative, root, reader, piece, room, choices);
+        readFolder(folder, relative, root, reader, piece, room, choices, marks);
         std::vector<std::string> subfolders = std::move(piece.subfolders);
         AppendPiece(segment, std::move(piece));
         if (!subfolders.empty())

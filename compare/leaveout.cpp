@@ -96,33 +96,34 @@ std::string_view afterFirstPart(std::string_view path)
 }
 
 // A path against a pattern of parts, where a part "**" spans any number of
-// folders (none included).
-bool matchPath(std::string_view pattern, std::string_view path, int depth = 0)
+// folders (none included). As matchPart does with "*", it backtracks only to
+// the last "**": parts are compared a bounded number of times, however many
+// "**" a pattern holds.
+bool matchPath(std::string_view pattern, std::string_view path)
 {
-    for (;;) {
-        if (pattern.empty())
-            return path.empty();
-        const std::string_view part = firstPart(pattern);
-        const std::string_view rest = afterFirstPart(pattern);
-        if (part == "**") {
-            if (rest.empty())
-                return true;
-            if (depth > 16) // a pattern with that many "**" is no use
-                return false;
-            for (std::string_view tail = path;; tail = afterFirstPart(tail)) {
-                if (matchPath(rest, tail, depth + 1))
-                    return true;
-                if (tail.find(kSep) == std::string_view::npos)
-                    return false;
-            }
+    std::string_view afterStar, starPath;
+    bool starred = false;
+    while (!path.empty()) {
+        if (!pattern.empty() && firstPart(pattern) == "**") {
+            pattern = afterStar = afterFirstPart(pattern);
+            starPath = path;
+            starred = true;
+            continue;
         }
-        if (path.empty() || !matchPart(part, firstPart(path)))
+        if (!pattern.empty() && matchPart(firstPart(pattern), firstPart(path))) {
+            pattern = afterFirstPart(pattern);
+            path = afterFirstPart(path);
+            continue;
+        }
+        if (!starred)
             return false;
-        if (path.find(kSep) == std::string_view::npos)
-            return rest.empty();
-        pattern = rest;
-        path = afterFirstPart(path);
+        starPath = afterFirstPart(starPath); // the "**" takes one more folder
+        path = starPath;
+        pattern = afterStar;
     }
+    while (firstPart(pattern) == "**" && !pattern.empty())
+        pattern = afterFirstPart(pattern);
+    return pattern.empty();
 }
 
 bool hasWildcards(std::string_view text)
@@ -161,6 +162,9 @@ bool LeaveOut::add(std::string_view line)
     if (line.empty())
         return false; // "/" or "!" alone names nothing
     rule.glob = std::string(line);
+    // "a/**" is what lies inside a, not a itself.
+    if (rule.glob.size() > 3 && rule.glob.compare(rule.glob.size() - 3, 3, "/**") == 0)
+        rule.glob += "/*";
     if (!rule.anchored && !hasWildcards(line)) {
         rule.kind = Kind::Exact;
         rule.literal = rule.glob;

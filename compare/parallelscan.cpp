@@ -72,6 +72,7 @@ struct Tree
     std::unique_ptr<Node> top;
     platform::FolderIdentity rootId;
     std::int64_t timeResolution = 1;
+    platform::HiddenMarks marks = platform::HiddenMarks::None; // set with the root, before its children
 
     // Whoever holds assembling puts listed folders into list; another
     // walker that finds it held sets more, and the holder goes on.
@@ -344,13 +345,14 @@ void openAndList(const std::shared_ptr<Walk> &walk, Task &task, RowNames &room)
     if (isRoot) {
         tree.rootId = folder.identity();
         tree.timeResolution = platform::TimeResolution(folder);
+        tree.marks = MarksToHeed(folder, walk->choices);
     }
     auto reading = std::make_shared<Reading>();
     reading->tree = &tree;
     reading->node = &node;
     reading->folder = std::make_shared<const platform::OpenFolder>(std::move(folder));
     reading->listing.reader = walk->reader;
-    PrepareListing(reading->listing, walk->choices);
+    PrepareListing(reading->listing, walk->choices, tree.marks);
     if (!platform::ListFolder(*reading->folder, reading->listing, &error)) {
         NoteUnlisted(node.piece.problems, tree.root, node.relative, error);
         finish(*walk, tree, node);

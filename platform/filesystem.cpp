@@ -6,11 +6,14 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <grp.h>
+#include <linux/msdos_fs.h>
 #include <pwd.h>
+#include <sys/ioctl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/statfs.h>
 #include <sys/sysmacros.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -201,7 +204,44 @@ Family familyOf(int fd)
     }
 }
 
+// Whether the volume marks the entry hidden or system (the same bits on
+// FAT and NTFS); an entry whose marks cannot be read is not.
+bool markedHidden(int folderFd, const char *name, HiddenMarks marks)
+{
+    constexpr std::uint32_t kHiddenOrSystem = 0x2 | 0x4;
+    std::uint32_t attributes = 0;
+    if (marks == HiddenMarks::FatAttributes) {
+        const int fd = ::openat(folderFd, name, O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC);
+        if (fd < 0)
+            return false;
+        const bool got = ::ioctl(fd, FAT_IOCTL_GET_ATTRIBUTES, &attributes) == 0;
+        ::close(fd);
+        return got && (attributes & kHiddenOrSystem);
+    }
+    // No call reads an attribute relative to a folder: the folder's own
+    // entry in /proc stands for its path.
+    char path[PATH_MAX];
+    const int length = std::snprintf(path, sizeof path, "/proc/self/fd/%d/%s", folderFd, name);
+    unsigned char value[4];
+    if (length <= 0 || std::size_t(length) >= sizeof path
+        || ::lgetxattr(path, "system.ntfs_attrib_be", value, sizeof value) != ssize_t(sizeof value))
+        return false;
+    attributes = std::uint32_t(value[0]) << 24 | std::uint32_t(value[1]) << 16 | std::uint32_t(value[2]) << 8
+        | value[3];
+    return attributes & kHiddenOrSystem;
+}
+
 } // namespace
+
+HiddenMarks HiddenMarksOf(const OpenFolder &folder)
+{
+    struct statfs fs;
+    if (!folder.isOpen() || ::fstatfs(folder.handle(), &fs) != 0)
+        return HiddenMarks::None;
+    if (static_cast<unsigned long>(fs.f_type) == 0x4d44)
+        return HiddenMarks::FatAttributes;
+    return familyOf(folder.handle()) == Family::Ntfs ? HiddenMarks::NtfsAttributes : HiddenMarks::None;
+}
 
 bool FollowingRevealsNothing(int folderFd, const char *name, FolderIdentity *target)
 {
@@ -383,6 +423,10 @@ bool ListFolder(const OpenFolder &folder, FolderListing &listing, int *error)
                     listing.hidden += !dots;
                     continue;
                 }
+            }
+            if (!listing.withHidden && listing.marks != HiddenMarks::None && markedHidden(fd, name, listing.marks)) {
+                ++listing.hidden;
+                continue;
             }
             if (entry->d_type == DT_DIR) {
                 listing.subfolders.emplace_back(name);

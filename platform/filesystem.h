@@ -65,6 +65,12 @@ private:
     Fd m_fd;
 };
 
+// Where a volume marks entries hidden besides their names: FAT as the
+// kernel mounts it (its attributes, asked of each entry), NTFS (the
+// attributes its drivers show as an extended attribute). No marks for the
+// rest: exFAT and FAT through FUSE show none.
+enum class HiddenMarks : std::uint8_t { None, FatAttributes, NtfsAttributes };
+
 // Who reads files: the permission bits for this user and group decide
 // whether a file's size counts as readable. Taken once per scan, not per
 // folder, and not once per process: a process may change its user between
@@ -119,6 +125,9 @@ public:
     // over ("." and ".." and the copy's temporaries are never counted).
     bool withHidden = false;
     std::size_t hidden = 0;
+    // The volume's own marks, read for each entry while hidden ones are left
+    // out: an entry marked hidden or system counts as hidden.
+    HiddenMarks marks = HiddenMarks::None;
 
     // Drops, before any status is read, each subfolder and entry for which
     // leave(name, isFolder) is true; how many were dropped. An entry of a
@@ -182,6 +191,9 @@ bool FollowingRevealsNothing(int folderFd, const char *name, FolderIdentity *tar
 // NTFS, 1 for the rest and for what cannot be told. Judged from the file
 // system's type and, for FUSE, from the driver or the volume mounted.
 std::int64_t TimeResolution(const OpenFolder &folder);
+
+// The marks of the volume of the open folder, judged once for a tree.
+HiddenMarks HiddenMarksOf(const OpenFolder &folder);
 
 // How long one name in a folder may be: bytes as the file system reports
 // them (statfs's f_namelen), or UTF-16 units on FAT, exFAT and NTFS, whose

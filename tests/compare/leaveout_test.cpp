@@ -1,11 +1,13 @@
 #include "compare/comparefolders.h"
 #include "compare/leaveout.h"
 
+#include "support/fsimage.h"
 #include "support/testdir.h"
 
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
+#include <sys/xattr.h>
 
 namespace {
 
@@ -19,6 +21,10 @@ std::vector<std::string> names(const ResultRows &rows)
 
 TEST(LeaveOut, PatternsMatchAsIgnoreFilesDo)
 {
+    const std::string longName(200, 'a');
+    std::string deep;
+    for (int i = 0; i < 60; ++i)
+        deep += "a/";
     struct Case
     {
         const char *patterns; // one a line
@@ -53,7 +59,8 @@ TEST(LeaveOut, PatternsMatchAsIgnoreFilesDo)
         {"!keep.log\n*.log", "", "keep.log", false, true}, // the last match decides
         {"# a comment\n\n  \n", "", "# a comment", false, false},
         {"\\#hash", "", "#hash", false, true},
-        {"*a*a*a*a*a*a*a*a*b", "", std::string(200, 'a').c_str(), false, false}, // no endless backtracking
+        {"*a*a*a*a*a*a*a*a*b", "", longName.c_str(), false, false}, // no endless backtracking
+        {"**/a/**/a/**/a/**/a/**/a/**/a/**/b", deep.c_str(), "c", false, false},
         {"Thumbs.db", "", "thumbs.db", false, false}, // case counts
     };
     for (const Case &c : cases) {
@@ -152,6 +159,35 @@ TEST(LeaveOut, PairChoicesAreRememberedAndComparedBy)
     ASSERT_TRUE(CompareFolders(left.root(), right.root(), hooks, comparison, operations));
     EXPECT_EQ(names(comparison.left), (std::vector<std::string>{".env", "a.txt"}));
     EXPECT_EQ(operations.count(), 1); // .env goes to the right
+}
+
+// What the volume marks hidden or system (desktop.ini, a hidden folder) is
+// left out and counted as hidden entries are, unless they are asked for.
+TEST(LeaveOut, EntriesAnNtfsVolumeMarksHiddenAreLeftOutUnlessAskedFor)
+{
+    FsImage fs(FsImage::Kind::Ntfs);
+    if (!fs.skipReason().empty())
+        GTEST_SKIP() << fs.skipReason();
+    writeFile(fs.root() + "/keep.txt", "k");
+    writeFile(fs.root() + "/desktop.ini", "[.ShellClassInfo]");
+    ::mkdir((fs.root() + "/marked").c_str(), 0755);
+    writeFile(fs.root() + "/marked/inner.txt", "i");
+    const unsigned char system[4] = {0, 0, 0, 0x06}, hiddenFolder[4] = {0, 0, 0, 0x12}; // big-endian attributes
+    ASSERT_EQ(::setxattr((fs.root() + "/desktop.ini").c_str(), "system.ntfs_attrib_be", system, 4, 0), 0);
+    ASSERT_EQ(::setxattr((fs.root() + "/marked").c_str(), "system.ntfs_attrib_be", hiddenFolder, 4, 0), 0);
+    for (const bool withHidden : {false, true}) {
+        SCOPED_TRACE(withHidden);
+        ScanChoices choices;
+        choices.withHidden = withHidden;
+        ScanOptions options;
+        options.choices = &choices;
+        ResultRows left, right;
+        ScanFindings leftFound, rightFound;
+        FillResultLists(left, leftFound, fs.root(), right, rightFound, std::string(), {}, options);
+        const std::vector<std::string> all = {"desktop.ini", "keep.txt", "marked/inner.txt"}, unmarked = {"keep.txt"};
+        EXPECT_EQ(names(left), withHidden ? all : unmarked);
+        EXPECT_EQ(leftFound.leftOut.hidden, withHidden ? 0u : 2u);
+    }
 }
 
 } // namespace
