@@ -28,8 +28,9 @@
 namespace {
 
 const char kUsage[] =
-    "Usage: corvanel-cli compare [--json] [--all] [LEAVE-OUT OPTIONS] LEFT RIGHT\n"
-    "       corvanel-cli sync [--json] [--no-trash] [--no-space-check] [LEAVE-OUT OPTIONS] LEFT RIGHT\n"
+    "Usage: corvanel-cli compare [--json] [--all] LEFT RIGHT\n"
+    "       corvanel-cli sync [--json] [--no-trash] [--no-space-check] LEFT RIGHT\n"
+    "       (either with the leave-out options below)\n"
     "\n"
     "compare  Compares two folder trees file by file, as the window's Compare\n"
     "         does, and prints the rows that differ (every row with --all), what\n"

@@ -234,7 +234,8 @@ QVariant ResultListModel::headerData(int section, Qt::Orientation orientation, i
         QString text = StatusCountsText(m_counts);
         if (m_filtered)
             text += QStringLiteral("\nShowing %1 of %2 rows").arg(grouped(m_shown.size()), grouped(m_rows.size()));
-        text += QStringLiteral("\nNot compared: ") + QString::fromStdString(LeftOutText(m_leftOut));
+        if (m_leftOut.total() > 0)
+            text += QStringLiteral("\nNot compared: ") + QString::fromStdString(LeftOutText(m_leftOut));
         return text + QLatin1Char('\n') + meaning;
     }
     if (role != Qt::DisplayRole)
