@@ -172,7 +172,6 @@ bool LeaveOut::add(std::string_view line)
         rule.kind = Kind::Suffix;
         rule.literal = std::string(line.substr(1));
     }
-    m_anyKeep = m_anyKeep || rule.keep;
     m_rules.push_back(std::move(rule));
     m_patterns.push_back(given);
     return true;

@@ -47,7 +47,6 @@ private:
     static bool matchesName(const Rule &rule, std::string_view name);
     std::vector<Rule> m_rules;
     std::vector<std::string> m_patterns;
-    bool m_anyKeep = false;
 };
 
 // Whether names starting with "." are compared (they are left out unless a
