@@ -5,6 +5,7 @@
 #include "compare/comparefolders.h"
 #include "compare/contentcompare.h"
 #include "compare/global.h"
+#include "compare/leaveout.h"
 #include "platform/memory.h"
 #include "report/report.h"
 #include "report/syncreport.h"
@@ -13,6 +14,7 @@
 #include "sync/syncrecord.h"
 
 #include <QCoreApplication>
+#include <QFile>
 
 #include <fcntl.h>
 #include <signal.h>
@@ -37,8 +39,8 @@ const char kUsage[] =
     "Usage: corvanel-cli compare [--json] [--all] [--content] [--time-shift HOURS] LEFT RIGHT\n"
     "       corvanel-cli sync [--json] [--no-trash] [--no-space-check] [--content]\n"
     "                         [--time-shift HOURS] LEFT RIGHT\n"
-    "Both take [--mode newest-wins|two-way|mirror|update [--from left|right]];\n"
-    "sync takes [--allow-many-deletions].\n"
+    "Both take [--mode newest-wins|two-way|mirror|update [--from left|right]]\n"
+    "and the leave-out options below; sync takes [--allow-many-deletions].\n"
     "\n"
     "compare  Compares two folder trees file by file, as the window's Compare\n"
     "         does, and prints the rows that differ (every row with --all), what\n"
@@ -96,6 +98,14 @@ const char kUsage[] =
     "             stick written in another time zone; they are taken as that much\n"
     "             earlier when ordering. Without it such a shift is looked for\n"
     "             where one side is FAT or exFAT, and noted when found\n"
+    "\n"
+    "Leave-out options (hidden entries, names starting with \".\", are left out\n"
+    "unless asked for; what is left out is counted in the report):\n"
+    "  --exclude PATTERN    leave out what PATTERN matches (repeatable): NAME,\n"
+    "                       *.EXT, FOLDER/, /AT-THE-TOP, A/B, **, !KEEP\n"
+    "  --exclude-from FILE  leave out what FILE's patterns match, one a line\n"
+    "  --hidden             compare hidden files and folders too\n"
+    "  The patterns and hidden choice saved for the pair in the window apply too.\n"
     "  --help     show this text\n"
     "  --version  show the version\n";
 
@@ -211,6 +221,65 @@ bool parseWithMode(const std::vector<std::string> &args, const std::vector<std::
     return parseArguments(args, known, folders, options, error, &values) && modeOf(values, choice, error);
 }
 
+// Takes the leave-out options out of args (up to "--") into choices; false
+// with error for a pattern missing or a file of patterns that cannot be read.
+bool takeScanChoices(std::vector<std::string> &args, ScanChoices &choices, std::string &error)
+{
+    std::vector<std::string> rest;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string &arg = args[i];
+        if (arg == "--") {
+            rest.insert(rest.end(), args.begin() + std::ptrdiff_t(i), args.end());
+            break;
+        }
+        if (arg == "--hidden") {
+            choices.withHidden = true;
+            continue;
+        }
+        std::string value;
+        const bool exclude = arg == "--exclude" || arg.rfind("--exclude=", 0) == 0;
+        const bool from = arg == "--exclude-from" || arg.rfind("--exclude-from=", 0) == 0;
+        if (!exclude && !from) {
+            rest.push_back(arg);
+            continue;
+        }
+        const std::size_t equals = arg.find('=');
+        if (equals != std::string::npos) {
+            value = arg.substr(equals + 1);
+        } else if (i + 1 < args.size()) {
+            value = args[++i];
+        } else {
+            error = "option '" + arg + "' needs a value";
+            return false;
+        }
+        if (exclude) {
+            choices.leaveOut.add(value);
+            continue;
+        }
+        QFile file(QString::fromLocal8Bit(value.c_str()));
+        if (!file.open(QIODevice::ReadOnly)) {
+            error = "cannot read the patterns in " + EscapedForTerminal(value) + ": "
+                + file.errorString().toStdString();
+            return false;
+        }
+        choices.leaveOut.addLines(file.readAll().toStdString());
+    }
+    args = std::move(rest);
+    return true;
+}
+
+// The pair's own choices, saved in the window, and the run's on top.
+void chooseWith(CompareHooks &hooks, const ScanChoices &extra)
+{
+    hooks.choose = [extra](const std::string &left, const std::string &right) {
+        ScanChoices choices = PairChoices(left, right);
+        for (const std::string &pattern : extra.leaveOut.patterns())
+            choices.leaveOut.add(pattern);
+        choices.withHidden = choices.withHidden || extra.withHidden;
+        return choices;
+    };
+}
+
 // The list's limit of slots is the window's: here every operation found is
 // listed or carried out, so the message about it is no news.
 CompareHooks messageHooks(const ModeChoice &choice = {})
@@ -261,12 +330,15 @@ CompareHooks runHooks(std::optional<int> hours, const ModeChoice &choice)
     return hooks;
 }
 
-int runCompare(const std::vector<std::string> &args)
+int runCompare(std::vector<std::string> args)
 {
     std::vector<std::string> folders, options;
     std::string error;
     ModeChoice choice;
     std::optional<int> shift;
+    ScanChoices choices;
+    if (!takeScanChoices(args, choices, error))
+        return usageError(error);
     if (!parseRun(args, {"--json", "--all", "--content"}, folders, options, shift, choice, error))
         return usageError(error);
     const auto given = [&options](const char *option) { return hasOption(options, option); };
@@ -282,7 +354,9 @@ int runCompare(const std::vector<std::string> &args)
     static Comparison *const kept = new Comparison;
     static SyncPlan *const plan = new SyncPlan;
     Comparison &comparison = *kept;
-    if (!compareAll(folders[0], folders[1], runHooks(shift, choice), *plan, comparison))
+    CompareHooks hooks = runHooks(shift, choice);
+    chooseWith(hooks, choices);
+    if (!compareAll(folders[0], folders[1], hooks, *plan, comparison))
         return 2;
     ContentFindings findings;
     if (given("--content"))
@@ -377,12 +451,15 @@ void sayWhatIsAhead(const SyncPlan &plan)
     std::fflush(stdout);
 }
 
-int runSync(const std::vector<std::string> &args)
+int runSync(std::vector<std::string> args)
 {
     std::vector<std::string> folders, options;
     std::string error;
     ModeChoice choice;
     std::optional<int> shift;
+    ScanChoices choices;
+    if (!takeScanChoices(args, choices, error))
+        return usageError(error);
     if (!parseRun(args, {"--json", "--no-trash", "--no-space-check", "--content", "--allow-many-deletions"}, folders,
                   options, shift, choice, error))
         return usageError(error);
@@ -399,7 +476,8 @@ int runSync(const std::vector<std::string> &args)
     // Another run of the same pair ends first; this one then compares what
     // it left.
     const SyncMemoryLock turn(folders[0], folders[1], true);
-    const CompareHooks hooks = runHooks(shift, choice);
+    CompareHooks hooks = runHooks(shift, choice);
+    chooseWith(hooks, choices);
     Comparison comparison;
     SyncPlan plan;
     if (!compareAll(folders[0], folders[1], hooks, plan, comparison))

@@ -282,6 +282,8 @@ void summarize(const Comparison &result, PendingOperationList &operations)
             named.push_back(result.unordered[i]);
     }
     operations.unverified = result.unverified;
+    operations.leftLeftOut = result.leftLeftOut;
+    operations.rightLeftOut = result.rightLeftOut;
     operations.roots = {result.leftRoot,    result.rightRoot,     result.leftRootId,
                         result.rightRootId, result.leftLeftovers, result.rightLeftovers};
     operations.found = result.wantedOperations;
@@ -444,6 +446,32 @@ std::string TruncationMessage(std::size_t wantedOperations)
         + " file operations are listed. Compare again after synchronizing to list the rest.";
 }
 
+namespace {
+
+// Both trees scanned with the pair's choices, their findings in result.
+void scanBoth(Comparison &result, const CompareHooks &hooks)
+{
+    if (hooks.choose)
+        result.choices = hooks.choose(result.leftRoot, result.rightRoot);
+    ScanOptions options;
+    options.choices = &result.choices;
+    ScanFindings leftFound, rightFound;
+    FillResultLists(result.left, leftFound, result.leftRoot, result.right, rightFound, result.rightRoot, hooks,
+                    options);
+    result.leftLeftOut = leftFound.leftOut;
+    result.rightLeftOut = rightFound.leftOut;
+    result.leftRootId = leftFound.rootId;
+    result.rightRootId = rightFound.rootId;
+    result.leftProblems = std::move(leftFound.problems);
+    result.rightProblems = std::move(rightFound.problems);
+    result.leftLeftovers = std::move(leftFound.leftovers);
+    result.rightLeftovers = std::move(rightFound.leftovers);
+    result.leftResolution = leftFound.timeResolution;
+    result.rightResolution = rightFound.timeResolution;
+}
+
+} // namespace
+
 bool CompareFolders(const std::string &leftText, const std::string &rightText, const CompareHooks &hooks,
                     Comparison &result, PendingOperationList &operations)
 {
@@ -482,16 +510,7 @@ bool CompareFolders(const std::string &leftText, const std::string &rightText, c
     result.leftRoot = hooks.readRoot ? platform::TrimTrailingSeparators(hooks.readRoot(Side::Left)) : left;
     result.rightRoot = hooks.readRoot ? platform::TrimTrailingSeparators(hooks.readRoot(Side::Right)) : right;
 
-    ScanFindings leftFound, rightFound;
-    FillResultLists(result.left, leftFound, result.leftRoot, result.right, rightFound, result.rightRoot, hooks);
-    result.leftRootId = leftFound.rootId;
-    result.rightRootId = rightFound.rootId;
-    result.leftProblems = std::move(leftFound.problems);
-    result.rightProblems = std::move(rightFound.problems);
-    result.leftLeftovers = std::move(leftFound.leftovers);
-    result.rightLeftovers = std::move(rightFound.leftovers);
-    result.leftResolution = leftFound.timeResolution;
-    result.rightResolution = rightFound.timeResolution;
+    scanBoth(result, hooks);
     result.leftLocalTimes = platform::KeepsLocalTimes(platform::OpenFolder::open(result.leftRoot));
     result.rightLocalTimes = platform::KeepsLocalTimes(platform::OpenFolder::open(result.rightRoot));
     const std::optional<int> stated = hooks.statedTimeShift ? hooks.statedTimeShift(result.leftRoot, result.rightRoot)

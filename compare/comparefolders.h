@@ -36,6 +36,9 @@ struct CompareHooks : ScanHooks
     // negative: early), as the user stated them for these roots; none lets
     // the comparison look for a shift itself.
     std::function<std::optional<int>(const std::string &left, const std::string &right)> statedTimeShift;
+    // What the scan of these roots (trimmed) leaves out; without it, hidden
+    // entries alone.
+    std::function<ScanChoices(const std::string &left, const std::string &right)> choose;
 };
 
 inline const char kInvalidFolders[] = "Please make sure you have two valid folders selected.";
@@ -91,6 +94,10 @@ struct Comparison
     // What the memory of the last sync says of some rows, by row index.
     std::unordered_map<std::uint32_t, std::string> leftNotes;
     std::unordered_map<std::uint32_t, std::string> rightNotes;
+    // What each side's scan left out on purpose, and the choices it used.
+    LeftOut leftLeftOut;
+    LeftOut rightLeftOut;
+    ScanChoices choices;
     // When set before the comparison, receives every operation's job in list
     // order, those past the list's last slot included.
     std::vector<SyncJob> *everyJob = nullptr;

@@ -28,7 +28,20 @@ struct FolderPiece
     std::vector<std::string> subfolders;
     ScanProblems problems;
     std::vector<std::string> leftovers; // relative + name
+    LeftOut leftOut;
 };
+
+// Asks listing for hidden entries where choices want them, else to pass
+// over those the volume marks too; before listing.
+void PrepareListing(platform::FolderListing &listing, const ScanChoices *choices, platform::HiddenMarks marks);
+
+// The marks a tree's listings are to heed, judged once from its root.
+platform::HiddenMarks MarksToHeed(const platform::OpenFolder &root, const ScanChoices *choices);
+
+// Takes out of a listed folder what choices leave out, before anything in
+// it is read or opened, and counts it with the hidden entries passed over.
+void LeaveOutOf(platform::FolderListing &listing, const platform::OpenFolder &folder, const std::string &relative,
+                const ScanChoices *choices, LeftOut &leftOut);
 
 // The piece of the folder relative (with its trailing separator; empty for
 // the root) below root, from its listing and the status of every entry. The

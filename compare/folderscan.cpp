@@ -185,6 +185,31 @@ void MakePiece(const platform::FolderListing &listing, const std::vector<EntrySt
         piece.problems.add(platform::JoinPath(root, relative + std::string(listing.name(i))), statuses[i].error);
 }
 
+void PrepareListing(platform::FolderListing &listing, const ScanChoices *choices, platform::HiddenMarks marks)
+{
+    listing.withHidden = choices && choices->withHidden;
+    listing.marks = marks;
+}
+
+platform::HiddenMarks MarksToHeed(const platform::OpenFolder &root, const ScanChoices *choices)
+{
+    return choices && choices->withHidden ? platform::HiddenMarks::None : platform::HiddenMarksOf(root);
+}
+
+void LeaveOutOf(platform::FolderListing &listing, const platform::OpenFolder &folder, const std::string &relative,
+                const ScanChoices *choices, LeftOut &leftOut)
+{
+    leftOut.hidden += listing.hidden;
+    for (const std::string &name : listing.marked)
+        leftOut.marked.push_back(relative + name);
+    if (!choices || choices->leaveOut.empty())
+        return;
+    const LeaveOut &patterns = choices->leaveOut;
+    leftOut.byPattern += listing.leaveOut(folder, [&patterns, &relative](std::string_view name, bool isFolder) {
+        return patterns.leaves(relative, name, isFolder);
+    });
+}
+
 void NoteUnlisted(ScanProblems &problems, const std::string &root, const std::string &relative, int error)
 {
     problems.add(folderPath(root, relative), error);
@@ -198,8 +223,10 @@ void NoteUnopened(ScanProblems &problems, const std::string &root, const std::st
 
 namespace {
 
-void appendFindings(ScanFindings &to, ScanProblems &&problems, std::vector<std::string> &&leftovers)
+void appendFindings(ScanFindings &to, ScanProblems &&problems, std::vector<std::string> &&leftovers,
+                    const LeftOut &leftOut)
 {
+    to.leftOut += leftOut;
     to.problems.count += problems.count;
     for (std::string &text : problems.first)
         if (to.problems.first.size() < ScanProblems::kNamed)
@@ -213,13 +240,14 @@ void appendFindings(ScanFindings &to, ScanProblems &&problems, std::vector<std::
 void AppendPiece(Segment &segment, FolderPiece &&piece)
 {
     segment.rows.append(std::move(piece.rows));
-    appendFindings(segment.findings, std::move(piece.problems), std::move(piece.leftovers));
+    appendFindings(segment.findings, std::move(piece.problems), std::move(piece.leftovers), piece.leftOut);
 }
 
 void Deliver(Segment &&segment, ResultRows &rows, ScanFindings &findings)
 {
     rows.append(std::move(segment.rows));
-    appendFindings(findings, std::move(segment.findings.problems), std::move(segment.findings.leftovers));
+    appendFindings(findings, std::move(segment.findings.problems), std::move(segment.findings.leftovers),
+                   segment.findings.leftOut);
     findings.rootId = segment.findings.rootId;
     findings.timeResolution = segment.findings.timeResolution;
 }
@@ -228,15 +256,18 @@ namespace {
 
 // One folder listed and read, on this thread.
 void readFolder(const platform::OpenFolder &folder, const std::string &relative, const std::string &root,
-                const platform::ReaderIds &reader, FolderPiece &piece, RowNames &room)
+                const platform::ReaderIds &reader, FolderPiece &piece, RowNames &room, const ScanChoices *choices,
+                platform::HiddenMarks marks)
 {
     platform::FolderListing listing;
     listing.reader = reader;
+    PrepareListing(listing, choices, marks);
     int error = 0;
     if (!platform::ListFolder(folder, listing, &error)) {
         NoteUnlisted(piece.problems, root, relative, error);
         return;
     }
+    LeaveOutOf(listing, folder, relative, choices, piece.leftOut);
     std::vector<EntryStatus> statuses(listing.size());
     ReadStatuses(folder, listing, 0, listing.size(), statuses, false);
     MakePiece(listing, statuses, relative, root, piece, room);
@@ -253,7 +284,8 @@ struct Frame
 // A whole tree from its root, depth first, each folder opened relative to
 // its parent without following links; perFolder runs before each folder is
 // opened.
-void walkTree(Segment &segment, const std::string &rootText, const std::function<void()> &perFolder)
+void walkTree(Segment &segment, const std::string &rootText, const std::function<void()> &perFolder,
+              const ScanChoices *choices)
 {
     const std::string root = platform::TrimTrailingSeparators(rootText);
     call(perFolder);
@@ -265,6 +297,7 @@ void walkTree(Segment &segment, const std::string &rootText, const std::function
     }
     segment.findings.rootId = top.identity();
     segment.findings.timeResolution = platform::TimeResolution(top);
+    const platform::HiddenMarks marks = MarksToHeed(top, choices);
     // Only folders with subfolders still to visit stay open: a long chain of
     // single subfolders holds one descriptor, not one per level.
     std::vector<Frame> stack;
@@ -272,7 +305,7 @@ void walkTree(Segment &segment, const std::string &rootText, const std::function
     const platform::ReaderIds reader = platform::ReaderIds::current();
     const auto visit = [&](platform::OpenFolder folder, std::string relative) {
         FolderPiece piece;
-        readFolder(folder, relative, root, reader, piece, room);
+        readFolder(folder, relative, root, reader, piece, room, choices, marks);
         std::vector<std::string> subfolders = std::move(piece.subfolders);
         AppendPiece(segment, std::move(piece));
         if (!subfolders.empty())
@@ -296,17 +329,21 @@ void walkTree(Segment &segment, const std::string &rootText, const std::function
 
 } // namespace
 
-void FillResultList(ResultRows &rows, const std::string &rootText, const ScanHooks &hooks, ScanFindings *findings)
+void FillResultList(ResultRows &rows, const std::string &rootText, const ScanHooks &hooks, ScanFindings *findings,
+                    const ScanOptions *options)
 {
     if (rootText.empty())
         return;
     if (hooks.showLoading)
         hooks.showLoading(true);
     Segment segment;
-    walkTree(segment, rootText, [&hooks] {
-        call(hooks.setWaitPointer);
-        call(hooks.yield);
-    });
+    walkTree(
+        segment, rootText,
+        [&hooks] {
+            call(hooks.setWaitPointer);
+            call(hooks.yield);
+        },
+        options ? options->choices : nullptr);
     ScanFindings unused;
     Deliver(std::move(segment), rows, findings ? *findings : unused);
     if (hooks.showLoading)

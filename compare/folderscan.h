@@ -1,5 +1,6 @@
 #pragma once
 
+#include "compare/leaveout.h"
 #include "compare/resultrow.h"
 #include "platform/filesystem.h"
 
@@ -39,6 +40,8 @@ struct ScanFindings
     std::vector<std::string> leftovers;
     // The step in which the root's file system keeps times, in nanoseconds.
     std::int64_t timeResolution = 1;
+    // Entries hidden or matched by a pattern, passed over unread.
+    LeftOut leftOut{};
 };
 
 // The order of names within a folder: byte by byte with ASCII A-Z taken as
@@ -61,23 +64,28 @@ bool WalkBefore(std::string_view a, std::string_view b);
 // True when a comes first.
 bool PathBefore(std::string_view a, std::string_view b);
 
-// Scans the tree below root into rows appended to rows, on this thread: the
-// root's files first, then each subfolder's in depth-first pre-order; files
-// and subfolders of a folder in NameBefore order. Hidden files and folders,
-// and anything that is not a regular file, produce no rows. A folder or
-// entry that cannot be read is skipped and noted in findings. An empty root
-// does nothing. Sets the loading caption around the walk and yields once per
-// folder. The order FillResultLists is held to.
-void FillResultList(ResultRows &rows, const std::string &root, const ScanHooks &hooks = {},
-                    ScanFindings *findings = nullptr);
-
 // How many walkers a scan keeps at most, each with one request to the file
-// system at a time: a slow share never has more than that many waiting.
+// system at a time: a slow share never has more than that many waiting. What
+// it leaves out: hidden entries unless choices ask for them, and what their
+// patterns match; without choices, hidden entries alone. The choices must
+// outlive the scan.
 struct ScanOptions
 {
     static constexpr std::size_t kDefaultWalkers = 32;
     std::size_t walkers = kDefaultWalkers;
+    const ScanChoices *choices = nullptr;
 };
+
+// Scans the tree below root into rows appended to rows, on this thread: the
+// root's files first, then each subfolder's in depth-first pre-order; files
+// and subfolders of a folder in NameBefore order. Hidden files and folders,
+// and anything that is not a regular file, produce no rows; options may ask
+// for hidden ones, and leave out more. A folder or
+// entry that cannot be read is skipped and noted in findings. An empty root
+// does nothing. Sets the loading caption around the walk and yields once per
+// folder. The order FillResultLists is held to.
+void FillResultList(ResultRows &rows, const std::string &root, const ScanHooks &hooks = {},
+                    ScanFindings *findings = nullptr, const ScanOptions *options = nullptr);
 
 // Both trees at once, with the same rows and findings as FillResultList
 // gives each. Walkers on threads of their own take folders of either tree as

@@ -98,6 +98,8 @@ void PendingOperationList::reset()
     unordered = UnorderedPairs();
     unverified = 0;
     mode = ModeOutcome();
+    leftLeftOut = LeftOut();
+    rightLeftOut = LeftOut();
     m_next = 0;
 }
 

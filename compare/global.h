@@ -93,6 +93,9 @@ public:
     // The way of syncing these operations follow, what it and the memory of
     // the last sync decided, and the memory to keep once they are done.
     ModeOutcome mode;
+    // What each side's scan left out on purpose (hidden, patterns).
+    LeftOut leftLeftOut;
+    LeftOut rightLeftOut;
 
 private:
     std::vector<PendingOperation> m_slots;

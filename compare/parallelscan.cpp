@@ -72,6 +72,7 @@ struct Tree
     std::unique_ptr<Node> top;
     platform::FolderIdentity rootId;
     std::int64_t timeResolution = 1;
+    platform::HiddenMarks marks = platform::HiddenMarks::None; // set with the root, before its children
 
     // Whoever holds assembling puts listed folders into list; another
     // walker that finds it held sets more, and the holder goes on.
@@ -124,6 +125,7 @@ struct Walk
     std::atomic<int> slowness{0};
     std::atomic<bool> widened{false};
     platform::ReaderIds reader = platform::ReaderIds::current();
+    const ScanChoices *choices = nullptr;
     std::size_t idle = 0, exited = 0;
     std::size_t busy = 0, starved = 0; // running tasks; of those, waiting for a descriptor
     std::uint64_t finished = 0;        // tasks finished
@@ -343,17 +345,20 @@ void openAndList(const std::shared_ptr<Walk> &walk, Task &task, RowNames &room)
     if (isRoot) {
         tree.rootId = folder.identity();
         tree.timeResolution = platform::TimeResolution(folder);
+        tree.marks = MarksToHeed(folder, walk->choices);
     }
     auto reading = std::make_shared<Reading>();
     reading->tree = &tree;
     reading->node = &node;
     reading->folder = std::make_shared<const platform::OpenFolder>(std::move(folder));
     reading->listing.reader = walk->reader;
+    PrepareListing(reading->listing, walk->choices, tree.marks);
     if (!platform::ListFolder(*reading->folder, reading->listing, &error)) {
         NoteUnlisted(node.piece.problems, tree.root, node.relative, error);
         finish(*walk, tree, node);
         return;
     }
+    LeaveOutOf(reading->listing, *reading->folder, node.relative, walk->choices, node.piece.leftOut);
     // Its subfolders are walked while its files are read.
     addChildren(walk, tree, node, reading->listing.subfolders, reading->folder);
 
@@ -462,6 +467,7 @@ std::shared_ptr<Walk> startWalk(const std::string *const roots[2], const ScanOpt
 {
     auto walk = std::make_shared<Walk>();
     walk->asked = walkersFor(options);
+    walk->choices = options.choices;
     walk->most = std::min<std::size_t>(walk->asked, std::max(1u, std::thread::hardware_concurrency()));
     std::vector<Task> tasks;
     for (int side = 0; side < 2; ++side) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/filesystem.h"
+#include "platform/paths.h"
 #include "platform/volume.h"
 
 #include <cstddef>

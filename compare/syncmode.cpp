@@ -120,6 +120,10 @@ public:
         m_outcome.draft->inStep.rightVolume = m_outcome.draft->carried.rightVolume = m_memory.rightVolume;
         m_stepLeft = c.leftResolution;
         m_stepRight = c.rightResolution;
+        for (const std::string &path : c.leftLeftOut.marked)
+            m_marked[0].insert(path);
+        for (const std::string &path : c.rightLeftOut.marked)
+            m_marked[1].insert(path);
     }
 
     ModeOutcome run();
@@ -142,6 +146,18 @@ private:
         const ResultRow *now = row(k, left);
         return !was || !now || was->size != now->size
             || TimeOrder(*now, asRow(*was), left ? m_stepLeft : m_stepRight) != 0;
+    }
+    // Whether the side's volume marks the name, or a folder on its way,
+    // hidden: left out there, not gone.
+    bool markedHidden(std::string_view name, bool left) const
+    {
+        const std::unordered_set<std::string_view> &marked = m_marked[left ? 0 : 1];
+        for (std::size_t end = name.size(); !marked.empty() && end != std::string_view::npos;
+             end = end == 0 ? std::string_view::npos : name.rfind(platform::kSeparator, end - 1)) {
+            if (marked.count(name.substr(0, end)))
+                return true;
+        }
+        return false;
     }
     void note(const Known &k, bool left, std::string text)
     {
@@ -175,6 +191,7 @@ private:
     // Per side renamed on: (old name's position, new name's position).
     std::vector<std::pair<std::size_t, std::size_t>> m_renames[2];
     std::size_t m_wanted = 0;
+    std::unordered_set<std::string_view> m_marked[2]; // left, right
 };
 
 void Planner::emit(SyncJob job, std::string why)
@@ -214,6 +231,11 @@ void Planner::trash(const Known &k, bool onLeft, std::string why)
         return;
     }
     const ResultRow &doomed = *row(k, onLeft);
+    if (markedHidden(doomed.name(), !onLeft)) {
+        note(k, onLeft, std::string("hidden on the ") + SideWord(!onLeft) + ": left as it is");
+        keepOrCarry(k);
+        return;
+    }
     SyncJob job;
     job.kind = JobKind::Trash;
     job.name = doomed.name();
@@ -278,7 +300,7 @@ void Planner::annotate()
         if (l && r)
             continue;
         const bool onLeft = l != nullptr;
-        if (!mem(k, onLeft) || changed(k, onLeft))
+        if (!mem(k, onLeft) || changed(k, onLeft) || markedHidden(row(k, onLeft)->name(), !onLeft))
             continue;
         ++(onLeft ? m_outcome.deletedToRight : m_outcome.deletedToLeft);
         const std::string why = std::string("deleted on the ") + SideWord(!onLeft) + " since the last sync";
@@ -400,7 +422,7 @@ void Planner::findRenames(bool onLeft)
     for (std::size_t i = 0; i < m_known.size(); ++i) {
         const Known &k = m_known[i];
         const bool here = row(k, onLeft), there = row(k, !onLeft);
-        if (!here && there && mem(k, onLeft) && !changed(k, !onLeft))
+        if (!here && there && mem(k, onLeft) && !changed(k, !onLeft) && !markedHidden(row(k, !onLeft)->name(), onLeft))
             gone.push_back(i);
         if (here && !there && k.memory == kNone) {
             const ResultRow &r = *row(k, onLeft);

@@ -1,6 +1,7 @@
 #include "main_window/contentcommand.h"
 
 #include "compare/contentcompare.h"
+#include "main_window/resultlistactions.h"
 #include "main_window/resultlistmodel.h"
 #include "wizard/syncprogress.h"
 
@@ -12,12 +13,21 @@
 #include <algorithm>
 #include <unordered_set>
 
-ContentCommand::ContentCommand(QWidget *window, ResultListModel *left, ResultListModel *right)
+ContentCommand::ContentCommand(QWidget *window, ResultListModel *left, ResultListModel *right,
+                               ResultListActions *actions, bool &busy, const bool &compared)
     : m_window(window)
     , m_left(left)
     , m_right(right)
     , m_comparison(std::make_unique<Comparison>())
-{}
+{
+    actions->addContentCommands([this, &busy, &compared](const std::vector<std::string> *chosen) {
+        if (busy || !compared)
+            return;
+        busy = true; // no Compare or Sync Wizard while the pairs are read
+        run(chosen);
+        busy = false;
+    });
+}
 
 ContentCommand::~ContentCommand() = default;
 

@@ -7,6 +7,7 @@
 #include <vector>
 
 class QWidget;
+class ResultListActions;
 class ResultListModel;
 
 // The lists' "Compare contents": reads the pairs of the last comparison
@@ -15,7 +16,10 @@ class ResultListModel;
 class ContentCommand
 {
 public:
-    ContentCommand(QWidget *window, ResultListModel *left, ResultListModel *right);
+    // Adds its commands to the lists' menu; they do nothing while busy or
+    // before a comparison, and keep busy set while they read.
+    ContentCommand(QWidget *window, ResultListModel *left, ResultListModel *right, ResultListActions *actions,
+                   bool &busy, const bool &compared);
     ~ContentCommand();
 
     // What the last Compare found besides the rows, which the lists hold.

@@ -1,6 +1,7 @@
 #include "main_window/form1.h"
 #include "main_window/contentcommand.h"
 
+#include "main_window/leaveoutactions.h"
 #include "main_window/pictures.h"
 #include "main_window/resultlistactions.h"
 #include "main_window/resultlistmodel.h"
@@ -10,6 +11,7 @@
 #include "platform/desktop/windowplacement.h"
 
 #include "compare/global.h"
+#include "compare/leaveout.h"
 #include "folders/addfolder.h"
 #include "folders/foldercombos.h"
 #include "folders/folderdrop.h"
@@ -219,14 +221,8 @@ void Form1::connectControls()
     }
 
     m_listActions = new ResultListActions(this, m_listView1, m_listView2, m_check1, m_check2);
-    m_contents = std::make_unique<ContentCommand>(this, m_model1, m_model2);
-    m_listActions->addContentCommands([this](const std::vector<std::string> *chosen) {
-        if (m_scanning || !m_compared)
-            return;
-        m_scanning = true; // no Compare or Sync Wizard while the pairs are read
-        m_contents->run(chosen);
-        m_scanning = false;
-    });
+    m_contents = std::make_unique<ContentCommand>(this, m_model1, m_model2, m_listActions, m_scanning, m_compared);
+    new LeaveOutActions(this, m_listActions, m_check1); // owned by the window
     for (ResultListModel *model : {m_model1, m_model2})
         connect(model, &ResultListModel::rowsReplaced, this, &Form1::showCounts);
     // Reading order: each folder with its browse picture, the lists, the
@@ -448,7 +444,10 @@ void Form1::Compare()
         m_model1->setRows(std::move(comparison.left), comparison.leftRoot, std::move(comparison.leftNotes));
         m_model2->setRows(std::move(comparison.right), comparison.rightRoot, std::move(comparison.rightNotes));
         m_contents->remember(comparison);
+        m_model1->setLeftOut(comparison.leftLeftOut);
+        m_model2->setLeftOut(comparison.rightLeftOut);
     };
+    hooks.choose = PairChoices;
 
     Comparison comparison;
     m_compared = false;

@@ -48,6 +48,12 @@ public:
     // Adds "Compare contents" (the whole comparison: chosen is null) and
     // "Compare contents of selected rows" (their relative names) after Compare.
     void addContentCommands(std::function<void(const std::vector<std::string> *chosen)> compareContents);
+    // For more items in the lists' menu: the menu, the lists (0 left, 1
+    // right), the list an action takes and its selected rows, ascending.
+    QMenu *menu() const { return m_menu; }
+    ResultListView *list(int side) const { return m_lists[std::size_t(side)]; }
+    ResultListView *activeList() const;
+    std::vector<int> selectedRows() const;
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
@@ -56,8 +62,6 @@ private:
     void addModeMenu(QAbstractButton *compare);
     QAction *makeAction(const char *name, const QString &text, const QKeySequence &shortcut = {});
     void showMenu(ResultListView *list, const QPoint &position);
-    ResultListView *activeList() const;
-    std::vector<int> selectedRows() const;
     void open(bool containingFolder);
     void copy(bool paths);
     void placeFind();

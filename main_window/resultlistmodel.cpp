@@ -48,6 +48,7 @@ void ResultListModel::setRows(ResultRows rows, std::string root, std::unordered_
     m_sortColumn = -1;
     m_sortOrder = Qt::AscendingOrder;
     m_counts = {};
+    m_leftOut = {};
     for (const ResultRow &row : m_rows) {
         switch (row.status) {
         case Status::None: ++m_counts.none; break;
@@ -238,6 +239,8 @@ QVariant ResultListModel::headerData(int section, Qt::Orientation orientation, i
         QString text = StatusCountsText(m_counts);
         if (m_filtered)
             text += QStringLiteral("\nShowing %1 of %2 rows").arg(grouped(m_shown.size()), grouped(m_rows.size()));
+        if (m_leftOut.total() > 0)
+            text += QStringLiteral("\nNot compared: ") + QString::fromStdString(LeftOutText(m_leftOut));
         return text + QLatin1Char('\n') + meaning;
     }
     if (role != Qt::DisplayRole)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "compare/leaveout.h"
 #include "compare/resultrow.h"
 
 #include <QAbstractTableModel>
@@ -49,6 +50,8 @@ public:
     std::string fullPath(int shown) const;
     // The rows of each status, shown or not.
     const StatusCounts &counts() const { return m_counts; }
+    // What the scan of this side left out on purpose, for the header's tooltip.
+    void setLeftOut(const LeftOut &leftOut) { m_leftOut = leftOut; }
 
     // A column number outside the columns (-1) restores the walk order.
     void sort(int column, Qt::SortOrder order = Qt::AscendingOrder) override;
@@ -102,6 +105,7 @@ private:
     bool m_differencesOnly = false;
     QString m_findText;
     StatusCounts m_counts;
+    LeftOut m_leftOut;
 };
 
 // "Newer 12, Older 3, Not found 35, OK 19,950", in the locale's digit

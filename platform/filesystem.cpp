@@ -6,11 +6,14 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <grp.h>
+#include <linux/msdos_fs.h>
 #include <pwd.h>
+#include <sys/ioctl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/statfs.h>
 #include <sys/sysmacros.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -201,7 +204,44 @@ Family familyOf(int fd)
     }
 }
 
+// Whether the volume marks the entry hidden or system (the same bits on
+// FAT and NTFS); an entry whose marks cannot be read is not.
+bool markedHidden(int folderFd, const char *name, HiddenMarks marks)
+{
+    constexpr std::uint32_t kHiddenOrSystem = 0x2 | 0x4;
+    std::uint32_t attributes = 0;
+    if (marks == HiddenMarks::FatAttributes) {
+        const int fd = ::openat(folderFd, name, O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC);
+        if (fd < 0)
+            return false;
+        const bool got = ::ioctl(fd, FAT_IOCTL_GET_ATTRIBUTES, &attributes) == 0;
+        ::close(fd);
+        return got && (attributes & kHiddenOrSystem);
+    }
+    // No call reads an attribute relative to a folder: the folder's own
+    // entry in /proc stands for its path.
+    char path[PATH_MAX];
+    const int length = std::snprintf(path, sizeof path, "/proc/self/fd/%d/%s", folderFd, name);
+    unsigned char value[4];
+    if (length <= 0 || std::size_t(length) >= sizeof path
+        || ::lgetxattr(path, "system.ntfs_attrib_be", value, sizeof value) != ssize_t(sizeof value))
+        return false;
+    attributes = std::uint32_t(value[0]) << 24 | std::uint32_t(value[1]) << 16 | std::uint32_t(value[2]) << 8
+        | value[3];
+    return attributes & kHiddenOrSystem;
+}
+
 } // namespace
+
+HiddenMarks HiddenMarksOf(const OpenFolder &folder)
+{
+    struct statfs fs;
+    if (!folder.isOpen() || ::fstatfs(folder.handle(), &fs) != 0)
+        return HiddenMarks::None;
+    if (static_cast<unsigned long>(fs.f_type) == 0x4d44)
+        return HiddenMarks::FatAttributes;
+    return familyOf(folder.handle()) == Family::Ntfs ? HiddenMarks::NtfsAttributes : HiddenMarks::None;
+}
 
 bool FollowingRevealsNothing(int folderFd, const char *name, FolderIdentity *target)
 {
@@ -280,33 +320,6 @@ bool KeepsPermissions(int fd)
     }
 }
 
-std::string HomeFolder()
-{
-    if (const char *set = std::getenv("HOME"); set && set[0] == '/')
-        return set;
-    const passwd *entry = ::getpwuid(::geteuid());
-    return entry && entry->pw_dir && entry->pw_dir[0] == '/' ? std::string(entry->pw_dir) : std::string();
-}
-
-std::string StateFolder()
-{
-    if (const char *set = std::getenv("XDG_STATE_HOME"); set && set[0] == '/')
-        return std::string(set) + "/corvanel";
-    const std::string home = HomeFolder();
-    return home.empty() ? home : home + "/.local/state/corvanel";
-}
-
-bool MakePrivateFolders(const std::string &path)
-{
-    for (std::size_t end = path.find('/', 1);; end = path.find('/', end + 1)) {
-        const std::string part = path.substr(0, end);
-        if (::mkdir(part.c_str(), 0700) != 0 && errno != EEXIST)
-            return false;
-        if (end == std::string::npos)
-            return true;
-    }
-}
-
 bool AttributesMayBeStale(int fd)
 {
     const Family family = familyOf(fd);
@@ -373,6 +386,8 @@ bool ListFolder(const OpenFolder &folder, FolderListing &listing, int *error)
 {
     listing.subfolders.clear();
     listing.temporaries.clear();
+    listing.hidden = 0;
+    listing.marked.clear();
     listing.m_names.clear();
     listing.m_entries.clear();
     const int fd = folder.handle();
@@ -396,14 +411,26 @@ bool ListFolder(const OpenFolder &folder, FolderListing &listing, int *error)
             at += entry->d_reclen;
             const char *name = entry->d_name;
             if (name[0] == '.') {
-                // Hidden, and "." and "..". Only the copy's own temporaries are
-                // noted, and only as plain files: a link named like one is not ours.
-                if ((entry->d_type == DT_REG || entry->d_type == DT_UNKNOWN) && IsTemporaryName(name)) {
+                // Hidden, and "." and "..". The copy's own temporaries are never
+                // listed; they are noted only as plain files: a link named like
+                // one is not ours.
+                if (IsTemporaryName(name)) {
                     struct stat st;
                     if (entry->d_type == DT_REG
-                        || (::fstatat(fd, name, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode)))
+                        || (entry->d_type == DT_UNKNOWN && ::fstatat(fd, name, &st, AT_SYMLINK_NOFOLLOW) == 0
+                            && S_ISREG(st.st_mode)))
                         listing.temporaries.emplace_back(name);
+                    continue;
                 }
+                const bool dots = name[1] == '\0' || (name[1] == '.' && name[2] == '\0');
+                if (dots || !listing.withHidden) {
+                    listing.hidden += !dots;
+                    continue;
+                }
+            }
+            if (!listing.withHidden && listing.marks != HiddenMarks::None && markedHidden(fd, name, listing.marks)) {
+                ++listing.hidden;
+                listing.marked.emplace_back(name);
                 continue;
             }
             if (entry->d_type == DT_DIR) {
@@ -417,6 +444,12 @@ bool ListFolder(const OpenFolder &folder, FolderListing &listing, int *error)
             listing.m_names.append(name, length + 1);
         }
     }
+}
+
+bool FolderListing::isFolder(const OpenFolder &folder, const char *name)
+{
+    struct stat st;
+    return ::fstatat(folder.handle(), name, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISDIR(st.st_mode);
 }
 
 namespace {

@@ -65,6 +65,12 @@ private:
     Fd m_fd;
 };
 
+// Where a volume marks entries hidden besides their names: FAT as the
+// kernel mounts it (its attributes, asked of each entry), NTFS (the
+// attributes its drivers show as an extended attribute). No marks for the
+// rest: exFAT and FAT through FUSE show none.
+enum class HiddenMarks : std::uint8_t { None, FatAttributes, NtfsAttributes };
+
 // Who reads files: the permission bits for this user and group decide
 // whether a file's size counts as readable. Taken once per scan, not per
 // folder, and not once per process: a process may change its user between
@@ -77,7 +83,8 @@ struct ReaderIds
 };
 
 // One folder's entries as listing it gives them, hidden ones (names
-// starting with ".") left out, before any entry's status is read: its
+// starting with ".") left out unless asked for, before any entry's status
+// is read: its
 // subfolders can be opened at once, and the status of its other entries
 // read afterwards, one at a time or several at once, in any order.
 struct EntryStatus;
@@ -114,10 +121,40 @@ public:
     std::vector<std::string> temporaries;
     // Whose permissions count when status is read.
     ReaderIds reader;
+    // Whether hidden entries are listed; when not, how many were passed
+    // over ("." and ".." and the copy's temporaries are never counted).
+    bool withHidden = false;
+    std::size_t hidden = 0;
+    // Of those, the names the volume's marks hid (a name starting with "."
+    // hides alike on every volume; a mark may be on one side only).
+    std::vector<std::string> marked;
+    // The volume's own marks, read for each entry while hidden ones are left
+    // out: an entry marked hidden or system counts as hidden.
+    HiddenMarks marks = HiddenMarks::None;
+
+    // Drops, before any status is read, each subfolder and entry for which
+    // leave(name, isFolder) is true; how many were dropped. An entry of a
+    // type listing could not tell is asked as a file, and as a folder where
+    // a pattern for folders alone would take it and it is one.
+    template<class Leave>
+    std::size_t leaveOut(const OpenFolder &folder, Leave &&leave)
+    {
+        const std::size_t before = subfolders.size() + m_entries.size();
+        std::erase_if(subfolders, [&leave](const std::string &name) { return leave(std::string_view(name), true); });
+        std::erase_if(m_entries, [&](const Entry &entry) {
+            const std::string_view name(m_names.data() + entry.offset, entry.length);
+            if (leave(name, false))
+                return true;
+            return entry.type == kUnknownType && leave(name, true) && isFolder(folder, name.data());
+        });
+        return before - subfolders.size() - m_entries.size();
+    }
 
 private:
     friend bool ListFolder(const OpenFolder &, FolderListing &, int *);
     Kind settle(int fd, const char *name, bool link, const struct stat &st, FileStatus &status, int &error) const;
+    static bool isFolder(const OpenFolder &folder, const char *name);
+    static constexpr unsigned char kUnknownType = 0; // DT_UNKNOWN
     struct Entry
     {
         std::uint32_t offset;
@@ -168,6 +205,8 @@ bool KeepsLocalTimes(int fd);
 // volume is read in carries a time past them; even, for FAT's 2 s step.
 inline constexpr std::int64_t kFatEarliest = 315619200; // 1980-01-02 00:00 UTC
 inline constexpr std::int64_t kFatLatest = 4354732798; // 2107-12-30 23:59:58 UTC
+// The marks of the volume of the open folder, judged once for a tree.
+HiddenMarks HiddenMarksOf(const OpenFolder &folder);
 
 // How long one name in a folder may be: bytes as the file system reports
 // them (statfs's f_namelen), or UTF-16 units on FAT, exFAT and NTFS, whose
@@ -195,17 +234,6 @@ bool IsSmb(int fd);
 // The largest file the file system of the open folder can hold, in bytes,
 // or -1 where no limit is known: 4 GiB less a byte on FAT.
 std::int64_t LargestFileOf(int folderFd);
-
-// The user's home folder: HOME where it is an absolute path, else the
-// password database's (a service may run without HOME); empty when neither.
-std::string HomeFolder();
-
-// Where the program keeps what it must remember between runs, outside
-// every tree it compares: $XDG_STATE_HOME/corvanel, by default
-// ~/.local/state/corvanel. Empty when there is no home folder.
-std::string StateFolder();
-// Makes the folders of path as "mkdir -p" does, each for the user alone.
-bool MakePrivateFolders(const std::string &path);
 
 // The system's words for an errno value.
 std::string ErrorText(int error);

@@ -2,7 +2,12 @@
 
 #include <QCoreApplication>
 
+#include <pwd.h>
 #include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
 
 namespace platform {
 
@@ -62,6 +67,33 @@ std::string JoinPath(std::string_view root, std::string_view relative)
     std::string result = WithSeparator(root);
     result += relative;
     return result;
+}
+
+std::string HomeFolder()
+{
+    if (const char *set = std::getenv("HOME"); set && set[0] == '/')
+        return set;
+    const passwd *entry = ::getpwuid(::geteuid());
+    return entry && entry->pw_dir && entry->pw_dir[0] == '/' ? std::string(entry->pw_dir) : std::string();
+}
+
+std::string StateFolder()
+{
+    if (const char *set = std::getenv("XDG_STATE_HOME"); set && set[0] == '/')
+        return std::string(set) + "/corvanel";
+    const std::string home = HomeFolder();
+    return home.empty() ? home : home + "/.local/state/corvanel";
+}
+
+bool MakePrivateFolders(const std::string &path)
+{
+    for (std::size_t end = path.find('/', 1);; end = path.find('/', end + 1)) {
+        const std::string part = path.substr(0, end);
+        if (::mkdir(part.c_str(), 0700) != 0 && errno != EEXIST)
+            return false;
+        if (end == std::string::npos)
+            return true;
+    }
 }
 
 } // namespace platform

@@ -38,4 +38,15 @@ std::string TrimTrailingSeparators(std::string_view text);
 // Joins a root and a relative name with exactly one separator between them.
 std::string JoinPath(std::string_view root, std::string_view relative);
 
+// The user's home folder: HOME where it is an absolute path, else the
+// password database's (a service may run without HOME); empty when neither.
+std::string HomeFolder();
+
+// Where the program keeps what it must remember between runs, outside
+// every tree it compares: $XDG_STATE_HOME/corvanel, by default
+// ~/.local/state/corvanel. Empty when there is no home folder.
+std::string StateFolder();
+// Makes the folders of path as "mkdir -p" does, each for the user alone.
+bool MakePrivateFolders(const std::string &path);
+
 } // namespace platform

@@ -7,6 +7,7 @@
 #include <charconv>
 #include <cstdint>
 #include <cstring>
+#include <utility>
 
 namespace {
 
@@ -123,6 +124,7 @@ void WriteJsonReport(std::FILE *file, const Comparison &comparison, const SyncPl
     AppendJsonMode(json, Global::PendingOperations.mode);
     AppendJsonConflicts(json, comparison);
     AppendJsonTimeShift(json, comparison);
+    AppendJsonLeftOut(json, comparison);
     json.number("unverified", std::int64_t(comparison.unverified)).end();
     sink.buffer() += '\n';
 }
@@ -148,6 +150,7 @@ void WriteTextReport(std::FILE *file, const Comparison &comparison, const SyncPl
         out += TimeShiftText(comparison) + '\n';
     if (comparison.unverified > 0)
         out += UnverifiedText(comparison.unverified) + '\n';
+    AppendTextLeftOut(out, comparison);
 }
 
 namespace {
@@ -224,4 +227,22 @@ void AppendJsonTimeShift(JsonWriter &json, const Comparison &comparison)
     json.object("time_shift").plain("side", left ? "left" : "right");
     json.number("hours", -(left ? comparison.leftShift : comparison.rightShift) / 3600);
     json.boolean("stated", comparison.shiftStated).text("note", TimeShiftText(comparison)).end();
+}
+
+void AppendJsonLeftOut(JsonWriter &json, const Comparison &comparison)
+{
+    json.object("left_out");
+    for (const auto &[key, leftOut] : {std::pair{"left", &comparison.leftLeftOut}, {"right", &comparison.rightLeftOut}})
+        json.object(key)
+            .number("hidden", std::int64_t(leftOut->hidden))
+            .number("patterns", std::int64_t(leftOut->byPattern))
+            .end();
+    json.end();
+}
+
+void AppendTextLeftOut(std::string &out, const Comparison &comparison)
+{
+    const std::string sentence = LeftOutSentence(comparison.leftLeftOut, comparison.rightLeftOut);
+    if (!sentence.empty())
+        out += sentence + '\n';
 }

@@ -45,6 +45,12 @@ void AppendJsonTimeShift(JsonWriter &json, const Comparison &comparison);
 // The same as text, one "  CONFLICT: " line a pair.
 void AppendTextConflicts(std::string &out, const Comparison &comparison);
 
+// What each side's scan left out on purpose, as the JSON member "left_out"
+// ({"left": {"hidden": N, "patterns": N}, "right": ...}), and as one line
+// of text (none when nothing was left out).
+void AppendJsonLeftOut(JsonWriter &json, const Comparison &comparison);
+void AppendTextLeftOut(std::string &out, const Comparison &comparison);
+
 // Writes both lists and the pending operations as aligned text: every row
 // with allRows, else only rows that differ (any status but "OK"); then what
 // could not be read, and every operation of the plan. Names are escaped for

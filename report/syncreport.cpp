@@ -89,6 +89,7 @@ void WriteJsonSyncReport(std::FILE *out, const SyncRunReport &run)
     AppendJsonConflicts(json, run.afterwards);
     AppendJsonTimeShift(json, run.afterwards);
     json.number("unreadable", std::int64_t(run.unreadable));
+    AppendJsonLeftOut(json, run.afterwards);
     json.number("unverified", std::int64_t(run.afterwards.unverified)).list("notes");
     for (const std::string &note : run.report.notes)
         json.text(note);
@@ -96,6 +97,17 @@ void WriteJsonSyncReport(std::FILE *out, const SyncRunReport &run)
     text += '\n';
     std::fputs(text.c_str(), out);
 }
+
+namespace {
+
+void printLeftOut(std::FILE *out, const Comparison &comparison)
+{
+    std::string text;
+    AppendTextLeftOut(text, comparison);
+    std::fputs(text.c_str(), out);
+}
+
+} // namespace
 
 void WriteTextSyncReport(std::FILE *out, std::FILE *err, const SyncRunReport &run)
 {
@@ -105,6 +117,7 @@ void WriteTextSyncReport(std::FILE *out, std::FILE *err, const SyncRunReport &ru
     if (run.verdict.end == SyncEnd::Identical) {
         printNotes(out, run.report);
         std::fprintf(out, "%s\n", IdenticalText(left, right, run.afterwards.unverified).c_str());
+        printLeftOut(out, run.afterwards);
         return;
     }
     printOperations(out, run.done, run.report);
@@ -131,6 +144,7 @@ void WriteTextSyncReport(std::FILE *out, std::FILE *err, const SyncRunReport &ru
                      plural(run.pending.size(), "file operation is", "file operations are").c_str());
     else if (run.verdict.synchronized())
         std::fprintf(out, "%s\n", SynchronizedText(left, right, run.afterwards.unverified).c_str());
+    printLeftOut(out, run.afterwards);
 }
 
 SyncProgressLine::SyncProgressLine() : m_enabled(::isatty(STDERR_FILENO) == 1) {}

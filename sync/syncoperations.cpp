@@ -514,7 +514,13 @@ std::string TrashedText(const SyncReport &report)
 {
     if (report.trashed == 0)
         return std::string();
-    return plural(report.trashed, "replaced file is", "replaced files are") + " now in the Trash.";
+    const std::size_t replaced = report.trashed - std::min(report.deleted, report.trashed);
+    if (report.deleted == 0)
+        return plural(replaced, "replaced file is", "replaced files are") + " now in the Trash.";
+    if (replaced == 0)
+        return plural(report.deleted, "deleted file is", "deleted files are") + " now in the Trash.";
+    return std::to_string(replaced) + " replaced and " + plural(report.deleted, "deleted file are", "deleted files are")
+        + " now in the Trash.";
 }
 
 std::string ByteCountText(std::int64_t bytes)

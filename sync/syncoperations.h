@@ -63,6 +63,7 @@ struct SyncReport
     std::size_t leftAlone = 0; // conflicts, left as they are
     std::int64_t bytesCopied = 0;
     std::size_t trashed = 0; // replaced or deleted files kept in the Trash
+    std::size_t deleted = 0; // of those, deleted by the way of syncing
     bool stopped = false;
     std::vector<std::string> notes; // temporaries left behind, leftovers not proved the program's own
     bool allDone() const { return failed == 0 && notDone == 0; }

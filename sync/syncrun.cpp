@@ -6,15 +6,17 @@
 
 namespace {
 
-void count(SyncReport &report)
+void count(SyncReport &report, const SyncPlan &plan)
 {
-    report.done = report.failed = report.notDone = report.leftAlone = report.trashed = 0;
-    for (const SyncOutcome &outcome : report.outcomes) {
+    report.done = report.failed = report.notDone = report.leftAlone = report.trashed = report.deleted = 0;
+    for (std::size_t i = 0; i < report.outcomes.size(); ++i) {
+        const SyncOutcome &outcome = report.outcomes[i];
         report.done += outcome.result == SyncResult::Done;
         report.failed += outcome.result == SyncResult::Failed;
         report.notDone += outcome.result == SyncResult::NotDone;
         report.leftAlone += outcome.result == SyncResult::LeftAlone;
         report.trashed += !outcome.trashed.empty();
+        report.deleted += !outcome.trashed.empty() && plan.jobs[i].kind == JobKind::Trash;
     }
 }
 
@@ -69,7 +71,7 @@ SyncReport RunSyncJobs(const SyncPlan &plan, const SyncProgressCallback &progres
         report.outcomes[copies[k]] = copied.outcomes[k];
     report.bytesCopied = copied.bytesCopied;
     report.notes = copied.notes;
-    count(report);
+    count(report, plan);
     report.stopped = report.notDone > 0;
     return report;
 }

@@ -513,20 +513,26 @@ void Form3::finishOperations()
     // Whatever kept the folders from being brought into step is said; only a
     // run that left nothing out earns the congratulations. Without a new
     // comparison the list is the one before the sync, and says nothing.
-    std::string more = compared ? UnreadableText(after.unreadable) : std::string();
+    std::string more;
+    const auto add = [&more](const std::string &line) {
+        if (!line.empty())
+            more += (more.empty() ? "" : "\n") + line;
+    };
     if (report.trashed > 0)
-        more = TrashedText(report) + (more.empty() ? "" : "\n" + more);
+        add(TrashedText(report));
+    if (compared)
+        add(UnreadableText(after.unreadable));
     if (compared && after.unordered.count > 0)
-        more += (more.empty() ? "" : "\n") + UnorderedText(after.unordered);
+        add(UnorderedText(after.unordered));
     for (const std::string &note : report.notes)
-        more += (more.empty() ? "" : "\n") + note;
-    for (const std::string *note : {&run->mode.memoryNote, &run->mode.guardNote, &run->memoryNote}) {
-        if (!note->empty())
-            more += (more.empty() ? "" : "\n") + *note;
-    }
+        add(note);
+    for (const std::string *note : {&run->mode.memoryNote, &run->mode.guardNote, &run->memoryNote})
+        add(*note);
     if (report.leftAlone > 0)
-        more += (more.empty() ? "" : "\n") + std::to_string(report.leftAlone)
-            + (report.leftAlone == 1 ? " conflict is left as it is." : " conflicts are left as they are.");
+        add(std::to_string(report.leftAlone)
+            + (report.leftAlone == 1 ? " conflict is left as it is." : " conflicts are left as they are."));
+    if (compared)
+        add(LeftOutSentence(after.leftLeftOut, after.rightLeftOut));
     const QString extra = more.empty() ? QString() : QStringLiteral("\n\n") + platform::DisplayText(more);
     SyncAfterwards afterwards;
     afterwards.compared = compared;

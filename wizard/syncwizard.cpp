@@ -65,10 +65,15 @@ void OpenSyncWizard(const WizardContext &context)
                                     caption);
         return;
     }
+    // What was not compared is said: "identical" holds for the rest alone.
+    const std::string leftOut = context.operations
+        ? LeftOutSentence(context.operations->leftLeftOut, context.operations->rightLeftOut)
+        : std::string();
     platform::desktop().message(mainWindow,
                                 QString::fromStdString(
                                     IdenticalText(left.toStdString(), right.toStdString(),
-                                                  context.operations ? context.operations->unverified : 0)),
+                                                  context.operations ? context.operations->unverified : 0)
+                                    + (leftOut.empty() ? "" : "\n\n" + leftOut)),
                                 caption);
 }
 

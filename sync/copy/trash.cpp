@@ -1,6 +1,7 @@
 #include "sync/copy/trash.h"
 
 #include "platform/filesystem.h"
+#include "platform/paths.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>

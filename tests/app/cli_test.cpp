@@ -1,6 +1,8 @@
 #include "support/clirun.h"
 #include "support/testdir.h"
 
+#include "compare/leaveout.h"
+
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -279,4 +281,62 @@ TEST(CliCompare, ContentTellsSameSizedFilesApart)
     const Result bad = run({"compare", "--time-shift", "noon", q(left.root()), q(right.root())});
     EXPECT_EQ(bad.exitCode, 2);
     EXPECT_TRUE(bad.err.contains("--time-shift needs whole hours")) << bad.err.constData();
+}
+
+// Patterns from the command line, from a file and saved for the pair all
+// leave out; so do hidden entries unless asked for. Each is counted.
+TEST(CliLeaveOut, PatternsAndHiddenEntriesFromEverySourceAreLeftOutAndCounted)
+{
+    TestSettings settings;
+    TestDir left, right, lists;
+    left.file("keep.txt", "k");
+    left.file("x.tmp", "t");
+    left.file("build/out.o", "o");
+    left.file(".env", "e");
+    const std::string patterns = lists.file("patterns", "# build output\nbuild/\n*.tmp\n");
+    ASSERT_TRUE(SavePairPatterns(left.root(), right.root(), {"x.tmp"}));
+    const struct
+    {
+        QStringList options;
+        QString withPair; // a pattern saved for the pair, or none
+        QStringList copied; // to the right, in order
+        int hidden, byPattern;
+    } cases[] = {
+        {{"--exclude", "*.tmp", "--exclude=build/"}, "", {"keep.txt"}, 1, 2},
+        {{"--exclude-from", q(patterns)}, "", {"keep.txt"}, 1, 2},
+        {{"--exclude-from=" + q(patterns), "--hidden"}, "", {".env", "keep.txt"}, 0, 2},
+        {{"--exclude", "build"}, "x.tmp", {"keep.txt"}, 1, 2},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.options.join(' ').toStdString());
+        ASSERT_TRUE(SavePairPatterns(left.root(), right.root(),
+                                     c.withPair.isEmpty() ? std::vector<std::string>{}
+                                                          : std::vector<std::string>{c.withPair.toStdString()}));
+        const Result r = run(QStringList{"compare", "--json"} + c.options
+                             + QStringList{q(left.root()), q(right.root())});
+        ASSERT_EQ(r.exitCode, 1) << r.err.constData();
+        const QJsonObject doc = QJsonDocument::fromJson(r.out).object();
+        QStringList copied;
+        for (const auto &op : doc["operations"].toArray())
+            copied << op.toObject()["copy_to"].toString().mid(int(q(right.root()).size()) + 1);
+        EXPECT_EQ(copied, c.copied);
+        EXPECT_EQ(doc["left_out"]["left"]["hidden"].toInt(), c.hidden);
+        EXPECT_EQ(doc["left_out"]["left"]["patterns"].toInt(), c.byPattern);
+        EXPECT_EQ(doc["left_out"]["right"]["patterns"].toInt(), 0);
+    }
+
+    // A sync leaves them where they are, and says what it did not compare.
+    const Result sync = run({"sync", "--exclude", "*.tmp", "--exclude", "build/", q(left.root()), q(right.root())});
+    EXPECT_EQ(sync.exitCode, 0) << sync.err.constData();
+    EXPECT_TRUE(right.exists("keep.txt"));
+    EXPECT_FALSE(right.exists("x.tmp") || right.exists("build") || right.exists(".env"));
+    EXPECT_TRUE(
+        sync.out.endsWith("Not compared: on the left 1 hidden and 2 by patterns left out, on the right "
+                          "nothing left out (a folder counts as one item).\n"))
+        << sync.out.constData();
+
+    const Result missing = run({"compare", "--exclude-from", q(lists.path("none")), q(left.root()), q(right.root())});
+    EXPECT_EQ(missing.exitCode, 2);
+    EXPECT_TRUE(missing.err.startsWith("corvanel-cli: cannot read the patterns in " + q(lists.path("none")).toUtf8()))
+        << missing.err.constData();
 }

@@ -13,6 +13,8 @@
 
 #include <filesystem>
 
+#include <sys/xattr.h>
+
 using namespace clirun;
 
 namespace {
@@ -73,6 +75,33 @@ TEST(SyncModes, APhotoFolderAndItsStickStayInStepWithDeletionsAndARename)
     EXPECT_TRUE(r.out.contains("moved to the Trash"));
     EXPECT_TRUE(std::filesystem::exists(stick.root() + "/.Trash-0/files/r7.jpg"));
     EXPECT_EQ(run({"compare", "--mode", "two-way", q(photos), q(copy)}).exitCode, 0);
+}
+
+// Windows marks files hidden on a stick (desktop.ini, a folder): gone from
+// the stick's list, they are not gone from the stick. Before, a two-way run
+// moved the laptop's copies to the Trash, and so did a mirror of the stick.
+TEST(SyncModes, WhatAVolumeMarksHiddenIsNotTakenForDeleted)
+{
+    for (const char *mode : {"two-way", "mirror"}) {
+        SCOPED_TRACE(mode);
+        FsImage stick(FsImage::Kind::Ntfs);
+        if (!stick.skipReason().empty())
+            GTEST_SKIP() << stick.skipReason();
+        TestDir laptop;
+        laptop.file("desktop.ini", "[.ShellClassInfo]", TestDir::time(2024, 6, 1));
+        laptop.file("album/a.jpg", "a", TestDir::time(2024, 6, 1));
+        for (const char *keep : {"k1.txt", "k2.txt", "k3.txt"}) // so that two are not most of the files
+            laptop.file(keep, "k", TestDir::time(2024, 6, 1));
+        const QStringList fromStick = std::string(mode) == "mirror" ? QStringList{"--from", "right"} : QStringList{};
+        ASSERT_EQ(syncIn("two-way", laptop.root(), stick.root()).exitCode, 0);
+        const unsigned char system[4] = {0, 0, 0, 0x06}, hiddenFolder[4] = {0, 0, 0, 0x12}; // big-endian
+        ASSERT_EQ(::setxattr((stick.root() + "/desktop.ini").c_str(), "system.ntfs_attrib_be", system, 4, 0), 0);
+        ASSERT_EQ(::setxattr((stick.root() + "/album").c_str(), "system.ntfs_attrib_be", hiddenFolder, 4, 0), 0);
+        const Result r = syncIn(mode, laptop.root(), stick.root(), fromStick);
+        EXPECT_EQ(r.exitCode, 0) << r.out.constData() << r.err.constData();
+        EXPECT_EQ(laptop.read("desktop.ini"), "[.ShellClassInfo]") << r.out.constData();
+        EXPECT_EQ(laptop.read("album/a.jpg"), "a");
+    }
 }
 
 // Each way both sides can have moved on since the last sync.
@@ -143,6 +172,7 @@ TEST(SyncModes, AMirrorMakesTheBackupExactlyTheProject)
     const std::string trash = qEnvironmentVariable("XDG_DATA_HOME").toStdString() + "/Trash";
     EXPECT_EQ(readFile(trash + "/files/index.js"), "uninstalled");
     EXPECT_TRUE(std::filesystem::exists(trash + "/info/index.js.trashinfo"));
+    EXPECT_TRUE(r.out.contains("\n1 replaced and 2 deleted files are now in the Trash.\n")) << r.out.constData();
 }
 
 // No run deletes because a side looks empty, cannot be read in full, or

@@ -5,7 +5,9 @@
 #include "windowtest.h"
 
 #include "compare/global.h"
+#include "compare/leaveout.h"
 #include "folders/foldercombos.h"
+#include "main_window/leaveoutactions.h"
 #include "main_window/resultlistmodel.h"
 
 #include "support/itemviews.h"
@@ -14,9 +16,12 @@
 #include <QClipboard>
 #include <QComboBox>
 #include <QContextMenuEvent>
+#include <QDialog>
 #include <QFile>
 #include <QLineEdit>
 #include <QMenu>
+#include <QPlainTextEdit>
+#include <QTimer>
 #include <QToolButton>
 #include <QTreeView>
 #include <QWheelEvent>
@@ -305,3 +310,49 @@ TEST_F(ListsTest, BrowsePicturesAndListMenusWorkFromTheKeyboard)
 }
 
 } // namespace
+
+// What a user leaves out from the lists' menu is saved for the pair, the
+// pair is compared again without it, and the headers count it.
+TEST_F(ListsTest, LeavingOutFromTheMenuIsRememberedForThePairAndCounted)
+{
+    trees.file("left/x.tmp", "scratch");
+    trees.file("left/.env", "secret");
+    QTest::mouseClick(child<QToolButton>("Check1"), Qt::LeftButton);
+    const std::string left = trees.path("left"), right = trees.path("right");
+    const auto patterns = [&] { return PairChoices(left, right).leaveOut.patterns(); };
+    const auto pick = [&](const char *name, const char *action) {
+        QMenu *menu = openContextMenu(list(Side::Left), int(shown(Side::Left).indexOf(name)));
+        return menu && clickMenuAction(menu, action);
+    };
+
+    ASSERT_TRUE(pick("sub/d.txt", "LeaveOutFolderAction"));
+    EXPECT_EQ(patterns(), std::vector<std::string>{"/sub/"});
+    QMenu *menu = openContextMenu(list(Side::Left), int(shown(Side::Left).indexOf("x.tmp")));
+    ASSERT_NE(menu, nullptr);
+    EXPECT_EQ(menuAction(menu, "LeaveOutExtensionAction")->text(), "Leave out files like *.tmp");
+    ASSERT_TRUE(clickMenuAction(menu, "LeaveOutExtensionAction"));
+    EXPECT_EQ(shown(Side::Left), QStringList({"a.txt", "b.txt", "c.txt", "Z.txt"}));
+    EXPECT_TRUE(model(Side::Left)
+                    ->headerData(0, Qt::Horizontal, Qt::ToolTipRole)
+                    .toString()
+                    .contains("Not compared: 1 hidden and 2 by patterns left out"));
+
+    ASSERT_TRUE(pick("a.txt", "CompareHiddenAction"));
+    EXPECT_EQ(shown(Side::Left), QStringList({".env", "a.txt", "b.txt", "c.txt", "Z.txt"}));
+
+    // The editor shows the pair's patterns; emptied, everything is back.
+    QString edited;
+    QTimer::singleShot(0, [&] {
+        auto *editor = window->findChild<QDialog *>(QLatin1String(LeaveOutActions::kEditorName));
+        auto *text = editor ? editor->findChild<QPlainTextEdit *>("LeaveOutText") : nullptr;
+        if (!text)
+            return;
+        edited = text->toPlainText();
+        text->clear();
+        editor->accept();
+    });
+    ASSERT_TRUE(pick("a.txt", "LeaveOutPatternsAction"));
+    EXPECT_EQ(edited, "/sub/\n*.tmp");
+    EXPECT_TRUE(patterns().empty());
+    EXPECT_EQ(shown(Side::Left), QStringList({".env", "a.txt", "b.txt", "c.txt", "x.tmp", "Z.txt", "sub/d.txt"}));
+}

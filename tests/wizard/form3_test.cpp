@@ -502,6 +502,7 @@ TEST_F(WizardTest, OkBringsTheFoldersIntoStepAndCongratulates)
     right.file("b.txt", "right is newer", TestDir::time(2022, 3, 3));
     left.file("b.txt", "old", TestDir::time(2021, 3, 3));
     left.file("new/folder/c.txt", "only left");
+    left.file(".env", "left out, and said so");
     compare();
     ASSERT_EQ(Global::PendingOperations.count(), 3);
 
@@ -516,16 +517,18 @@ TEST_F(WizardTest, OkBringsTheFoldersIntoStepAndCongratulates)
     EXPECT_TRUE(Global::PendingOperations.empty());
     ASSERT_EQ(desktop.messages.size(), 1);
     EXPECT_EQ(desktop.messages[0].caption, "Congratulations");
-    // The replaced files' sentence follows the congratulations.
+    // The replaced files' sentence follows the congratulations, then what was not compared.
     EXPECT_EQ(desktop.messages[0].text,
-              leftText + " & " + rightText + " have been synchronized.\n\n2 replaced files are now in the Trash.");
+              leftText + " & " + rightText
+                  + " have been synchronized.\n\n2 replaced files are now in the Trash.\nNot compared: on the left 1 "
+                    "hidden left out, on the right nothing left out (a folder counts as one item).");
 
     for (const char *name : {"a.txt", "b.txt", "new/folder/c.txt"}) {
         EXPECT_EQ(left.read(name), right.read(name)) << name;
         EXPECT_EQ(left.modified(name), right.modified(name)) << name;
     }
     EXPECT_EQ(right.read("a.txt"), "left is newer");
-    EXPECT_TRUE(hiddenEntries(left.root()).empty());
+    EXPECT_EQ(hiddenEntries(left.root()), std::vector<std::string>{left.path(".env")}); // untouched, no temporary
     EXPECT_TRUE(hiddenEntries(right.root()).empty());
 }
 
