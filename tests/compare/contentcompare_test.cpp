@@ -6,7 +6,10 @@
 #include <gtest/gtest.h>
 
 #include <ctime>
+
+#include <fcntl.h>
 #include <memory>
+#include <unistd.h>
 
 namespace {
 
@@ -144,6 +147,32 @@ TEST(CompareContents, TenThousandSmallPairs)
     EXPECT_EQ(run->operations.count(), kPairs / 100);
     EXPECT_EQ(row(run->comparison.right, "d0/f7.txt").status, Status::Newer);
     EXPECT_GT(calls, std::size_t(kPairs));
+}
+
+// A pair past 2 GiB, sparse so that it costs no disk: a difference beyond
+// the 31st bit of the offset is found, and the same bytes stay "OK".
+TEST(CompareContents, PairsPastTwoGibibytes)
+{
+    TestDir left, right;
+    const std::int64_t early = TestDir::time(2024, 1, 1), late = TestDir::time(2024, 1, 2);
+    const off_t size = (off_t(1) << 31) + 4096;
+    for (const char *name : {"same.img", "differs.img"}) {
+        for (TestDir *side : {&left, &right}) {
+            const std::string path = side->path(name);
+            const int fd = ::open(path.c_str(), O_CREAT | O_WRONLY | O_TRUNC, 0644);
+            ASSERT_GE(fd, 0);
+            const char last = side == &right && std::string(name) == "differs.img" ? 'r' : 'l';
+            ASSERT_EQ(::pwrite(fd, &last, 1, size - 1), 1);
+            ::close(fd);
+            setTime(path, side == &left ? early : late, 0);
+        }
+    }
+    const auto run = compared(left.root(), right.root());
+    const ContentFindings found = CompareContents(run->comparison, run->operations, ContentOptions());
+    EXPECT_EQ(found.read, 2u);
+    EXPECT_EQ(found.different, 1u);
+    EXPECT_EQ(row(run->comparison.right, "differs.img").status, Status::Newer);
+    EXPECT_EQ(row(run->comparison.right, "same.img").status, Status::OK);
 }
 
 } // namespace
