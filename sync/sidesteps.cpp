@@ -69,6 +69,16 @@ bool stillSeen(int folder, const std::string &base, const SyncJob &job, bool isF
         && std::uint32_t(st.st_mtim.tv_nsec) == job.seenNanos;
 }
 
+// A share may make a rename and lose its reply: it happened when the old
+// name is gone and the new one holds what the comparison saw.
+bool madeAfterAll(int from, const std::string &oldName, int to, const std::string &newName, const SyncJob &job,
+                  bool isFolder)
+{
+    struct stat st;
+    return ::fstatat(from, oldName.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 && errno == ENOENT
+        && stillSeen(to, newName, job, isFolder);
+}
+
 class SideSteps
 {
 public:
@@ -121,8 +131,10 @@ SyncOutcome SideSteps::trash(const SyncJob &job)
         return failed(problem.reason);
     if (::renameat(folder.handle(), base.c_str(), trash->files.get(), name.c_str()) != 0) {
         const int code = errno;
-        platform::RemoveTrashEntry(*trash, name, false);
-        return failed("cannot move it to the Trash: " + platform::ErrorText(code));
+        if (!madeAfterAll(folder.handle(), base, trash->files.get(), name, job, false)) {
+            platform::RemoveTrashEntry(*trash, name, false);
+            return failed("cannot move it to the Trash: " + platform::ErrorText(code));
+        }
     }
     if (m_flush) {
         ::fsync(trash->files.get());
@@ -144,9 +156,13 @@ SyncOutcome SideSteps::rename(const SyncJob &job)
     const platform::OpenFolder to = openBelow(root(job), rootId(job), parentOf(job.newName), true, error);
     if (!to.isOpen())
         return failed("cannot open the folder of its new name: " + platform::ErrorText(error));
-    if (platform::RenameNoReplace(from.handle(), base.c_str(), to.handle(), baseOf(job.newName).c_str()) != 0)
-        return failed(errno == EEXIST ? "its new name is taken; nothing was renamed"
-                                      : "cannot rename it: " + platform::ErrorText(errno));
+    const std::string newBase = baseOf(job.newName);
+    if (platform::RenameNoReplace(from.handle(), base.c_str(), to.handle(), newBase.c_str()) != 0) {
+        const int code = errno;
+        if (!madeAfterAll(from.handle(), base, to.handle(), newBase, job, job.folder))
+            return failed(code == EEXIST ? "its new name is taken; nothing was renamed"
+                                         : "cannot rename it: " + platform::ErrorText(code));
+    }
     if (m_flush) {
         ::fsync(to.handle());
         ::fsync(from.handle());

@@ -241,6 +241,36 @@ TEST(SyncOnShares, ARenameRefusedOrWhoseReplyIsLostLosesNoOldFile)
     }
 }
 
+// The steps a way of syncing takes on a share, their replies lost: a move to
+// the Trash and a rename that happened are done, the moved file keeps its
+// note in the Trash. Before, both were reported failed and the note went.
+TEST(SyncOnShares, AMoveToTheTrashOrARenameWhoseReplyIsLostIsDone)
+{
+    TestDir lower, left;
+    HomeTrash home;
+    StateHome state;
+    const QStringList faults = {"--lose-reply", "rename:" + QString::fromStdString(kTrash) + "/files/gone.txt",
+                                "--lose-reply", "rename:/moved/a.txt"};
+    SlowShare share(lower.root(), 0, false, faults);
+    if (!share.skipReason().empty())
+        GTEST_SKIP() << share.skipReason();
+    for (const char *name : {"a.txt", "gone.txt", "k1.txt", "k2.txt", "k3.txt"})
+        writeFile(left.path(name), std::string("file ") + name, TestDir::time(2023, 1, 1));
+    const auto twoWay = [&] { return run({"sync", "--mode", "two-way", "--", q(left.root()), q(share.root())}); };
+    ASSERT_EQ(twoWay().exitCode, 0);
+    std::filesystem::remove(left.path("gone.txt"));
+    std::filesystem::create_directory(left.path("moved"));
+    std::filesystem::rename(left.path("a.txt"), left.path("moved/a.txt"));
+
+    const Result r = twoWay();
+    EXPECT_EQ(r.exitCode, 0) << r.out.constData() << r.err.constData();
+    const std::string trash = share.root() + kTrash;
+    EXPECT_EQ(readFile(trash + "/files/gone.txt"), "file gone.txt");
+    EXPECT_TRUE(std::filesystem::exists(trash + "/info/gone.txt.trashinfo"));
+    EXPECT_EQ(readFile(share.root() + "/moved/a.txt"), "file a.txt");
+    EXPECT_FALSE(std::filesystem::exists(share.root() + "/a.txt"));
+}
+
 // Where each file and folder is flushed on its own (FUSE, shares), the
 // trash's files/ and info/ reach the disk before the rename over the old
 // file: a power cut after it finds the old file in the trash.
