@@ -1,5 +1,6 @@
 #include "compare/contentcompare.h"
 
+#include "compare/syncmemory.h"
 #include "platform/paths.h"
 
 #include <fcntl.h>
@@ -239,15 +240,30 @@ struct Reading
     }
 };
 
+bool asRemembered(const ResultRow &row, const RememberedSide &side)
+{
+    return row.size == side.size && row.modified == side.modified && row.modifiedNanos == side.nanos;
+}
+
+// Whether the last sync left the pair holding the same bytes and neither
+// side has been touched since, to the nanosecond.
+bool sameSinceSync(const SyncMemory &memory, const ResultRow &left, const ResultRow &right)
+{
+    const std::size_t i = memory.size() > 0 ? memory.find(left.name()) : memory.size();
+    return i < memory.size() && memory.sameContents(i) && asRemembered(left, memory.left(i))
+        && asRemembered(right, memory.right(i));
+}
+
 // The pairs to read, in left order, and their bytes on both sides.
-std::vector<Candidate> candidates(Comparison &comparison, const ContentOptions &options, ContentProgress &progress)
+std::vector<Candidate> candidates(Comparison &comparison, const ContentOptions &options, const SyncMemory &memory,
+                                  ContentProgress &progress)
 {
     std::vector<Candidate> found;
     ForEachPair(comparison, [&](ResultRow &left, ResultRow &right) {
         if (left.size != right.size || left.size < 0 || left.contents != Contents::Unknown
             || !PairTimesDiffer(comparison, left, right) || (options.chosen && !options.chosen(left.name())))
             return;
-        if (options.knownSame && options.knownSame(left, right)) {
+        if ((options.knownSame && options.knownSame(left, right)) || sameSinceSync(memory, left, right)) {
             left.contents = right.contents = Contents::Same;
             return;
         }
@@ -263,7 +279,12 @@ std::vector<Candidate> candidates(Comparison &comparison, const ContentOptions &
 ContentFindings CompareContents(Comparison &comparison, PendingOperationList &operations, const ContentOptions &options)
 {
     Reading reading(comparison, options);
-    const std::vector<Candidate> pairs = candidates(comparison, options, reading.progress);
+    // A pair the last sync left holding the same bytes, untouched since, is
+    // not read again.
+    MemoryRead memory = ReadSyncMemory(comparison.leftRoot, comparison.rightRoot);
+    if (!memory.trusted)
+        memory.memory.clear();
+    const std::vector<Candidate> pairs = candidates(comparison, options, memory.memory, reading.progress);
     if (!pairs.empty() && comparison.leftRootId.device != comparison.rightRootId.device)
         reading.helper = std::make_unique<SideReader>();
     const std::uint64_t bytesTotal = reading.progress.bytesTotal;

@@ -254,15 +254,24 @@ void Planner::conflict(const Known &k, std::string why)
 void Planner::keepOrCarry(const Known &k)
 {
     if (k.memory != kNone && m_read.trusted)
-        m_outcome.draft->carried.add(m_memory.name(k.memory), m_memory.left(k.memory), m_memory.right(k.memory));
+        m_outcome.draft->carried.add(m_memory.name(k.memory), m_memory.left(k.memory), m_memory.right(k.memory),
+                                     m_memory.sameContents(k.memory));
 }
 
 void Planner::inStep(const Known &k)
 {
     const ResultRow &l = *row(k, true), &r = *row(k, false);
     const bool sameLeft = !changed(k, true), sameRight = !changed(k, false);
+    // Bytes found the same now, or at the last sync and neither side
+    // touched since, to the nanosecond.
+    const auto untouched = [](const ResultRow &now, const RememberedSide *was) {
+        return was && was->size == now.size && was->modified == now.modified && was->nanos == now.modifiedNanos;
+    };
+    const bool same = l.contents == Contents::Same
+        || (mem(k, true) && m_memory.sameContents(k.memory) && untouched(l, mem(k, true))
+            && untouched(r, mem(k, false)));
     m_outcome.draft->inStep.add(l.name(), remembered(l, sameLeft ? mem(k, true)->inode : 0),
-                                remembered(r, sameRight ? mem(k, false)->inode : 0));
+                                remembered(r, sameRight ? mem(k, false)->inode : 0), same);
 }
 
 void Planner::annotate()
@@ -493,7 +502,7 @@ void Planner::emitRenames(bool onLeft)
             note(m_known[f], onLeft, why);
             const Known &old = m_known[g];
             m_outcome.draft->carried.add(m_memory.name(old.memory), m_memory.left(old.memory),
-                                         m_memory.right(old.memory));
+                                         m_memory.right(old.memory), m_memory.sameContents(old.memory));
         }
         const auto rename = [&](std::string_view oldName, std::string_view newName, const ResultRow *seen) {
             SyncJob job;
