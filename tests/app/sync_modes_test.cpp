@@ -187,6 +187,21 @@ TEST(SyncModes, NothingIsDeletedOnFaithOrInBulkWithoutLeave)
                      std::filesystem::resize_file((memory + "/" + name).toStdString(), 40);
          },
          0, "is not used (it is damaged)"},
+        {"two-way, memory of another pair", "two-way",
+         [](TestDir &l, TestDir &r) {
+             // The same files (hard links: same sizes, times, identities)
+             // under other roots: only the roots tell the memories apart.
+             const std::string mine = newestMemory();
+             TestDir other;
+             const auto links = std::filesystem::copy_options::recursive
+                 | std::filesystem::copy_options::create_hard_links;
+             std::filesystem::copy(l.root(), other.path("l"), links);
+             std::filesystem::copy(r.root(), other.path("r"), links);
+             syncIn("two-way", other.path("l"), other.path("r"));
+             std::filesystem::copy_file(newestMemory(), mine, std::filesystem::copy_options::overwrite_existing);
+             std::filesystem::remove(l.path("docs/d0.txt"));
+         },
+         0, "is not used (it is of other folders)"},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.name);
