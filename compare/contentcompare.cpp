@@ -245,25 +245,44 @@ bool asRemembered(const ResultRow &row, const RememberedSide &side)
     return row.size == side.size && row.modified == side.modified && row.modifiedNanos == side.nanos;
 }
 
-// Whether the last sync left the pair holding the same bytes and neither
-// side has been touched since, to the nanosecond.
-bool sameSinceSync(const SyncMemory &memory, const ResultRow &left, const ResultRow &right)
+// The memory of the pair's last sync, read at the first pair that needs it:
+// a comparison with no pair to read never reads it.
+class LastSync
 {
-    const std::size_t i = memory.size() > 0 ? memory.find(left.name()) : memory.size();
-    return i < memory.size() && memory.sameContents(i) && asRemembered(left, memory.left(i))
-        && asRemembered(right, memory.right(i));
-}
+public:
+    explicit LastSync(const Comparison &comparison) : m_comparison(comparison) {}
+
+    // Whether the last sync left the pair holding the same bytes and neither
+    // side has been touched since, to the nanosecond.
+    bool sameSince(const ResultRow &left, const ResultRow &right)
+    {
+        if (!m_read) {
+            m_read = true;
+            MemoryRead read = ReadSyncMemory(m_comparison.leftRoot, m_comparison.rightRoot);
+            if (read.trusted)
+                m_memory = std::move(read.memory);
+        }
+        const std::size_t i = m_memory.size() > 0 ? m_memory.find(left.name()) : 0;
+        return i < m_memory.size() && m_memory.sameContents(i) && asRemembered(left, m_memory.left(i))
+            && asRemembered(right, m_memory.right(i));
+    }
+
+private:
+    const Comparison &m_comparison;
+    SyncMemory m_memory;
+    bool m_read = false;
+};
 
 // The pairs to read, in left order, and their bytes on both sides.
-std::vector<Candidate> candidates(Comparison &comparison, const ContentOptions &options, const SyncMemory &memory,
-                                  ContentProgress &progress)
+std::vector<Candidate> candidates(Comparison &comparison, const ContentOptions &options, ContentProgress &progress)
 {
     std::vector<Candidate> found;
+    LastSync lastSync(comparison);
     ForEachPair(comparison, [&](ResultRow &left, ResultRow &right) {
         if (left.size != right.size || left.size < 0 || left.contents != Contents::Unknown
             || !PairTimesDiffer(comparison, left, right) || (options.chosen && !options.chosen(left.name())))
             return;
-        if ((options.knownSame && options.knownSame(left, right)) || sameSinceSync(memory, left, right)) {
+        if ((options.knownSame && options.knownSame(left, right)) || lastSync.sameSince(left, right)) {
             left.contents = right.contents = Contents::Same;
             return;
         }
@@ -279,12 +298,7 @@ std::vector<Candidate> candidates(Comparison &comparison, const ContentOptions &
 ContentFindings CompareContents(Comparison &comparison, PendingOperationList &operations, const ContentOptions &options)
 {
     Reading reading(comparison, options);
-    // A pair the last sync left holding the same bytes, untouched since, is
-    // not read again.
-    MemoryRead memory = ReadSyncMemory(comparison.leftRoot, comparison.rightRoot);
-    if (!memory.trusted)
-        memory.memory.clear();
-    const std::vector<Candidate> pairs = candidates(comparison, options, memory.memory, reading.progress);
+    const std::vector<Candidate> pairs = candidates(comparison, options, reading.progress);
     if (!pairs.empty() && comparison.leftRootId.device != comparison.rightRootId.device)
         reading.helper = std::make_unique<SideReader>();
     const std::uint64_t bytesTotal = reading.progress.bytesTotal;
