@@ -331,7 +331,9 @@ MemoryRead ReadSyncMemory(const std::string &leftRoot, const std::string &rightR
         return read;
     }
     SyncMemory found;
-    if (!decoded(qUncompress(bytes.mid(lineEnd + 1)), format, found)) {
+    // Unpacked where it lies: a million files' memory is not copied first.
+    const auto *packed = reinterpret_cast<const uchar *>(bytes.constData()) + lineEnd + 1;
+    if (!decoded(qUncompress(packed, bytes.size() - lineEnd - 1), format, found)) {
         read.distrust = "it is damaged";
         return read;
     }

@@ -52,6 +52,7 @@ public:
     // The position of name, or size() when it is not remembered.
     std::size_t find(std::string_view name) const;
     void reserve(std::size_t files, std::size_t nameBytes);
+    std::size_t nameBytes() const { return m_names.size(); }
     void clear();
 
     // The volumes and places the roots had when it was written.

@@ -120,6 +120,8 @@ public:
         m_outcome.draft->inStep.rightVolume = m_outcome.draft->carried.rightVolume = m_memory.rightVolume;
         m_stepLeft = c.leftResolution;
         m_stepRight = c.rightResolution;
+        // Most files are in step: one block each, not one regrown a million times.
+        m_outcome.draft->inStep.reserve(std::min(c.left.size(), c.right.size()), m_memory.nameBytes());
     }
 
     ModeOutcome run();
