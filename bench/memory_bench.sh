@@ -34,9 +34,11 @@ cli="$bin/corvanel-cli"
 [ -x "$cli" ] || { echo "build first: $cli missing" >&2; exit 2; }
 
 median() { sort -n | awk '{a[NR]=$1} END {print a[int((NR+1)/2)]}'; }
-now() { date +%s.%N; }
-seconds() { local t0; t0=$(now); "$@" >/dev/null 2>&1 || true; echo "$(now) - $t0" | bc -l; }
-peak_kib() { { /usr/bin/time -f %M "$@" 2>&1 >/dev/null || true; } | tail -1; }
+# measure CMD...: "wall-seconds cpu-seconds peak-KiB" of one run (its exit
+# status ignored). CPU seconds (user and system) are steadier than the wall
+# clock on a machine others load too.
+measure() { { /usr/bin/time -f '%e %U %S %M' "$@" 2>&1 >/dev/null || true; } | tail -1 |
+            awk '{printf "%s %.3f %s\n", $1, $2 + $3, $4}'; }
 
 trees="$("$here/gentrees.sh" "$files")"
 work="${BENCH_DIR:-$here/out}/memory-$files"
@@ -56,35 +58,38 @@ memory="$(find "$remembering/corvanel/memory" -type f ! -name 'where-*' ! -name 
 [ -n "$memory" ] || { echo "no memory was kept in $remembering" >&2; exit 1; }
 rm -rf "$forgetting"; mkdir -p "$forgetting"
 
-with_memory()   { XDG_STATE_HOME="$remembering" "$cli" compare --mode two-way "$L" "$R"; }
-without()       { XDG_STATE_HOME="$forgetting" "$cli" compare --mode newest-wins "$L" "$R"; }
-first_two_way() { XDG_STATE_HOME="$forgetting" "$cli" compare --mode two-way "$L" "$R"; }
+# The state folder and mode of each kind of compare; compare KIND runs one.
+state_of() { if [ "$1" = with_memory ]; then echo "$remembering"; else echo "$forgetting"; fi; }
+mode_of() { if [ "$1" = without ]; then echo newest-wins; else echo two-way; fi; }
+compare() { env XDG_STATE_HOME="$(state_of "$1")" "$cli" compare --mode "$(mode_of "$1")" "$L" "$R"; }
 
 # The memory must be trusted, or the runs below measure a first sync.
-said="$(with_memory 2>&1 || true)"
+said="$(compare with_memory 2>&1 || true)"
 if echo "$said" | grep -q -e "first sync" -e "not used"; then
   echo "the memory was not used:" >&2; echo "$said" | head -5 >&2; exit 1
 fi
-without >/dev/null 2>&1 || true   # warm the cache
+compare without >/dev/null 2>&1 || true   # warm the cache
 
-t_with=""; t_without=""; t_first=""
+: > "$work/times"
 for _ in $(seq "$runs"); do
-  t_with+="$(seconds with_memory) "
-  t_without+="$(seconds without) "
-  t_first+="$(seconds first_two_way) "
+  for kind in without first_two_way with_memory; do echo "$kind $(measure env XDG_STATE_HOME="$(state_of "$kind")" "$cli" compare --mode "$(mode_of "$kind")" "$L" "$R")" >> "$work/times"; done
 done
-of() { echo $1 | tr ' ' '\n' | median; }
-t_with=$(of "$t_with"); t_without=$(of "$t_without"); t_first=$(of "$t_first")
+# figure KIND COLUMN: the median of one column of one kind's runs.
+figure() { awk -v k="$1" -v c="$2" '$1 == k {print $c}' "$work/times" | median; }
 per_side=$(find "$L" -type f | wc -l)
 bytes=$(stat -c %s "$memory")
+base_wall=$(figure without 2); base_cpu=$(figure without 3)
 
-printf '| %-44s | %8s | %6s | %9s |\n' "$files files a side" "seconds" "ratio" "peak MiB"
-printf '|%s|%s|%s|%s|\n' "----------------------------------------------" "----------" "--------" "-----------"
-row() { printf '| %-44s | %8.3f | %6.2f | %9.1f |\n' "$1" "$2" "$(echo "$2 / $t_without" | bc -l)" \
-          "$(echo "$3 / 1024" | bc -l)"; }
-row "compare --mode newest-wins, no memory" "$t_without" "$(peak_kib env XDG_STATE_HOME="$forgetting" "$cli" compare --mode newest-wins "$L" "$R")"
-row "compare --mode two-way, no memory (first)" "$t_first" "$(peak_kib env XDG_STATE_HOME="$forgetting" "$cli" compare --mode two-way "$L" "$R")"
-row "compare --mode two-way, with the memory" "$t_with" "$(peak_kib env XDG_STATE_HOME="$remembering" "$cli" compare --mode two-way "$L" "$R")"
+printf '| %-42s | %7s | %5s | %7s | %5s | %8s |\n' "$files files a side, median of $runs" "wall s" "ratio" "CPU s" "ratio" "peak MiB"
+printf '|%s|%s|%s|%s|%s|%s|\n' "--------------------------------------------" "---------" "-------" "---------" "-------" "----------"
+row() {
+  local wall cpu peak; wall=$(figure "$2" 2); cpu=$(figure "$2" 3); peak=$(figure "$2" 4)
+  printf '| %-42s | %7.3f | %5.2f | %7.3f | %5.2f | %8.1f |\n' "$1" "$wall" "$(echo "$wall / $base_wall" | bc -l)" \
+    "$cpu" "$(echo "$cpu / $base_cpu" | bc -l)" "$(echo "$peak / 1024" | bc -l)"
+}
+row "compare --mode newest-wins, no memory" without
+row "compare --mode two-way, no memory (first)" first_two_way
+row "compare --mode two-way, with the memory" with_memory
 echo
 echo "memory file: $bytes bytes for $per_side files a side: $(echo "scale=1; $bytes / $per_side" | bc -l) bytes a file"
 if [ "$smoke" -eq 0 ]; then
