@@ -1,5 +1,6 @@
 #include "compare/contentcompare.h"
 
+#include "compare/syncmemory.h"
 #include "platform/paths.h"
 
 #include <fcntl.h>
@@ -239,15 +240,49 @@ struct Reading
     }
 };
 
+bool asRemembered(const ResultRow &row, const RememberedSide &side)
+{
+    return row.size == side.size && row.modified == side.modified && row.modifiedNanos == side.nanos;
+}
+
+// The memory of the pair's last sync, read at the first pair that needs it:
+// a comparison with no pair to read never reads it.
+class LastSync
+{
+public:
+    explicit LastSync(const Comparison &comparison) : m_comparison(comparison) {}
+
+    // Whether the last sync left the pair holding the same bytes and neither
+    // side has been touched since, to the nanosecond.
+    bool sameSince(const ResultRow &left, const ResultRow &right)
+    {
+        if (!m_read) {
+            m_read = true;
+            MemoryRead read = ReadSyncMemory(m_comparison.leftRoot, m_comparison.rightRoot);
+            if (read.trusted)
+                m_memory = std::move(read.memory);
+        }
+        const std::size_t i = m_memory.size() > 0 ? m_memory.find(left.name()) : 0;
+        return i < m_memory.size() && m_memory.sameContents(i) && asRemembered(left, m_memory.left(i))
+            && asRemembered(right, m_memory.right(i));
+    }
+
+private:
+    const Comparison &m_comparison;
+    SyncMemory m_memory;
+    bool m_read = false;
+};
+
 // The pairs to read, in left order, and their bytes on both sides.
 std::vector<Candidate> candidates(Comparison &comparison, const ContentOptions &options, ContentProgress &progress)
 {
     std::vector<Candidate> found;
+    LastSync lastSync(comparison);
     ForEachPair(comparison, [&](ResultRow &left, ResultRow &right) {
         if (left.size != right.size || left.size < 0 || left.contents != Contents::Unknown
             || !PairTimesDiffer(comparison, left, right) || (options.chosen && !options.chosen(left.name())))
             return;
-        if (options.knownSame && options.knownSame(left, right)) {
+        if ((options.knownSame && options.knownSame(left, right)) || lastSync.sameSince(left, right)) {
             left.contents = right.contents = Contents::Same;
             return;
         }

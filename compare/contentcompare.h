@@ -47,7 +47,9 @@ struct ContentFindings
 
 // Reads the pairs of equal size whose times differ (after the sides'
 // shifts) and whose contents are not yet known, byte for byte, and sets
-// each row's contents; then matches the rows again, so that pairs whose
+// each row's contents (a pair the memory of the last sync knows to have
+// held the same bytes, both sides' sizes and times as they were then, is
+// taken as the same unread); then matches the rows again, so that pairs whose
 // contents differ are ordered by time and get their operations as pairs of
 // different sizes do, and those found the same are no longer unverified.
 // Where both roots lie on one device the two files are read in turns of

@@ -19,9 +19,12 @@
 
 namespace {
 
-// The first line of every memory; the number is the format's.
+// The first line of every memory; the number is the format's. Format 1
+// lacks the mark of pairs known to hold the same bytes: it still reads,
+// as knowing none.
 constexpr char kMagic[] = "corvanel sync memory ";
-constexpr int kFormat = 1;
+constexpr int kFormat = 2;
+constexpr int kOldestFormat = 1;
 // Far beyond a memory of ten million files; a larger file is no memory of ours.
 constexpr qint64 kMostBytes = qint64(2) << 30;
 
@@ -133,8 +136,9 @@ bool sameVolume(const platform::VolumeMark &a, const platform::VolumeMark &b)
 }
 
 // The files of a memory, front-coded: each name as the bytes it shares
-// with the one before and the rest; the right side as a difference from
-// the left, which it mostly equals.
+// with the one before (times two, plus one where the sides held the same
+// bytes: no byte of its own) and the rest; the right side as a difference
+// from the left, which it mostly equals.
 QByteArray encoded(const SyncMemory &memory)
 {
     QByteArray out;
@@ -147,7 +151,7 @@ QByteArray encoded(const SyncMemory &memory)
         std::size_t shared = 0;
         while (shared < name.size() && shared < previous.size() && name[shared] == previous[shared])
             ++shared;
-        putNumber(out, shared);
+        putNumber(out, (std::uint64_t(shared) << 1) | (memory.sameContents(i) ? 1 : 0));
         putText(out, name.substr(shared));
         putSide(out, memory.left(i), nullptr);
         putSide(out, memory.right(i), &memory.left(i));
@@ -156,7 +160,7 @@ QByteArray encoded(const SyncMemory &memory)
     return out;
 }
 
-bool decoded(const QByteArray &bytes, SyncMemory &memory)
+bool decoded(const QByteArray &bytes, int format, SyncMemory &memory)
 {
     Reader in(bytes);
     memory.leftVolume = readMark(in);
@@ -167,7 +171,12 @@ bool decoded(const QByteArray &bytes, SyncMemory &memory)
     memory.reserve(count, std::size_t(bytes.size()));
     std::string name, previous;
     for (std::uint64_t i = 0; i < count && in.ok(); ++i) {
-        const std::uint64_t shared = in.number();
+        std::uint64_t shared = in.number();
+        bool same = false;
+        if (format >= 2) {
+            same = (shared & 1) != 0;
+            shared >>= 1;
+        }
         if (shared > previous.size())
             return false;
         name.assign(previous, 0, shared);
@@ -177,7 +186,7 @@ bool decoded(const QByteArray &bytes, SyncMemory &memory)
         // Out of walk order, the matching would pair the wrong files.
         if (name.empty() || (i > 0 && !WalkBefore(previous, name)))
             return false;
-        memory.add(name, left, right);
+        memory.add(name, left, right, same);
         previous.swap(name);
     }
     return in.ok() && in.atEnd();
@@ -240,12 +249,26 @@ bool writeWhole(const std::string &file, const QByteArray &bytes, std::string *e
 
 } // namespace
 
-void SyncMemory::add(std::string_view name, const RememberedSide &left, const RememberedSide &right)
+void SyncMemory::add(std::string_view name, const RememberedSide &left, const RememberedSide &right, bool sameContents)
 {
     m_names.append(name);
     m_starts.push_back(m_names.size());
     m_left.push_back(left);
     m_right.push_back(right);
+    m_same.push_back(sameContents);
+}
+
+std::size_t SyncMemory::find(std::string_view name) const
+{
+    std::size_t low = 0, high = size();
+    while (low < high) {
+        const std::size_t middle = low + (high - low) / 2;
+        if (WalkBefore(this->name(middle), name))
+            low = middle + 1;
+        else
+            high = middle;
+    }
+    return low < size() && this->name(low) == name ? low : size();
 }
 
 void SyncMemory::reserve(std::size_t files, std::size_t nameBytes)
@@ -254,6 +277,7 @@ void SyncMemory::reserve(std::size_t files, std::size_t nameBytes)
     m_starts.reserve(files + 1);
     m_left.reserve(files);
     m_right.reserve(files);
+    m_same.reserve(files);
 }
 
 void SyncMemory::clear()
@@ -262,6 +286,7 @@ void SyncMemory::clear()
     m_starts.assign(1, 0);
     m_left.clear();
     m_right.clear();
+    m_same.clear();
 }
 
 std::string SyncMemoryFile(const platform::VolumeMark &left, const platform::VolumeMark &right)
@@ -300,12 +325,14 @@ MemoryRead ReadSyncMemory(const std::string &leftRoot, const std::string &rightR
     }
     bool number = false;
     const int format = first.mid(qsizetype(magic)).toInt(&number);
-    if (!number || format != kFormat) {
+    if (!number || format < kOldestFormat || format > kFormat) {
         read.distrust = number && format > kFormat ? "it was written by a newer version" : "it is damaged";
         return read;
     }
     SyncMemory found;
-    if (!decoded(qUncompress(bytes.mid(lineEnd + 1)), found)) {
+    // Unpacked where it lies: a million files' memory is not copied first.
+    const auto *packed = reinterpret_cast<const uchar *>(bytes.constData()) + lineEnd + 1;
+    if (!decoded(qUncompress(packed, bytes.size() - lineEnd - 1), format, found)) {
         read.distrust = "it is damaged";
         return read;
     }

@@ -45,8 +45,14 @@ public:
     const RememberedSide &right(std::size_t i) const { return m_right[i]; }
     RememberedSide &left(std::size_t i) { return m_left[i]; }
     RememberedSide &right(std::size_t i) { return m_right[i]; }
-    void add(std::string_view name, const RememberedSide &left, const RememberedSide &right);
+    // Whether both sides, as remembered, held the same bytes: copied by the
+    // sync, or read and found the same. Equal sizes alone say nothing.
+    bool sameContents(std::size_t i) const { return m_same[i]; }
+    void add(std::string_view name, const RememberedSide &left, const RememberedSide &right, bool sameContents = false);
+    // The position of name, or size() when it is not remembered.
+    std::size_t find(std::string_view name) const;
     void reserve(std::size_t files, std::size_t nameBytes);
+    std::size_t nameBytes() const { return m_names.size(); }
     void clear();
 
     // The volumes and places the roots had when it was written.
@@ -58,6 +64,7 @@ private:
     std::vector<std::size_t> m_starts{0};
     std::vector<RememberedSide> m_left;
     std::vector<RememberedSide> m_right;
+    std::vector<bool> m_same;
 };
 
 struct MemoryRead

@@ -2,6 +2,7 @@
 
 #include "compare/comparefolders.h"
 #include "compare/global.h"
+#include "compare/knownnames.h"
 #include "platform/paths.h"
 
 #include <fcntl.h>
@@ -15,62 +16,8 @@
 
 namespace {
 
-constexpr std::uint32_t kNone = UINT32_MAX;
-
-// One name as both sides and the memory know it.
-struct Known
-{
-    std::uint32_t left = kNone;
-    std::uint32_t right = kNone;
-    std::uint32_t memory = kNone;
-};
-
-// Row indices in walk order: the scan gives them so; rows made otherwise
-// are put in it.
-std::vector<std::uint32_t> walkOrder(const ResultRows &rows)
-{
-    std::vector<std::uint32_t> order(rows.size());
-    std::iota(order.begin(), order.end(), 0u);
-    bool sorted = true;
-    for (std::size_t i = 1; i < rows.size() && sorted; ++i)
-        sorted = WalkBefore(rows[i - 1].name(), rows[i].name());
-    if (!sorted)
-        std::stable_sort(order.begin(), order.end(), [&rows](std::uint32_t a, std::uint32_t b) {
-            return WalkBefore(rows[a].name(), rows[b].name());
-        });
-    return order;
-}
-
-// Every name of both lists and the memory, in walk order.
-std::vector<Known> knownNames(const Comparison &c, const SyncMemory &memory)
-{
-    const std::vector<std::uint32_t> left = walkOrder(c.left), right = walkOrder(c.right);
-    std::vector<Known> all;
-    all.reserve(std::max({left.size(), right.size(), memory.size()}));
-    std::size_t i = 0, j = 0, k = 0;
-    while (i < left.size() || j < right.size() || k < memory.size()) {
-        std::string_view first;
-        bool any = false;
-        const auto consider = [&](bool has, std::string_view name) {
-            if (has && (!any || WalkBefore(name, first))) {
-                first = name;
-                any = true;
-            }
-        };
-        consider(i < left.size(), i < left.size() ? c.left[left[i]].name() : std::string_view());
-        consider(j < right.size(), j < right.size() ? c.right[right[j]].name() : std::string_view());
-        consider(k < memory.size(), k < memory.size() ? memory.name(k) : std::string_view());
-        Known known;
-        if (i < left.size() && c.left[left[i]].name() == first)
-            known.left = left[i++];
-        if (j < right.size() && c.right[right[j]].name() == first)
-            known.right = right[j++];
-        if (k < memory.size() && memory.name(k) == first)
-            known.memory = std::uint32_t(k++);
-        all.push_back(known);
-    }
-    return all;
-}
+using Known = KnownName;
+constexpr std::uint32_t kNone = kNotKnown;
 
 RememberedSide remembered(const ResultRow &row, std::uint64_t inode = 0)
 {
@@ -124,6 +71,8 @@ public:
             m_marked[0].insert(path);
         for (const std::string &path : c.rightLeftOut.marked)
             m_marked[1].insert(path);
+        // Most files are in step: one block each, not one regrown a million times.
+        m_outcome.draft->inStep.reserve(std::min(c.left.size(), c.right.size()), m_memory.nameBytes());
     }
 
     ModeOutcome run();
@@ -276,15 +225,24 @@ void Planner::conflict(const Known &k, std::string why)
 void Planner::keepOrCarry(const Known &k)
 {
     if (k.memory != kNone && m_read.trusted)
-        m_outcome.draft->carried.add(m_memory.name(k.memory), m_memory.left(k.memory), m_memory.right(k.memory));
+        m_outcome.draft->carried.add(m_memory.name(k.memory), m_memory.left(k.memory), m_memory.right(k.memory),
+                                     m_memory.sameContents(k.memory));
 }
 
 void Planner::inStep(const Known &k)
 {
     const ResultRow &l = *row(k, true), &r = *row(k, false);
     const bool sameLeft = !changed(k, true), sameRight = !changed(k, false);
+    // Bytes found the same now, or at the last sync and neither side
+    // touched since, to the nanosecond.
+    const auto untouched = [](const ResultRow &now, const RememberedSide *was) {
+        return was && was->size == now.size && was->modified == now.modified && was->nanos == now.modifiedNanos;
+    };
+    const bool same = l.contents == Contents::Same
+        || (mem(k, true) && m_memory.sameContents(k.memory) && untouched(l, mem(k, true))
+            && untouched(r, mem(k, false)));
     m_outcome.draft->inStep.add(l.name(), remembered(l, sameLeft ? mem(k, true)->inode : 0),
-                                remembered(r, sameRight ? mem(k, false)->inode : 0));
+                                remembered(r, sameRight ? mem(k, false)->inode : 0), same);
 }
 
 void Planner::annotate()
@@ -515,7 +473,7 @@ void Planner::emitRenames(bool onLeft)
             note(m_known[f], onLeft, why);
             const Known &old = m_known[g];
             m_outcome.draft->carried.add(m_memory.name(old.memory), m_memory.left(old.memory),
-                                         m_memory.right(old.memory));
+                                         m_memory.right(old.memory), m_memory.sameContents(old.memory));
         }
         const auto rename = [&](std::string_view oldName, std::string_view newName, const ResultRow *seen) {
             SyncJob job;
@@ -544,7 +502,7 @@ void Planner::emitRenames(bool onLeft)
 
 ModeOutcome Planner::run()
 {
-    m_known = knownNames(m_c, m_memory);
+    m_known = KnownNames(m_c, m_memory);
     const bool remembering = m_choice.mode == SyncMode::TwoWay && m_read.trusted;
     if (m_choice.mode == SyncMode::TwoWay && !m_read.trusted)
         m_outcome.memoryNote = m_read.distrust.empty()

@@ -33,6 +33,13 @@ void fillInode(const platform::VolumeMark &volume, const std::string &root, std:
         side.inode = now.inode;
 }
 
+// Whether a copy's source still is the file the copy was made from: then
+// both sides hold its bytes. One changed during the run may not be.
+bool copiedAsCompared(const SyncJob &job, const RememberedSide &source)
+{
+    return source.size == job.size && source.modified == job.sourceModified && source.nanos == job.sourceNanos;
+}
+
 // The positions of a memory's files in walk order.
 std::vector<std::size_t> ordered(const SyncMemory &memory)
 {
@@ -81,7 +88,7 @@ std::string RecordSync(const ModeOutcome &mode, const SyncPlan &plan, const Sync
         RememberedSide left, right;
         if (job.kind == JobKind::Copy && statOf(plan.roots.left, job.name, left)
             && statOf(plan.roots.right, job.name, right) && left.size == right.size)
-            fresh.add(job.name, left, right);
+            fresh.add(job.name, left, right, copiedAsCompared(job, job.fromLeft ? left : right));
     }
     SyncMemory memory;
     memory.leftVolume = draft->inStep.leftVolume;
@@ -113,7 +120,7 @@ std::string RecordSync(const ModeOutcome &mode, const SyncPlan &plan, const Sync
             fillInode(memory.leftVolume, plan.roots.left, name, left);
             fillInode(memory.rightVolume, plan.roots.right, name, right);
         }
-        memory.add(name, left, right);
+        memory.add(name, left, right, sources[pick]->sameContents(i));
         last = memory.name(memory.size() - 1);
     }
     std::string error;

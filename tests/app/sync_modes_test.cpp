@@ -11,6 +11,7 @@
 #include <QDir>
 #include <QProcess>
 
+#include <cstring>
 #include <filesystem>
 
 #include <sys/xattr.h>
@@ -31,6 +32,16 @@ std::size_t filesBelow(const std::string &root)
         n += entry.is_regular_file() && entry.path().filename().string()[0] != '.'
             && entry.path().string().find("/.Trash") == std::string::npos;
     return n;
+}
+
+// The memory the last sync wrote, whichever pair it was of.
+std::string newestMemory()
+{
+    const QString folder = qEnvironmentVariable("XDG_STATE_HOME") + "/corvanel/memory";
+    for (const QString &name : QDir(folder).entryList(QDir::Files, QDir::Time))
+        if (!name.startsWith("where-") && !name.endsWith(".lock"))
+            return (folder + "/" + name).toStdString();
+    return {};
 }
 
 // The photo folder on a laptop and its copy on an exFAT stick: rejects
@@ -206,6 +217,21 @@ TEST(SyncModes, NothingIsDeletedOnFaithOrInBulkWithoutLeave)
                      std::filesystem::resize_file((memory + "/" + name).toStdString(), 40);
          },
          0, "is not used (it is damaged)"},
+        {"two-way, memory of another pair", "two-way",
+         [](TestDir &l, TestDir &r) {
+             // The same files (hard links: same sizes, times, identities)
+             // under other roots: only the roots tell the memories apart.
+             const std::string mine = newestMemory();
+             TestDir other;
+             const auto links = std::filesystem::copy_options::recursive
+                 | std::filesystem::copy_options::create_hard_links;
+             std::filesystem::copy(l.root(), other.path("l"), links);
+             std::filesystem::copy(r.root(), other.path("r"), links);
+             syncIn("two-way", other.path("l"), other.path("r"));
+             std::filesystem::copy_file(newestMemory(), mine, std::filesystem::copy_options::overwrite_existing);
+             std::filesystem::remove(l.path("docs/d0.txt"));
+         },
+         0, "is not used (it is of other folders)"},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.name);
@@ -228,6 +254,56 @@ TEST(SyncModes, NothingIsDeletedOnFaithOrInBulkWithoutLeave)
         std::filesystem::remove(left.path("d" + std::to_string(i) + ".txt"));
     EXPECT_EQ(syncIn("two-way", left.root(), right.root(), {"--allow-many-deletions"}).exitCode, 0);
     EXPECT_EQ(filesBelow(right.root()), 1u);
+}
+
+// With --content, a pair is not read again where the last sync knew both
+// sides to hold the same bytes and neither has been touched since: right's
+// bytes are changed behind its unchanged size and time, so a pair read
+// again is found to differ. Before, every such pair was read again.
+TEST(SyncModes, ContentsKnownTheSameAtTheLastSyncAreNotReadAgain)
+{
+    const std::int64_t early = TestDir::time(2024, 1, 1), late = TestDir::time(2024, 1, 2);
+    const struct
+    {
+        const char *name;
+        bool contentAtSync;
+        std::int64_t rightSeconds;
+        long rightNanos;
+        bool oldFormat; // a memory written before it marked pairs known the same
+        bool readAgain;
+    } cases[] = {
+        {"found the same, untouched since", true, late, 0, false, false},
+        {"in step by size alone", false, late, 0, false, true},
+        {"found the same, edited since", true, late + 3600, 0, false, true},
+        {"found the same, touched a nanosecond later", true, late, 1, false, true},
+        {"memory of the older format", false, late, 0, true, true},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        TestDir left, right;
+        left.file("keep.txt", "in step", early);
+        right.file("keep.txt", "in step", early);
+        left.file("a.txt", "same bytes", early);
+        right.file("a.txt", "same bytes", late);
+        const Result synced = run(c.contentAtSync ? QStringList{"sync", "--content", q(left.root()), q(right.root())}
+                                                  : QStringList{"sync", q(left.root()), q(right.root())});
+        ASSERT_EQ(synced.exitCode, 0) << synced.out.constData() << synced.err.constData();
+        right.file("a.txt", "SAME BYTES");
+        setTime(right.path("a.txt"), c.rightSeconds, c.rightNanos);
+        if (c.oldFormat) {
+            QFile memory(QString::fromStdString(newestMemory()));
+            ASSERT_TRUE(memory.open(QIODevice::ReadWrite));
+            QByteArray bytes = memory.readAll();
+            ASSERT_TRUE(bytes.startsWith("corvanel sync memory 2\n"));
+            bytes[qsizetype(std::strlen("corvanel sync memory "))] = '1';
+            memory.seek(0);
+            memory.write(bytes);
+        }
+        const Result r = run({"compare", "--json", "--content", "--mode", "two-way", q(left.root()), q(right.root())});
+        EXPECT_EQ(r.exitCode, c.readAgain ? 1 : 0) << r.out.constData() << r.err.constData();
+        EXPECT_EQ(r.out.contains("\"action\":\"overwrites\""), c.readAgain) << r.out.constData();
+        EXPECT_FALSE(r.out.contains("not used")) << r.out.constData();
+    }
 }
 
 // Two syncs of one pair at once leave a whole memory that the next run
