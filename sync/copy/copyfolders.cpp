@@ -118,10 +118,11 @@ void FileCopier::Impl::adoptFolder(int fd, const Folder *from, Root &root, unsig
     const bool known = from && ::fstat(from->fd.get(), &source) == 0;
     // Only an owner that differs is set: a file system without owners
     // refuses even ours, and then nothing was lost.
-    const bool owned = known && ::fstat(fd, &made) == 0 && made.st_uid == source.st_uid && made.st_gid == source.st_gid;
+    const bool stated = ::fstat(fd, &made) == 0;
+    const bool owned = known && stated && made.st_uid == source.st_uid && made.st_gid == source.st_gid;
     // FAT and exFAT are not asked for owners or permissions they cannot
     // keep; of a mode, only one without write permission marks anything.
-    const bool fat = volume(fd, std::uint64_t(made.st_dev)).fat;
+    const bool fat = stated && volume(fd, std::uint64_t(made.st_dev)).fat;
     if (known && ::geteuid() == 0 && !owned && (fat || ::fchown(fd, source.st_uid, source.st_gid) != 0))
         lost |= kOwners;
     if (known)
