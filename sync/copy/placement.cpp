@@ -57,7 +57,8 @@ bool FileCopier::Impl::keepTime(Staged &s, struct stat &placed)
     }
     again = again && ::fstatat(dir, s.name.c_str(), &placed, AT_SYMLINK_NOFOLLOW) == 0;
     // Set only now, the time is judged as keepMetadata judges one set before.
-    const bool held = s.timed ? sameTime(placed.st_mtim, s.stamped) : !BeyondTheCoarsestStep(placed.st_mtim, s.times[1]);
+    const bool held = s.timed ? sameTime(placed.st_mtim, s.stamped)
+                              : !BeyondTheCoarsestStep(placed.st_mtim, s.times[1]);
     if (!again || !held)
         notKept(*s.folder->root, kTimes);
     return true;

@@ -7,7 +7,7 @@ namespace platform {
 // later renames there: each call not offered costs a FUSE server a round trip.
 struct RenameWays
 {
-    bool noFlag = false;  // renameat2's no-replace flag
+    bool noFlag = false; // renameat2's no-replace flag
     bool noLinks = false; // hard links
 };
 

@@ -58,10 +58,14 @@ struct FileCopier::Impl::Folder
 // other copy waits behind.
 struct FileCopier::Impl::Volume
 {
-    bool fat = false;       // no permissions, owners or hard links; times kept in the folder's entry
-    bool noFlags = false;   // no append-only or immutable flags to ask about
-    bool noMark = false;    // no extended attributes: the run's record alone names its temporaries
-    bool restamps = false;  // a rename stamps the file with the time of the rename (fusefat)
+    // No permissions, owners or hard links; times kept in the folder's entry.
+    bool fat = false;
+    // No append-only or immutable flags to ask about.
+    bool noFlags = false;
+    // No extended attributes: the run's record alone names its temporaries.
+    bool noMark = false;
+    // A rename stamps the file with the time of the rename (fusefat).
+    bool restamps = false;
     RenameWays renames;
 };
 
@@ -77,8 +81,10 @@ struct FileCopier::Impl::Staged
     std::string trashed;                // once it went: its path there
     struct timespec times[2] = {};      // the source's access and modification times
     struct timespec stamped = {};       // the modification time as the copy took it
-    bool marked = false;                // carries the temporaries' mark
-    bool timed = false;                 // given its times before the rename
+    // Whether it carries the temporaries' mark; whether it was given its
+    // times before the rename.
+    bool marked = false;
+    bool timed = false;
 };
 
 } // namespace platform
