@@ -143,6 +143,7 @@ public:
 
     // Takes folders' jobs until none are left or the run is asked to stop.
     void lane(platform::FileCopier &copier);
+    void endBatchesWithTheirFolders() { m_folderEndsBatch = true; }
     void tell(const std::function<void(SyncProgress &)> &change = {});
     SyncReport report(const platform::FileCopier &copier);
 
@@ -161,6 +162,7 @@ private:
     const SyncProgressCallback &m_progress;
     const SyncOptions &m_options;
     const std::size_t m_mostFiles;
+    bool m_folderEndsBatch = false; // each folder taken is committed on its own
     std::vector<SyncOutcome> m_outcomes; // each written by the lane of its job only
     std::mutex m_taking; // the folders' jobs not yet taken, and the lanes taking them
     std::vector<std::vector<std::size_t>> m_groups;
@@ -375,6 +377,8 @@ void SyncRun::lane(platform::FileCopier &copier)
             if (large || copier.stagedCount() >= m_mostFiles || copier.stagedBytes() >= kBatchBytes)
                 commit();
         }
+        if (m_folderEndsBatch && !retired && copier.stagedCount() > 0)
+            commit();
     }
     // Whatever was staged is complete: a stop request still lets it land.
     commit();
@@ -450,8 +454,13 @@ SyncReport RunCopyJobs(const SyncPlan &plan, const SyncProgressCallback &progres
         std::iota(groups[0].begin(), groups[0].end(), std::size_t(0));
     }
     const std::size_t mostFiles = std::max<std::size_t>(room / lanes, 1);
+    // Where each batch ends with a flush of the folders it renamed into, a
+    // batch that ends with its folder flushes that folder once, not once for
+    // each batch it is split across.
     SyncRun run(plan, progress, options, std::move(groups), lanes,
                 oneByOne ? std::min(mostFiles, kFileByFileBatch) : mostFiles);
+    if (oneByOne && lanes > 1)
+        run.endBatchesWithTheirFolders();
     run.tell();
 
     platform::FileCopier copier;

@@ -118,12 +118,17 @@ void FileCopier::Impl::adoptFolder(int fd, const Folder *from, Root &root, unsig
     const bool known = from && ::fstat(from->fd.get(), &source) == 0;
     // Only an owner that differs is set: a file system without owners
     // refuses even ours, and then nothing was lost.
-    const bool owned = known && ::fstat(fd, &made) == 0 && made.st_uid == source.st_uid && made.st_gid == source.st_gid;
-    if (known && ::geteuid() == 0 && !owned && ::fchown(fd, source.st_uid, source.st_gid) != 0)
+    const bool stated = ::fstat(fd, &made) == 0;
+    const bool owned = known && stated && made.st_uid == source.st_uid && made.st_gid == source.st_gid;
+    // FAT and exFAT are not asked for owners or permissions they cannot
+    // keep; of a mode, only one without write permission marks anything.
+    const bool fat = stated && volume(fd, std::uint64_t(made.st_dev)).fat;
+    if (known && ::geteuid() == 0 && !owned && (fat || ::fchown(fd, source.st_uid, source.st_gid) != 0))
         lost |= kOwners;
     if (known)
         lost |= CopyAttributes(from->fd.get(), fd, true);
-    if (::fchmod(fd, mode_t(mode)) != 0 || (::fstat(fd, &made) == 0 && (made.st_mode & 07777) != mode))
+    const bool asked = !fat || !(mode & 0222);
+    if ((asked && ::fchmod(fd, mode_t(mode)) != 0) || (::fstat(fd, &made) == 0 && (made.st_mode & 07777) != mode))
         lost |= kPermissions;
     notKept(root, lost);
 }

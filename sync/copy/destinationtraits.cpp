@@ -1,5 +1,6 @@
 #include "sync/copy/destinationtraits.h"
 
+#include "platform/filesystem.h"
 #include "sync/copy/private/temporarymark.h"
 
 #include <linux/fs.h>
@@ -122,16 +123,25 @@ bool FlushesAsAWhole(int fd)
 // Why nothing can be renamed into or out of the folder (append-only or
 // immutable), or null. A temporary made there could never be put in place
 // nor removed.
-const char *RefusesRenames(int folder)
+const char *RefusesRenames(int folder, bool *noFlags)
 {
     int flags = 0;
-    if (::ioctl(folder, FS_IOC_GETFLAGS, &flags) != 0)
+    if (::ioctl(folder, FS_IOC_GETFLAGS, &flags) != 0) {
+        if (noFlags)
+            *noFlags = errno == ENOTTY || errno == ENOSYS || notSupported(errno);
         return nullptr;
+    }
     if (flags & FS_IMMUTABLE_FL)
         return "immutable";
     if (flags & FS_APPEND_FL)
         return "append-only";
     return nullptr;
+}
+
+// FAT's family is the one whose times are kept as local times.
+bool IsFatVolume(int fd)
+{
+    return KeepsLocalTimes(fd);
 }
 
 // A folder flush that the file system does not offer (FUSE servers without

@@ -29,8 +29,14 @@ bool FoldsIn(Folding folding, int folder);
 bool FlushesAsAWhole(int fd);
 
 // Why nothing can be renamed into or out of the folder ("append-only" or
-// "immutable"), or null.
-const char *RefusesRenames(int folder);
+// "immutable"), or null. noFlags, when given, is set where the file system
+// keeps no such flags at all (FAT and exFAT through FUSE), so that later
+// folders there need not be asked.
+const char *RefusesRenames(int folder, bool *noFlags = nullptr);
+
+// FAT and exFAT, through the kernel or FUSE: no permissions, owners or hard
+// links to set, and each file's times kept in its folder's entry for it.
+bool IsFatVolume(int fd);
 
 // A folder flush that the file system does not offer (FUSE servers without
 // fsyncdir, some network shares) is no failure: nothing more can be done.

@@ -282,7 +282,8 @@ bool FileCopier::Impl::mayReplace(Root &toRoot, const Staged &staged, CopyError 
         if (!stillAsSeen(dir, staged.name, *staged.seen))
             return fail(error, 0, kChangedSinceComparison);
     }
-    if (const char *why = RefusesRenames(dir))
+    Volume &volume = this->volume(dir, staged.folder->id.device);
+    if (const char *why = volume.noFlags ? nullptr : RefusesRenames(dir, &volume.noFlags))
         return fail(error, EPERM, "the destination folder " + staged.folder->shown + " is " + why
                                       + ": no copy can be put in place there, so nothing is written");
     return true;
@@ -338,7 +339,10 @@ bool FileCopier::Impl::createTemporary(Staged &staged, CopyError *error)
         return fail(error, EEXIST, "cannot find a free temporary name in the destination folder");
     // Without the mark (a file system without extended attributes) the
     // record alone tells a later run that a leftover of this copy is ours.
-    SetTemporaryMark(staged.file.get());
+    Volume &volume = this->volume(dir, staged.folder->id.device);
+    staged.marked = !volume.noMark && SetTemporaryMark(staged.file.get());
+    if (!staged.marked && (errno == ENOTSUP || errno == EOPNOTSUPP)) // NOLINT(misc-redundant-expression)
+        volume.noMark = true;
     return true;
 }
 
@@ -391,7 +395,7 @@ bool FileCopier::Impl::copyData(int source, struct stat &st, Staged &staged, con
 
 // Whether a and b are 2 s or more apart, the step of the coarsest clock a
 // destination may have (FAT's).
-static bool beyondTheCoarsestStep(const struct timespec &a, const struct timespec &b)
+bool BeyondTheCoarsestStep(const struct timespec &a, const struct timespec &b)
 {
     const long double apart = (static_cast<long double>(a.tv_sec) - b.tv_sec) + (a.tv_nsec - b.tv_nsec) / 1e9L;
     return apart >= 2 || apart <= -2;
@@ -402,16 +406,22 @@ static bool beyondTheCoarsestStep(const struct timespec &a, const struct timespe
 // dangerous on a file whose owner may differ from the source's. Asked each
 // time: a process may change its user between copies. A file system without
 // owners (or a squashing share) keeps ours, one without permissions its own;
-// as "cp -p" does, the copy goes on, and one note says so.
+// as "cp -p" does, the copy goes on, and one note says so. FAT and exFAT are
+// not asked to take owners or permissions they cannot keep, and a volume that
+// stamps a renamed file gets its times once, after the rename (keepTime).
 bool FileCopier::Impl::keepMetadata(int source, const struct stat &st, Root &toRoot, Staged &staged, CopyError *error)
 {
     const int file = staged.file.get();
+    const Volume &volume = this->volume(staged.folder->fd.get(), staged.folder->id.device);
     const uid_t euid = ::geteuid();
     const gid_t egid = ::getegid();
     unsigned lost = 0;
-    if (euid == 0 && (st.st_uid != euid || st.st_gid != egid) && ::fchown(file, st.st_uid, st.st_gid) != 0)
+    if (!volume.fat && euid == 0 && (st.st_uid != euid || st.st_gid != egid)
+        && ::fchown(file, st.st_uid, st.st_gid) != 0)
         lost |= kOwners;
-    if (::fchmod(file, st.st_mode & 0777) != 0) {
+    // All FAT keeps of a mode is the read-only mark a mode without write
+    // permission sets; the temporary is writable already.
+    if ((!volume.fat || !(st.st_mode & 0222)) && ::fchmod(file, st.st_mode & 0777) != 0) {
         if (!CannotHold(errno))
             return abandonErrno(staged, "cannot set the permissions of the destination", error);
         lost |= kPermissions;
@@ -420,17 +430,20 @@ bool FileCopier::Impl::keepMetadata(int source, const struct stat &st, Root &toR
     staged.times[0] = st.st_atim;
     staged.times[1] = st.st_mtim;
     keepWithinRange(toRoot, staged);
+    staged.timed = !volume.restamps;
     // One look at the copy afterwards tells both what took.
     struct stat made;
-    if (::futimens(file, staged.times) != 0 || ::fstat(file, &made) != 0)
+    if ((staged.timed && ::futimens(file, staged.times) != 0) || ::fstat(file, &made) != 0)
         return abandonErrno(staged, "cannot set the modification time of the destination", error);
     if ((made.st_mode & 0777) != (st.st_mode & 0777))
         lost |= kPermissions;
+    if (volume.fat && euid == 0 && (made.st_uid != st.st_uid || made.st_gid != st.st_gid))
+        lost |= kOwners;
     staged.stamped = made.st_mtim;
     // FAT keeps times to 2 s; a copy further off (a time outside what the
     // file system can hold, a driver that shifts by a time zone) would look
     // newer or older than it is.
-    if (beyondTheCoarsestStep(made.st_mtim, staged.times[1]))
+    if (staged.timed && BeyondTheCoarsestStep(made.st_mtim, staged.times[1]))
         lost |= kTimes;
     notKept(toRoot, lost);
     return true;
@@ -533,6 +546,17 @@ bool FileCopier::Impl::flushesWhole(int fd, std::uint64_t device)
     if (known != m_flushesWhole.end())
         return known->second;
     return m_flushesWhole[device] = FlushesAsAWhole(fd);
+}
+
+FileCopier::Impl::Volume &FileCopier::Impl::volume(int fd, std::uint64_t device)
+{
+    std::unique_ptr<Volume> &known = m_volumes[device];
+    if (!known) {
+        known = std::make_unique<Volume>();
+        known->fat = IsFatVolume(fd);
+        known->renames.noLinks = known->fat;
+    }
+    return *known;
 }
 
 const NameLimit &FileCopier::Impl::nameLimit(const Folder &folder)

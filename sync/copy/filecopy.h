@@ -21,7 +21,9 @@ struct stat;
 //   modification time and permission bits, made durable, and only then
 //   renamed over the destination: at every moment the destination holds its
 //   old or its complete new content, and a symbolic link there is replaced,
-//   never written through. Holes of a sparse source stay holes.
+//   never written through. Holes of a sparse source stay holes. A volume
+//   that stamps a renamed file with the time of the rename (fusefat) gets
+//   its time just after the rename instead.
 // - The source must not change while it is copied (size, modification and
 //   change time); a copy that the source never held as a whole is never
 //   renamed into place. It is copied again a few times, then given up. A

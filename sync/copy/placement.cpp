@@ -35,24 +35,31 @@ FileStatus stateOf(const struct stat &st)
 
 // Some file systems (FAT through FUSE) stamp a file renamed with the time of
 // the rename: the copy would then look newer than every other edit made
-// before the sync. The time is set again and flushed with the file; where
-// even that does not hold, the copy is in place all the same and a note
-// says so. placed gets the file's status as it is in place; false when it
-// cannot be read.
+// before the sync. Once a volume is seen to, its copies get their times only
+// after the rename. They are flushed with the file, or on FAT and exFAT,
+// which keep times in the folder's entry, with the folder after the batch.
+// Where even that does not hold, the copy is in place all the same and a
+// note says so. placed gets the file's status as it is in place; false when
+// it cannot be read.
 bool FileCopier::Impl::keepTime(Staged &s, struct stat &placed)
 {
     const int dir = s.folder->fd.get();
     if (::fstatat(dir, s.name.c_str(), &placed, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(placed.st_mode))
         return false;
-    if (sameTime(placed.st_mtim, s.stamped))
+    if (s.timed && sameTime(placed.st_mtim, s.stamped))
         return true;
+    Volume &volume = this->volume(dir, s.folder->id.device);
+    volume.restamps = true;
     bool again = ::utimensat(dir, s.name.c_str(), s.times, AT_SYMLINK_NOFOLLOW) == 0;
-    if (again && !flushesWhole(dir, s.folder->id.device)) {
+    if (again && !volume.fat && !flushesWhole(dir, s.folder->id.device)) {
         const Fd file(::openat(dir, s.name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
         again = file.valid() && (m_flush(file.get(), false) == 0 || FlushNotOffered(errno));
     }
     again = again && ::fstatat(dir, s.name.c_str(), &placed, AT_SYMLINK_NOFOLLOW) == 0;
-    if (!again || !sameTime(placed.st_mtim, s.stamped))
+    // Set only now, the time is judged as keepMetadata judges one set before.
+    const bool held = s.timed ? sameTime(placed.st_mtim, s.stamped)
+                              : !BeyondTheCoarsestStep(placed.st_mtim, s.times[1]);
+    if (!again || !held)
         notKept(*s.folder->root, kTimes);
     return true;
 }
@@ -123,7 +130,7 @@ bool FileCopier::Impl::place(Staged &s, const Folder *&reachable, CopyError *err
         }
     } else {
         const int rc = s.existing == ExistingDestination::Keep
-            ? RenameNoReplace(dir, s.temporary.c_str(), s.name.c_str())
+            ? RenameNoReplace(dir, s.temporary.c_str(), s.name.c_str(), &volume(dir, s.folder->id.device).renames)
             : ::renameat(dir, s.temporary.c_str(), dir, s.name.c_str());
         const int code = errno;
         // A share may carry out a rename and lose its reply.
@@ -169,7 +176,7 @@ void FileCopier::Impl::commit(const std::function<void(std::size_t, const CopyEr
         // The mark is for temporaries only; the file in place goes without.
         // It goes, with the descriptor, before the rename: a share such as
         // SMB renames no file still open. Until then the run's record names it.
-        if (ok)
+        if (ok && s.marked)
             RemoveTemporaryMark(s.file.get());
         s.file.reset();
         std::unique_lock<std::mutex> placing(m_common->placing, std::defer_lock);

@@ -28,12 +28,18 @@ int renameIfFree(int fromDir, const char *from, int toDir, const char *to)
 
 } // namespace
 
-int RenameNoReplace(int fromDir, const char *from, int toDir, const char *to)
+int RenameNoReplace(int fromDir, const char *from, int toDir, const char *to, RenameWays *ways)
 {
-    if (::renameat2(fromDir, from, toDir, to, RENAME_NOREPLACE) == 0)
-        return 0;
-    if (errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP)
-        return -1;
+    if (!ways || !ways->noFlag) {
+        if (::renameat2(fromDir, from, toDir, to, RENAME_NOREPLACE) == 0)
+            return 0;
+        if (errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP)
+            return -1;
+        if (ways)
+            ways->noFlag = true;
+    }
+    if (ways && ways->noLinks)
+        return renameIfFree(fromDir, from, toDir, to);
     if (::linkat(fromDir, from, toDir, to, 0) == 0) {
         ::unlinkat(fromDir, from, 0);
         return 0;

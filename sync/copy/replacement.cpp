@@ -176,8 +176,10 @@ bool FileCopier::Impl::replaceKeepingOld(Staged &s, bool flushEach, CopyError *e
     if (!WriteTrashInfo(trash, absoluteDestination(*s.folder, s.name), flushEach, &entry, error))
         return false;
     bool moved = false;
-    if (::linkat(dir, s.name.c_str(), trash.files.get(), entry.c_str(), 0) != 0) {
-        const int code = errno;
+    RenameWays &ways = volume(dir, s.folder->id.device).renames;
+    // Where the volume has no hard links, the old file moves at once.
+    if (ways.noLinks || ::linkat(dir, s.name.c_str(), trash.files.get(), entry.c_str(), 0) != 0) {
+        const int code = ways.noLinks ? EPERM : errno;
         const bool linked = outcomeUnknown(code) && reachedTrash(dir, s.name.c_str(), trash, entry.c_str(), false);
         moved = !linked && noHardLinks(code)
             && (moveKeepingTime(dir, s.name.c_str(), trash.files.get(), entry.c_str()) == 0
@@ -207,7 +209,7 @@ bool FileCopier::Impl::replaceKeepingOld(Staged &s, bool flushEach, CopyError *e
             }
         }
     }
-    const int rc = moved ? RenameNoReplace(dir, s.temporary.c_str(), s.name.c_str())
+    const int rc = moved ? RenameNoReplace(dir, s.temporary.c_str(), s.name.c_str(), &ways)
                          : ::renameat(dir, s.temporary.c_str(), dir, s.name.c_str());
     const int code = rc != 0 ? errno : 0;
     if (rc != 0 && !copyStands(s)) {

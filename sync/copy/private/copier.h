@@ -46,6 +46,7 @@ public:
     struct Root;
     struct Folder;
     struct Staged;
+    struct Volume;
     struct Produced
     {
         FileStatus state; // as this run left it
@@ -97,6 +98,7 @@ public:
     bool settleNewEntry(int parent, const std::string &shown, CopyError *error);
     std::set<std::uint64_t> flushWholeFileSystems();
     void settleFolders(const std::vector<std::size_t> &placedNow, std::vector<CopyError> &failures);
+    Volume &volume(int fd, std::uint64_t device);
     const NameLimit &nameLimit(const Folder &folder);
     std::int64_t largestFile(const Folder &folder);
     bool clearLeftovers(const Folder &folder);
@@ -117,6 +119,7 @@ public:
     std::map<Key, std::set<std::string>> m_listings; // names of folders that may fold them
     std::map<std::uint64_t, bool> m_flushesWhole; // by device: whether syncfs reaches everything
     std::map<std::uint64_t, NameLimit> m_nameLimits; // by device
+    std::map<std::uint64_t, std::unique_ptr<Volume>> m_volumes; // by device
     std::map<std::uint64_t, std::int64_t> m_largestFiles; // by device: -1 for no known limit
     // Renames on file systems flushed as a whole that no flush has covered
     // yet, by device: a folder there to flush it by, and the placed copies.

@@ -6,6 +6,7 @@
 #include "platform/fd.h"
 #include "sync/copy/destinationtraits.h"
 #include "sync/copy/private/copier.h"
+#include "sync/copy/renamenoreplace.h"
 
 #include <string>
 #include <sys/stat.h>
@@ -19,6 +20,10 @@ namespace platform {
 bool IsUsableName(std::string_view name);
 
 FolderIdentity IdentityOf(const struct stat &st);
+
+// Whether a and b are 2 s or more apart, the step of the coarsest clock a
+// destination may have (FAT's).
+bool BeyondTheCoarsestStep(const struct timespec &a, const struct timespec &b);
 
 // Why a copy fails where the destination folds two names into one.
 std::string FoldedReason(const std::string &name, const std::string &other);
@@ -48,6 +53,22 @@ struct FileCopier::Impl::Folder
     FolderIdentity id;
 };
 
+// What a destination volume lacks, so that calls it can only refuse, or
+// undo, are not made again: through FUSE each is a round trip that every
+// other copy waits behind.
+struct FileCopier::Impl::Volume
+{
+    // No permissions, owners or hard links; times kept in the folder's entry.
+    bool fat = false;
+    // No append-only or immutable flags to ask about.
+    bool noFlags = false;
+    // No extended attributes: the run's record alone names its temporaries.
+    bool noMark = false;
+    // A rename stamps the file with the time of the rename (fusefat).
+    bool restamps = false;
+    RenameWays renames;
+};
+
 struct FileCopier::Impl::Staged
 {
     std::shared_ptr<const Folder> folder;
@@ -60,6 +81,10 @@ struct FileCopier::Impl::Staged
     std::string trashed;                // once it went: its path there
     struct timespec times[2] = {};      // the source's access and modification times
     struct timespec stamped = {};       // the modification time as the copy took it
+    // Whether it carries the temporaries' mark; whether it was given its
+    // times before the rename.
+    bool marked = false;
+    bool timed = false;
 };
 
 } // namespace platform
