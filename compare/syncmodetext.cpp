@@ -88,12 +88,14 @@ std::string DeletedSinceText(const ModeOutcome &mode)
 std::string ManyDeletionsText(const ModeOutcome &mode)
 {
     std::string text = "This sync would move";
-    if (mode.trashLeft > 0)
-        text += " " + std::to_string(mode.trashLeft) + " files on the left";
-    if (mode.trashLeft > 0 && mode.trashRight > 0)
-        text += " and";
-    if (mode.trashRight > 0)
-        text += " " + std::to_string(mode.trashRight) + " files on the right";
+    for (const bool left : {true, false}) {
+        const std::size_t n = left ? mode.trashLeft : mode.trashRight;
+        if (n == 0)
+            continue;
+        if (!left && mode.trashLeft > 0)
+            text += " and";
+        text += " " + std::to_string(n) + (n == 1 ? " file on the " : " files on the ") + SideWord(left);
+    }
     return text + " to the Trash: more than half of that side's files, or more than " + std::to_string(kManyDeletions)
         + ".";
 }

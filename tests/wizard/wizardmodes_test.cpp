@@ -7,6 +7,7 @@
 
 #include "compare/comparefolders.h"
 #include "compare/global.h"
+#include "platform/settings.h"
 #include "support/qtprint.h"
 #include "support/recordingdesktop.h"
 #include "support/testdir.h"
@@ -169,6 +170,32 @@ TEST_F(WizardModes, NewestWinsAsksBeforeCopyingBackWhatWasDeleted)
         << desktop.questions[0].text.toStdString();
     EXPECT_FALSE(right.exists("a.txt"));
     EXPECT_EQ(right.read("new.txt"), "new");
+}
+
+// A mirror that would empty most of the other side asks first: No leaves
+// the wizard open and every file where it is, Yes carries it out.
+TEST_F(WizardModes, AMirrorThatWouldEmptyMostOfASideAsksFirst)
+{
+    left.file("a.txt", "a", TestDir::time(2024, 1, 1));
+    right.file("a.txt", "a", TestDir::time(2024, 1, 1));
+    right.file("b.txt", "only on the right");
+    right.file("c.txt", "only on the right too");
+    ASSERT_TRUE(platform::WritePairSetting(q(left.root()), q(right.root()), QString::fromLatin1(kPairModeKey),
+                                           QString::fromStdString(ModeSetting({SyncMode::Mirror, true}))));
+    Form3 *w = open();
+    ASSERT_NE(w, nullptr);
+    desktop.yes = false;
+    QTest::mouseClick(w->findChild<QToolButton *>(QStringLiteral("Check2")), Qt::LeftButton);
+    ASSERT_EQ(desktop.questions.size(), 1);
+    EXPECT_TRUE(
+        desktop.questions[0].text.startsWith("This sync would move 2 files on the right to the Trash: more "
+                                             "than half of that side's files"))
+        << desktop.questions[0].text.toStdString();
+    EXPECT_EQ(wizard(), w);
+    EXPECT_TRUE(right.exists("b.txt") && right.exists("c.txt"));
+    desktop.yes = true;
+    ASSERT_TRUE(ok(w));
+    EXPECT_FALSE(right.exists("b.txt") || right.exists("c.txt"));
 }
 
 } // namespace
