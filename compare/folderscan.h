@@ -68,7 +68,7 @@ bool PathBefore(std::string_view a, std::string_view b);
 // system at a time: a slow share never has more than that many waiting. What
 // it leaves out: hidden entries unless choices ask for them, and what their
 // patterns match; without choices, hidden entries alone. The choices must
-// outlive the scan.
+// outlive the call (walkers left behind keep a copy).
 struct ScanOptions
 {
     static constexpr std::size_t kDefaultWalkers = 32;

@@ -125,6 +125,9 @@ struct Walk
     std::atomic<int> slowness{0};
     std::atomic<bool> widened{false};
     platform::ReaderIds reader = platform::ReaderIds::current();
+    // The walk's own copy: walkers a closing window abandons outlive the
+    // caller's.
+    ScanChoices ownChoices;
     const ScanChoices *choices = nullptr;
     std::size_t idle = 0, exited = 0;
     std::size_t busy = 0, starved = 0; // running tasks; of those, waiting for a descriptor
@@ -467,7 +470,10 @@ std::shared_ptr<Walk> startWalk(const std::string *const roots[2], const ScanOpt
 {
     auto walk = std::make_shared<Walk>();
     walk->asked = walkersFor(options);
-    walk->choices = options.choices;
+    if (options.choices) {
+        walk->ownChoices = *options.choices;
+        walk->choices = &walk->ownChoices;
+    }
     walk->most = std::min<std::size_t>(walk->asked, std::max(1u, std::thread::hardware_concurrency()));
     std::vector<Task> tasks;
     for (int side = 0; side < 2; ++side) {
