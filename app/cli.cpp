@@ -355,6 +355,7 @@ int runCompare(std::vector<std::string> args)
     static SyncPlan *const plan = new SyncPlan;
     Comparison &comparison = *kept;
     CompareHooks hooks = runHooks(shift, choice);
+    hooks.draftMemory = false; // what it finds is never carried out
     chooseWith(hooks, choices);
     if (!compareAll(folders[0], folders[1], hooks, *plan, comparison))
         return 2;

@@ -307,12 +307,12 @@ std::string distrust(const char *side, const ResultRows &rows, const ScanProblem
     return {};
 }
 
-void planMode(Comparison &result, const ModeChoice &choice, PendingOperationList &operations)
+void planMode(Comparison &result, const ModeChoice &choice, PendingOperationList &operations, bool draft = true)
 {
     const MemoryRead memory = ReadSyncMemory(result.leftRoot, result.rightRoot);
     const SideTrust trust{distrust("left", result.left, result.leftProblems, memory.leftMoved),
                           distrust("right", result.right, result.rightProblems, memory.rightMoved)};
-    PlanSyncMode(result, memory, choice, trust, operations);
+    PlanSyncMode(result, memory, choice, trust, operations, draft);
 }
 
 } // namespace
@@ -522,7 +522,8 @@ bool CompareFolders(const std::string &leftText, const std::string &rightText, c
         FindTimeShift(result);
     }
     MatchRows(result, operations);
-    planMode(result, hooks.chooseMode ? hooks.chooseMode(result.leftRoot, result.rightRoot) : ModeChoice(), operations);
+    planMode(result, hooks.chooseMode ? hooks.chooseMode(result.leftRoot, result.rightRoot) : ModeChoice(), operations,
+             hooks.draftMemory);
     summarize(result, operations);
 
     if (hooks.showResults)

@@ -30,6 +30,9 @@ struct CompareHooks : ScanHooks
     // The way of syncing chosen for the pair of roots (as compared); empty:
     // newest wins.
     std::function<ModeChoice(const std::string &left, const std::string &right)> chooseMode;
+    // False for a compare that is never carried out: nothing of it is kept
+    // for the memory of the last sync.
+    bool draftMemory = true;
     // The matched rows, before any message about them; may take the rows.
     std::function<void(Comparison &)> showResults;
     // Hours by which the right side's times read late (ahead of the left's;

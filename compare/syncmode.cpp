@@ -50,7 +50,7 @@ class Planner
 {
 public:
     Planner(Comparison &c, const MemoryRead &read, const ModeChoice &choice, const SideTrust &trust,
-            PendingOperationList &operations)
+            PendingOperationList &operations, bool draft)
         : m_c(c)
         , m_read(read)
         , m_memory(read.memory)
@@ -59,18 +59,20 @@ public:
         , m_ops(operations)
     {
         m_outcome.choice = choice;
-        m_outcome.draft = std::make_shared<MemoryDraft>();
-        m_outcome.draft->file = read.file;
-        m_outcome.draft->leftRoot = c.leftRoot;
-        m_outcome.draft->rightRoot = c.rightRoot;
-        m_outcome.draft->inStep.leftVolume = m_outcome.draft->carried.leftVolume = m_memory.leftVolume;
-        m_outcome.draft->inStep.rightVolume = m_outcome.draft->carried.rightVolume = m_memory.rightVolume;
         m_stepLeft = c.leftResolution;
         m_stepRight = c.rightResolution;
         for (const std::string &path : c.leftLeftOut.marked)
             m_marked[0].insert(path);
         for (const std::string &path : c.rightLeftOut.marked)
             m_marked[1].insert(path);
+        if (!draft)
+            return;
+        m_outcome.draft = std::make_shared<MemoryDraft>();
+        m_outcome.draft->file = read.file;
+        m_outcome.draft->leftRoot = c.leftRoot;
+        m_outcome.draft->rightRoot = c.rightRoot;
+        m_outcome.draft->inStep.leftVolume = m_outcome.draft->carried.leftVolume = m_memory.leftVolume;
+        m_outcome.draft->inStep.rightVolume = m_outcome.draft->carried.rightVolume = m_memory.rightVolume;
         // Most files are in step: one block each, not one regrown a million times.
         m_outcome.draft->inStep.reserve(std::min(c.left.size(), c.right.size()), m_memory.nameBytes());
     }
@@ -224,13 +226,15 @@ void Planner::conflict(const Known &k, std::string why)
 // it into step.
 void Planner::keepOrCarry(const Known &k)
 {
-    if (k.memory != kNone && m_read.trusted)
+    if (k.memory != kNone && m_read.trusted && m_outcome.draft)
         m_outcome.draft->carried.add(m_memory.name(k.memory), m_memory.left(k.memory), m_memory.right(k.memory),
                                      m_memory.sameContents(k.memory));
 }
 
 void Planner::inStep(const Known &k)
 {
+    if (!m_outcome.draft)
+        return;
     const ResultRow &l = *row(k, true), &r = *row(k, false);
     const bool sameLeft = !changed(k, true), sameRight = !changed(k, false);
     // Bytes found the same now, or at the last sync and neither side
@@ -472,8 +476,9 @@ void Planner::emitRenames(bool onLeft)
             note(m_known[g], !onLeft, why);
             note(m_known[f], onLeft, why);
             const Known &old = m_known[g];
-            m_outcome.draft->carried.add(m_memory.name(old.memory), m_memory.left(old.memory),
-                                         m_memory.right(old.memory), m_memory.sameContents(old.memory));
+            if (m_outcome.draft)
+                m_outcome.draft->carried.add(m_memory.name(old.memory), m_memory.left(old.memory),
+                                             m_memory.right(old.memory), m_memory.sameContents(old.memory));
         }
         const auto rename = [&](std::string_view oldName, std::string_view newName, const ResultRow *seen) {
             SyncJob job;
@@ -543,9 +548,9 @@ ModeOutcome Planner::run()
 } // namespace
 
 void PlanSyncMode(Comparison &comparison, const MemoryRead &memory, const ModeChoice &choice, const SideTrust &trust,
-                  PendingOperationList &operations)
+                  PendingOperationList &operations, bool draft)
 {
     comparison.leftNotes.clear();
     comparison.rightNotes.clear();
-    operations.mode = Planner(comparison, memory, choice, trust, operations).run();
+    operations.mode = Planner(comparison, memory, choice, trust, operations, draft).run();
 }

@@ -108,8 +108,9 @@ struct SideTrust
 // Replaces the operations MatchRows appended by those of the mode, given
 // the memory as read; in newest wins only notes what the memory knows.
 // Notes on rows the memory explains go to notes (row index to text).
+// Without draft nothing is kept for the memory (a compare never carried out).
 void PlanSyncMode(Comparison &comparison, const MemoryRead &memory, const ModeChoice &choice, const SideTrust &trust,
-                  PendingOperationList &operations);
+                  PendingOperationList &operations, bool draft = true);
 
 // What a person decides for a conflict: keep one side's file (it is copied
 // over the other), keep both (the right's file is renamed on the right to a
