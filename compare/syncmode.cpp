@@ -507,7 +507,6 @@ void Planner::emitRenames(bool onLeft)
 
 ModeOutcome Planner::run()
 {
-    m_known = KnownNames(m_c, m_memory);
     const bool remembering = m_choice.mode == SyncMode::TwoWay && m_read.trusted;
     if (m_choice.mode == SyncMode::TwoWay && !m_read.trusted)
         m_outcome.memoryNote = m_read.distrust.empty()
@@ -517,9 +516,14 @@ ModeOutcome Planner::run()
     // Newest wins keeps the order and operations of the matching; the
     // memory only says what it knows about them.
     if (m_choice.mode == SyncMode::NewestWins || (m_choice.mode == SyncMode::TwoWay && !remembering)) {
-        annotate();
+        // With nothing to say and nothing to keep, the names are not merged.
+        if (m_read.trusted || m_outcome.draft) {
+            m_known = KnownNames(m_c, m_memory);
+            annotate();
+        }
         return std::move(m_outcome);
     }
+    m_known = KnownNames(m_c, m_memory);
     m_ops.reset();
     if (m_c.everyJob)
         m_c.everyJob->clear();
