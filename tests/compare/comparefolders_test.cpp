@@ -1,6 +1,7 @@
 #include "compare/comparefolders.h"
 
 #include "support/fsimage.h"
+#include "support/rows.h"
 #include "support/testdir.h"
 
 #include <gtest/gtest.h>
@@ -36,14 +37,6 @@ std::unique_ptr<Run> compare(const std::string &left, const std::string &right)
     return run;
 }
 
-const ResultRow &row(const ResultRows &rows, const std::string &name)
-{
-    for (const ResultRow &r : rows)
-        if (r.name() == name)
-            return r;
-    throw std::runtime_error("no row " + name);
-}
-
 class CompareTest : public ::testing::Test
 {
 protected:
@@ -68,20 +61,20 @@ TEST_F(CompareTest, PairRuleInAllFourBranches)
     const auto &l = run->result.left;
     const auto &r = run->result.right;
 
-    EXPECT_EQ(row(l, "same-size.txt").status, Status::OK);
-    EXPECT_EQ(row(r, "same-size.txt").status, Status::OK);
-    EXPECT_EQ(row(l, "same-size.txt").icon, NoIcon);
+    EXPECT_EQ(RowNamed(l, "same-size.txt").status, Status::OK);
+    EXPECT_EQ(RowNamed(r, "same-size.txt").status, Status::OK);
+    EXPECT_EQ(RowNamed(l, "same-size.txt").icon, NoIcon);
 
-    EXPECT_EQ(row(l, "same-time.txt").status, Status::None);
-    EXPECT_EQ(row(r, "same-time.txt").status, Status::None);
+    EXPECT_EQ(RowNamed(l, "same-time.txt").status, Status::None);
+    EXPECT_EQ(RowNamed(r, "same-time.txt").status, Status::None);
 
-    EXPECT_EQ(row(l, "left-newer.txt").status, Status::Newer);
-    EXPECT_EQ(row(l, "left-newer.txt").icon, NewerIcon);
-    EXPECT_EQ(row(r, "left-newer.txt").status, Status::Older);
-    EXPECT_EQ(row(r, "left-newer.txt").icon, OlderIcon);
+    EXPECT_EQ(RowNamed(l, "left-newer.txt").status, Status::Newer);
+    EXPECT_EQ(RowNamed(l, "left-newer.txt").icon, NewerIcon);
+    EXPECT_EQ(RowNamed(r, "left-newer.txt").status, Status::Older);
+    EXPECT_EQ(RowNamed(r, "left-newer.txt").icon, OlderIcon);
 
-    EXPECT_EQ(row(l, "right-newer.txt").status, Status::Older);
-    EXPECT_EQ(row(r, "right-newer.txt").status, Status::Newer);
+    EXPECT_EQ(RowNamed(l, "right-newer.txt").status, Status::Older);
+    EXPECT_EQ(RowNamed(r, "right-newer.txt").status, Status::Newer);
 
     ASSERT_EQ(run->operations.count(), 2);
     for (int k = 0; k < 2; ++k) {
@@ -119,7 +112,7 @@ TEST_F(CompareTest, PairsWithinOneSecondAreDecidedByNanoseconds)
     int overwrites = 0;
     for (const auto &c : cases) {
         SCOPED_TRACE(c.name);
-        const ResultRow &l = row(run->result.left, c.name), &r = row(run->result.right, c.name);
+        const ResultRow &l = RowNamed(run->result.left, c.name), &r = RowNamed(run->result.right, c.name);
         EXPECT_EQ(l.status, c.left);
         EXPECT_EQ(r.status, c.left == Status::Newer ? Status::Older : c.left == Status::Older ? Status::Newer : Status::None);
         if (c.left != Status::None) {
@@ -327,7 +320,7 @@ TEST_F(CompareTest, NamesThatAreNotUtf8MatchByteForByte)
     right.file(name, "o", early);
     left.file("only\xFF", "x");
     auto run = compare(left.root(), right.root());
-    EXPECT_EQ(row(run->result.left, name).status, Status::Newer);
+    EXPECT_EQ(RowNamed(run->result.left, name).status, Status::Newer);
     ASSERT_EQ(run->operations.count(), 2);
     std::set<std::string> targets = {run->operations[0].copyTo, run->operations[1].copyTo};
     EXPECT_EQ(targets, (std::set<std::string>{right.path(name), right.path("only\xFF")}));

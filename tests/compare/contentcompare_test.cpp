@@ -1,6 +1,7 @@
 #include "compare/contentcompare.h"
 
 #include "support/fsimage.h"
+#include "support/rows.h"
 #include "support/testdir.h"
 
 #include <gtest/gtest.h>
@@ -24,14 +25,6 @@ std::unique_ptr<Run> compared(const std::string &left, const std::string &right)
     auto run = std::make_unique<Run>();
     EXPECT_TRUE(CompareFolders(left, right, CompareHooks(), run->comparison, run->operations));
     return run;
-}
-
-const ResultRow &row(const ResultRows &rows, const std::string &name)
-{
-    for (const ResultRow &r : rows)
-        if (r.name() == name)
-            return r;
-    throw std::runtime_error("no row " + name);
 }
 
 // Files larger than the chunk, so that a difference past the first turn is
@@ -80,7 +73,7 @@ TEST(CompareContents, PairsThatDifferAreOrderedAndTheSameStayOk)
         EXPECT_EQ(run->comparison.futureDated.size(), 1u);
         for (const auto &c : cases) {
             SCOPED_TRACE(c.name);
-            EXPECT_EQ(row(run->comparison.left, c.name).status, c.status);
+            EXPECT_EQ(RowNamed(run->comparison.left, c.name).status, c.status);
         }
     }
 }
@@ -145,7 +138,7 @@ TEST(CompareContents, TenThousandSmallPairs)
     EXPECT_EQ(found.different, std::size_t(kPairs / 100));
     EXPECT_EQ(run->comparison.unverified, 0u);
     EXPECT_EQ(run->operations.count(), kPairs / 100);
-    EXPECT_EQ(row(run->comparison.right, "d0/f7.txt").status, Status::Newer);
+    EXPECT_EQ(RowNamed(run->comparison.right, "d0/f7.txt").status, Status::Newer);
     EXPECT_GT(calls, std::size_t(kPairs));
 }
 
@@ -171,8 +164,8 @@ TEST(CompareContents, PairsPastTwoGibibytes)
     const ContentFindings found = CompareContents(run->comparison, run->operations, ContentOptions());
     EXPECT_EQ(found.read, 2u);
     EXPECT_EQ(found.different, 1u);
-    EXPECT_EQ(row(run->comparison.right, "differs.img").status, Status::Newer);
-    EXPECT_EQ(row(run->comparison.right, "same.img").status, Status::OK);
+    EXPECT_EQ(RowNamed(run->comparison.right, "differs.img").status, Status::Newer);
+    EXPECT_EQ(RowNamed(run->comparison.right, "same.img").status, Status::OK);
 }
 
 } // namespace

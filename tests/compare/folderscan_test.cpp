@@ -1,5 +1,6 @@
 #include "compare/folderscan.h"
 
+#include "support/rows.h"
 #include "support/testdir.h"
 
 #include <gtest/gtest.h>
@@ -21,14 +22,6 @@
 
 namespace {
 
-std::vector<std::string> names(const ResultRows &rows)
-{
-    std::vector<std::string> result;
-    for (const ResultRow &row : rows)
-        result.emplace_back(row.name());
-    return result;
-}
-
 ResultRows scan(const std::string &root, const ScanHooks &hooks = {})
 {
     ResultRows rows;
@@ -47,7 +40,7 @@ TEST(FolderScan, RootFilesComeFirstThenSubfoldersDepthFirst)
     dir.file("x/f.txt");
     // Each folder's files precede everything below it, and a folder's whole
     // subtree comes before its next sibling; siblings in name order.
-    EXPECT_EQ(names(scan(dir.root())),
+    EXPECT_EQ(NamesOf(scan(dir.root())),
               (std::vector<std::string>{"a.txt", "w/e.txt", "x/b.txt", "x/f.txt", "x/y/c.txt", "x/y/z/d.txt"}));
 }
 
@@ -80,7 +73,7 @@ TEST(FolderScan, NamesAreOrderedWithAsciiLettersFoldedThenByExactBytes)
     for (const char *folder : {"", "Sub/", "sub/"})
         for (const std::string &f : sorted)
             expected.push_back(folder + f);
-    EXPECT_EQ(names(scan(dir.root())), expected);
+    EXPECT_EQ(NamesOf(scan(dir.root())), expected);
     EXPECT_EQ(sorted, (std::vector<std::string>{"10.txt", "9.txt", "a.txt", "B.txt", "b.txt", "\xC3\xA4.txt"}));
 }
 
@@ -109,7 +102,7 @@ TEST(FolderScan, WalkBeforeIsTheOrderOfTheScan)
     }
     std::vector<std::string> sorted(files.begin(), files.end());
     std::sort(sorted.begin(), sorted.end(), WalkBefore);
-    EXPECT_EQ(names(scan(dir.root())), sorted);
+    EXPECT_EQ(NamesOf(scan(dir.root())), sorted);
     for (std::size_t i = 0; i + 1 < sorted.size(); ++i)
         EXPECT_FALSE(WalkBefore(sorted[i + 1], sorted[i])) << sorted[i] << " / " << sorted[i + 1];
     EXPECT_FALSE(WalkBefore("a/b", "a/b"));
@@ -136,7 +129,7 @@ TEST(FolderScan, HiddenEntriesAndEmptyFoldersGiveNoRows)
     dir.file("sub/.secret/x.txt");
     dir.folder("empty/deeper");
     dir.file("visible.txt");
-    EXPECT_EQ(names(scan(dir.root())), std::vector<std::string>{"visible.txt"});
+    EXPECT_EQ(NamesOf(scan(dir.root())), std::vector<std::string>{"visible.txt"});
 }
 
 TEST(FolderScan, OnlyRegularFilesAreListed)
@@ -158,7 +151,7 @@ TEST(FolderScan, OnlyRegularFilesAreListed)
     ::symlink("missing", dir.path("dangling").c_str());
     const auto rows = scan(dir.root());
     std::set<std::string> listed;
-    for (const auto &n : names(rows))
+    for (const auto &n : NamesOf(rows))
         listed.insert(n);
     // A link to a file stands for that file; the rest are not plain files.
     EXPECT_EQ(listed, (std::set<std::string>{"plain.txt", "link-to-file"}));
@@ -172,7 +165,7 @@ TEST(FolderScan, LinksToFoldersAreNeverFollowed)
     dir.file("sub/a.txt");
     ::symlink("..", dir.path("sub/loop").c_str());
     ::symlink(outside.root().c_str(), dir.path("out").c_str());
-    const auto rows = names(scan(dir.root()));
+    const auto rows = NamesOf(scan(dir.root()));
     EXPECT_EQ(rows, std::vector<std::string>{"sub/a.txt"});
 }
 
@@ -180,12 +173,12 @@ TEST(FolderScan, TrailingSeparatorsAndRelativeRoots)
 {
     TestDir dir;
     dir.file("data/x/data/y.txt");
-    EXPECT_EQ(names(scan(dir.root() + "///")), std::vector<std::string>{"data/x/data/y.txt"});
+    EXPECT_EQ(NamesOf(scan(dir.root() + "///")), std::vector<std::string>{"data/x/data/y.txt"});
 
     // Only the leading root is removed from a name, never a later repeat of it.
     char *previous = ::getcwd(nullptr, 0);
     ASSERT_EQ(::chdir(dir.root().c_str()), 0);
-    EXPECT_EQ(names(scan("data")), std::vector<std::string>{"x/data/y.txt"});
+    EXPECT_EQ(NamesOf(scan("data")), std::vector<std::string>{"x/data/y.txt"});
     ::chdir(previous);
     std::free(previous);
 }
@@ -247,7 +240,7 @@ TEST(FolderScan, TreesDeeperThanThePathLimitAreScanned)
     ScanFindings findings;
     ResultRows rows;
     FillResultList(rows, dir.root(), {}, &findings);
-    ASSERT_EQ(names(rows), (std::vector<std::string>{"top.txt", deep.relative}));
+    ASSERT_EQ(NamesOf(rows), (std::vector<std::string>{"top.txt", deep.relative}));
     EXPECT_EQ(SizeText(rows[1]), "4 bytes");
     EXPECT_EQ(findings.problems.count, 0u);
     struct stat st;
@@ -271,7 +264,7 @@ TEST(FolderScan, WhatCannotBeReadIsCountedAndTheFirstFewNamed)
         ScanFindings findings;
         ResultRows rows;
         FillResultList(rows, dir.root(), {}, &findings);
-        if (names(rows) != std::vector<std::string>{"a.txt", "open/c.txt"})
+        if (NamesOf(rows) != std::vector<std::string>{"a.txt", "open/c.txt"})
             return 1;
         if (findings.problems.count != 8 || findings.problems.first.size() != ScanProblems::kNamed)
             return 2;
@@ -339,7 +332,7 @@ TEST(FolderScan, LeftoverTemporariesAreNotedNeverListed)
     ScanFindings findings;
     ResultRows rows;
     FillResultList(rows, dir.root(), {}, &findings);
-    EXPECT_EQ(names(rows), std::vector<std::string>{"a.txt"});
+    EXPECT_EQ(NamesOf(rows), std::vector<std::string>{"a.txt"});
     EXPECT_EQ(findings.leftovers,
               (std::vector<std::string>{".a.txt.corvanel-0a1b2c3d", "sub/.b.corvanel-zz99aa00"}));
 }

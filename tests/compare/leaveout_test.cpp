@@ -2,6 +2,7 @@
 #include "compare/leaveout.h"
 
 #include "support/fsimage.h"
+#include "support/rows.h"
 #include "support/testdir.h"
 
 #include <gtest/gtest.h>
@@ -10,14 +11,6 @@
 #include <sys/xattr.h>
 
 namespace {
-
-std::vector<std::string> names(const ResultRows &rows)
-{
-    std::vector<std::string> result;
-    for (const ResultRow &row : rows)
-        result.emplace_back(row.name());
-    return result;
-}
 
 TEST(LeaveOut, PatternsMatchAsIgnoreFilesDo)
 {
@@ -112,7 +105,7 @@ TEST(LeaveOut, ScansPassOverWhatIsLeftOutAndCountIt)
             FillResultList(one, dir.root(), {}, &oneFound, &options);
             FillResultLists(left, leftFound, dir.root(), right, rightFound, dir.root(), {}, options);
             for (const auto *scan : {&one, &left, &right})
-                if (names(*scan) != c.rows)
+                if (NamesOf(*scan) != c.rows)
                     return 1;
             for (const ScanFindings *found : {&oneFound, &leftFound, &rightFound}) {
                 if (found->problems.count != c.problems)
@@ -147,7 +140,7 @@ TEST(LeaveOut, PairChoicesAreRememberedAndComparedBy)
     Comparison comparison;
     PendingOperationList operations;
     ASSERT_TRUE(CompareFolders(left.root() + "/", right.root(), hooks, comparison, operations));
-    EXPECT_EQ(names(comparison.left), std::vector<std::string>{"a.txt"});
+    EXPECT_EQ(NamesOf(comparison.left), std::vector<std::string>{"a.txt"});
     EXPECT_TRUE(operations.empty());
     EXPECT_EQ(operations.leftLeftOut.hidden, 1u);
     EXPECT_EQ(operations.leftLeftOut.byPattern, 1u);
@@ -157,7 +150,7 @@ TEST(LeaveOut, PairChoicesAreRememberedAndComparedBy)
 
     ASSERT_TRUE(SavePairHidden(left.root(), right.root(), true));
     ASSERT_TRUE(CompareFolders(left.root(), right.root(), hooks, comparison, operations));
-    EXPECT_EQ(names(comparison.left), (std::vector<std::string>{".env", "a.txt"}));
+    EXPECT_EQ(NamesOf(comparison.left), (std::vector<std::string>{".env", "a.txt"}));
     EXPECT_EQ(operations.count(), 1); // .env goes to the right
 }
 
@@ -185,7 +178,7 @@ TEST(LeaveOut, EntriesAnNtfsVolumeMarksHiddenAreLeftOutUnlessAskedFor)
         ScanFindings leftFound, rightFound;
         FillResultLists(left, leftFound, fs.root(), right, rightFound, std::string(), {}, options);
         const std::vector<std::string> all = {"desktop.ini", "keep.txt", "marked/inner.txt"}, unmarked = {"keep.txt"};
-        EXPECT_EQ(names(left), withHidden ? all : unmarked);
+        EXPECT_EQ(NamesOf(left), withHidden ? all : unmarked);
         EXPECT_EQ(leftFound.leftOut.hidden, withHidden ? 0u : 2u);
     }
 }
