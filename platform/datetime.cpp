@@ -255,6 +255,8 @@ struct TimeTextCache
     static constexpr std::int64_t kAskEachTime = INT64_MIN;
     std::unordered_map<std::int64_t, std::int64_t> shifts; // by UTC day
     std::int64_t lastDay = INT64_MIN, lastShift = kAskEachTime;
+    std::int64_t lastLocalDay = INT64_MIN;
+    CivilDate lastLocalDate{};
 
     std::int64_t shiftOfDay(std::int64_t day)
     {
@@ -292,8 +294,13 @@ struct TimeTextCache
             return true;
         }
         const std::int64_t localSeconds = unixSeconds + shift;
-        const std::int64_t secondOfDay = localSeconds - floorDivide(localSeconds, 86400) * 86400;
-        const CivilDate date = CivilFromDays(floorDivide(localSeconds, 86400));
+        const std::int64_t localDay = floorDivide(localSeconds, 86400);
+        const std::int64_t secondOfDay = localSeconds - localDay * 86400;
+        if (localDay != lastLocalDay) {
+            lastLocalDay = localDay;
+            lastLocalDate = CivilFromDays(localDay);
+        }
+        const CivilDate &date = lastLocalDate;
         fields = {date.year, int(date.month), int(date.day), int(secondOfDay / 3600), int(secondOfDay / 60 % 60),
                   int(secondOfDay % 60)};
         return true;

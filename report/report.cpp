@@ -1,6 +1,7 @@
 #include "report/report.h"
 
 #include "platform/paths.h"
+#include "report/jsonrow.h"
 #include "report/jsonwriter.h"
 #include "report/orderedwriter.h"
 
@@ -11,36 +12,16 @@
 
 namespace {
 
-// scratch is any string, kept between rows so that none is allocated per row.
-void appendRow(std::string &out, const ResultRow &row, std::string &scratch)
-{
-    JsonWriter json(out);
-    json.object().text("name", row.name()).plain("status", StatusText(row.status));
-    scratch.clear();
-    AppendSizeText(scratch, row);
-    json.plain("size", scratch);
-    scratch.clear();
-    AppendModifiedText(scratch, row);
-    json.text("modified", scratch).number("icon", row.icon).boolean("checked", row.checked);
-    if (row.size >= 0)
-        json.number("bytes", row.size);
-    if (row.modified != platform::kNoTime)
-        json.instant("mtime", row.modified, row.modifiedNanos);
-    json.end();
-}
-
 void writeSide(Sink &sink, JsonWriter &json, const char *key, const std::string &root, const ResultRows &rows,
                const ScanProblems &problems)
 {
     json.object(key).text("root", root).list("rows");
     // Rows are formatted on every core, each chunk on its own.
     WriteInOrder(sink, rows.size(), [&rows](std::size_t first, std::size_t last, std::string &text) {
-        std::string scratch;
+        JsonRowWriter writer;
         for (std::size_t i = first; i < last; ++i) {
-            if (i)
-                text += ',';
-            text += '\n';
-            appendRow(text, rows[i], scratch);
+            text += i ? ",\n" : "\n";
+            writer.append(text, rows[i]);
         }
     });
     json.end().object("unreadable").number("count", std::int64_t(problems.count)).list("first");

@@ -1,3 +1,4 @@
+#include "report/jsonrow.h"
 #include "report/report.h"
 
 #include <QJsonArray>
@@ -40,9 +41,23 @@ TEST(Report, TimesAreRfc3339InUtcWithNanoseconds)
         {-1, 999999999, "1969-12-31T23:59:59.999999999Z"},
         {4102444799, 0, "2099-12-31T23:59:59.000000000Z"},
         {-11644473600, 0, "1601-01-01T00:00:00.000000000Z"},
+        {-11644473600 + 86399, 5, "1601-01-01T23:59:59.000000005Z"}, // the day before's date kept
+        {-86401, 0, "1969-12-30T23:59:59.000000000Z"},
+        {std::int64_t(1) << 57, 0, "4566830479-10-18T01:44:32.000000000Z"},
+        {-(std::int64_t(1) << 57), 0, "-4566826540-03-15T22:15:28.000000000Z"},
     };
-    for (const auto &[seconds, nanos, expected] : cases)
+    // The report's rows spell them the same, each row after the one before.
+    JsonRowWriter rows;
+    for (const auto &[seconds, nanos, expected] : cases) {
         EXPECT_EQ(Rfc3339Utc(seconds, nanos), expected) << seconds;
+        ResultRow row;
+        row.modified = seconds;
+        row.modifiedNanos = nanos;
+        std::string json;
+        rows.append(json, row);
+        const QJsonObject parsed = QJsonDocument::fromJson(QByteArray::fromStdString(json)).object();
+        EXPECT_EQ(parsed[QLatin1String("mtime")].toString().toStdString(), expected) << json;
+    }
 }
 
 TEST(Report, JsonStringsReadBackAsTheNamesTheyCarry)
