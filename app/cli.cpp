@@ -506,6 +506,7 @@ int runSync(std::vector<std::string> args)
     // A folder gone meanwhile (a stick pulled out) cannot be compared again:
     // what was carried out is told all the same.
     SyncAfterwards after;
+    hooks.draftMemory = false; // the memory was kept as the run ended
     after.compared = !sayWhichIsGone(left, right) && compareAll(left, right, hooks, pending, afterwards);
     if (after.compared && given("--content"))
         contentsAfterSync(afterwards, pending, same);
