@@ -94,7 +94,6 @@ void JsonRowWriter::append(std::string &out, const ResultRow &row)
 
     m_modified.clear();
     AppendModifiedText(m_modified, row);
-    const bool plainModified = plainJson(m_modified);
 
     char room[kFixedRoom];
     char *p = put(room, ",\"status\":\"");
@@ -105,20 +104,14 @@ void JsonRowWriter::append(std::string &out, const ResultRow &row)
     if (row.size >= 0)
         p = put(putNumber(p, row.size), " bytes");
     p = put(p, "\",\"modified\":");
-    if (!plainModified) {
-        out.append(room, p);
-        AppendJsonString(out, m_modified);
-        p = room;
-    } else if (m_modified.size() + 2 <= kFixedRoom - std::size_t(p - room) - kTailRoom) {
+    if (m_modified.size() + 2 <= kFixedRoom - std::size_t(p - room) - kTailRoom && plainJson(m_modified)) {
         *p++ = '"';
         std::memcpy(p, m_modified.data(), m_modified.size());
         p += m_modified.size();
         *p++ = '"';
     } else {
         out.append(room, p);
-        out += '"';
-        out += m_modified;
-        out += '"';
+        AppendJsonString(out, m_modified);
         p = room;
     }
     p = put(p, ",\"icon\":");
