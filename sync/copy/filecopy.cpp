@@ -14,7 +14,6 @@
 
 #include <cerrno>
 #include <cstring>
-#include <ctime>
 #include <memory>
 #include <set>
 #include <string_view>
@@ -24,6 +23,9 @@ namespace {
 
 // How often a source that changes while it is copied is copied again.
 constexpr int kCopyAttempts = 3;
+
+// From this size a new file's name is looked up before it is copied.
+constexpr std::int64_t kWorthALookFirst = 1 << 20;
 
 bool sameState(const FileStatus &seen, const FileStatus &now)
 {
@@ -256,11 +258,17 @@ bool FileCopier::Impl::openDestinationFolder(Root &toRoot, Root &fromRoot, std::
 
 // Whether the copy may be put where it goes: what holds the name now, what
 // was compared there, and whether the folder allows renames at all.
-bool FileCopier::Impl::mayReplace(Root &toRoot, const Staged &staged, CopyError *error)
+bool FileCopier::Impl::mayReplace(Root &toRoot, const Staged &staged, std::int64_t size, CopyError *error)
 {
     const int dir = staged.folder->fd.get();
+    // A new file's name is checked again just before its rename, or the
+    // rename refuses to replace: looking now only spares the copy of a file
+    // whose name was taken since the comparison. On a stick, where a name
+    // not found is a round trip each time, that is worth it for large files
+    // only.
+    const bool look = staged.existing == ExistingDestination::Replace || size >= kWorthALookFirst;
     struct stat existing;
-    if (::fstatat(dir, staged.name.c_str(), &existing, AT_SYMLINK_NOFOLLOW) == 0) {
+    if (look && ::fstatat(dir, staged.name.c_str(), &existing, AT_SYMLINK_NOFOLLOW) == 0) {
         std::string other;
         if (staged.existing == ExistingDestination::Keep && foldsNames(toRoot, dir)
             && !spelledAsListed(dir, staged.name, &other))
@@ -412,7 +420,7 @@ bool BeyondTheCoarsestStep(const struct timespec &a, const struct timespec &b)
 bool FileCopier::Impl::keepMetadata(int source, const struct stat &st, Root &toRoot, Staged &staged, CopyError *error)
 {
     const int file = staged.file.get();
-    const Volume &volume = this->volume(staged.folder->fd.get(), staged.folder->id.device);
+    Volume &volume = this->volume(staged.folder->fd.get(), staged.folder->id.device);
     const uid_t euid = ::geteuid();
     const gid_t egid = ::getegid();
     unsigned lost = 0;
@@ -431,10 +439,20 @@ bool FileCopier::Impl::keepMetadata(int source, const struct stat &st, Root &toR
     staged.times[1] = st.st_mtim;
     keepWithinRange(toRoot, staged);
     staged.timed = !volume.restamps;
-    // One look at the copy afterwards tells both what took.
-    struct stat made;
-    if ((staged.timed && ::futimens(file, staged.times) != 0) || ::fstat(file, &made) != 0)
+    // One look at the copy afterwards tells both what took. On FAT a
+    // writable copy looks like any other (no modes or owners of its own):
+    // where its time is set after the rename, the first look serves all.
+    const bool writable = volume.fat && (st.st_mode & 0222);
+    struct stat made = {};
+    if (!staged.timed && writable && volume.looks) {
+        made.st_mode = volume.looks->mode;
+        made.st_uid = volume.looks->uid;
+        made.st_gid = volume.looks->gid;
+    } else if ((staged.timed && ::futimens(file, staged.times) != 0) || ::fstat(file, &made) != 0) {
         return abandonErrno(staged, "cannot set the modification time of the destination", error);
+    } else if (writable) {
+        volume.looks = Volume::Looks{made.st_mode, made.st_uid, made.st_gid};
+    }
     if ((made.st_mode & 0777) != (st.st_mode & 0777))
         lost |= kPermissions;
     if (volume.fat && euid == 0 && (made.st_uid != st.st_uid || made.st_gid != st.st_gid))
@@ -447,39 +465,6 @@ bool FileCopier::Impl::keepMetadata(int source, const struct stat &st, Root &toR
         lost |= kTimes;
     notKept(toRoot, lost);
     return true;
-}
-
-namespace {
-
-std::string dayText(std::int64_t seconds)
-{
-    const std::time_t t = std::time_t(seconds);
-    struct tm day = {};
-    char text[32] = "";
-    if (::gmtime_r(&t, &day))
-        std::strftime(text, sizeof text, "%Y-%m-%d", &day);
-    return text;
-}
-
-} // namespace
-
-// FAT and exFAT hold 1980 to 2107: a time past either end would be stored
-// wrapped (1975 read back as 2103, newer than every edit from then on), so
-// the copy gets the nearest time the volume holds, and a note says so.
-void FileCopier::Impl::keepWithinRange(Root &toRoot, Staged &staged)
-{
-    if (!toRoot.fatTimes)
-        toRoot.fatTimes = KeepsLocalTimes(toRoot.fd.get());
-    struct timespec &modified = staged.times[1];
-    if (!*toRoot.fatTimes || (modified.tv_sec >= kFatEarliest && modified.tv_sec <= kFatLatest))
-        return;
-    const std::int64_t held = modified.tv_sec < kFatEarliest ? kFatEarliest : kFatLatest;
-    note(JoinPath(staged.folder->shown, staged.name) + " is dated " + dayText(modified.tv_sec)
-         + ", which the file system there cannot hold: the copy is dated " + dayText(held) + ".");
-    modified = {time_t(held), 0};
-    struct timespec &accessed = staged.times[0];
-    if (accessed.tv_sec < kFatEarliest || accessed.tv_sec > kFatLatest)
-        accessed = modified;
 }
 
 bool FileCopier::Impl::stage(const CopyRequest &request, CopyError *error, const BytesCopied &onBytes)
@@ -520,7 +505,7 @@ bool FileCopier::Impl::stage(const CopyRequest &request, CopyError *error, const
     if (largest >= 0 && st.st_size > largest)
         return fail(error, EFBIG, kTooLargeForFat);
     std::int64_t copied = 0;
-    if (!mayReplace(*toRoot, staged, error) || !createTemporary(staged, error))
+    if (!mayReplace(*toRoot, staged, st.st_size, error) || !createTemporary(staged, error))
         return false;
     if (request.keepReplaced && request.existing == ExistingDestination::Replace && !findTrash(staged, error)) {
         const CopyError why = error ? *error : CopyError();

@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <ctime>
 #include <mutex>
 #include <set>
 
@@ -31,7 +32,36 @@ FileStatus stateOf(const struct stat &st)
     return {std::int64_t(st.st_size), std::int64_t(st.st_mtim.tv_sec), std::uint32_t(st.st_mtim.tv_nsec)};
 }
 
+std::string dayText(std::int64_t seconds)
+{
+    const std::time_t t = std::time_t(seconds);
+    struct tm day = {};
+    char text[32] = "";
+    if (::gmtime_r(&t, &day))
+        std::strftime(text, sizeof text, "%Y-%m-%d", &day);
+    return text;
+}
+
 } // namespace
+
+// FAT and exFAT hold 1980 to 2107: a time past either end would be stored
+// wrapped (1975 read back as 2103, newer than every edit from then on), so
+// the copy gets the nearest time the volume holds, and a note says so.
+void FileCopier::Impl::keepWithinRange(Root &toRoot, Staged &staged)
+{
+    if (!toRoot.fatTimes)
+        toRoot.fatTimes = KeepsLocalTimes(toRoot.fd.get());
+    struct timespec &modified = staged.times[1];
+    if (!*toRoot.fatTimes || (modified.tv_sec >= kFatEarliest && modified.tv_sec <= kFatLatest))
+        return;
+    const std::int64_t held = modified.tv_sec < kFatEarliest ? kFatEarliest : kFatLatest;
+    note(JoinPath(staged.folder->shown, staged.name) + " is dated " + dayText(modified.tv_sec)
+         + ", which the file system there cannot hold: the copy is dated " + dayText(held) + ".");
+    modified = {time_t(held), 0};
+    struct timespec &accessed = staged.times[0];
+    if (accessed.tv_sec < kFatEarliest || accessed.tv_sec > kFatLatest)
+        accessed = modified;
+}
 
 // Some file systems (FAT through FUSE) stamp a file renamed with the time of
 // the rename: the copy would then look newer than every other edit made
@@ -44,10 +74,13 @@ FileStatus stateOf(const struct stat &st)
 bool FileCopier::Impl::keepTime(Staged &s, struct stat &placed)
 {
     const int dir = s.folder->fd.get();
-    if (::fstatat(dir, s.name.c_str(), &placed, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(placed.st_mode))
-        return false;
-    if (s.timed && sameTime(placed.st_mtim, s.stamped))
-        return true;
+    // A copy still to be timed is looked at once, after its time is set.
+    if (s.timed) {
+        if (::fstatat(dir, s.name.c_str(), &placed, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(placed.st_mode))
+            return false;
+        if (sameTime(placed.st_mtim, s.stamped))
+            return true;
+    }
     Volume &volume = this->volume(dir, s.folder->id.device);
     volume.restamps = true;
     bool again = ::utimensat(dir, s.name.c_str(), s.times, AT_SYMLINK_NOFOLLOW) == 0;
@@ -55,7 +88,14 @@ bool FileCopier::Impl::keepTime(Staged &s, struct stat &placed)
         const Fd file(::openat(dir, s.name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
         again = file.valid() && (m_flush(file.get(), false) == 0 || FlushNotOffered(errno));
     }
-    again = again && ::fstatat(dir, s.name.c_str(), &placed, AT_SYMLINK_NOFOLLOW) == 0;
+    struct stat after;
+    const bool seen = ::fstatat(dir, s.name.c_str(), &after, AT_SYMLINK_NOFOLLOW) == 0
+        && (s.timed || S_ISREG(after.st_mode));
+    if (!seen && !s.timed)
+        return false;
+    if (seen)
+        placed = after;
+    again = again && seen;
     // Set only now, the time is judged as keepMetadata judges one set before.
     const bool held = s.timed ? sameTime(placed.st_mtim, s.stamped)
                               : !BeyondTheCoarsestStep(placed.st_mtim, s.times[1]);

@@ -1,6 +1,7 @@
 #include "platform/temporaryname.h"
 #include "sync/copy/filecopy.h"
 
+#include "support/fsimage.h"
 #include "support/testdir.h"
 
 #include <QByteArray>
@@ -403,6 +404,46 @@ TEST(FileCopy, ChangesBetweenCopyAndRenameKeepTheDestination)
         }
         EXPECT_TRUE(hiddenEntries(dir.root()).empty());
     }
+}
+
+// On a stick a small new file's name is checked just before its rename,
+// not also before its copy (each name not found is a round trip there):
+// taken before the copy or during it, the other file stays whole.
+TEST(FileCopy, ANewFilesNameTakenOnAStickIsNeverOverwritten)
+{
+    std::string skipped;
+    int ran = 0;
+    for (const FsImage::Kind kind : {FsImage::Kind::Exfat, FsImage::Kind::Fat32}) {
+        FsImage fs(kind, 32);
+        if (!fs.skipReason().empty()) {
+            skipped += "\n" + fs.skipReason();
+            continue;
+        }
+        ++ran;
+        SCOPED_TRACE(FsImage::name(kind));
+        TestDir left;
+        const std::string from = left.file("new.txt", "newer source");
+        // The first copy learns that the volume has no rename that refuses
+        // to replace; the name is free.
+        platform::FileCopier copier;
+        CopyError error;
+        ASSERT_TRUE(stageThenCommit(copier, request(from, fs.root() + "/first.txt", ExistingDestination::Keep,
+                                                    fs.root()), [] {}, &error)) << error.reason;
+        for (const bool beforeTheCopy : {true, false}) {
+            SCOPED_TRACE(beforeTheCopy ? "taken before the copy" : "taken during it");
+            const std::string to = fs.root() + "/new" + (beforeTheCopy ? "1" : "2") + ".txt";
+            const auto take = [&] { writeFile(to, "someone else's"); };
+            if (beforeTheCopy)
+                take();
+            EXPECT_FALSE(stageThenCommit(copier, request(from, to, ExistingDestination::Keep, fs.root()),
+                                         beforeTheCopy ? std::function<void()>([] {}) : take, &error));
+            EXPECT_NE(error.reason.find("already exists"), std::string::npos) << error.reason;
+            EXPECT_EQ(readFile(to), "someone else's");
+            EXPECT_TRUE(hiddenEntries(fs.root()).empty());
+        }
+    }
+    if (ran == 0)
+        GTEST_SKIP() << "no stick could be mounted:" << skipped;
 }
 
 TEST(FileCopy, ReplacementNeverCreatesFoldersNorFollowsThem)
