@@ -239,13 +239,18 @@ Fd FileCopier::Impl::openSource(Root &root, const std::string &from, struct stat
 // Opens the folder a copy goes into (creating it, for a new file, after its
 // source folder) and clears it of a killed run's leftovers once per run.
 bool FileCopier::Impl::openDestinationFolder(Root &toRoot, Root &fromRoot, std::string_view relative, bool create,
-                                             CopyError *error)
+                                             CopyError *error, bool *reused)
 {
     // A destination folder removed meanwhile has no links left and is opened
-    // afresh, so that a new file does not vanish with it.
+    // afresh, so that a new file does not vanish with it. A new file's is
+    // not asked (makeTemporary finds out).
     struct stat held;
-    if (sameFolder(m_folder, &toRoot, relative) && ::fstat(m_folder->fd.get(), &held) == 0 && held.st_nlink > 0)
+    if (sameFolder(m_folder, &toRoot, relative)
+        && (create || (::fstat(m_folder->fd.get(), &held) == 0 && held.st_nlink > 0))) {
+        if (reused)
+            *reused = true;
         return true;
+    }
     m_folder.reset();
     auto opened = folder(toRoot, relative, create, error, &fromRoot);
     if (!opened)
@@ -295,6 +300,31 @@ bool FileCopier::Impl::mayReplace(Root &toRoot, const Staged &staged, std::int64
         return fail(error, EPERM, "the destination folder " + staged.folder->shown + " is " + why
                                       + ": no copy can be put in place there, so nothing is written");
     return true;
+}
+
+// Through FUSE asking whether a folder still exists is a round trip, so a
+// new file's folder held from the copy before is not asked: a temporary
+// made in a folder removed meanwhile fails with ENOENT, and then the folder
+// is opened (made) afresh, as it would have been.
+bool FileCopier::Impl::makeTemporary(Root &toRoot, Root &fromRoot, std::string_view relative, bool reused,
+                                     Staged &staged, std::int64_t size, CopyError *error)
+{
+    if (!mayReplace(toRoot, staged, size, error))
+        return false;
+    CopyError why;
+    if (createTemporary(staged, &why))
+        return true;
+    struct stat folder;
+    if (reused && why.code == ENOENT && (::fstat(staged.folder->fd.get(), &folder) != 0 || folder.st_nlink == 0)) {
+        m_folder.reset();
+        if (!openDestinationFolder(toRoot, fromRoot, relative, true, error))
+            return false;
+        staged.folder = m_folder;
+        return mayReplace(toRoot, staged, size, error) && createTemporary(staged, error);
+    }
+    if (error)
+        *error = why;
+    return false;
 }
 
 // The first character of name that FAT, exFAT and NTFS as Windows writes it
@@ -491,8 +521,9 @@ bool FileCopier::Impl::stage(const CopyRequest &request, CopyError *error, const
     if (!SplitName(request.to, destinationFolder, staged.name))
         return fail(error, EINVAL, "the destination " + JoinPath(request.toRoot, request.to) + " does not name a file");
     // Only a new file may need folders; a replacement's folder was there.
-    if (!openDestinationFolder(*toRoot, *fromRoot, destinationFolder,
-                               request.existing == ExistingDestination::Keep, error))
+    const bool create = request.existing == ExistingDestination::Keep;
+    bool reused = false;
+    if (!openDestinationFolder(*toRoot, *fromRoot, destinationFolder, create, error, &reused))
         return false;
     staged.folder = m_folder;
     // A share's client may show a destination edited on the server as it
@@ -505,7 +536,7 @@ bool FileCopier::Impl::stage(const CopyRequest &request, CopyError *error, const
     if (largest >= 0 && st.st_size > largest)
         return fail(error, EFBIG, kTooLargeForFat);
     std::int64_t copied = 0;
-    if (!mayReplace(*toRoot, staged, st.st_size, error) || !createTemporary(staged, error))
+    if (!makeTemporary(*toRoot, *fromRoot, destinationFolder, create && reused, staged, st.st_size, error))
         return false;
     if (request.keepReplaced && request.existing == ExistingDestination::Replace && !findTrash(staged, error)) {
         const CopyError why = error ? *error : CopyError();
@@ -523,41 +554,6 @@ bool FileCopier::Impl::stage(const CopyRequest &request, CopyError *error, const
     m_stagedBytes += copied;
     m_staged.push_back(std::move(staged));
     return true;
-}
-
-bool FileCopier::Impl::flushesWhole(int fd, std::uint64_t device)
-{
-    const auto known = m_flushesWhole.find(device);
-    if (known != m_flushesWhole.end())
-        return known->second;
-    return m_flushesWhole[device] = FlushesAsAWhole(fd);
-}
-
-FileCopier::Impl::Volume &FileCopier::Impl::volume(int fd, std::uint64_t device)
-{
-    std::unique_ptr<Volume> &known = m_volumes[device];
-    if (!known) {
-        known = std::make_unique<Volume>();
-        known->fat = IsFatVolume(fd);
-        known->renames.noLinks = known->fat;
-    }
-    return *known;
-}
-
-const NameLimit &FileCopier::Impl::nameLimit(const Folder &folder)
-{
-    const auto known = m_nameLimits.find(folder.id.device);
-    if (known != m_nameLimits.end())
-        return known->second;
-    return m_nameLimits[folder.id.device] = NameLimitOf(folder.fd.get());
-}
-
-std::int64_t FileCopier::Impl::largestFile(const Folder &folder)
-{
-    const auto known = m_largestFiles.find(folder.id.device);
-    if (known != m_largestFiles.end())
-        return known->second;
-    return m_largestFiles[folder.id.device] = LargestFileOf(folder.fd.get());
 }
 
 bool CopyFileSafely(const CopyRequest &request, CopyError *error, const FileCopier::BytesCopied &onBytes)

@@ -79,8 +79,11 @@ public:
     bool stillReachable(const Staged &staged, CopyError *error);
     // The steps of stage(), in their order.
     Fd openSource(Root &root, const std::string &from, struct stat *st, CopyError *error);
-    bool openDestinationFolder(Root &toRoot, Root &fromRoot, std::string_view relative, bool create, CopyError *error);
+    bool openDestinationFolder(Root &toRoot, Root &fromRoot, std::string_view relative, bool create, CopyError *error,
+                               bool *reused = nullptr);
     bool mayReplace(Root &toRoot, const Staged &staged, std::int64_t size, CopyError *error);
+    bool makeTemporary(Root &toRoot, Root &fromRoot, std::string_view relative, bool reused, Staged &staged,
+                       std::int64_t size, CopyError *error);
     bool createTemporary(Staged &staged, CopyError *error);
     bool copyData(int source, struct stat &st, Staged &staged, const BytesCopied &onBytes, std::int64_t *copied,
                   CopyError *error);

@@ -446,6 +446,33 @@ TEST(FileCopy, ANewFilesNameTakenOnAStickIsNeverOverwritten)
         GTEST_SKIP() << "no stick could be mounted:" << skipped;
 }
 
+// A new file's folder is not asked again for each copy: removed (or made
+// anew) since the copier's last copy there, the next copy still lands where
+// its name leads now, never in the removed folder, where it would vanish.
+TEST(FileCopy, ANewFilesFolderRemovedBetweenCopiesIsMadeAgain)
+{
+    for (const bool madeAgain : {false, true}) {
+        SCOPED_TRACE(madeAgain ? "made again by someone else" : "removed");
+        TestDir dir;
+        dir.folder("right");
+        const auto copy = [&](platform::FileCopier &copier, const char *name, CopyError *error) {
+            return stageThenCommit(copier, request(dir.file(std::string("left/sub/") + name, name),
+                                                   dir.path(std::string("right/sub/") + name),
+                                                   ExistingDestination::Keep, dir.path("right")),
+                                   [] {}, error);
+        };
+        platform::FileCopier copier;
+        CopyError error;
+        ASSERT_TRUE(copy(copier, "a.txt", &error)) << error.reason;
+        std::filesystem::remove_all(dir.path("right/sub"));
+        if (madeAgain)
+            dir.folder("right/sub");
+        EXPECT_TRUE(copy(copier, "b.txt", &error)) << error.reason;
+        EXPECT_EQ(dir.read("right/sub/b.txt"), "b.txt");
+        EXPECT_TRUE(hiddenEntries(dir.root()).empty());
+    }
+}
+
 TEST(FileCopy, ReplacementNeverCreatesFoldersNorFollowsThem)
 {
     TestDir dir;
