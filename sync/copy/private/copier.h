@@ -35,6 +35,7 @@ public:
     bool stage(const CopyRequest &request, CopyError *error, const BytesCopied &onBytes);
     std::size_t stagedCount() const;
     const std::string &trashedAt(std::size_t index) const;
+    void placeStaged();
     void commit(const std::function<void(std::size_t index, const CopyError *error)> &done);
     void settle(const std::function<void(std::size_t placed, const CopyError &error)> &failed);
     void discard();
@@ -99,7 +100,8 @@ public:
     bool place(Staged &staged, const Folder *&reachable, CopyError *error);
     bool flushesWhole(int fd, std::uint64_t device);
     bool settleNewEntry(int parent, const std::string &shown, CopyError *error);
-    std::set<std::uint64_t> flushWholeFileSystems();
+    void placeFrom(std::size_t first, bool checkRoots);
+    std::set<std::uint64_t> flushWholeFileSystems(std::size_t first);
     void settleFolders(const std::vector<std::size_t> &placedNow, std::vector<CopyError> &failures);
     Volume &volume(int fd, std::uint64_t device);
     const NameLimit &nameLimit(const Folder &folder);
@@ -112,6 +114,12 @@ public:
     Flush m_flush;
     std::vector<std::unique_ptr<Root>> m_roots;
     std::vector<Staged> m_staged;
+    // Of the batch staged: how many are placed already (placeStaged), what
+    // each came to, those in place, and the folder last found reachable.
+    std::size_t m_early = 0;
+    std::vector<CopyError> m_failures;
+    std::vector<std::size_t> m_placedNow;
+    const Folder *m_reachable = nullptr;
     std::shared_ptr<const Folder> m_folder; // the destination folder of the latest copy, kept open for the next
     std::shared_ptr<const Folder> m_sourceFolder;
     std::int64_t m_stagedBytes = 0;

@@ -473,6 +473,55 @@ TEST(FileCopy, ANewFilesFolderRemovedBetweenCopiesIsMadeAgain)
     }
 }
 
+// On a stick each copy is put in place as soon as it is staged, so that a
+// folder holds one temporary at a time, yet none is reported done before
+// its folder is flushed: a failed folder flush fails the whole batch.
+TEST(FileCopy, OnAStickCopiesArePlacedAtOnceAndReportedAfterTheirFolder)
+{
+    std::string skipped;
+    int ran = 0;
+    for (const FsImage::Kind kind : {FsImage::Kind::Exfat, FsImage::Kind::Fat32}) {
+        for (const bool folderFails : {false, true}) {
+            SCOPED_TRACE(std::string(FsImage::name(kind)) + (folderFails ? ", the folder's flush fails" : ""));
+            FsImage fs(kind, 32);
+            if (!fs.skipReason().empty()) {
+                skipped += "\n" + fs.skipReason();
+                continue;
+            }
+            ++ran;
+            platform::FileCopier copier([folderFails](int fd, bool) {
+                struct stat st;
+                if (folderFails && ::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
+                    errno = EIO;
+                    return -1;
+                }
+                return ::fsync(fd);
+            });
+            TestDir left;
+            std::filesystem::create_directory(fs.root() + "/sub");
+            std::vector<std::string> reported;
+            for (const char *name : {"a.txt", "b.txt", "c.txt"}) {
+                CopyError error;
+                ASSERT_TRUE(copier.stage(request(left.file(name, name), fs.root() + "/sub/" + name,
+                                                 ExistingDestination::Keep, fs.root()),
+                                         &error))
+                    << error.reason;
+                copier.placeStaged();
+                EXPECT_EQ(readFile(fs.root() + "/sub/" + name), name);
+                EXPECT_TRUE(hiddenEntries(fs.root()).empty());
+            }
+            copier.commit([&](std::size_t i, const CopyError *e) {
+                reported.push_back(std::to_string(i) + (e ? ": " + e->reason : ""));
+            });
+            const std::string failed = folderFails ? std::string(": ") + "the copy is in place, but its file system"
+                    " did not confirm it is on the disk: Input/output error" : "";
+            EXPECT_EQ(reported, (std::vector<std::string>{"0" + failed, "1" + failed, "2" + failed}));
+        }
+    }
+    if (ran == 0)
+        GTEST_SKIP() << "no stick could be mounted:" << skipped;
+}
+
 TEST(FileCopy, ReplacementNeverCreatesFoldersNorFollowsThem)
 {
     TestDir dir;
