@@ -199,7 +199,7 @@ void FileCopier::Impl::placeFrom(std::size_t first, bool checkRoots)
     // system is not flushed as a whole, or where that flush failed (to tell
     // which file did).
     const std::set<std::uint64_t> flushed = m_staged.size() - first > 1 ? flushWholeFileSystems(first)
-                                                                         : std::set<std::uint64_t>();
+                                                                        : std::set<std::uint64_t>();
     // A root that now leads elsewhere (unmounted, replaced) takes nothing.
     for (const auto &r : m_roots) {
         struct stat st;

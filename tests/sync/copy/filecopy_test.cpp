@@ -427,8 +427,9 @@ TEST(FileCopy, ANewFilesNameTakenOnAStickIsNeverOverwritten)
         // to replace; the name is free.
         platform::FileCopier copier;
         CopyError error;
-        ASSERT_TRUE(stageThenCommit(copier, request(from, fs.root() + "/first.txt", ExistingDestination::Keep,
-                                                    fs.root()), [] {}, &error)) << error.reason;
+        ASSERT_TRUE(stageThenCommit(
+            copier, request(from, fs.root() + "/first.txt", ExistingDestination::Keep, fs.root()), [] {}, &error))
+            << error.reason;
         for (const bool beforeTheCopy : {true, false}) {
             SCOPED_TRACE(beforeTheCopy ? "taken before the copy" : "taken during it");
             const std::string to = fs.root() + "/new" + (beforeTheCopy ? "1" : "2") + ".txt";
@@ -456,10 +457,11 @@ TEST(FileCopy, ANewFilesFolderRemovedBetweenCopiesIsMadeAgain)
         TestDir dir;
         dir.folder("right");
         const auto copy = [&](platform::FileCopier &copier, const char *name, CopyError *error) {
-            return stageThenCommit(copier, request(dir.file(std::string("left/sub/") + name, name),
-                                                   dir.path(std::string("right/sub/") + name),
-                                                   ExistingDestination::Keep, dir.path("right")),
-                                   [] {}, error);
+            return stageThenCommit(
+                copier,
+                request(dir.file(std::string("left/sub/") + name, name), dir.path(std::string("right/sub/") + name),
+                        ExistingDestination::Keep, dir.path("right")),
+                [] {}, error);
         };
         platform::FileCopier copier;
         CopyError error;
