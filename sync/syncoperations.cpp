@@ -369,6 +369,7 @@ void SyncRun::lane(platform::FileCopier &copier)
             }
             if (staging) {
                 staged.push_back(next);
+                copier.placeStaged();
             } else {
                 noteFull(next, error);
                 m_outcomes[next] = {SyncResult::Failed, error.reason, {}};

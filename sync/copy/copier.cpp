@@ -28,6 +28,11 @@ std::int64_t FileCopier::stagedBytes() const
     return d->m_stagedBytes;
 }
 
+void FileCopier::placeStaged()
+{
+    d->placeStaged();
+}
+
 void FileCopier::commit(const std::function<void(std::size_t index, const CopyError *error)> &done)
 {
     d->commit(done);

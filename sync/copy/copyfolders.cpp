@@ -270,4 +270,40 @@ bool FileCopier::Impl::stillReachable(const Staged &staged, CopyError *error)
 
 // Copies come folder by folder: the open folders serve the next file too.
 
+// What each destination volume is, asked once per copier.
+bool FileCopier::Impl::flushesWhole(int fd, std::uint64_t device)
+{
+    const auto known = m_flushesWhole.find(device);
+    if (known != m_flushesWhole.end())
+        return known->second;
+    return m_flushesWhole[device] = FlushesAsAWhole(fd);
+}
+
+FileCopier::Impl::Volume &FileCopier::Impl::volume(int fd, std::uint64_t device)
+{
+    std::unique_ptr<Volume> &known = m_volumes[device];
+    if (!known) {
+        known = std::make_unique<Volume>();
+        known->fat = IsFatVolume(fd);
+        known->renames.noLinks = known->fat;
+    }
+    return *known;
+}
+
+const NameLimit &FileCopier::Impl::nameLimit(const Folder &folder)
+{
+    const auto known = m_nameLimits.find(folder.id.device);
+    if (known != m_nameLimits.end())
+        return known->second;
+    return m_nameLimits[folder.id.device] = NameLimitOf(folder.fd.get());
+}
+
+std::int64_t FileCopier::Impl::largestFile(const Folder &folder)
+{
+    const auto known = m_largestFiles.find(folder.id.device);
+    if (known != m_largestFiles.end())
+        return known->second;
+    return m_largestFiles[folder.id.device] = LargestFileOf(folder.fd.get());
+}
+
 } // namespace platform

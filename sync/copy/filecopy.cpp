@@ -14,7 +14,6 @@
 
 #include <cerrno>
 #include <cstring>
-#include <ctime>
 #include <memory>
 #include <set>
 #include <string_view>
@@ -24,6 +23,9 @@ namespace {
 
 // How often a source that changes while it is copied is copied again.
 constexpr int kCopyAttempts = 3;
+
+// From this size a new file's name is looked up before it is copied.
+constexpr std::int64_t kWorthALookFirst = 1 << 20;
 
 bool sameState(const FileStatus &seen, const FileStatus &now)
 {
@@ -237,13 +239,18 @@ Fd FileCopier::Impl::openSource(Root &root, const std::string &from, struct stat
 // Opens the folder a copy goes into (creating it, for a new file, after its
 // source folder) and clears it of a killed run's leftovers once per run.
 bool FileCopier::Impl::openDestinationFolder(Root &toRoot, Root &fromRoot, std::string_view relative, bool create,
-                                             CopyError *error)
+                                             CopyError *error, bool *reused)
 {
     // A destination folder removed meanwhile has no links left and is opened
-    // afresh, so that a new file does not vanish with it.
+    // afresh, so that a new file does not vanish with it. A new file's is
+    // not asked (makeTemporary finds out).
     struct stat held;
-    if (sameFolder(m_folder, &toRoot, relative) && ::fstat(m_folder->fd.get(), &held) == 0 && held.st_nlink > 0)
+    if (sameFolder(m_folder, &toRoot, relative)
+        && (create || (::fstat(m_folder->fd.get(), &held) == 0 && held.st_nlink > 0))) {
+        if (reused)
+            *reused = true;
         return true;
+    }
     m_folder.reset();
     auto opened = folder(toRoot, relative, create, error, &fromRoot);
     if (!opened)
@@ -256,11 +263,17 @@ bool FileCopier::Impl::openDestinationFolder(Root &toRoot, Root &fromRoot, std::
 
 // Whether the copy may be put where it goes: what holds the name now, what
 // was compared there, and whether the folder allows renames at all.
-bool FileCopier::Impl::mayReplace(Root &toRoot, const Staged &staged, CopyError *error)
+bool FileCopier::Impl::mayReplace(Root &toRoot, const Staged &staged, std::int64_t size, CopyError *error)
 {
     const int dir = staged.folder->fd.get();
+    // A new file's name is checked again just before its rename, or the
+    // rename refuses to replace: looking now only spares the copy of a file
+    // whose name was taken since the comparison. On a stick, where a name
+    // not found is a round trip each time, that is worth it for large files
+    // only.
+    const bool look = staged.existing == ExistingDestination::Replace || size >= kWorthALookFirst;
     struct stat existing;
-    if (::fstatat(dir, staged.name.c_str(), &existing, AT_SYMLINK_NOFOLLOW) == 0) {
+    if (look && ::fstatat(dir, staged.name.c_str(), &existing, AT_SYMLINK_NOFOLLOW) == 0) {
         std::string other;
         if (staged.existing == ExistingDestination::Keep && foldsNames(toRoot, dir)
             && !spelledAsListed(dir, staged.name, &other))
@@ -287,6 +300,31 @@ bool FileCopier::Impl::mayReplace(Root &toRoot, const Staged &staged, CopyError 
         return fail(error, EPERM, "the destination folder " + staged.folder->shown + " is " + why
                                       + ": no copy can be put in place there, so nothing is written");
     return true;
+}
+
+// Through FUSE asking whether a folder still exists is a round trip, so a
+// new file's folder held from the copy before is not asked: a temporary
+// made in a folder removed meanwhile fails with ENOENT, and then the folder
+// is opened (made) afresh, as it would have been.
+bool FileCopier::Impl::makeTemporary(Root &toRoot, Root &fromRoot, std::string_view relative, bool reused,
+                                     Staged &staged, std::int64_t size, CopyError *error)
+{
+    if (!mayReplace(toRoot, staged, size, error))
+        return false;
+    CopyError why;
+    if (createTemporary(staged, &why))
+        return true;
+    struct stat folder;
+    if (reused && why.code == ENOENT && (::fstat(staged.folder->fd.get(), &folder) != 0 || folder.st_nlink == 0)) {
+        m_folder.reset();
+        if (!openDestinationFolder(toRoot, fromRoot, relative, true, error))
+            return false;
+        staged.folder = m_folder;
+        return mayReplace(toRoot, staged, size, error) && createTemporary(staged, error);
+    }
+    if (error)
+        *error = why;
+    return false;
 }
 
 // The first character of name that FAT, exFAT and NTFS as Windows writes it
@@ -412,7 +450,7 @@ bool BeyondTheCoarsestStep(const struct timespec &a, const struct timespec &b)
 bool FileCopier::Impl::keepMetadata(int source, const struct stat &st, Root &toRoot, Staged &staged, CopyError *error)
 {
     const int file = staged.file.get();
-    const Volume &volume = this->volume(staged.folder->fd.get(), staged.folder->id.device);
+    Volume &volume = this->volume(staged.folder->fd.get(), staged.folder->id.device);
     const uid_t euid = ::geteuid();
     const gid_t egid = ::getegid();
     unsigned lost = 0;
@@ -431,10 +469,20 @@ bool FileCopier::Impl::keepMetadata(int source, const struct stat &st, Root &toR
     staged.times[1] = st.st_mtim;
     keepWithinRange(toRoot, staged);
     staged.timed = !volume.restamps;
-    // One look at the copy afterwards tells both what took.
-    struct stat made;
-    if ((staged.timed && ::futimens(file, staged.times) != 0) || ::fstat(file, &made) != 0)
+    // One look at the copy afterwards tells both what took. On FAT a
+    // writable copy looks like any other (no modes or owners of its own):
+    // where its time is set after the rename, the first look serves all.
+    const bool writable = volume.fat && (st.st_mode & 0222);
+    struct stat made = {};
+    if (!staged.timed && writable && volume.looks) {
+        made.st_mode = volume.looks->mode;
+        made.st_uid = volume.looks->uid;
+        made.st_gid = volume.looks->gid;
+    } else if ((staged.timed && ::futimens(file, staged.times) != 0) || ::fstat(file, &made) != 0) {
         return abandonErrno(staged, "cannot set the modification time of the destination", error);
+    } else if (writable) {
+        volume.looks = Volume::Looks{made.st_mode, made.st_uid, made.st_gid};
+    }
     if ((made.st_mode & 0777) != (st.st_mode & 0777))
         lost |= kPermissions;
     if (volume.fat && euid == 0 && (made.st_uid != st.st_uid || made.st_gid != st.st_gid))
@@ -447,39 +495,6 @@ bool FileCopier::Impl::keepMetadata(int source, const struct stat &st, Root &toR
         lost |= kTimes;
     notKept(toRoot, lost);
     return true;
-}
-
-namespace {
-
-std::string dayText(std::int64_t seconds)
-{
-    const std::time_t t = std::time_t(seconds);
-    struct tm day = {};
-    char text[32] = "";
-    if (::gmtime_r(&t, &day))
-        std::strftime(text, sizeof text, "%Y-%m-%d", &day);
-    return text;
-}
-
-} // namespace
-
-// FAT and exFAT hold 1980 to 2107: a time past either end would be stored
-// wrapped (1975 read back as 2103, newer than every edit from then on), so
-// the copy gets the nearest time the volume holds, and a note says so.
-void FileCopier::Impl::keepWithinRange(Root &toRoot, Staged &staged)
-{
-    if (!toRoot.fatTimes)
-        toRoot.fatTimes = KeepsLocalTimes(toRoot.fd.get());
-    struct timespec &modified = staged.times[1];
-    if (!*toRoot.fatTimes || (modified.tv_sec >= kFatEarliest && modified.tv_sec <= kFatLatest))
-        return;
-    const std::int64_t held = modified.tv_sec < kFatEarliest ? kFatEarliest : kFatLatest;
-    note(JoinPath(staged.folder->shown, staged.name) + " is dated " + dayText(modified.tv_sec)
-         + ", which the file system there cannot hold: the copy is dated " + dayText(held) + ".");
-    modified = {time_t(held), 0};
-    struct timespec &accessed = staged.times[0];
-    if (accessed.tv_sec < kFatEarliest || accessed.tv_sec > kFatLatest)
-        accessed = modified;
 }
 
 bool FileCopier::Impl::stage(const CopyRequest &request, CopyError *error, const BytesCopied &onBytes)
@@ -506,8 +521,9 @@ bool FileCopier::Impl::stage(const CopyRequest &request, CopyError *error, const
     if (!SplitName(request.to, destinationFolder, staged.name))
         return fail(error, EINVAL, "the destination " + JoinPath(request.toRoot, request.to) + " does not name a file");
     // Only a new file may need folders; a replacement's folder was there.
-    if (!openDestinationFolder(*toRoot, *fromRoot, destinationFolder,
-                               request.existing == ExistingDestination::Keep, error))
+    const bool create = request.existing == ExistingDestination::Keep;
+    bool reused = false;
+    if (!openDestinationFolder(*toRoot, *fromRoot, destinationFolder, create, error, &reused))
         return false;
     staged.folder = m_folder;
     // A share's client may show a destination edited on the server as it
@@ -520,7 +536,7 @@ bool FileCopier::Impl::stage(const CopyRequest &request, CopyError *error, const
     if (largest >= 0 && st.st_size > largest)
         return fail(error, EFBIG, kTooLargeForFat);
     std::int64_t copied = 0;
-    if (!mayReplace(*toRoot, staged, error) || !createTemporary(staged, error))
+    if (!makeTemporary(*toRoot, *fromRoot, destinationFolder, create && reused, staged, st.st_size, error))
         return false;
     if (request.keepReplaced && request.existing == ExistingDestination::Replace && !findTrash(staged, error)) {
         const CopyError why = error ? *error : CopyError();
@@ -538,41 +554,6 @@ bool FileCopier::Impl::stage(const CopyRequest &request, CopyError *error, const
     m_stagedBytes += copied;
     m_staged.push_back(std::move(staged));
     return true;
-}
-
-bool FileCopier::Impl::flushesWhole(int fd, std::uint64_t device)
-{
-    const auto known = m_flushesWhole.find(device);
-    if (known != m_flushesWhole.end())
-        return known->second;
-    return m_flushesWhole[device] = FlushesAsAWhole(fd);
-}
-
-FileCopier::Impl::Volume &FileCopier::Impl::volume(int fd, std::uint64_t device)
-{
-    std::unique_ptr<Volume> &known = m_volumes[device];
-    if (!known) {
-        known = std::make_unique<Volume>();
-        known->fat = IsFatVolume(fd);
-        known->renames.noLinks = known->fat;
-    }
-    return *known;
-}
-
-const NameLimit &FileCopier::Impl::nameLimit(const Folder &folder)
-{
-    const auto known = m_nameLimits.find(folder.id.device);
-    if (known != m_nameLimits.end())
-        return known->second;
-    return m_nameLimits[folder.id.device] = NameLimitOf(folder.fd.get());
-}
-
-std::int64_t FileCopier::Impl::largestFile(const Folder &folder)
-{
-    const auto known = m_largestFiles.find(folder.id.device);
-    if (known != m_largestFiles.end())
-        return known->second;
-    return m_largestFiles[folder.id.device] = LargestFileOf(folder.fd.get());
 }
 
 bool CopyFileSafely(const CopyRequest &request, CopyError *error, const FileCopier::BytesCopied &onBytes)

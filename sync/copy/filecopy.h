@@ -160,6 +160,13 @@ public:
     // staged. Copies reported done are counted, in that order, as placed.
     void commit(const std::function<void(std::size_t index, const CopyError *error)> &done);
 
+    // Where a volume's folders are sought entry by entry for each name (FAT
+    // through FUSE) and files are flushed one by one anyway: flushes and
+    // renames the copies staged so far at once, so that a folder holds one
+    // temporary at a time, but reports them only in the next commit(), in
+    // staging order, once their folders are flushed. Elsewhere nothing.
+    void placeStaged();
+
     // Makes every rename of the commits so far durable. failed(n, error)
     // reports the n-th placed copy (counted from 0 since the copier was
     // made) whose file system did not confirm it: the copy is in place, but

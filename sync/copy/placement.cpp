@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <ctime>
 #include <mutex>
 #include <set>
 
@@ -31,7 +32,36 @@ FileStatus stateOf(const struct stat &st)
     return {std::int64_t(st.st_size), std::int64_t(st.st_mtim.tv_sec), std::uint32_t(st.st_mtim.tv_nsec)};
 }
 
+std::string dayText(std::int64_t seconds)
+{
+    const std::time_t t = std::time_t(seconds);
+    struct tm day = {};
+    char text[32] = "";
+    if (::gmtime_r(&t, &day))
+        std::strftime(text, sizeof text, "%Y-%m-%d", &day);
+    return text;
+}
+
 } // namespace
+
+// FAT and exFAT hold 1980 to 2107: a time past either end would be stored
+// wrapped (1975 read back as 2103, newer than every edit from then on), so
+// the copy gets the nearest time the volume holds, and a note says so.
+void FileCopier::Impl::keepWithinRange(Root &toRoot, Staged &staged)
+{
+    if (!toRoot.fatTimes)
+        toRoot.fatTimes = KeepsLocalTimes(toRoot.fd.get());
+    struct timespec &modified = staged.times[1];
+    if (!*toRoot.fatTimes || (modified.tv_sec >= kFatEarliest && modified.tv_sec <= kFatLatest))
+        return;
+    const std::int64_t held = modified.tv_sec < kFatEarliest ? kFatEarliest : kFatLatest;
+    note(JoinPath(staged.folder->shown, staged.name) + " is dated " + dayText(modified.tv_sec)
+         + ", which the file system there cannot hold: the copy is dated " + dayText(held) + ".");
+    modified = {time_t(held), 0};
+    struct timespec &accessed = staged.times[0];
+    if (accessed.tv_sec < kFatEarliest || accessed.tv_sec > kFatLatest)
+        accessed = modified;
+}
 
 // Some file systems (FAT through FUSE) stamp a file renamed with the time of
 // the rename: the copy would then look newer than every other edit made
@@ -44,10 +74,13 @@ FileStatus stateOf(const struct stat &st)
 bool FileCopier::Impl::keepTime(Staged &s, struct stat &placed)
 {
     const int dir = s.folder->fd.get();
-    if (::fstatat(dir, s.name.c_str(), &placed, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(placed.st_mode))
-        return false;
-    if (s.timed && sameTime(placed.st_mtim, s.stamped))
-        return true;
+    // A copy still to be timed is looked at once, after its time is set.
+    if (s.timed) {
+        if (::fstatat(dir, s.name.c_str(), &placed, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(placed.st_mode))
+            return false;
+        if (sameTime(placed.st_mtim, s.stamped))
+            return true;
+    }
     Volume &volume = this->volume(dir, s.folder->id.device);
     volume.restamps = true;
     bool again = ::utimensat(dir, s.name.c_str(), s.times, AT_SYMLINK_NOFOLLOW) == 0;
@@ -55,7 +88,14 @@ bool FileCopier::Impl::keepTime(Staged &s, struct stat &placed)
         const Fd file(::openat(dir, s.name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
         again = file.valid() && (m_flush(file.get(), false) == 0 || FlushNotOffered(errno));
     }
-    again = again && ::fstatat(dir, s.name.c_str(), &placed, AT_SYMLINK_NOFOLLOW) == 0;
+    struct stat after;
+    const bool seen = ::fstatat(dir, s.name.c_str(), &after, AT_SYMLINK_NOFOLLOW) == 0
+        && (s.timed || S_ISREG(after.st_mode));
+    if (!seen && !s.timed)
+        return false;
+    if (seen)
+        placed = after;
+    again = again && seen;
     // Set only now, the time is judged as keepMetadata judges one set before.
     const bool held = s.timed ? sameTime(placed.st_mtim, s.stamped)
                               : !BeyondTheCoarsestStep(placed.st_mtim, s.times[1]);
@@ -68,10 +108,11 @@ bool FileCopier::Impl::keepTime(Staged &s, struct stat &placed)
 // devices so flushed. It reports any write-back error since the file it is
 // given was opened, which covers the whole batch, and it covers the renames
 // of earlier batches there too.
-std::set<std::uint64_t> FileCopier::Impl::flushWholeFileSystems()
+std::set<std::uint64_t> FileCopier::Impl::flushWholeFileSystems(std::size_t first)
 {
     std::set<std::uint64_t> tried, flushed;
-    for (const Staged &s : m_staged) {
+    for (std::size_t i = first; i < m_staged.size(); ++i) {
+        const Staged &s = m_staged[i];
         const std::uint64_t device = s.folder->id.device;
         if (!tried.insert(device).second || !flushesWhole(s.folder->fd.get(), device))
             continue;
@@ -150,25 +191,26 @@ bool FileCopier::Impl::place(Staged &s, const Folder *&reachable, CopyError *err
     return failErrno(error, "cannot replace the destination");
 }
 
-void FileCopier::Impl::commit(const std::function<void(std::size_t, const CopyError *)> &done)
+// Flushes and renames the staged copies not yet placed; what each came to
+// waits in m_failures and m_placedNow for commit() to report.
+void FileCopier::Impl::placeFrom(std::size_t first, bool checkRoots)
 {
     // A lone file gets just its own flush; so does each file where its file
     // system is not flushed as a whole, or where that flush failed (to tell
     // which file did).
-    const std::set<std::uint64_t> flushed = m_staged.size() > 1 ? flushWholeFileSystems() : std::set<std::uint64_t>();
+    const std::set<std::uint64_t> flushed = m_staged.size() - first > 1 ? flushWholeFileSystems(first)
+                                                                        : std::set<std::uint64_t>();
     // A root that now leads elsewhere (unmounted, replaced) takes nothing.
     for (const auto &r : m_roots) {
         struct stat st;
-        if (r->failure.reason.empty()
+        if (checkRoots && r->failure.reason.empty()
             && (::stat(r->path.empty() ? "." : r->path.c_str(), &st) != 0 || IdentityOf(st) != r->id))
             r->failure = {ESTALE, "the folder " + r->path + " is no longer the folder that was compared"};
     }
-    std::vector<CopyError> failures(m_staged.size());
-    std::vector<std::size_t> placedNow;
-    const Folder *reachable = nullptr;
-    for (std::size_t i = 0; i < m_staged.size(); ++i) {
+    m_failures.resize(m_staged.size());
+    for (std::size_t i = first; i < m_staged.size(); ++i) {
         Staged &s = m_staged[i];
-        CopyError &error = failures[i];
+        CopyError &error = m_failures[i];
         bool ok = true;
         if (!flushed.count(s.folder->id.device) && m_flush(s.file.get(), false) != 0 && errno != EINVAL
             && errno != EROFS)
@@ -182,11 +224,11 @@ void FileCopier::Impl::commit(const std::function<void(std::size_t, const CopyEr
         std::unique_lock<std::mutex> placing(m_common->placing, std::defer_lock);
         if (s.existing == ExistingDestination::Replace)
             placing.lock();
-        ok = ok && place(s, reachable, &error);
+        ok = ok && place(s, m_reachable, &error);
         struct stat placed;
         const bool known = ok && keepTime(s, placed);
         if (ok) {
-            placedNow.push_back(i);
+            m_placedNow.push_back(i);
             // A link elsewhere in the tree may lead to what was replaced.
             if (known && s.existing == ExistingDestination::Replace)
                 m_common->produced[{std::uint64_t(placed.st_dev), std::uint64_t(placed.st_ino)}] = {stateOf(placed),
@@ -198,7 +240,29 @@ void FileCopier::Impl::commit(const std::function<void(std::size_t, const CopyEr
             remains(*s.folder, s.temporary);
         s.temporary.clear();
     }
-    settleFolders(placedNow, failures);
+    m_early = m_staged.size();
+}
+
+// On FAT every name asked for, made or renamed in a folder is sought entry
+// by entry (fusefat reads each from the image): a batch staged whole keeps
+// all its temporaries there at once, and each copy's steps read past them.
+// Where files are flushed one by one anyway, placing each as soon as it is
+// staged costs no more calls.
+void FileCopier::Impl::placeStaged()
+{
+    for (std::size_t i = m_early; i < m_staged.size(); ++i) {
+        const Folder &folder = *m_staged[i].folder;
+        if (!volume(folder.fd.get(), folder.id.device).fat || flushesWhole(folder.fd.get(), folder.id.device))
+            return;
+    }
+    placeFrom(m_early, m_early == 0);
+}
+
+void FileCopier::Impl::commit(const std::function<void(std::size_t, const CopyError *)> &done)
+{
+    placeFrom(m_early, true);
+    std::vector<CopyError> &failures = m_failures;
+    settleFolders(m_placedNow, failures);
     for (std::size_t i = 0; i < m_staged.size(); ++i) {
         const bool ok = failures[i].reason.empty();
         const Folder &folder = *m_staged[i].folder;
@@ -213,6 +277,10 @@ void FileCopier::Impl::commit(const std::function<void(std::size_t, const CopyEr
             done(i, ok ? nullptr : &failures[i]);
     }
     m_staged.clear();
+    m_failures.clear();
+    m_placedNow.clear();
+    m_early = 0;
+    m_reachable = nullptr;
     m_stagedBytes = 0;
 }
 
@@ -235,7 +303,7 @@ void FileCopier::Impl::discard()
 {
     for (Staged &s : m_staged) {
         s.file.reset();
-        if (::unlinkat(s.folder->fd.get(), s.temporary.c_str(), 0) != 0 && errno != ENOENT)
+        if (!s.temporary.empty() && ::unlinkat(s.folder->fd.get(), s.temporary.c_str(), 0) != 0 && errno != ENOENT)
             remains(*s.folder, s.temporary);
     }
     m_staged.clear();

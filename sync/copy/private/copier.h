@@ -35,6 +35,7 @@ public:
     bool stage(const CopyRequest &request, CopyError *error, const BytesCopied &onBytes);
     std::size_t stagedCount() const;
     const std::string &trashedAt(std::size_t index) const;
+    void placeStaged();
     void commit(const std::function<void(std::size_t index, const CopyError *error)> &done);
     void settle(const std::function<void(std::size_t placed, const CopyError &error)> &failed);
     void discard();
@@ -79,8 +80,11 @@ public:
     bool stillReachable(const Staged &staged, CopyError *error);
     // The steps of stage(), in their order.
     Fd openSource(Root &root, const std::string &from, struct stat *st, CopyError *error);
-    bool openDestinationFolder(Root &toRoot, Root &fromRoot, std::string_view relative, bool create, CopyError *error);
-    bool mayReplace(Root &toRoot, const Staged &staged, CopyError *error);
+    bool openDestinationFolder(Root &toRoot, Root &fromRoot, std::string_view relative, bool create, CopyError *error,
+                               bool *reused = nullptr);
+    bool mayReplace(Root &toRoot, const Staged &staged, std::int64_t size, CopyError *error);
+    bool makeTemporary(Root &toRoot, Root &fromRoot, std::string_view relative, bool reused, Staged &staged,
+                       std::int64_t size, CopyError *error);
     bool createTemporary(Staged &staged, CopyError *error);
     bool copyData(int source, struct stat &st, Staged &staged, const BytesCopied &onBytes, std::int64_t *copied,
                   CopyError *error);
@@ -96,7 +100,8 @@ public:
     bool place(Staged &staged, const Folder *&reachable, CopyError *error);
     bool flushesWhole(int fd, std::uint64_t device);
     bool settleNewEntry(int parent, const std::string &shown, CopyError *error);
-    std::set<std::uint64_t> flushWholeFileSystems();
+    void placeFrom(std::size_t first, bool checkRoots);
+    std::set<std::uint64_t> flushWholeFileSystems(std::size_t first);
     void settleFolders(const std::vector<std::size_t> &placedNow, std::vector<CopyError> &failures);
     Volume &volume(int fd, std::uint64_t device);
     const NameLimit &nameLimit(const Folder &folder);
@@ -109,6 +114,12 @@ public:
     Flush m_flush;
     std::vector<std::unique_ptr<Root>> m_roots;
     std::vector<Staged> m_staged;
+    // Of the batch staged: how many are placed already (placeStaged), what
+    // each came to, those in place, and the folder last found reachable.
+    std::size_t m_early = 0;
+    std::vector<CopyError> m_failures;
+    std::vector<std::size_t> m_placedNow;
+    const Folder *m_reachable = nullptr;
     std::shared_ptr<const Folder> m_folder; // the destination folder of the latest copy, kept open for the next
     std::shared_ptr<const Folder> m_sourceFolder;
     std::int64_t m_stagedBytes = 0;

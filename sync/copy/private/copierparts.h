@@ -66,6 +66,14 @@ struct FileCopier::Impl::Volume
     bool noMark = false;
     // A rename stamps the file with the time of the rename (fusefat).
     bool restamps = false;
+    // FAT: how a writable file there looks, the same for every one.
+    struct Looks
+    {
+        mode_t mode;
+        uid_t uid;
+        gid_t gid;
+    };
+    std::optional<Looks> looks;
     RenameWays renames;
 };
 

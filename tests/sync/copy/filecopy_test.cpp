@@ -1,6 +1,7 @@
 #include "platform/temporaryname.h"
 #include "sync/copy/filecopy.h"
 
+#include "support/fsimage.h"
 #include "support/testdir.h"
 
 #include <QByteArray>
@@ -403,6 +404,124 @@ TEST(FileCopy, ChangesBetweenCopyAndRenameKeepTheDestination)
         }
         EXPECT_TRUE(hiddenEntries(dir.root()).empty());
     }
+}
+
+// On a stick a small new file's name is checked just before its rename,
+// not also before its copy (each name not found is a round trip there):
+// taken before the copy or during it, the other file stays whole.
+TEST(FileCopy, ANewFilesNameTakenOnAStickIsNeverOverwritten)
+{
+    std::string skipped;
+    int ran = 0;
+    for (const FsImage::Kind kind : {FsImage::Kind::Exfat, FsImage::Kind::Fat32}) {
+        FsImage fs(kind, 32);
+        if (!fs.skipReason().empty()) {
+            skipped += "\n" + fs.skipReason();
+            continue;
+        }
+        ++ran;
+        SCOPED_TRACE(FsImage::name(kind));
+        TestDir left;
+        const std::string from = left.file("new.txt", "newer source");
+        // The first copy learns that the volume has no rename that refuses
+        // to replace; the name is free.
+        platform::FileCopier copier;
+        CopyError error;
+        ASSERT_TRUE(stageThenCommit(
+            copier, request(from, fs.root() + "/first.txt", ExistingDestination::Keep, fs.root()), [] {}, &error))
+            << error.reason;
+        for (const bool beforeTheCopy : {true, false}) {
+            SCOPED_TRACE(beforeTheCopy ? "taken before the copy" : "taken during it");
+            const std::string to = fs.root() + "/new" + (beforeTheCopy ? "1" : "2") + ".txt";
+            const auto take = [&] { writeFile(to, "someone else's"); };
+            if (beforeTheCopy)
+                take();
+            EXPECT_FALSE(stageThenCommit(copier, request(from, to, ExistingDestination::Keep, fs.root()),
+                                         beforeTheCopy ? std::function<void()>([] {}) : take, &error));
+            EXPECT_NE(error.reason.find("already exists"), std::string::npos) << error.reason;
+            EXPECT_EQ(readFile(to), "someone else's");
+            EXPECT_TRUE(hiddenEntries(fs.root()).empty());
+        }
+    }
+    if (ran == 0)
+        GTEST_SKIP() << "no stick could be mounted:" << skipped;
+}
+
+// A new file's folder is not asked again for each copy: removed (or made
+// anew) since the copier's last copy there, the next copy still lands where
+// its name leads now, never in the removed folder, where it would vanish.
+TEST(FileCopy, ANewFilesFolderRemovedBetweenCopiesIsMadeAgain)
+{
+    for (const bool madeAgain : {false, true}) {
+        SCOPED_TRACE(madeAgain ? "made again by someone else" : "removed");
+        TestDir dir;
+        dir.folder("right");
+        const auto copy = [&](platform::FileCopier &copier, const char *name, CopyError *error) {
+            return stageThenCommit(
+                copier,
+                request(dir.file(std::string("left/sub/") + name, name), dir.path(std::string("right/sub/") + name),
+                        ExistingDestination::Keep, dir.path("right")),
+                [] {}, error);
+        };
+        platform::FileCopier copier;
+        CopyError error;
+        ASSERT_TRUE(copy(copier, "a.txt", &error)) << error.reason;
+        std::filesystem::remove_all(dir.path("right/sub"));
+        if (madeAgain)
+            dir.folder("right/sub");
+        EXPECT_TRUE(copy(copier, "b.txt", &error)) << error.reason;
+        EXPECT_EQ(dir.read("right/sub/b.txt"), "b.txt");
+        EXPECT_TRUE(hiddenEntries(dir.root()).empty());
+    }
+}
+
+// On a stick each copy is put in place as soon as it is staged, so that a
+// folder holds one temporary at a time, yet none is reported done before
+// its folder is flushed: a failed folder flush fails the whole batch.
+TEST(FileCopy, OnAStickCopiesArePlacedAtOnceAndReportedAfterTheirFolder)
+{
+    std::string skipped;
+    int ran = 0;
+    for (const FsImage::Kind kind : {FsImage::Kind::Exfat, FsImage::Kind::Fat32}) {
+        for (const bool folderFails : {false, true}) {
+            SCOPED_TRACE(std::string(FsImage::name(kind)) + (folderFails ? ", the folder's flush fails" : ""));
+            FsImage fs(kind, 32);
+            if (!fs.skipReason().empty()) {
+                skipped += "\n" + fs.skipReason();
+                continue;
+            }
+            ++ran;
+            platform::FileCopier copier([folderFails](int fd, bool) {
+                struct stat st;
+                if (folderFails && ::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
+                    errno = EIO;
+                    return -1;
+                }
+                return ::fsync(fd);
+            });
+            TestDir left;
+            std::filesystem::create_directory(fs.root() + "/sub");
+            std::vector<std::string> reported;
+            for (const char *name : {"a.txt", "b.txt", "c.txt"}) {
+                CopyError error;
+                ASSERT_TRUE(copier.stage(request(left.file(name, name), fs.root() + "/sub/" + name,
+                                                 ExistingDestination::Keep, fs.root()),
+                                         &error))
+                    << error.reason;
+                copier.placeStaged();
+                EXPECT_EQ(readFile(fs.root() + "/sub/" + name), name);
+                EXPECT_TRUE(hiddenEntries(fs.root()).empty());
+            }
+            copier.commit([&](std::size_t i, const CopyError *e) {
+                reported.push_back(std::to_string(i) + (e ? ": " + e->reason : ""));
+            });
+            const std::string failed = folderFails ? std::string(": ") + "the copy is in place, but its file system"
+                    " did not confirm it is on the disk: Input/output error" : "";
+            EXPECT_EQ(reported, (std::vector<std::string>{"0" + failed, "1" + failed, "2" + failed}));
+        }
+    }
+    if (ran == 0)
+        GTEST_SKIP() << "no stick could be mounted:" << skipped;
 }
 
 TEST(FileCopy, ReplacementNeverCreatesFoldersNorFollowsThem)
