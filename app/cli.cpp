@@ -500,7 +500,6 @@ int runSync(std::vector<std::string> args)
         sayWhatIsAhead(plan);
     const SyncPlan done = std::move(plan);
     const SyncReport report = carryOut(done, syncOptions, mode);
-
     Comparison afterwards;
     SyncPlan pending;
     // A folder gone meanwhile (a stick pulled out) cannot be compared again:
