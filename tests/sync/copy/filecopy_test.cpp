@@ -406,10 +406,11 @@ TEST(FileCopy, ChangesBetweenCopyAndRenameKeepTheDestination)
     }
 }
 
-// On a stick a small new file's name is checked just before its rename,
-// not also before its copy (each name not found is a round trip there):
-// taken before the copy or during it, the other file stays whole.
-TEST(FileCopy, ANewFilesNameTakenOnAStickIsNeverOverwritten)
+namespace {
+
+// Runs test on a fresh exFAT and a fresh FAT32 image, each it can mount;
+// skips, with the reasons, when it can mount neither.
+void onEachStick(const std::function<void(FsImage &fs)> &test)
 {
     std::string skipped;
     int ran = 0;
@@ -421,6 +422,20 @@ TEST(FileCopy, ANewFilesNameTakenOnAStickIsNeverOverwritten)
         }
         ++ran;
         SCOPED_TRACE(FsImage::name(kind));
+        test(fs);
+    }
+    if (ran == 0)
+        GTEST_SKIP() << "no stick could be mounted:" << skipped;
+}
+
+} // namespace
+
+// On a stick a small new file's name is checked just before its rename,
+// not also before its copy (each name not found is a round trip there):
+// taken before the copy or during it, the other file stays whole.
+TEST(FileCopy, ANewFilesNameTakenOnAStickIsNeverOverwritten)
+{
+    onEachStick([](FsImage &fs) {
         TestDir left;
         const std::string from = left.file("new.txt", "newer source");
         // The first copy learns that the volume has no rename that refuses
@@ -442,9 +457,7 @@ TEST(FileCopy, ANewFilesNameTakenOnAStickIsNeverOverwritten)
             EXPECT_EQ(readFile(to), "someone else's");
             EXPECT_TRUE(hiddenEntries(fs.root()).empty());
         }
-    }
-    if (ran == 0)
-        GTEST_SKIP() << "no stick could be mounted:" << skipped;
+    });
 }
 
 // A new file's folder is not asked again for each copy: removed (or made
@@ -480,17 +493,9 @@ TEST(FileCopy, ANewFilesFolderRemovedBetweenCopiesIsMadeAgain)
 // its folder is flushed: a failed folder flush fails the whole batch.
 TEST(FileCopy, OnAStickCopiesArePlacedAtOnceAndReportedAfterTheirFolder)
 {
-    std::string skipped;
-    int ran = 0;
-    for (const FsImage::Kind kind : {FsImage::Kind::Exfat, FsImage::Kind::Fat32}) {
-        for (const bool folderFails : {false, true}) {
-            SCOPED_TRACE(std::string(FsImage::name(kind)) + (folderFails ? ", the folder's flush fails" : ""));
-            FsImage fs(kind, 32);
-            if (!fs.skipReason().empty()) {
-                skipped += "\n" + fs.skipReason();
-                continue;
-            }
-            ++ran;
+    for (const bool folderFails : {false, true}) {
+        SCOPED_TRACE(folderFails ? "the folder's flush fails" : "the folder's flush succeeds");
+        onEachStick([folderFails](FsImage &fs) {
             platform::FileCopier copier([folderFails](int fd, bool) {
                 struct stat st;
                 if (folderFails && ::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
@@ -518,10 +523,8 @@ TEST(FileCopy, OnAStickCopiesArePlacedAtOnceAndReportedAfterTheirFolder)
             const std::string failed = folderFails ? std::string(": ") + "the copy is in place, but its file system"
                     " did not confirm it is on the disk: Input/output error" : "";
             EXPECT_EQ(reported, (std::vector<std::string>{"0" + failed, "1" + failed, "2" + failed}));
-        }
+        });
     }
-    if (ran == 0)
-        GTEST_SKIP() << "no stick could be mounted:" << skipped;
 }
 
 TEST(FileCopy, ReplacementNeverCreatesFoldersNorFollowsThem)
